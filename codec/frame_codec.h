@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// One self-describing compressed unit for the projector: a 20-byte frame header, then a
+// payload, then zero to three bytes of padding.
+
+inline constexpr int kFrameHeaderBytes = 20;
+inline constexpr uint8_t kFrameMarker = 0xFB;
+inline constexpr int kMaxExtraHeaderBytes = 255 - kFrameHeaderBytes;
+
+// flags bits
+inline constexpr uint8_t FLAG_TOP_DOWN = 0x01;
+inline constexpr uint8_t FLAG_PLAIN_DIFFERENCES = 0x08;
+inline constexpr uint8_t FLAG_WORD_WRITER = 0x10;  // segment coder: words least significant byte first
+inline constexpr uint8_t FLAG_SEGMENT_CODER = 0x20;
+inline constexpr uint8_t FLAG_PIXEL_PAIRS = 0x40;  // planar coder: block variant
+inline constexpr uint8_t FLAG_PAIR_CODER = 0x80;
+
+// Described by the caller, read by the codec; the codec writes back payloadSize only.
+struct FrameCodecParams {
+    uint8_t marker;
+    uint8_t headerSize;
+    uint16_t tag;
+    uint8_t type;
+    uint16_t x;
+    uint8_t xAttr;
+    uint16_t y;
+    uint8_t yAttr;
+    uint16_t width;
+    uint8_t widthAttr;
+    uint16_t height;
+    uint8_t heightAttr;
+    int32_t payloadSize;
+    uint8_t payloadAttr;
+    uint8_t flags;
+    uint8_t hdrByte18;
+    uint8_t spare;
+    int32_t imageWidth;
+    int32_t imageHeight;
+    int32_t bitsPerPixel;
+    int32_t segmentPixels;
+    uint8_t hdrByte17;
+    uint8_t extraHeader[kMaxExtraHeaderBytes];  // headerSize - 20 bytes are copied
+};
+
+// Encodes the region of `source` that `params` describes into `output`. Returns false and
+// writes nothing when the request is rejected; on success sets params.payloadSize and
+// *outLength (bytes written from output onward, header and padding included).
+// `output` must hold MaxEncodedLength(params) bytes.
+bool EncodeFrame(FrameCodecParams* params, const uint8_t* source, uint8_t* output,
+                 int* outLength);
+
+// Writes the 20-byte header (and the extra header bytes); returns headerSize, or 0 and
+// writes nothing when headerSize is below 20.
+int WriteFrameHeader(const FrameCodecParams* params, uint8_t* output);
+
+// The largest number of bytes EncodeFrame can write for these parameters, counting the
+// coded attempt of a segment that then falls back to raw. 0 for a request it rejects.
+size_t MaxEncodedLength(const FrameCodecParams& params);

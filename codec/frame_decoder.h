@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Decodes what EncodeFrame writes. Malformed or truncated input gives an error result;
+// the decoder never reads past `length` bytes of the unit or writes past its output.
+
+enum DecodeResult : int {
+    DECODE_OK = 0,
+    DECODE_TRUNCATED,         // the unit ends before its header or payload does
+    DECODE_BAD_MARKER,        // byte 0 is not 0xFB
+    DECODE_BAD_CHECKSUM,      // the 20 header bytes do not sum to 0 modulo 256
+    DECODE_BAD_HEADER_SIZE,   // header size below 20
+    DECODE_UNSUPPORTED,       // a type, depth or flag combination the decoder does not cover
+    DECODE_BAD_SEGMENT,       // a segment's length field or codes do not fit the region
+    DECODE_BAD_CODE,          // a bit pattern that is no code of the tables
+    DECODE_TOO_LARGE,         // the region exceeds the decoder's limits
+};
+
+const char* DecodeResultText(DecodeResult result);
+
+// The fields the 20-byte frame header carries.
+struct FrameHeader {
+    uint8_t headerSize;
+    uint8_t type;
+    uint16_t tag;
+    uint16_t x;
+    uint8_t xAttr;
+    uint16_t y;
+    uint8_t yAttr;
+    uint16_t width;
+    uint8_t widthAttr;
+    uint16_t height;
+    uint8_t heightAttr;
+    uint32_t payloadSize;
+    uint8_t payloadAttr;
+    uint8_t flags;
+    uint8_t hdrByte17;
+    uint8_t hdrByte18;
+};
+
+// Checks marker, header size and checksum of the first 20 bytes and unpacks the fields.
+DecodeResult ParseFrameHeader(const uint8_t* unit, size_t length, FrameHeader* header);
+
+// What the header does not carry and the encoder was told: the source depth and the
+// segment length in pixels (64 for the sender's slices).
+struct DecodeOptions {
+    int bitsPerPixel = 24;
+    int segmentPixels = 64;
+};
+
+struct DecodedRegion {
+    FrameHeader header{};
+    int bytesPerPixel = 0;        // bytes of each decoded pixel in `pixels`
+    std::vector<uint8_t> pixels;  // the region's pixels, top row first, no padding
+};
+
+DecodeResult DecodeFrame(const uint8_t* unit, size_t length, const DecodeOptions& options,
+                         DecodedRegion* out);

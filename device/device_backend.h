@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The seam between the projector protocol and the operating system: SCSI pass-through to an
+// open unit, the disk-interface list, opening units, and the removable volumes. Backends:
+// win32 (DeviceIoControl, SetupAPI), linux (SG_IO, sysfs) and the virtual projector
+// (emulator/), chosen at start-up.
+
+using DeviceHandle = void*;  // an open unit; nullptr is none
+
+inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
+
+inline constexpr uint8_t SCSI_IOCTL_DATA_OUT = 0;
+inline constexpr uint8_t SCSI_IOCTL_DATA_IN = 1;
+
+// One pass-through request, with the fields the layer sets in SCSI_PASS_THROUGH_DIRECT.
+// A request with dataTransferLength 0 moves no data, whatever dataIn says.
+struct ScsiRequest {
+    uint8_t cdb[16];
+    uint8_t targetId;         // 1, or 3 for the vendor read
+    uint8_t senseInfoLength;  // 32, or 24 for the vendor read
+    uint8_t dataIn;           // SCSI_IOCTL_DATA_OUT or SCSI_IOCTL_DATA_IN
+    uint32_t dataTransferLength;
+    uint32_t timeOutValue;  // seconds
+    void* dataBuffer;
+};
+
+// Outcome of looking up one entry of the present disk interfaces.
+enum class InterfaceLookup {
+    Found,         // path holds the entry's device interface path
+    ListFailed,    // the interface list could not be obtained
+    EnumFailed,    // no entry at that index (past the end, or the query failed): error says why
+    NoMemory,      // the detail record could not be allocated
+    DetailFailed,  // the entry's path could not be read: error says why
+};
+
+struct VolumeInfo {
+    std::string root;  // "E:\" on Windows, the mount point elsewhere
+    bool removable;
+    bool labelRead;     // the volume information could be read
+    std::string label;  // UTF-8
+};
+
+class DeviceBackend {
+public:
+    virtual ~DeviceBackend() = default;
+
+    // 0 when the request completed (whatever the device's SCSI status), else the OS error
+    // code; ERROR_DEVICE_NOT_CONNECTED when the unit is gone.
+    virtual uint32_t SendScsi(DeviceHandle unit, const ScsiRequest& request) = 0;
+
+    // Entry `index` of the present disk interfaces, in a stable order.
+    virtual InterfaceLookup GetDiskInterface(uint32_t index, std::string* path,
+                                             uint32_t* error) = 0;
+
+    // Opens a unit for shared read and write; nullptr and *error on failure.
+    virtual DeviceHandle OpenUnit(const std::string& path, uint32_t* error) = 0;
+    virtual void CloseUnit(DeviceHandle unit) = 0;
+
+    virtual std::vector<VolumeInfo> ListVolumes() = 0;
+    virtual void RemoveMountPoint(const std::string& root) = 0;
+
+    // The system's message text for an error code (UTF-8), empty when it has none.
+    virtual std::string SystemErrorText(uint32_t code) = 0;
+};
+
+// The backend in use; set once at start-up before any unit is opened.
+extern DeviceBackend* g_pDeviceBackend;

@@ -1,0 +1,25 @@
+#include "platform/debug_print.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+constexpr int kTraceBufferSize = 1024;
+std::atomic<TraceSink> g_TraceSink{nullptr};
+}  // namespace
+
+void SetTraceSink(TraceSink sink) { g_TraceSink.store(sink); }
+
+void DebugPrint(const char* format, ...) {
+    char text[kTraceBufferSize];
+    va_list args;
+    va_start(args, format);
+    // vsnprintf cuts longer output and always terminates.
+    if (vsnprintf(text, sizeof text, format, args) < 0) {
+        text[0] = '\0';
+    }
+    va_end(args);
+    TraceSink sink = g_TraceSink.load();
+    (sink != nullptr ? sink : PlatformTraceOutput)(text);
+}

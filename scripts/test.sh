@@ -1,0 +1,34 @@
+#!/bin/sh
+# Builds every preset and runs every test: native, ASan/UBSan, TSan, the bounded fuzz runs,
+# and the Windows build under Wine.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+
+FUZZ_SECONDS="${FUZZ_SECONDS:-20}"
+
+for preset in linux linux-asan linux-tsan; do
+    echo "=== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done
+
+echo "=== fuzz (${FUZZ_SECONDS} s each)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for target in build/fuzz/tests/fuzz/fuzz_*; do
+    [ -x "$target" ] || continue
+    name="$(basename "$target")"
+    corpus="build/fuzz/corpus/$name"
+    seeds="tests/fuzz/seeds/$name"
+    mkdir -p "$corpus"
+    [ -d "$seeds" ] || seeds=""
+    "$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 "$corpus" $seeds
+done
+
+echo "=== mingw (under Wine)"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw
+ctest --preset mingw
+echo "All tests passed."
