@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+// The two prefix-code specifications of the codec, each given as in JPEG by how many codes
+// have each length from 1 to 16 and the symbols in code order.
+
+struct HuffmanSpec {
+    uint8_t counts[16];
+    const uint8_t* symbols;
+    int symbolCount;
+};
+
+extern const HuffmanSpec CategoryHuffman;   // magnitude categories 0 to 8
+extern const HuffmanSpec RunLengthHuffman;  // luminance AC table of ITU-T T.81, Table K.5
+
+inline constexpr uint8_t EOB = 0x00;  // end of block
+inline constexpr uint8_t ZRL = 0xF0;  // sixteen zeros
+
+// Canonical codes of one specification; symbols it does not list have length 0.
+struct HuffmanTable {
+    uint16_t code[256];
+    uint8_t length[256];
+    uint8_t counts[16];
+    uint8_t symbols[256];
+};
+
+void BuildHuffmanTable(const uint8_t countList[16], const uint8_t* symbolList,
+                       HuffmanTable* table);
