@@ -1,0 +1,59 @@
+#include "ui/owner_drawn_item.h"
+
+#include <gtest/gtest.h>
+
+TEST(MenuItemFont, KoreanGetsAnEmptyFaceNameEveryOtherLanguageArial) {
+    EXPECT_EQ(MenuItemFontSpec(0x0412).faceName, u"");
+    EXPECT_EQ(MenuItemFontSpec(0x80000412).faceName, u"");  // with the probe bit
+    for (uint32_t languageId : {0x0409u, 0x0411u, 0x0401u, 0x0804u, 0x0408u}) {
+        EXPECT_EQ(MenuItemFontSpec(languageId).faceName, u"Arial") << std::hex << languageId;
+    }
+    const MenuFontSpec font = MenuItemFontSpec(0x0409);
+    EXPECT_EQ(font.height, 14);
+    EXPECT_EQ(font.charSet, 1);
+}
+
+TEST(CchProbe, DisplayModeReportedInCharactersOrBytes) {
+    const size_t length = std::u16string_view(u"Display Mode").size();  // 12
+
+    const CchProbe characters = ProbeCchUnit(length, 12);  // 24 > 13
+    EXPECT_EQ(characters.byteLength, 24u);
+    EXPECT_FALSE(characters.cchIsByteCount);
+    EXPECT_EQ(MenuItemCharCount(12, characters.cchIsByteCount, length), 12u);
+
+    const CchProbe bytes = ProbeCchUnit(length, 24);  // 24 is not > 25
+    EXPECT_EQ(bytes.byteLength, 24u);
+    EXPECT_TRUE(bytes.cchIsByteCount);
+    EXPECT_EQ(MenuItemCharCount(24, bytes.cchIsByteCount, length), 12u);
+}
+
+TEST(CchProbe, BoundaryAndDegenerateLengths) {
+    EXPECT_FALSE(ProbeCchUnit(12, 22).cchIsByteCount);  // 24 > 23
+    EXPECT_TRUE(ProbeCchUnit(12, 23).cchIsByteCount);   // 24 is not > 24
+    EXPECT_TRUE(ProbeCchUnit(0, 0).cchIsByteCount);     // unmeasurable text: bytes
+    EXPECT_TRUE(ProbeCchUnit(255, 0xFFFFFFFF).cchIsByteCount);
+}
+
+TEST(MenuItemCharCount, NeverMoreThanTheTextHolds) {
+    EXPECT_EQ(MenuItemCharCount(40, false, 12), 12u);
+    EXPECT_EQ(MenuItemCharCount(25, true, 12), 12u);
+    EXPECT_EQ(MenuItemCharCount(0, false, 12), 0u);
+}
+
+TEST(OwnerDrawMetrics, SizeOriginsAndColours) {
+    const MenuItemSize size = MeasureMenuItem(70, 16);
+    EXPECT_EQ(size.width, 96);
+    EXPECT_EQ(size.height, 24);
+    EXPECT_EQ(MENU_TEXT_LEFT, 26);
+    EXPECT_EQ(MENU_TEXT_TOP, 4);
+    EXPECT_EQ(MENU_PICTURE_SIZE, 18);
+    EXPECT_EQ(MENU_PICTURE_LEFT, 0);
+    EXPECT_EQ(MENU_PICTURE_TOP, 2);
+
+    const MenuItemColours selected = MenuItemColourIndices(true);
+    EXPECT_EQ(selected.text, 14);        // COLOR_HIGHLIGHTTEXT
+    EXPECT_EQ(selected.background, 13);  // COLOR_HIGHLIGHT
+    const MenuItemColours normal = MenuItemColourIndices(false);
+    EXPECT_EQ(normal.text, 7);        // COLOR_MENUTEXT
+    EXPECT_EQ(normal.background, 4);  // COLOR_MENU
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+
+// The tray's texts live in the string table as one block of 14 strings per language; the
+// string of a role has the id LanguageBase + role.
+enum class TextRole : uint32_t {
+    DisplayMode = 0,
+    Mirror = 1,
+    Original = 2,
+    Zoom1 = 3,
+    Zoom2 = 4,
+    PowerMode = 5,
+    AutoPower = 6,
+    About = 7,
+    ProgramVersionLabel = 8,
+    FirmwareVersionLabel = 9,
+    Copyright = 10,
+    Rights = 11,
+    FanFailure = 12,
+    Overheat = 13,
+};
+inline constexpr uint32_t TEXT_ROLE_COUNT = 14;
+
+inline constexpr uint32_t ENGLISH_LANGUAGE_BASE = 4001;
+
+// Primary languages the tray treats specially (low 8 bits of an LCID).
+inline constexpr uint32_t PRIMARY_LANGUAGE_ARABIC = 0x01;
+inline constexpr uint32_t PRIMARY_LANGUAGE_ENGLISH = 0x09;
+inline constexpr uint32_t PRIMARY_LANGUAGE_KOREAN = 0x12;
+
+inline constexpr uint32_t PrimaryLanguage(uint32_t lcid) {
+    return lcid & 0xFF;
+}
+
+// First string id of the user's language block, or 0 when the language has none. Only the
+// primary language decides, except for Chinese, where Taiwan's 0x0404 has the traditional
+// block and every other Chinese language identifier the simplified one.
+uint32_t GetLanguageBase(uint32_t lcid);
+
+// The block the menu and the About box use: the user's, or English when there is none.
+uint32_t LanguageBaseOrEnglish(uint32_t lcid);
+
+inline constexpr uint32_t StringId(uint32_t languageBase, TextRole role) {
+    return languageBase + static_cast<uint32_t>(role);
+}

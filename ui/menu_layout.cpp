@@ -1,0 +1,86 @@
+#include "ui/menu_layout.h"
+
+#include "resources/resource.h"
+
+namespace {
+
+// The app's display-mode and zoom values, as the menu compares them.
+constexpr int32_t DISPLAY_MIRROR = 0;
+constexpr int32_t DISPLAY_800X600 = 1;
+constexpr int32_t ZOOM_VALUE_ORIGINAL = 0;
+constexpr int32_t ZOOM_VALUE_1 = 1;
+constexpr int32_t ZOOM_VALUE_2 = 2;
+
+constexpr const char* DISPLAY_MODE_TRACE_GROUP = "hbmp4_7";
+constexpr const char* ZOOM_TRACE_GROUP = "hbmp8_13";
+constexpr const char* POWER_TRACE_GROUP = "hbmp14_17";
+
+}  // namespace
+
+const SubMenuLink SUB_MENU_LINKS[4] = {
+    {MenuLevel::DisplayMode, MenuLevel::Top, 2},
+    {MenuLevel::Mirror, MenuLevel::DisplayMode, 0},
+    {MenuLevel::Mode800x600, MenuLevel::DisplayMode, 1},
+    {MenuLevel::PowerMode, MenuLevel::Top, 3},
+};
+
+const TopMenuItem TOP_MENU_ITEMS[3] = {
+    {2, TextRole::DisplayMode, IDB_DISPLAY_MODE},
+    {3, TextRole::PowerMode, IDB_POWER_MODE},
+    {4, TextRole::About, IDB_ABOUT},
+};
+
+const PictureMenuItem PICTURE_MENU_ITEMS[9] = {
+    {MenuLevel::DisplayMode, 0, true, TextRole::Mirror, IDB_MIRROR_OFF, IDB_MIRROR_ON,
+     MenuCheck::Mirror, DISPLAY_MODE_TRACE_GROUP},
+    {MenuLevel::DisplayMode, 1, false, TextRole::Mirror, IDB_800X600_OFF, IDB_800X600_ON,
+     MenuCheck::Mode800x600, DISPLAY_MODE_TRACE_GROUP},
+    {MenuLevel::Mirror, 0, true, TextRole::Original, IDB_ORIGINAL_OFF, IDB_ORIGINAL_ON,
+     MenuCheck::MirrorOriginal, ZOOM_TRACE_GROUP},
+    {MenuLevel::Mirror, 1, true, TextRole::Zoom1, IDB_ZOOM1_OFF, IDB_ZOOM1_ON,
+     MenuCheck::MirrorZoom1, ZOOM_TRACE_GROUP},
+    {MenuLevel::Mode800x600, 0, true, TextRole::Original, IDB_ORIGINAL_OFF, IDB_ORIGINAL_ON,
+     MenuCheck::Original800x600, ZOOM_TRACE_GROUP},
+    {MenuLevel::Mode800x600, 1, true, TextRole::Zoom1, IDB_ZOOM1_OFF, IDB_ZOOM1_ON,
+     MenuCheck::Zoom1_800x600, ZOOM_TRACE_GROUP},
+    {MenuLevel::Mode800x600, 2, true, TextRole::Zoom2, IDB_ZOOM2_OFF, IDB_ZOOM2_ON,
+     MenuCheck::Zoom2_800x600, ZOOM_TRACE_GROUP},
+    {MenuLevel::PowerMode, 0, true, TextRole::AutoPower, IDB_POWER_AUTO_OFF, IDB_POWER_AUTO_ON,
+     MenuCheck::AutoPower, POWER_TRACE_GROUP},
+    {MenuLevel::PowerMode, 1, false, TextRole::AutoPower, IDB_POWER_ECO_OFF, IDB_POWER_ECO_ON,
+     MenuCheck::Eco, POWER_TRACE_GROUP},
+};
+
+const uint16_t MENU_BITMAP_IDS[MENU_BITMAP_COUNT] = {
+    IDB_DISPLAY_MODE,  IDB_POWER_MODE,   IDB_ABOUT,        IDB_MIRROR_OFF,     IDB_MIRROR_ON,
+    IDB_800X600_OFF,   IDB_800X600_ON,   IDB_ORIGINAL_OFF, IDB_ORIGINAL_ON,    IDB_ZOOM1_OFF,
+    IDB_ZOOM1_ON,      IDB_ZOOM2_OFF,    IDB_ZOOM2_ON,     IDB_POWER_AUTO_OFF, IDB_POWER_AUTO_ON,
+    IDB_POWER_ECO_OFF, IDB_POWER_ECO_ON,
+};
+
+bool IsMenuCheckOn(MenuCheck check, const MenuState& state) {
+    const bool mirror = state.dispMode == DISPLAY_MIRROR;
+    const bool mode800x600 = state.dispMode == DISPLAY_800X600;
+    switch (check) {
+        case MenuCheck::Mirror:
+            return mirror;
+        case MenuCheck::Mode800x600:
+            return !mirror;
+        case MenuCheck::MirrorOriginal:
+            return mirror && state.zoomMode == ZOOM_VALUE_ORIGINAL;
+        case MenuCheck::MirrorZoom1:
+            // Mirror offers no Zoom 2, so any zoom shows here.
+            return mirror && state.zoomMode != ZOOM_VALUE_ORIGINAL;
+        case MenuCheck::Original800x600:
+            return mode800x600 && state.zoomMode == ZOOM_VALUE_ORIGINAL;
+        case MenuCheck::Zoom1_800x600:
+            return mode800x600 && state.zoomMode == ZOOM_VALUE_1;
+        case MenuCheck::Zoom2_800x600:
+            return mode800x600 && state.zoomMode == ZOOM_VALUE_2;
+        case MenuCheck::AutoPower:
+            return state.powerMode == 0;
+        case MenuCheck::Eco:
+            return state.powerMode != 0;
+    }
+    return false;
+}

@@ -1,0 +1,42 @@
+#include "ui/owner_drawn_item.h"
+
+#include <algorithm>
+
+#include "ui/language_blocks.h"
+
+namespace {
+
+constexpr int32_t MENU_FONT_HEIGHT = 14;
+constexpr uint8_t MENU_FONT_CHARSET = 1;  // DEFAULT_CHARSET
+
+// GetSysColor indices.
+constexpr int32_t COLOUR_MENU = 4;
+constexpr int32_t COLOUR_MENU_TEXT = 7;
+constexpr int32_t COLOUR_HIGHLIGHT = 13;
+constexpr int32_t COLOUR_HIGHLIGHT_TEXT = 14;
+
+}  // namespace
+
+MenuFontSpec MenuItemFontSpec(uint32_t languageId) {
+    const bool korean = PrimaryLanguage(languageId) == PRIMARY_LANGUAGE_KOREAN;
+    return {MENU_FONT_HEIGHT, MENU_FONT_CHARSET, korean ? u"" : u"Arial"};
+}
+
+CchProbe ProbeCchUnit(size_t textLength, uint32_t cch) {
+    const uint64_t byteLength = 2 * static_cast<uint64_t>(textLength);
+    // 64-bit so that a cch of 0xFFFFFFFF cannot wrap to 0 and pass for characters.
+    const bool countsCharacters = byteLength > static_cast<uint64_t>(cch) + 1;
+    return {static_cast<uint32_t>(byteLength), !countsCharacters};
+}
+
+uint32_t MenuItemCharCount(uint32_t cch, bool cchIsByteCount, size_t textLength) {
+    const uint32_t count = cchIsByteCount ? cch / 2 : cch;
+    return static_cast<uint32_t>(std::min<size_t>(count, textLength));
+}
+
+MenuItemColours MenuItemColourIndices(bool selected) {
+    if (selected) {
+        return {COLOUR_HIGHLIGHT_TEXT, COLOUR_HIGHLIGHT};
+    }
+    return {COLOUR_MENU_TEXT, COLOUR_MENU};
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// The plain rules of the owner-drawn menu items: their font, the unit of the text length
+// the menu reports, and where and in which colours an item is painted.
+
+// The item font: a LOGFONTW with every other field 0.
+struct MenuFontSpec {
+    int32_t height;                // lfHeight
+    uint8_t charSet;               // lfCharSet, DEFAULT_CHARSET
+    std::u16string_view faceName;  // lfFaceName; empty lets Korean text pick its own face
+};
+MenuFontSpec MenuItemFontSpec(uint32_t languageId);
+
+// Room for an item's text, terminator included, when it is read from the menu.
+inline constexpr uint32_t MENU_TEXT_CAPACITY = 256;
+
+// Some systems report a menu text's length (GetMenuItemInfoW's cch) in bytes rather than
+// characters. The first item of a build is probed: its text of textLength characters is
+// byteLength bytes; a cch below that (beyond the terminator) can only count characters.
+struct CchProbe {
+    uint32_t byteLength;
+    bool cchIsByteCount;
+};
+CchProbe ProbeCchUnit(size_t textLength, uint32_t cch);
+
+// Characters of an item's text to measure and draw, never more than the text holds.
+uint32_t MenuItemCharCount(uint32_t cch, bool cchIsByteCount, size_t textLength);
+
+// Layout: a 26-pixel column for the 18 x 18 picture, then the text.
+inline constexpr int32_t MENU_TEXT_LEFT = 26;
+inline constexpr int32_t MENU_TEXT_TOP = 4;
+inline constexpr int32_t MENU_ITEM_EXTRA_HEIGHT = 8;
+inline constexpr int32_t MENU_PICTURE_SIZE = 18;
+inline constexpr int32_t MENU_PICTURE_LEFT = 0;
+inline constexpr int32_t MENU_PICTURE_TOP = 2;
+
+struct MenuItemSize {
+    int32_t width;
+    int32_t height;
+};
+inline constexpr MenuItemSize MeasureMenuItem(int32_t textWidth, int32_t textHeight) {
+    return {textWidth + MENU_TEXT_LEFT, textHeight + MENU_ITEM_EXTRA_HEIGHT};
+}
+
+// System colour indices (GetSysColor) of an item's text and background.
+struct MenuItemColours {
+    int32_t text;
+    int32_t background;
+};
+MenuItemColours MenuItemColourIndices(bool selected);
