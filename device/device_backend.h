@@ -11,11 +11,18 @@
 
 using DeviceHandle = void*;  // an open unit; nullptr is none
 
+// The system's own values; the Windows headers define them as macros, whichever header
+// comes first.
+#ifndef ERROR_DEVICE_NOT_CONNECTED
 inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+#endif
+#ifndef ERROR_NO_MORE_ITEMS
 inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
-
+#endif
+#ifndef SCSI_IOCTL_DATA_OUT
 inline constexpr uint8_t SCSI_IOCTL_DATA_OUT = 0;
 inline constexpr uint8_t SCSI_IOCTL_DATA_IN = 1;
+#endif
 
 // One pass-through request, with the fields the layer sets in SCSI_PASS_THROUGH_DIRECT.
 // A request with dataTransferLength 0 moves no data, whatever dataIn says.
@@ -29,13 +36,14 @@ struct ScsiRequest {
     void* dataBuffer;
 };
 
-// Outcome of looking up one entry of the present disk interfaces.
+// Outcome of looking up one entry of the present disk interfaces. Every outcome but Found
+// also sets the error code that says why.
 enum class InterfaceLookup {
-    Found,         // path holds the entry's device interface path
-    ListFailed,    // the interface list could not be obtained
-    EnumFailed,    // no entry at that index (past the end, or the query failed): error says why
-    NoMemory,      // the detail record could not be allocated
-    DetailFailed,  // the entry's path could not be read: error says why
+    Found,       // path holds the entry's device interface path
+    ListFailed,  // the interface list could not be obtained
+    EnumFailed,  // no entry at that index (past the end: ERROR_NO_MORE_ITEMS, or the query failed)
+    NoMemory,    // the detail record could not be allocated
+    DetailFailed,  // the entry's path could not be read
 };
 
 struct VolumeInfo {
@@ -46,14 +54,14 @@ struct VolumeInfo {
 };
 
 class DeviceBackend {
-public:
+  public:
     virtual ~DeviceBackend() = default;
 
     // 0 when the request completed (whatever the device's SCSI status), else the OS error
     // code; ERROR_DEVICE_NOT_CONNECTED when the unit is gone.
     virtual uint32_t SendScsi(DeviceHandle unit, const ScsiRequest& request) = 0;
 
-    // Entry `index` of the present disk interfaces, in a stable order.
+    // Entry `index` of the present disk interfaces, in a stable order; paths are UTF-8.
     virtual InterfaceLookup GetDiskInterface(uint32_t index, std::string* path,
                                              uint32_t* error) = 0;
 
@@ -70,3 +78,13 @@ public:
 
 // The backend in use; set once at start-up before any unit is opened.
 extern DeviceBackend* g_pDeviceBackend;
+
+// The operating system's backend; the caller owns it (in practice it lives until exit).
+#if defined(_WIN32)
+DeviceBackend* CreateWin32DeviceBackend();
+#else
+// Units and volumes are looked up below these roots; tests pass a fake tree.
+DeviceBackend* CreateLinuxDeviceBackend(const char* sysfsRoot = "/sys",
+                                        const char* devRoot = "/dev",
+                                        const char* mountsFile = "/proc/self/mounts");
+#endif

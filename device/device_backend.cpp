@@ -1,0 +1,3 @@
+#include "device/device_backend.h"
+
+DeviceBackend* g_pDeviceBackend = nullptr;

@@ -1,0 +1,156 @@
+#include "device/device_discovery.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "device/frame_transfer.h"
+#include "device/scsi_commands.h"
+#include "platform/debug_print.h"
+#include "platform/process_exit.h"
+
+DeviceHandle g_hDisk1 = nullptr;
+DeviceHandle g_hDisk2 = nullptr;
+uint32_t g_USB3_0 = 0;
+uint32_t g_uOpticalSearchIndex = 0;
+uint32_t g_uDiskSearchIndex = 0;
+
+namespace {
+
+constexpr int EXIT_NO_DEVICE = 1;
+
+// The search texts are ASCII; the system may report the path in any case.
+bool ContainsIgnoringCase(const std::string& text, const char* part) {
+    auto sameLetter = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    };
+    const char* partEnd = part + std::strlen(part);
+    return std::search(text.begin(), text.end(), part, partEnd, sameLetter) != text.end();
+}
+
+// Traces `format` with the system's text for `error`, when the system has one.
+void TraceSystemError(const char* format, uint32_t error) {
+    std::string text = g_pDeviceBackend->SystemErrorText(error);
+    if (!text.empty()) {
+        DebugPrint(format, text.c_str());
+    }
+}
+
+void TraceLinkSpeed() {
+    DebugPrint("g_USB3_0: 0x%x\n", g_USB3_0);
+    switch (g_USB3_0 & LINK_SPEED_MASK) {
+        case LINK_USB3_0:
+            DebugPrint("USB 3.0\n");
+            break;
+        case LINK_USB2_0:
+            DebugPrint("USB 2.0\n");
+            break;
+        case LINK_USB1_1:
+            DebugPrint("USB 1.1\n");
+            break;
+    }
+}
+
+// Opens the next disk unit that reports a link into g_hDisk2. A unit with no link is closed
+// and the search moves on.
+bool OpenDiskUnit() {
+    for (;;) {
+        uint32_t error = 0;
+        std::optional<std::string> path = FindDevicePath(DISK_UNIT_SEARCH_TEXT, &error);
+        if (path) {
+            DebugPrint("Disk2 Path: %s\n", path->c_str());
+            g_hDisk2 = g_pDeviceBackend->OpenUnit(*path, &error);
+        }
+        if (!path || g_hDisk2 == nullptr) {
+            DebugPrint("Error opening device. Error: %d\n", static_cast<int>(error));
+            return false;
+        }
+        scsi_cmd_read_link_speed();
+        if ((g_USB3_0 & LINK_SPEED_MASK) != LINK_NONE) {
+            return true;
+        }
+        g_pDeviceBackend->CloseUnit(g_hDisk2);
+        g_hDisk2 = nullptr;
+    }
+}
+
+// Opens the next optical unit that takes the open command into g_hDisk1. A unit that
+// answers it as unplugged is closed and the search moves on; other failures are let pass.
+bool OpenOpticalUnit() {
+    for (;;) {
+        std::optional<std::string> path = FindDevicePath(OPTICAL_UNIT_SEARCH_TEXT);
+        if (!path) {
+            return false;
+        }
+        DebugPrint("Disk1 Path: %s\n", path->c_str());
+        uint32_t error = 0;
+        g_hDisk1 = g_pDeviceBackend->OpenUnit(*path, &error);
+        if (g_hDisk1 == nullptr) {
+            DebugPrint("Error opening device. Error: %d\n", static_cast<int>(error));
+            return false;
+        }
+        if (scsi_cmd_control_driverless(g_hDisk1, CTRL_OPEN) !=
+            static_cast<int>(ERROR_DEVICE_NOT_CONNECTED)) {
+            return true;
+        }
+        g_pDeviceBackend->CloseUnit(g_hDisk1);
+        g_hDisk1 = nullptr;
+    }
+}
+
+}  // namespace
+
+int OpenDriverlessDevice() {
+    BuildEndMarker();
+    if (!OpenDiskUnit()) {
+        return 0;
+    }
+    TraceLinkSpeed();
+    if (!OpenOpticalUnit()) {
+        return 0;
+    }
+    HideDisk();
+    return 1;
+}
+
+std::optional<std::string> FindDevicePath(const char* text, uint32_t* error) {
+    uint32_t& position = std::strcmp(text, OPTICAL_UNIT_SEARCH_TEXT) == 0 ? g_uOpticalSearchIndex
+                                                                          : g_uDiskSearchIndex;
+    uint32_t ownError = 0;
+    uint32_t* lookupError = error != nullptr ? error : &ownError;
+    for (uint32_t index = position;; ++index) {
+        std::string path;
+        switch (g_pDeviceBackend->GetDiskInterface(index, &path, lookupError)) {
+            case InterfaceLookup::Found:
+                if (ContainsIgnoringCase(path, text)) {
+                    position = index + 1;
+                    return path;
+                }
+                break;
+            case InterfaceLookup::ListFailed:
+                DebugPrint("SetupDiGetClassDevs failed!\n");
+                return std::nullopt;
+            case InterfaceLookup::NoMemory:
+                DebugPrint("Failed to allocate memory.\n");
+                return std::nullopt;
+            case InterfaceLookup::EnumFailed:
+                TraceSystemError("Error: %s", *lookupError);
+                DebugPrint("SetupDiEnumDeviceInterfaces failed.\n");
+                ExitProgram(EXIT_NO_DEVICE);
+            case InterfaceLookup::DetailFailed:
+                TraceSystemError("SetupDiGetDeviceInterfaceDetail failed. Error: %s\n",
+                                 *lookupError);
+                ExitProgram(EXIT_NO_DEVICE);
+        }
+    }
+}
+
+void HideDisk() {
+    for (const VolumeInfo& volume : g_pDeviceBackend->ListVolumes()) {
+        if (volume.removable && volume.labelRead && volume.label == PROJECTOR_VOLUME_LABEL) {
+            DebugPrint("Hide Disk: %s\n", volume.root.c_str());
+            g_pDeviceBackend->RemoveMountPoint(volume.root);
+        }
+    }
+}

@@ -1,0 +1,144 @@
+#include "device/frame_transfer.h"
+
+#include <cstring>
+
+#include "codec/frame_codec.h"
+#include "device/device_discovery.h"
+#include "device/scsi_commands.h"
+
+uint8_t g_TransferBuffer[TRANSFER_BUFFER_BYTES];
+uint8_t g_EndMarker[END_MARKER_BYTES];
+int g_bFrameToggle = 0;
+
+namespace {
+
+constexpr uint8_t HEADER_TYPE_RAW = 0;
+constexpr uint8_t HEADER_TYPE_COMPRESSED = 1;
+constexpr uint8_t HEADER_TYPE_END = 2;
+constexpr uint16_t END_MARKER_TAG = 2;
+constexpr uint8_t END_MARKER_FLAGS = 0x80;
+
+// A full slice as the codec sees it: 1024 x 21 pixels of 3 bytes, rows top-down.
+constexpr uint16_t SLICE_WIDTH = 1024;
+constexpr uint16_t SLICE_HEIGHT = 21;
+constexpr uint8_t SLICE_WIDTH_ATTR = 2;
+constexpr uint8_t SLICE_CODEC_FLAGS = FLAG_TOP_DOWN | FLAG_WORD_WRITER | FLAG_SEGMENT_CODER;
+constexpr uint8_t SLICE_HDR_BYTE18 = 4;
+constexpr int SLICE_SEGMENT_PIXELS = 64;
+// The last slice is described as rows of 32 pixels' height: width n / 96.
+constexpr uint16_t LAST_SLICE_HEIGHT = 32;
+constexpr uint32_t LAST_SLICE_BYTES_PER_COLUMN = LAST_SLICE_HEIGHT * 3;
+
+static_assert(SLICE_WIDTH * SLICE_HEIGHT * 3 == SLICE_BYTES);
+
+FrameCodecParams HeaderParams(uint8_t type) {
+    FrameCodecParams params{};
+    params.marker = kFrameMarker;
+    params.headerSize = kFrameHeaderBytes;
+    params.type = type;
+    return params;
+}
+
+uint32_t SliceAddress(uint32_t slice) {
+    return (g_bFrameToggle != 0 ? BANK1_BASE : BANK0_BASE) + (slice + 1) * SLICE_BYTES;
+}
+
+// A failed command ends the frame: 1167 when the projector is gone, -1 otherwise.
+int FrameError(int result) {
+    return result == static_cast<int>(ERROR_DEVICE_NOT_CONNECTED) ? result : -1;
+}
+
+// Assembles lead-in, raw slice header, the n bytes at `source` and the end marker; returns
+// the write length.
+uint32_t StageRawSlice(const uint8_t* source, uint32_t n, uint16_t width, uint16_t height) {
+    std::memset(g_TransferBuffer, 0, LEAD_IN_BYTES);
+    BuildSliceHeader(g_TransferBuffer + LEAD_IN_BYTES, width, height, n);
+    uint8_t* payload = g_TransferBuffer + LEAD_IN_BYTES + SLICE_HEADER_BYTES;
+    std::memcpy(payload, source, n);
+    std::memcpy(payload + n, g_EndMarker, END_MARKER_BYTES);
+    return LEAD_IN_BYTES + SLICE_HEADER_BYTES + n + END_MARKER_BYTES;
+}
+
+// Assembles lead-in, the codec's unit for the full slice at `source` (header included) and
+// the end marker; returns the write length.
+uint32_t StageCompressedSlice(const uint8_t* source) {
+    std::memset(g_TransferBuffer, 0, LEAD_IN_BYTES);
+    FrameCodecParams params = HeaderParams(HEADER_TYPE_COMPRESSED);
+    params.width = SLICE_WIDTH;
+    params.widthAttr = SLICE_WIDTH_ATTR;
+    params.height = SLICE_HEIGHT;
+    params.flags = SLICE_CODEC_FLAGS;
+    params.hdrByte18 = SLICE_HDR_BYTE18;
+    params.imageWidth = SLICE_WIDTH;
+    params.imageHeight = SLICE_HEIGHT;
+    params.bitsPerPixel = 24;
+    params.segmentPixels = SLICE_SEGMENT_PIXELS;
+    int outLength = 0;
+    // These parameters are always accepted.
+    EncodeFrame(&params, source, g_TransferBuffer + LEAD_IN_BYTES, &outLength);
+    uint32_t coded = static_cast<uint32_t>(outLength);
+    std::memcpy(g_TransferBuffer + LEAD_IN_BYTES + coded, g_EndMarker, END_MARKER_BYTES);
+    return LEAD_IN_BYTES + coded + END_MARKER_BYTES;
+}
+
+// Writes the frame's slices into the bank g_bFrameToggle selects; stops at the first
+// failure. The compressed sender's last write starts at the header, without lead-in.
+int SendSlices(const uint8_t* frame, bool compress) {
+    const uint8_t* position = frame;
+    uint32_t remaining = FRAME_BYTES;
+    uint32_t slice = 0;
+    for (; remaining > SLICE_BYTES; ++slice, position += SLICE_BYTES, remaining -= SLICE_BYTES) {
+        uint32_t length = compress
+                              ? StageCompressedSlice(position)
+                              : StageRawSlice(position, SLICE_BYTES, SLICE_WIDTH, SLICE_HEIGHT);
+        int result =
+            scsi_cmd_write_driverless(g_hDisk1, g_TransferBuffer, length, SliceAddress(slice));
+        if (result != 0) {
+            return FrameError(result);
+        }
+    }
+    uint32_t length = StageRawSlice(position, remaining,
+                                    static_cast<uint16_t>(remaining / LAST_SLICE_BYTES_PER_COLUMN),
+                                    LAST_SLICE_HEIGHT);
+    uint32_t start = compress ? LEAD_IN_BYTES : 0;
+    int result = scsi_cmd_write_driverless(g_hDisk1, g_TransferBuffer + start, length - start,
+                                           SliceAddress(slice));
+    return result != 0 ? FrameError(result) : 0;
+}
+
+}  // namespace
+
+void BuildEndMarker() {
+    FrameCodecParams params = HeaderParams(HEADER_TYPE_END);
+    params.tag = END_MARKER_TAG;
+    params.flags = END_MARKER_FLAGS;
+    WriteFrameHeader(&params, g_EndMarker);
+}
+
+void BuildSliceHeader(uint8_t* header, uint16_t width, uint16_t height, uint32_t byteCount) {
+    FrameCodecParams params = HeaderParams(HEADER_TYPE_RAW);
+    params.width = width;
+    params.height = height;
+    params.payloadSize = static_cast<int32_t>(byteCount);
+    params.flags = FLAG_TOP_DOWN;
+    WriteFrameHeader(&params, header);
+}
+
+int SendFrameRaw(const uint8_t* frame) {
+    int result = SendSlices(frame, false);
+    if (result != 0) {
+        return result;
+    }
+    result = scsi_cmd_control_driverless(g_hDisk1, CTRL_FRAME_DONE);
+    return result != 0 ? FrameError(result) : 0;
+}
+
+int SendFrameCompressed(const uint8_t* frame) {
+    int result = SendSlices(frame, true);
+    if (result != 0) {
+        return result;
+    }
+    // Not looked at: a projector that is gone fails the next frame's first write.
+    scsi_cmd_control_driverless(g_hDisk1, CTRL_FRAME_DONE);
+    return 0;
+}
