@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "kvcap/capture_source_spec.h"
+
+// What a session asks of its source.
+struct CaptureGeometry {
+    int width = 0;  // of the frames, in pixels
+    int height = 0;
+    bool drawCursor = false;
+};
+
+// The captured screen as KVCapAPI_GetScreenSize reports it.
+struct ScreenSize {
+    int width = 0;
+    int height = 0;
+    int bitsPerPixel = 0;
+};
+
+// One source of frames for one session. Opened on the thread that opens the session, then
+// used only by the session's capture thread, and destroyed once that thread has ended.
+class CaptureSource {
+  public:
+    virtual ~CaptureSource() = default;
+    // Fills `bgr` with the next frame: width x height x 3 bytes, packed rows, top row first,
+    // blue, green, red. Returns 0, or a negative KVCAP_E_* code when no frame could be had
+    // this time (the session goes on and asks again).
+    virtual int Grab(uint8_t* bgr) = 0;
+};
+
+// The synthetic sources, for Pattern and Replay specs (capture_source_synthetic.cpp).
+ScreenSize SyntheticScreenSize();
+std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceSpec& spec,
+                                                   const CaptureGeometry& geometry);
+
+// The desktop of this platform, for Desktop and Gdi specs; one file per platform
+// (capture_source_win32.cpp, capture_source_none.cpp where there is none yet).
+bool DesktopSourceAvailable(CaptureSourceKind kind);
+ScreenSize DesktopScreenSize();
+std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceSpec& spec,
+                                                 const CaptureGeometry& geometry);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Which source the library captures from, as named by the environment variable
+// VORN_KVUSB_CAPTURE when the library is initialised:
+//
+//   (unset or empty) | "desktop"   the desktop (Windows: desktop duplication, GDI fallback)
+//   "gdi"                          the desktop through GDI only
+//   "synthetic"                    a moving test pattern, every frame predictable from its
+//                                  index (kvcap/synthetic_pattern.h)
+//   "synthetic:png=" paths         the images replayed in turn, one a frame, each scaled to
+//   "synthetic:ppm=" paths         the session's size; paths are separated by ';' and none
+//                                  may be empty (PNG needs a build with libpng)
+//
+// Names are lower case and exact; anything else is refused.
+inline constexpr const char* kCaptureSourceVariable = "VORN_KVUSB_CAPTURE";
+
+enum class CaptureSourceKind { Desktop, Gdi, Pattern, Replay };
+enum class ImageFormat { Png, Ppm };
+
+struct CaptureSourceSpec {
+    CaptureSourceKind kind = CaptureSourceKind::Desktop;
+    ImageFormat imageFormat = ImageFormat::Ppm;  // Replay only
+    std::vector<std::string> imagePaths;         // Replay only
+};
+
+// False when `text` does not follow the grammar above; `spec` is then left alone.
+bool ParseCaptureSourceSpec(std::string_view text, CaptureSourceSpec* spec);

@@ -1,0 +1,170 @@
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "kvcap/capture_source.h"
+#include "kvcap/image_file.h"
+#include "kvcap/kvcap_api.h"
+#include "kvcap/synthetic_pattern.h"
+#include "platform/debug_print.h"
+
+// Synthetic sources for tests and the demo: the moving pattern, and a replay of image files.
+// Neither draws a cursor: their frames must stay predictable.
+
+namespace {
+
+// The synthetic screen is nominally the projector's.
+constexpr ScreenSize kSyntheticScreen = {854, 480, 24};
+
+constexpr int kFixedShift = 16;
+constexpr int kWeightShift = 8;  // bits of the blend weights
+
+uint8_t Ramp(int position, int size) {
+    return static_cast<uint8_t>(size > 1 ? position * 255 / (size - 1) : 0);
+}
+
+class PatternSource : public CaptureSource {
+  public:
+    explicit PatternSource(const CaptureGeometry& geometry) : m_geometry(geometry) {}
+
+    int Grab(uint8_t* bgr) override {
+        DrawSyntheticPattern(m_nextFrame++, m_geometry.width, m_geometry.height, bgr);
+        return KVCAP_OK;
+    }
+
+  private:
+    CaptureGeometry m_geometry;
+    uint32_t m_nextFrame = 0;
+};
+
+// Where destination column (or row) `index` of `dstSize` samples the source, in 16.16 fixed
+// point, pixel centres aligned, clamped to the source.
+int64_t SourcePosition(int index, int dstSize, int srcSize) {
+    int64_t position = ((2 * static_cast<int64_t>(index) + 1) * srcSize << kFixedShift) /
+                           (2 * static_cast<int64_t>(dstSize)) -
+                       (int64_t{1} << (kFixedShift - 1));
+    return std::clamp<int64_t>(position, 0, static_cast<int64_t>(srcSize - 1) << kFixedShift);
+}
+
+// Bilinear scaling; at the same size it copies exactly.
+std::vector<uint8_t> ScaleImage(const BgrImage& image, int width, int height) {
+    struct Tap {
+        int first, second, weight;  // byte offsets (columns) or rows, and the second's weight
+    };
+    auto taps = [](int dstSize, int srcSize, int unit) {
+        std::vector<Tap> result(dstSize);
+        for (int i = 0; i < dstSize; ++i) {
+            int64_t position = SourcePosition(i, dstSize, srcSize);
+            int first = static_cast<int>(position >> kFixedShift);
+            int second = std::min(first + 1, srcSize - 1);
+            int weight = static_cast<int>(position >> (kFixedShift - kWeightShift)) &
+                         ((1 << kWeightShift) - 1);
+            result[i] = {first * unit, second * unit, weight};
+        }
+        return result;
+    };
+    std::vector<Tap> columns = taps(width, image.width, 3);
+    std::vector<Tap> rows = taps(height, image.height, 1);
+    size_t srcStride = static_cast<size_t>(image.width) * 3;
+    std::vector<uint8_t> scaled(static_cast<size_t>(width) * height * 3);
+    uint8_t* out = scaled.data();
+    constexpr int kOne = 1 << kWeightShift;
+    constexpr int kRound = 1 << (2 * kWeightShift - 1);
+    for (const Tap& row : rows) {
+        const uint8_t* top = image.pixels.data() + row.first * srcStride;
+        const uint8_t* bottom = image.pixels.data() + row.second * srcStride;
+        for (const Tap& column : columns) {
+            for (int c = 0; c < 3; ++c) {
+                int upper = top[column.first + c] * (kOne - column.weight) +
+                            top[column.second + c] * column.weight;
+                int lower = bottom[column.first + c] * (kOne - column.weight) +
+                            bottom[column.second + c] * column.weight;
+                *out++ = static_cast<uint8_t>(
+                    (upper * (kOne - row.weight) + lower * row.weight + kRound) >>
+                    (2 * kWeightShift));
+            }
+        }
+    }
+    return scaled;
+}
+
+class ReplaySource : public CaptureSource {
+  public:
+    explicit ReplaySource(std::vector<std::vector<uint8_t>> frames) : m_frames(std::move(frames)) {}
+
+    int Grab(uint8_t* bgr) override {
+        const std::vector<uint8_t>& frame = m_frames[m_nextFrame];
+        std::memcpy(bgr, frame.data(), frame.size());
+        m_nextFrame = (m_nextFrame + 1) % m_frames.size();
+        return KVCAP_OK;
+    }
+
+  private:
+    std::vector<std::vector<uint8_t>> m_frames;
+    size_t m_nextFrame = 0;
+};
+
+std::unique_ptr<CaptureSource> OpenReplaySource(const CaptureSourceSpec& spec,
+                                                const CaptureGeometry& geometry) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (const std::string& path : spec.imagePaths) {
+        BgrImage image;
+        if (!LoadImageFile(path, spec.imageFormat, &image)) {
+            DebugPrint(" kvcap: cannot read image \"%s\"\n", path.c_str());
+            return nullptr;
+        }
+        frames.push_back(ScaleImage(image, geometry.width, geometry.height));
+    }
+    return std::make_unique<ReplaySource>(std::move(frames));
+}
+
+}  // namespace
+
+void DrawSyntheticPattern(uint32_t frameIndex, int width, int height, uint8_t* bgr) {
+    int barStart = static_cast<int>(frameIndex * uint64_t{kPatternBarStep} % width);
+    std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+    std::vector<bool> inBar(width);
+    for (int x = 0; x < width; ++x) {
+        inBar[x] = (x - barStart + width) % width < kPatternBarWidth;
+        row[x * 3] = inBar[x] ? 0 : Ramp(x, width);
+        row[x * 3 + 1] = 0;
+        row[x * 3 + 2] = inBar[x] ? 255 : kPatternRed;
+    }
+    for (int y = 0; y < height; ++y) {
+        uint8_t green = Ramp(y, height);
+        for (int x = 0; x < width; ++x) {
+            if (!inBar[x]) {
+                row[x * 3 + 1] = green;
+            }
+        }
+        std::memcpy(bgr + y * row.size(), row.data(), row.size());
+    }
+    size_t frameBytes = row.size() * height;
+    uint32_t stamp[2] = {frameIndex, ~frameIndex};
+    uint8_t stampBytes[kPatternStampBytes];
+    for (int i = 0; i < kPatternStampBytes; ++i) {
+        stampBytes[i] = static_cast<uint8_t>(stamp[i / 4] >> (8 * (i % 4)));
+    }
+    std::memcpy(bgr, stampBytes, std::min<size_t>(frameBytes, kPatternStampBytes));
+}
+
+bool ReadPatternStamp(const uint8_t* bgr, uint32_t* frameIndex) {
+    uint32_t stamp[2] = {0, 0};
+    for (int i = 0; i < kPatternStampBytes; ++i) {
+        stamp[i / 4] |= static_cast<uint32_t>(bgr[i]) << (8 * (i % 4));
+    }
+    *frameIndex = stamp[0];
+    return stamp[1] == ~stamp[0];
+}
+
+ScreenSize SyntheticScreenSize() {
+    return kSyntheticScreen;
+}
+
+std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceSpec& spec,
+                                                   const CaptureGeometry& geometry) {
+    if (spec.kind == CaptureSourceKind::Replay) {
+        return OpenReplaySource(spec, geometry);
+    }
+    return std::make_unique<PatternSource>(geometry);
+}

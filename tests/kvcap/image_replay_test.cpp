@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "kvcap/image_file.h"
+#include "kvcap/kvcap_api.h"
+#include "tests/kvcap/test_support.h"
+
+namespace {
+
+const std::string kDataDir = KV_TEST_DATA_DIR;
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+TEST(PpmTest, ReadsHeaderCommentsAndTurnsRgbIntoBgr) {
+    BgrImage image;
+    ASSERT_TRUE(DecodePpm(Bytes(std::string("P6\n# made by hand\n2 1 255\n") +
+                                std::string("\x10\x20\x30\xff\x00\x80", 6)),
+                          &image));
+    EXPECT_EQ(image.width, 2);
+    EXPECT_EQ(image.height, 1);
+    EXPECT_EQ(image.pixels, (std::vector<uint8_t>{0x30, 0x20, 0x10, 0x80, 0x00, 0xff}));
+}
+
+TEST(PpmTest, ScalesSmallSampleRangesToEightBits) {
+    BgrImage image;
+    ASSERT_TRUE(
+        DecodePpm(Bytes(std::string("P6 1 1 15 ") + std::string("\x0f\x00\x05", 3)), &image));
+    EXPECT_EQ(image.pixels, (std::vector<uint8_t>{85, 0, 255}));
+}
+
+TEST(PpmTest, RefusesMalformedFilesAndLeavesTheImageAlone) {
+    for (const std::string& text :
+         {std::string("P3 1 1 255 \x01\x02\x03"), std::string("P6 1 1 255 \x01\x02"),
+          std::string("P6 0 1 255 "), std::string("P6 1 1 256 \x01\x02\x03"),
+          std::string("P6 99999 1 255 "), std::string("P6 1 1 255"), std::string("P6 1 1"),
+          std::string("P6 4294967297 1 255 "), std::string("P")}) {
+        BgrImage image;
+        image.width = 7;
+        EXPECT_FALSE(DecodePpm(Bytes(text), &image)) << text;
+        EXPECT_EQ(image.width, 7);
+    }
+}
+
+// Replays `spec` at width x height and returns the first `count` frames.
+std::vector<RecordedFrame> Replay(const std::string& spec, int width, int height, size_t count) {
+    SetCaptureSource(spec.c_str());
+    FrameRecorder recorder;
+    g_Recorder = &recorder;
+    KVCapHandle handle = 0;
+    EXPECT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
+    EXPECT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);
+    recorder.handle = handle;
+    EXPECT_EQ(KVCapAPI_SetMaxFPS(handle, 45), KVCAP_OK);
+    int opened = KVCapAPI_Open(handle, RecordFrame, 0, width, height);
+    EXPECT_EQ(opened, KVCAP_OK);
+    if (opened == KVCAP_OK) {
+        EXPECT_EQ(KVCapAPI_Start(handle), KVCAP_OK);
+        EXPECT_TRUE(recorder.WaitForFrames(count));
+    }
+    EXPECT_EQ(KVCapAPI_Uninitialize(), KVCAP_OK);
+    g_Recorder = nullptr;
+    return std::move(recorder.frames);
+}
+
+BgrImage LoadData(const std::string& name) {
+    BgrImage image;
+    EXPECT_TRUE(LoadImageFile(kDataDir + "/" + name, ImageFormat::Ppm, &image)) << name;
+    return image;
+}
+
+TEST(ImageReplayTest, ReplaysImagesInTurnAtTheirOwnSizeUnchanged) {
+    BgrImage desktop = LoadData("desktop_crop.ppm");
+    BgrImage photo = LoadData("photo_crop.ppm");
+    std::vector<RecordedFrame> frames =
+        Replay("synthetic:ppm=" + kDataDir + "/desktop_crop.ppm;" + kDataDir + "/photo_crop.ppm",
+               desktop.width, desktop.height, 3);
+    ASSERT_GE(frames.size(), 3u);
+    EXPECT_TRUE(frames[0].pixels == desktop.pixels);
+    EXPECT_TRUE(frames[1].pixels == photo.pixels);
+    EXPECT_TRUE(frames[2].pixels == desktop.pixels);
+}
+
+TEST(ImageReplayTest, ScalesToTheSessionSize) {
+    BgrImage photo = LoadData("photo_crop.ppm");
+    int width = photo.width / 2, height = photo.height / 2;
+    std::vector<RecordedFrame> frames =
+        Replay("synthetic:ppm=" + kDataDir + "/photo_crop.ppm", width, height, 1);
+    ASSERT_GE(frames.size(), 1u);
+    ASSERT_EQ(frames[0].pixels.size(), static_cast<size_t>(width) * height * 3);
+    // Halving samples each 2 x 2 block at its centre: the block's average.
+    size_t srcStride = static_cast<size_t>(photo.width) * 3;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const uint8_t* block = photo.pixels.data() + 2 * y * srcStride + 6 * x + c;
+                int average =
+                    (block[0] + block[3] + block[srcStride] + block[srcStride + 3] + 2) / 4;
+                int scaled = frames[0].pixels[(static_cast<size_t>(y) * width + x) * 3 + c];
+                ASSERT_NEAR(scaled, average, 1) << x << "," << y << " channel " << c;
+            }
+        }
+    }
+}
+
+#if defined(KVCAP_HAVE_PNG)
+// The PNG and the PPM cut from it by another tool agree, each turned into BGR on its own.
+TEST(ImageReplayTest, ReplaysPngAsTheDesktopItWasTakenFrom) {
+    BgrImage crop = LoadData("photo_crop.ppm");
+    constexpr int kCropX = 300, kCropY = 200;
+    std::vector<RecordedFrame> frames =
+        Replay("synthetic:png=" + kDataDir + "/photo.png", 854, 480, 1);
+    ASSERT_GE(frames.size(), 1u);
+    size_t rowBytes = static_cast<size_t>(crop.width) * 3;
+    for (int y = 0; y < crop.height; ++y) {
+        const uint8_t* row = frames[0].pixels.data() + ((kCropY + y) * 854 + kCropX) * 3;
+        ASSERT_TRUE(std::equal(row, row + rowBytes, crop.pixels.data() + y * rowBytes)) << y;
+    }
+}
+#endif
+
+}  // namespace

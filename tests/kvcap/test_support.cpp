@@ -1,0 +1,70 @@
+#include "tests/kvcap/test_support.h"
+
+#include <cstdlib>
+
+#include "kvcap/capture_source_spec.h"
+
+FrameRecorder* g_Recorder = nullptr;
+
+void SetCaptureSource(const char* text) {
+#if defined(_WIN32)
+    _putenv_s(kCaptureSourceVariable, text);
+#else
+    setenv(kCaptureSourceVariable, text, 1);
+#endif
+}
+
+bool FrameRecorder::WaitForFrames(size_t count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return frames.size() >= count; });
+}
+
+size_t FrameRecorder::FrameCount() {
+    std::lock_guard lock(mutex);
+    return frames.size();
+}
+
+int RecordFrame(CaptureFrameInfo* info) {
+    FrameRecorder& recorder = *g_Recorder;
+    recorder.inCallback = true;
+    RecordedFrame frame;
+    frame.status = info->status;
+    frame.byteCount = info->byteCount;
+    frame.thread = std::this_thread::get_id();
+    frame.time = std::chrono::steady_clock::now();
+    std::vector<uint8_t> pixels(info->byteCount);
+    frame.copyResult = KVCapAPI_CopyRawData(recorder.handle, pixels.data(), info);
+    size_t index;
+    {
+        std::lock_guard lock(recorder.mutex);
+        index = recorder.frames.size();
+        if (index == 0) {
+            recorder.firstInfo = *info;
+        }
+    }
+    if (index == 1) {
+        std::vector<uint8_t> scratch(info->byteCount);
+        recorder.staleCopyResult =
+            KVCapAPI_CopyRawData(recorder.handle, scratch.data(), &recorder.firstInfo);
+    }
+    if (index == 0 && recorder.releaseFromCallback) {
+        recorder.closeFromCallbackResult = KVCapAPI_Close(recorder.handle);
+        recorder.releaseFromCallbackResult = KVCapAPI_Release(recorder.handle);
+    }
+    if (index < FrameRecorder::kKeptFrames) {
+        frame.pixels = std::move(pixels);
+    }
+    if (index == 0) {
+        std::this_thread::sleep_for(recorder.firstCallbackDelay);
+    }
+    while (recorder.holdUntilStopped && !recorder.stopped) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    {
+        std::lock_guard lock(recorder.mutex);
+        recorder.frames.push_back(std::move(frame));
+    }
+    recorder.changed.notify_all();
+    recorder.inCallback = false;
+    return 0;
+}
