@@ -11,14 +11,15 @@
 
 enum DecodeResult : int {
     DECODE_OK = 0,
-    DECODE_TRUNCATED,        // the unit ends before its header or payload does
-    DECODE_BAD_MARKER,       // byte 0 is not 0xFB
-    DECODE_BAD_CHECKSUM,     // the 20 header bytes do not sum to 0 modulo 256
-    DECODE_BAD_HEADER_SIZE,  // header size below 20
-    DECODE_UNSUPPORTED,      // a type, depth or flag combination the decoder does not cover
-    DECODE_BAD_SEGMENT,      // a segment's length field or codes do not fit the region
-    DECODE_BAD_CODE,         // a bit pattern that is no code of the tables
-    DECODE_TOO_LARGE,        // the region exceeds the decoder's limits
+    DECODE_TRUNCATED,         // the unit ends before its header or payload does
+    DECODE_BAD_MARKER,        // byte 0 is not 0xFB
+    DECODE_BAD_CHECKSUM,      // the 20 header bytes do not sum to 0 modulo 256
+    DECODE_BAD_HEADER_SIZE,   // header size below 20
+    DECODE_UNSUPPORTED,       // a type, depth or flag combination the decoder does not cover
+    DECODE_BAD_SEGMENT,       // a segment's length field or codes do not fit the region
+    DECODE_BAD_CODE,          // a bit pattern that is no code of the tables
+    DECODE_TOO_LARGE,         // the region exceeds the decoder's limits
+    DECODE_BAD_PAYLOAD_SIZE,  // the payload size does not match what its segments or rows take
 };
 
 const char* DecodeResultText(DecodeResult result);

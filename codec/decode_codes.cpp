@@ -1,0 +1,85 @@
+#include "codec/decode_codes.h"
+
+#include <algorithm>
+
+#include "codec/decode_tables.h"
+#include "codec/huffman.h"
+
+namespace {
+
+// Four value codes of at most 12 bits fit the 57 bits one PeekBits delivers.
+constexpr int kValuesPerPeek = 4;
+constexpr int kZeroRun = 16;  // zeros that ZRL stands for
+constexpr int kMaxRunLengthCategory = 8;
+
+}  // namespace
+
+DecodeResult DecodeValueCodes(const uint8_t* bytes, size_t* bit, size_t endBit, int count,
+                              uint8_t* deltas) {
+    const uint16_t* lookup = ValueDecoding().entry;
+    size_t position = *bit;
+    for (int i = 0; i < count;) {
+        if (position > endBit)
+            return DECODE_BAD_SEGMENT;
+        uint64_t bits = PeekBits(bytes, position);
+        const int group = std::min(kValuesPerPeek, count - i);
+        for (int k = 0; k < group; ++k, ++i) {
+            const uint16_t entry = lookup[bits >> (64 - kValueLookupBits)];
+            if (entry == 0)
+                return DECODE_BAD_CODE;
+            const int length = entry >> 8;
+            bits <<= length;
+            position += static_cast<size_t>(length);
+            deltas[i] = static_cast<uint8_t>(entry);
+        }
+    }
+    if (position > endBit)
+        return DECODE_BAD_SEGMENT;
+    *bit = position;
+    return DECODE_OK;
+}
+
+DecodeResult DecodeRunLengthCodes(const uint8_t* bytes, size_t* bit, size_t endBit, int count,
+                                  uint8_t* deltas) {
+    const uint16_t* lookup = RunLengthDecoding().entry;
+    size_t position = *bit;
+    int i = 0;
+    while (i < count) {
+        if (position > endBit)
+            return DECODE_BAD_SEGMENT;
+        const uint64_t bits = PeekBits(bytes, position);
+        const uint16_t entry = lookup[bits >> (64 - kRunLengthLookupBits)];
+        if (entry == 0)
+            return DECODE_BAD_CODE;
+        const int length = entry >> 8;
+        const int symbol = entry & 0xFF;
+        position += static_cast<size_t>(length);
+        if (symbol == EOB) {  // the rest of the segment is zero
+            std::fill(deltas + i, deltas + count, 0);
+            i = count;
+            break;
+        }
+        if (symbol == ZRL) {
+            if (count - i < kZeroRun)
+                return DECODE_BAD_SEGMENT;
+            std::fill(deltas + i, deltas + i + kZeroRun, 0);
+            i += kZeroRun;
+            continue;
+        }
+        const int run = symbol >> 4;
+        const int category = symbol & 0x0F;
+        if (category == 0 || category > kMaxRunLengthCategory)
+            return DECODE_BAD_CODE;
+        if (count - i < run + 1)
+            return DECODE_BAD_SEGMENT;
+        const uint32_t extra = static_cast<uint32_t>((bits << length) >> (64 - category));
+        position += static_cast<size_t>(category);
+        std::fill(deltas + i, deltas + i + run, 0);
+        i += run;
+        deltas[i++] = static_cast<uint8_t>(ExtraBitsValue(extra, category));
+    }
+    if (position > endBit)
+        return DECODE_BAD_SEGMENT;
+    *bit = position;
+    return DECODE_OK;
+}
