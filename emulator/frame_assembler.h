@@ -1,0 +1,52 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "codec/frame_decoder.h"
+#include "emulator/slice_check.h"
+
+// Collects the slices of one frame as they are written and, on frame-done, decodes them and
+// puts the 854 x 480 frame together. Slices are kept as they arrive rather than read back from
+// bank memory: a raw write is 104 bytes longer than the slice spacing, so the next slice's
+// lead-in and header land on the end of the previous one.
+
+namespace emu {
+
+class FrameAssembler {
+  public:
+    // Takes a slice whose envelope was sound. Returns "" or how it breaks the frame's order.
+    std::string AddSlice(int bank, const SliceWrite& slice);
+
+    // A write of slice `index` whose envelope was not sound: its frame will not be shown.
+    void RejectSlice(int bank, int index);
+
+    enum class Outcome { Completed, Rejected, Error };
+
+    // Frame-done. Completed: `frame` (kFrameBytes) holds the picture and *bank its bank.
+    // Rejected: the frame had a protocol error, already reported. Error: *error says why.
+    Outcome Complete(std::vector<uint8_t>* frame, int* bank, std::string* error);
+
+    // Frames begun again at slice 0 before their frame-done (a failed write ended them).
+    int abandoned() const { return abandoned_; }
+
+  private:
+    void Begin(int bank);
+    std::string DecodeSlice(int index, uint8_t* out);
+
+    struct Slice {
+        SliceKind kind = SliceKind::Raw;
+        std::vector<uint8_t> unit;
+    };
+    std::array<Slice, 20> slices_;
+    int bank_ = -1;  // -1: no frame begun since the last frame-done
+    int next_ = 0;   // the slice expected next
+    bool broken_ = false;
+    SliceKind frameKind_ = SliceKind::Raw;
+    int abandoned_ = 0;
+    DecodedRegion region_;
+};
+
+}  // namespace emu

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How the virtual projector is set up, from one text so that the Windows program can select it
+// through an environment variable:
+//
+//   VORN_KVUSB_DEVICE=virtual[:option,option,...]
+//
+//   projectors=N         projectors attached, 0 to 8 (default 1)
+//   link=L[/L...]        link-speed reply of each projector: 3.0, 2.0, 1.1, none, or a number
+//                        (decimal or 0x hex); the last one given holds for the rest (default 2.0)
+//   fault=N              fault status register: 1 overheated, 2 fan failure (default 0)
+//   power=N              power mode register: 0 Auto Power, 1 ECO (default 0)
+//   mcu=XYZ              three-character microcontroller firmware id (default A01)
+//   firmware=HH.HH...    driverless firmware answer, up to 10 hex bytes (default 01.02.03.01.04)
+//   vanish_after=N       the first N commands are answered, then every command fails with 1167
+//   vanish_at_slice=K    the first write of slice K (0 to 19) fails with 1167, as do all after
+//   fail_next=K:CODE[@N] K commands fail with the OS error CODE, after the first N (default 0)
+//   delay=none|usb2|usb1 take as long as a USB 2.0 (35 MB/s) or 1.1 (1 MB/s) link per transfer
+//   out=PATH             where the last frame shown is written (.png or .ppm)
+//   report=PATH          where the report is written, on every frame-done and at the end
+//
+// Paths cannot hold a comma.
+
+namespace emu {
+
+inline constexpr char kDeviceEnvVar[] = "VORN_KVUSB_DEVICE";
+
+enum class LinkDelay { None, Usb2, Usb11 };
+
+struct VirtualConfig {
+    std::vector<uint32_t> linkValues = {2};  // one per projector
+    uint8_t fault = 0;
+    uint8_t powerMode = 0;
+    std::array<uint8_t, 3> mcuFirmware = {'A', '0', '1'};
+    std::array<uint8_t, 10> firmwareInfo = {1, 2, 3, 1, 4, 0, 0, 0, 0, 0};
+    std::optional<uint64_t> vanishAfter;
+    std::optional<int> vanishAtSlice;
+    uint32_t failCount = 0;
+    uint32_t failCode = 0;
+    uint64_t failAfter = 0;
+    LinkDelay delay = LinkDelay::None;
+    std::string imagePath;
+    std::string reportPath;
+};
+
+// True when `text` selects the virtual projector ("virtual" or "virtual:...").
+bool SelectsVirtualProjector(std::string_view text);
+
+// Parses the whole variable value. On failure returns false and a one-line reason in *error
+// (without the variable's name, which the caller adds).
+bool ParseVirtualConfig(std::string_view text, VirtualConfig* config, std::string* error);
+
+}  // namespace emu

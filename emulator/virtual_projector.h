@@ -1,0 +1,155 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/device_backend.h"
+#include "emulator/frame_assembler.h"
+#include "emulator/virtual_config.h"
+
+// The virtual projector: a device backend whose units are projectors in memory. Each projector
+// has a disk unit (link speed, microcontroller registers, firmware) and an optical unit (frame
+// writes into 16 MiB of bank memory, control commands) and a removable volume. Every command is
+// checked against the frame protocol; what breaks it is kept as a protocol error, and the
+// command is still answered as a device would, so the host carries on as with real hardware.
+//
+// Thread safety: the sender thread writes frames on an optical unit while the main thread polls
+// a disk unit; all state is guarded by one lock, which is never held while a transfer's
+// simulated link time passes.
+
+namespace emu {
+
+enum class UnitKind { Disk, Optical, Other };
+
+// One command as it reached the backend.
+struct CommandRecord {
+    uint64_t number = 0;  // from 1
+    int projector = -1;   // -1: not a projector's unit
+    UnitKind unit = UnitKind::Other;
+    std::array<uint8_t, 16> cdb{};
+    const char* direction = "none";  // "out", "in" or "none"
+    uint32_t length = 0;
+    uint32_t result = 0;
+};
+
+struct ProjectorStatus {
+    uint32_t linkValue = 0;
+    uint8_t fault = 0;
+    uint8_t powerMode = 0;
+    int openCommands = 0;
+    std::array<int, 2> framesCompleted{};  // per bank
+    int framesAbandoned = 0;               // begun again before their frame-done
+    int framesRejected = 0;                // closed by frame-done but broken by a protocol error
+    bool volumeMounted = true;
+};
+
+struct EmulatorReport {
+    uint64_t commands = 0;
+    bool vanished = false;
+    std::vector<ProjectorStatus> projectors;
+    uint64_t protocolErrorCount = 0;
+    std::vector<std::string> protocolErrors;  // the first kMaxKeptErrors
+    std::vector<std::string> mountPointRemovals;
+};
+
+// The report file: one fact a line, key first.
+std::string FormatReport(const EmulatorReport& report,
+                         const std::vector<CommandRecord>& lastCommands);
+
+class VirtualProjector final : public DeviceBackend {
+  public:
+    static constexpr size_t kMaxKeptErrors = 1000;
+    static constexpr size_t kMaxLoggedCommands = 200000;  // older entries are dropped
+    static constexpr size_t kReportedCommands = 32;
+
+    explicit VirtualProjector(const VirtualConfig& config = VirtualConfig());
+    ~VirtualProjector() override;  // writes the report and the last frame when asked
+    VirtualProjector(const VirtualProjector&) = delete;
+    VirtualProjector& operator=(const VirtualProjector&) = delete;
+
+    uint32_t SendScsi(DeviceHandle unit, const ScsiRequest& request) override;
+    InterfaceLookup GetDiskInterface(uint32_t index, std::string* path, uint32_t* error) override;
+    DeviceHandle OpenUnit(const std::string& path, uint32_t* error) override;
+    void CloseUnit(DeviceHandle unit) override;
+    std::vector<VolumeInfo> ListVolumes() override;
+    void RemoveMountPoint(const std::string& root) override;
+    std::string SystemErrorText(uint32_t code) override;
+
+    // Faults injected while running, counted from now.
+    void VanishAfter(uint64_t commands);
+    void VanishAtSlice(int slice);
+    void FailNext(uint32_t count, uint32_t code);
+    void SetFault(uint8_t status);
+    void SetLinkDelay(LinkDelay delay);
+    void AddVolume(const VolumeInfo& volume);  // another drive beside the projectors' own
+
+    EmulatorReport Report() const;
+    std::vector<CommandRecord> CommandLog() const;
+    // The last frame completed (B, G, R bytes, 854 x 480), empty before the first.
+    std::vector<uint8_t> LastFrame() const;
+    std::vector<uint8_t> ReadMemory(int projector, uint32_t address, size_t length) const;
+    // Time spent inside SendScsi, simulated link time included.
+    double DeviceSeconds() const { return deviceNanoseconds_.load() * 1e-9; }
+    // Writes the report and the last frame now, when the configuration names files.
+    void Flush();
+
+  private:
+    struct Projector;
+    struct OpenedUnit {
+        int projector;
+        UnitKind kind;
+        bool open;
+    };
+    struct Command;
+    struct Output;
+
+    uint32_t Execute(Command* command);
+    uint32_t ExecuteWrite(Command* command);
+    uint32_t ExecuteControl(Command* command);
+    uint32_t ExecuteRead(Command* command);
+    bool CheckRequest(Command* command, uint8_t targetId, uint8_t senseLength, uint8_t dataIn,
+                      uint32_t timeout);
+    bool CheckCdbZero(Command* command, std::initializer_list<int> bytes);
+    void ProtocolError(const Command* command, const std::string& text);
+    void ProtocolError(const std::string& text);
+    std::vector<std::string> InterfacePaths() const;
+    EmulatorReport ReportLocked() const;
+    // The files to write after a change, taken under the lock and written outside it.
+    Output TakeOutput(bool withImage, bool force);
+    void WriteOutput(const Output& output);
+
+    const VirtualConfig config_;
+    mutable std::mutex mutex_;
+    std::vector<std::unique_ptr<Projector>> projectors_;
+    std::deque<OpenedUnit> handles_;  // a handle is the address of its entry
+    std::vector<VolumeInfo> otherVolumes_;
+    std::vector<std::string> removals_;
+    std::deque<CommandRecord> log_;
+    uint64_t commands_ = 0;
+    bool vanished_ = false;
+    uint64_t vanishAfter_ = UINT64_MAX;  // command number after which the projectors are gone
+    int vanishAtSlice_ = -1;
+    uint64_t failFrom_ = 0;  // commands after this one fail with failCode_
+    uint32_t failCount_ = 0;
+    uint32_t failCode_ = 0;
+    LinkDelay delay_ = LinkDelay::None;
+    uint64_t errorCount_ = 0;
+    std::vector<std::string> errors_;
+    std::vector<uint8_t> lastFrame_;
+    uint64_t framesShown_ = 0;
+    uint64_t framesWritten_ = 0;  // framesShown_ when the image file was last written
+    std::chrono::steady_clock::time_point lastImageWrite_;
+    uint64_t outputSequence_ = 0;
+    std::mutex outputMutex_;  // guards outputWritten_ and keeps the file writes in order
+    uint64_t outputWritten_ = 0;
+    std::atomic<uint64_t> deviceNanoseconds_{0};
+};
+
+}  // namespace emu
