@@ -1,0 +1,49 @@
+// kvusbtool: the command-line companion of vorn_kvusb. Each subcommand lives in a file of
+// its own and has one row in the table below.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/tool_command.h"
+
+int RunEncodeCommand(int argc, char** argv);
+int RunDecodeCommand(int argc, char** argv);
+int RunBenchCommand(int argc, char** argv);
+
+namespace {
+
+struct ToolCommand {
+    const char* name;
+    const char* usage;
+    ToolCommandFunction run;
+};
+
+const ToolCommand kCommands[] = {
+    {"encode", "encode IN.raw OUT.bin [--type N --width N --height N --flags N ...]",
+     RunEncodeCommand},
+    {"decode", "decode IN.bin OUT.raw [--bpp N --segment-pixels N --blank]", RunDecodeCommand},
+    {"bench", "bench [benchmark options]", RunBenchCommand},
+};
+
+int PrintUsage(FILE* out) {
+    std::fprintf(out, "usage:\n");
+    for (const ToolCommand& command : kCommands)
+        std::fprintf(out, "  kvusbtool %s\n", command.usage);
+    return kToolMisused;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return PrintUsage(stderr);
+    if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    for (const ToolCommand& command : kCommands) {
+        if (std::strcmp(argv[1], command.name) == 0)
+            return command.run(argc - 1, argv + 1);
+    }
+    std::fprintf(stderr, "kvusbtool: unknown command %s (try kvusbtool help)\n", argv[1]);
+    return kToolMisused;
+}
