@@ -22,13 +22,13 @@ DecodeResult DecodeSegmentStream(const StreamPayload& payload, size_t pixels, in
                                  int segmentPixels, bool paddedRaw, uint8_t* out);
 
 // How the planar and 8-bit coders code one channel of a segment (8-bit length fields).
-enum class ChannelCoder { kRunLength, kValues, kPairs };
+enum class ChannelCoding { kRunLength, kValues, kPairs };
 
 // The planar coder: three channels of every segment, each in a segment of its own; with
 // `blocks`, segments that lie within one row are pair-coded blocks of 64 samples.
 DecodeResult DecodePlanarStream(const StreamPayload& payload, size_t width, size_t pixels,
-                                int segmentPixels, ChannelCoder coder, bool blocks, uint8_t* out);
+                                int segmentPixels, ChannelCoding coder, bool blocks, uint8_t* out);
 
 // The 8-bit sample coder: one sample a pixel; every segment holds `segmentPixels` values.
 DecodeResult DecodeSampleStream(const StreamPayload& payload, size_t pixels, int segmentPixels,
-                                ChannelCoder coder, uint8_t* out);
+                                ChannelCoding coder, uint8_t* out);

@@ -12,7 +12,7 @@ constexpr uint8_t kSegmentPredictor = 128;
 // One channel segment with an 8-bit length field at byte *pos: `count` differences coded
 // by `coder`. The field keeps only the low 8 bits of the body length, so the codes, not the
 // field, say where the body ends; the field must agree with them.
-DecodeResult DecodeChannelSegment(const StreamPayload& payload, size_t* pos, ChannelCoder coder,
+DecodeResult DecodeChannelSegment(const StreamPayload& payload, size_t* pos, ChannelCoding coder,
                                   int count, uint8_t* deltas) {
     if (*pos >= payload.size)
         return DECODE_BAD_SEGMENT;
@@ -21,7 +21,7 @@ DecodeResult DecodeChannelSegment(const StreamPayload& payload, size_t* pos, Cha
     const size_t end = payload.size * 8;
     const auto fieldMatches = [field](size_t bodyBytes) { return (bodyBytes & 0xFF) == field; };
     size_t body = 0;
-    if (coder == ChannelCoder::kPairs) {
+    if (coder == ChannelCoding::kPairs) {
         const DecodeResult result =
             DecodePairedValueCodes(payload.bytes, start, end, count, deltas, fieldMatches, &body);
         if (result != DECODE_OK)
@@ -29,7 +29,7 @@ DecodeResult DecodeChannelSegment(const StreamPayload& payload, size_t* pos, Cha
     } else {
         size_t bit = start;
         const DecodeResult result =
-            coder == ChannelCoder::kValues
+            coder == ChannelCoding::kValues
                 ? DecodeValueCodes(payload.bytes, &bit, end, count, deltas)
                 : DecodeRunLengthCodes(payload.bytes, &bit, end, count, deltas);
         if (result != DECODE_OK)
@@ -55,7 +55,7 @@ void PredictChannel(const uint8_t* deltas, size_t count, size_t stride, uint8_t*
 }  // namespace
 
 DecodeResult DecodePlanarStream(const StreamPayload& payload, size_t width, size_t pixels,
-                                int segmentPixels, ChannelCoder coder, bool blocks, uint8_t* out) {
+                                int segmentPixels, ChannelCoding coder, bool blocks, uint8_t* out) {
     constexpr int kChannels = 3;
     const size_t step = static_cast<size_t>(segmentPixels);
     uint8_t deltas[kMaxSegmentValues];
@@ -66,7 +66,7 @@ DecodeResult DecodePlanarStream(const StreamPayload& payload, size_t width, size
         const bool block = blocks && width - first % width >= step;
         for (int channel = 0; channel < kChannels; ++channel) {
             const DecodeResult result =
-                DecodeChannelSegment(payload, &pos, block ? ChannelCoder::kPairs : coder,
+                DecodeChannelSegment(payload, &pos, block ? ChannelCoding::kPairs : coder,
                                      block ? kBlockSamples : static_cast<int>(segment), deltas);
             if (result != DECODE_OK)
                 return result;
@@ -77,7 +77,7 @@ DecodeResult DecodePlanarStream(const StreamPayload& payload, size_t width, size
 }
 
 DecodeResult DecodeSampleStream(const StreamPayload& payload, size_t pixels, int segmentPixels,
-                                ChannelCoder coder, uint8_t* out) {
+                                ChannelCoding coder, uint8_t* out) {
     const size_t step = static_cast<size_t>(segmentPixels);
     uint8_t deltas[kMaxSegmentValues];
     size_t pos = 0;

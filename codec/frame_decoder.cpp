@@ -95,17 +95,18 @@ struct CodedPath {
     int bytesPerPixel;       // of the decoded pixels
     bool wordsLsbFirst;      // packed-writer words stored least significant byte first
     size_t minSegmentBytes;  // payload share of one segment at the least
-    ChannelCoder coder;      // kPlanar, kSamples
+    ChannelCoding coder;     // kPlanar, kSamples
     bool paddedRaw;          // kSegments: see DecodeSegmentStream
     bool blocks;             // kPlanar
 };
 
 // The coder of one channel segment, chosen by flags as the encoder chooses it.
-ChannelCoder SelectChannelCoder(uint8_t flags, bool pairsAllowed) {
+ChannelCoding SelectChannelCoding(uint8_t flags, bool pairsAllowed) {
     if (!(flags & FLAG_WORD_WRITER) || !(flags & FLAG_PLAIN_DIFFERENCES)) {
-        return ChannelCoder::kRunLength;
+        return ChannelCoding::kRunLength;
     }
-    return pairsAllowed && (flags & FLAG_PAIR_CODER) ? ChannelCoder::kPairs : ChannelCoder::kValues;
+    return pairsAllowed && (flags & FLAG_PAIR_CODER) ? ChannelCoding::kPairs
+                                                     : ChannelCoding::kValues;
 }
 
 // The path the encoder took for a type 1 or 3 unit; false when the decoder does not cover it.
@@ -120,15 +121,15 @@ bool SelectCodedPath(const FrameHeader& header, const DecodeOptions& options, Co
                  1,
                  wordWriter,
                  kMinSampleSegment,
-                 SelectChannelCoder(flags, false),
+                 SelectChannelCoding(flags, false),
                  false,
                  false};
         return !options.blankRegion && segmentPixels <= kMaxSegmentValues;
     }
     if (options.blankRegion) {
         // Written with the packed writer whatever the flags say, 3 channels of 255.
-        *path = {CodedPath::kSegments, 3,    true, kMinWideFieldSegment,
-                 ChannelCoder::kPairs, true, false};
+        *path = {CodedPath::kSegments,  3,    true, kMinWideFieldSegment,
+                 ChannelCoding::kPairs, true, false};
         return segmentPixels * 3 <= kMaxSegmentValues;
     }
     if (flags & FLAG_SEGMENT_CODER) {
@@ -137,7 +138,7 @@ bool SelectCodedPath(const FrameHeader& header, const DecodeOptions& options, Co
                  channels,
                  wordWriter,
                  kMinWideFieldSegment,
-                 ChannelCoder::kPairs,
+                 ChannelCoding::kPairs,
                  !(flags & FLAG_PIXEL_PAIRS),
                  false};
         return segmentPixels * channels <= kMaxSegmentValues;
@@ -149,7 +150,7 @@ bool SelectCodedPath(const FrameHeader& header, const DecodeOptions& options, Co
              3,
              wordWriter,
              kMinPlanarSegment,
-             SelectChannelCoder(flags, true),
+             SelectChannelCoding(flags, true),
              false,
              blocks};
     return segmentPixels <= kMaxPlanarSegmentPixels && (wordWriter || !blocks);
