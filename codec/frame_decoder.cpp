@@ -127,8 +127,9 @@ bool SelectCodedPath(const FrameHeader& header, const DecodeOptions& options, Co
         return !options.blankRegion && segmentPixels <= kMaxSegmentValues;
     }
     if (options.blankRegion) {
-        // Written with the packed writer whatever the flags say, 3 channels of 255.
-        *path = {CodedPath::kSegments,  3,    true, kMinWideFieldSegment,
+        // The segment coder's stream of 3-channel pixels of 255, whatever flags bits 5 and 6
+        // say; without bit 4 its words are byte-reversed as the segment coder's are.
+        *path = {CodedPath::kSegments,  3,    wordWriter, kMinWideFieldSegment,
                  ChannelCoding::kPairs, true, false};
         return segmentPixels * 3 <= kMaxSegmentValues;
     }
