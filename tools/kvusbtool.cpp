@@ -24,20 +24,21 @@ const ToolCommand kCommands[] = {
     {"bench", "bench [benchmark options]", RunBenchCommand},
 };
 
-int PrintUsage(FILE* out) {
-    std::fprintf(out, "usage:\n");
+void PrintUsage() {
+    std::printf("usage:\n");
     for (const ToolCommand& command : kCommands)
-        std::fprintf(out, "  kvusbtool %s\n", command.usage);
-    return kToolMisused;
+        std::printf("  kvusbtool %s\n", command.usage);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2)
-        return PrintUsage(stderr);
+    if (argc < 2) {
+        std::fprintf(stderr, "kvusbtool: no command given (try kvusbtool help)\n");
+        return kToolMisused;
+    }
     if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
-        PrintUsage(stdout);
+        PrintUsage();
         return 0;
     }
     for (const ToolCommand& command : kCommands) {
