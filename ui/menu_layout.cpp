@@ -31,24 +31,24 @@ const TopMenuItem TOP_MENU_ITEMS[3] = {
 };
 
 const PictureMenuItem PICTURE_MENU_ITEMS[9] = {
-    {MenuLevel::DisplayMode, 0, true, TextRole::Mirror, IDB_MIRROR_OFF, IDB_MIRROR_ON,
-     MenuCheck::Mirror, DISPLAY_MODE_TRACE_GROUP},
-    {MenuLevel::DisplayMode, 1, false, TextRole::Mirror, IDB_800X600_OFF, IDB_800X600_ON,
+    {MenuLevel::DisplayMode, 0, TextRole::Mirror, IDB_MIRROR_OFF, IDB_MIRROR_ON, MenuCheck::Mirror,
+     DISPLAY_MODE_TRACE_GROUP},
+    {MenuLevel::DisplayMode, 1, std::nullopt, IDB_800X600_OFF, IDB_800X600_ON,
      MenuCheck::Mode800x600, DISPLAY_MODE_TRACE_GROUP},
-    {MenuLevel::Mirror, 0, true, TextRole::Original, IDB_ORIGINAL_OFF, IDB_ORIGINAL_ON,
+    {MenuLevel::Mirror, 0, TextRole::Original, IDB_ORIGINAL_OFF, IDB_ORIGINAL_ON,
      MenuCheck::MirrorOriginal, ZOOM_TRACE_GROUP},
-    {MenuLevel::Mirror, 1, true, TextRole::Zoom1, IDB_ZOOM1_OFF, IDB_ZOOM1_ON,
-     MenuCheck::MirrorZoom1, ZOOM_TRACE_GROUP},
-    {MenuLevel::Mode800x600, 0, true, TextRole::Original, IDB_ORIGINAL_OFF, IDB_ORIGINAL_ON,
+    {MenuLevel::Mirror, 1, TextRole::Zoom1, IDB_ZOOM1_OFF, IDB_ZOOM1_ON, MenuCheck::MirrorZoom1,
+     ZOOM_TRACE_GROUP},
+    {MenuLevel::Mode800x600, 0, TextRole::Original, IDB_ORIGINAL_OFF, IDB_ORIGINAL_ON,
      MenuCheck::Original800x600, ZOOM_TRACE_GROUP},
-    {MenuLevel::Mode800x600, 1, true, TextRole::Zoom1, IDB_ZOOM1_OFF, IDB_ZOOM1_ON,
+    {MenuLevel::Mode800x600, 1, TextRole::Zoom1, IDB_ZOOM1_OFF, IDB_ZOOM1_ON,
      MenuCheck::Zoom1_800x600, ZOOM_TRACE_GROUP},
-    {MenuLevel::Mode800x600, 2, true, TextRole::Zoom2, IDB_ZOOM2_OFF, IDB_ZOOM2_ON,
+    {MenuLevel::Mode800x600, 2, TextRole::Zoom2, IDB_ZOOM2_OFF, IDB_ZOOM2_ON,
      MenuCheck::Zoom2_800x600, ZOOM_TRACE_GROUP},
-    {MenuLevel::PowerMode, 0, true, TextRole::AutoPower, IDB_POWER_AUTO_OFF, IDB_POWER_AUTO_ON,
+    {MenuLevel::PowerMode, 0, TextRole::AutoPower, IDB_POWER_AUTO_OFF, IDB_POWER_AUTO_ON,
      MenuCheck::AutoPower, POWER_TRACE_GROUP},
-    {MenuLevel::PowerMode, 1, false, TextRole::AutoPower, IDB_POWER_ECO_OFF, IDB_POWER_ECO_ON,
-     MenuCheck::Eco, POWER_TRACE_GROUP},
+    {MenuLevel::PowerMode, 1, std::nullopt, IDB_POWER_ECO_OFF, IDB_POWER_ECO_ON, MenuCheck::Eco,
+     POWER_TRACE_GROUP},
 };
 
 const uint16_t MENU_BITMAP_IDS[MENU_BITMAP_COUNT] = {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "ui/language_blocks.h"
 
@@ -55,8 +56,7 @@ extern const TopMenuItem TOP_MENU_ITEMS[3];
 struct PictureMenuItem {
     MenuLevel level;
     uint32_t position;
-    bool hasText;
-    TextRole text;  // when hasText
+    std::optional<TextRole> text;
     uint16_t bitmapOff;
     uint16_t bitmapOn;
     MenuCheck check;

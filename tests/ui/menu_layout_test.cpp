@@ -83,8 +83,8 @@ TEST(MenuLayout, ItemsSitWhereTheMenuResourcePutsThem) {
         EXPECT_EQ(PICTURE_MENU_ITEMS[i].position, expected[i].position) << i;
     }
     // "800x600" and "ECO" keep their resource texts.
-    EXPECT_FALSE(PICTURE_MENU_ITEMS[1].hasText);
-    EXPECT_FALSE(PICTURE_MENU_ITEMS[8].hasText);
+    EXPECT_FALSE(PICTURE_MENU_ITEMS[1].text);
+    EXPECT_FALSE(PICTURE_MENU_ITEMS[8].text);
     EXPECT_EQ(PICTURE_MENU_ITEMS[6].text, TextRole::Zoom2);
     EXPECT_EQ(TOP_MENU_ITEMS[2].position, 4u);
     EXPECT_EQ(TOP_MENU_ITEMS[2].text, TextRole::About);
