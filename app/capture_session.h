@@ -1,0 +1,29 @@
+#pragma once
+
+#include <atomic>
+
+#include "kvcap/kvcap_api.h"
+
+// The capture library session that produces the frames. Every zoom change and every change
+// of the desktop's size closes the session and opens it again.
+
+inline constexpr KVCapHandle NO_CAPTURE = 0;
+
+// Created once at start-up; taken by exchange when released.
+extern std::atomic<KVCapHandle> g_hCapture;
+
+// Once, at start-up: the capture library, and a 1-ms timer resolution.
+void InitCapture();
+// KVCapAPI_Create into g_hCapture, traced.
+void CreateCapture();
+// Configures and starts a session at g_nCaptureZoom's size, with a new sender thread.
+// Does nothing once a shutdown has begun.
+void OpenCapture();
+// Stops the callbacks and the sender thread, closes the session, empties the queue.
+void CloseCapture();
+// Closes a running session, releases the handle and shuts the library down.
+void ReleaseCapture();
+// WM_DISPLAYCHANGE: the running session is opened again for the new desktop. Returns 0.
+int OnDisplayChange();
+// Reopens a running session at `zoom`; with the capture stopped nothing changes. Returns 0.
+int SetCaptureZoom(int zoom);

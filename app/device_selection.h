@@ -1,0 +1,6 @@
+#pragma once
+
+// Chooses the device backend at start-up: the virtual projector when VORN_KVUSB_DEVICE
+// selects it ("virtual" or "virtual:options"), the operating system's units otherwise.
+// False, traced, when the variable selects the virtual projector but cannot be parsed.
+bool SelectDeviceBackend();

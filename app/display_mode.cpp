@@ -1,0 +1,39 @@
+#include "app/display_mode.h"
+
+#include "app/capture_session.h"
+#include "platform/desktop.h"
+
+std::atomic<int32_t> DispMode{DISP_MODE_MIRROR};
+std::atomic<int32_t> ZoomMode{0};
+int32_t g_nScreenWidth = 0;
+int32_t g_nScreenHeight = 0;
+
+namespace {
+constexpr int kWidth800x600 = 800;
+constexpr int kHeight800x600 = 600;
+}  // namespace
+
+int ChangeDesktopSize(int width, int height) {
+    return g_pDesktop->ChangeSize(width, height) ? 0 : -2;
+}
+
+void SelectDisplayMode(int dispMode, int zoomMode) {
+    if (dispMode == DISP_MODE_MIRROR && DispMode.load() != DISP_MODE_MIRROR) {
+        ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
+        DispMode.store(DISP_MODE_MIRROR);
+    } else if (dispMode == DISP_MODE_800X600 && DispMode.load() != DISP_MODE_800X600) {
+        ChangeDesktopSize(kWidth800x600, kHeight800x600);
+        DispMode.store(DISP_MODE_800X600);
+    }
+    SetCaptureZoom(zoomMode);
+    ZoomMode.store(zoomMode);
+}
+
+void ApplySavedDisplayMode() {
+    if (GetDisplaySettings() == 0) {
+        ChangeDesktopSize(kWidth800x600, kHeight800x600);
+        DispMode.store(DISP_MODE_800X600);
+    } else if (DispMode.load() == DISP_MODE_800X600) {
+        ChangeDesktopSize(kWidth800x600, kHeight800x600);
+    }
+}

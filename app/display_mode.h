@@ -1,0 +1,33 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The two user settings that decide what the projector shows, kept per user between runs:
+// the display mode (the desktop at its own size, or switched to 800 x 600) and the zoom.
+
+inline constexpr int32_t DISP_MODE_MIRROR = 0;
+inline constexpr int32_t DISP_MODE_800X600 = 1;
+
+// What the user chose; saved at shutdown, possibly from the sender thread.
+extern std::atomic<int32_t> DispMode;
+extern std::atomic<int32_t> ZoomMode;
+
+// The desktop size when the program started, restored by every shutdown.
+extern int32_t g_nScreenWidth;
+extern int32_t g_nScreenHeight;
+
+// 0 when the desktop took the size, -2 otherwise.
+int ChangeDesktopSize(int width, int height);
+// A menu choice: switches the desktop when the display mode changes, then reopens the
+// session with the zoom (even when it is the one in force).
+void SelectDisplayMode(int dispMode, int zoomMode);
+// Start-up: the saved modes, and 800 x 600 on a first run or when it was saved.
+void ApplySavedDisplayMode();
+
+// HKEY_CURRENT_USER\Software\K7Q0KVUSB, values "DispMode" and "ZoomMode".
+// 1 when the key could be opened, 0 otherwise (as on a first run).
+int GetDisplaySettings();
+// 1 when the key could be opened or created (a value that failed to be written is traced),
+// 0 otherwise.
+int SetDisplaySettings();

@@ -1,0 +1,68 @@
+#include "app/display_mode.h"
+#include "platform/debug_print.h"
+#include "platform/settings_store.h"
+
+namespace {
+constexpr char kSoftwareKey[] = "Software";
+constexpr char kProgramKeyName[] = "K7Q0KVUSB";
+constexpr char kProgramKey[] = "Software\\K7Q0KVUSB";
+constexpr char kDispModeValue[] = "DispMode";
+constexpr char kZoomModeValue[] = "ZoomMode";
+constexpr uint32_t kZoomValues = 3;  // ZOOM_ORIGINAL, ZOOM_1, ZOOM_2
+
+// The program's key for writing, created when it does not exist yet; false when it can be
+// neither opened nor created (traced).
+bool OpenProgramKeyForWriting(SettingsKey* key) {
+    if (g_pSettingsStore->OpenUserKey(kProgramKey, KeyAccess::Write, key)) {
+        return true;
+    }
+    SettingsKey software = nullptr;
+    if (!g_pSettingsStore->OpenUserKey(kSoftwareKey, KeyAccess::Write, &software)) {
+        DebugPrint("SetDisplaySettings: RegOpenKeyEx RegRootKey failed!\n");
+        return false;
+    }
+    bool created = g_pSettingsStore->CreateSubKey(software, kProgramKeyName, key);
+    g_pSettingsStore->CloseKey(software);
+    if (!created) {
+        DebugPrint("SetDisplaySettings: RegCreateKeyEx failed!\n");
+    }
+    return created;
+}
+
+void WriteMode(SettingsKey key, const char* name, int32_t mode) {
+    if (!g_pSettingsStore->WriteDword(key, name, static_cast<uint32_t>(mode))) {
+        DebugPrint("SetDisplaySettings: RegSetValueEx error!\n");
+    }
+}
+}  // namespace
+
+int GetDisplaySettings() {
+    SettingsKey key = nullptr;
+    if (!g_pSettingsStore->OpenUserKey(kProgramKey, KeyAccess::Read, &key)) {
+        DebugPrint("GetDisplaySettings: RegOpenKeyEx failed!\n");
+        return 0;
+    }
+    uint32_t value = 0;
+    if (g_pSettingsStore->ReadDword(key, kDispModeValue, &value)) {
+        DispMode.store(value == DISP_MODE_800X600 ? DISP_MODE_800X600 : DISP_MODE_MIRROR);
+    }
+    if (g_pSettingsStore->ReadDword(key, kZoomModeValue, &value) && value < kZoomValues) {
+        ZoomMode.store(static_cast<int32_t>(value));
+    }
+    g_pSettingsStore->CloseKey(key);
+    return 1;
+}
+
+int SetDisplaySettings() {
+    int32_t dispMode = DispMode.load();
+    int32_t zoomMode = ZoomMode.load();
+    DebugPrint("SetDisplaySettings - nDispMode: 0x%x, nZoomMode: 0x%x\n", dispMode, zoomMode);
+    SettingsKey key = nullptr;
+    if (!OpenProgramKeyForWriting(&key)) {
+        return 0;
+    }
+    WriteMode(key, kDispModeValue, dispMode);
+    WriteMode(key, kZoomModeValue, zoomMode);
+    g_pSettingsStore->CloseKey(key);
+    return 1;
+}

@@ -1,0 +1,88 @@
+#include "app/frame_pipeline.h"
+
+#include <cstring>
+
+#include "app/capture_session.h"
+#include "platform/timer.h"
+
+std::atomic<int32_t> g_nCaptureState{CAPTURE_STOPPED};
+std::atomic<int32_t> g_nQueuedFrames{0};
+int32_t g_nCaptureZoom = ZOOM_ORIGINAL;
+
+uint8_t g_FrameBuffers[2][FRAME_BUFFER_BYTES];
+std::mutex g_csFrames;
+std::deque<CaptureFrameInfo>& g_FrameQueue = *new std::deque<CaptureFrameInfo>;
+int32_t g_nNextBuffer = 0;
+
+namespace {
+constexpr CaptureSize kZoom1Size = {1136, 480};
+constexpr CaptureSize kZoom2Size = {854, 848};
+constexpr CaptureSize kOriginalSize = {PROJECTOR_WIDTH, PROJECTOR_HEIGHT};
+
+constexpr uint32_t kProjectorRowBytes = PROJECTOR_WIDTH * PIXEL_BYTES;  // 2562
+
+// Leaves the centre 854 x 480 window of a zoomed capture at the start of `buffer`. Every row
+// of the window lies at or after the place it moves to, so copying forwards row by row never
+// overwrites a byte still to be read.
+void CropToProjectorWindow(uint8_t* buffer, int32_t zoom) {
+    if (zoom == ZOOM_1) {
+        constexpr uint32_t capturedRowBytes = kZoom1Size.width * PIXEL_BYTES;  // 3408
+        constexpr uint32_t leftBytes =
+            (kZoom1Size.width - PROJECTOR_WIDTH) / 2 * PIXEL_BYTES;  // 423
+        for (uint32_t row = 0; row < PROJECTOR_HEIGHT; ++row) {
+            std::memmove(buffer + row * kProjectorRowBytes,
+                         buffer + row * capturedRowBytes + leftBytes, kProjectorRowBytes);
+        }
+    } else if (zoom == ZOOM_2) {
+        constexpr uint32_t topRows = (kZoom2Size.height - PROJECTOR_HEIGHT) / 2;  // 184
+        std::memmove(buffer, buffer + topRows * kProjectorRowBytes, PROJECTOR_FRAME_BYTES);
+    }
+}
+}  // namespace
+
+CaptureSize CaptureSizeForZoom(int32_t zoom) {
+    switch (zoom) {
+        case ZOOM_1:
+            return kZoom1Size;
+        case ZOOM_2:
+            return kZoom2Size;
+        default:
+            return kOriginalSize;
+    }
+}
+
+int CaptureCallback(CaptureFrameInfo* info) {
+    if (info->status < 0 || g_nCaptureState.load() == CAPTURE_STOPPED) {
+        return 0;
+    }
+    // Back-pressure: the frame waits for room rather than being dropped.
+    while (g_nQueuedFrames.load() >= MAX_QUEUED_FRAMES) {
+        SleepMs(1);
+        if (g_nCaptureState.load() == CAPTURE_STOPPED) {
+            return 0;
+        }
+    }
+    CopyCapturedFrame(info);
+    return 0;
+}
+
+void CopyCapturedFrame(CaptureFrameInfo* info) {
+    std::lock_guard<std::mutex> hold(g_csFrames);
+    CaptureFrameInfo frame = *info;
+    uint8_t* buffer = g_FrameBuffers[g_nNextBuffer];
+    g_nNextBuffer ^= 1;
+    frame.pixels = buffer;
+    KVCapAPI_CopyRawData(g_hCapture.load(), buffer, info);
+    CropToProjectorWindow(buffer, g_nCaptureZoom);
+    frame.byteCount = PROJECTOR_FRAME_BYTES;
+    g_FrameQueue.push_back(frame);
+    g_nQueuedFrames.fetch_add(1);
+}
+
+void PopFrame() {
+    std::lock_guard<std::mutex> hold(g_csFrames);
+    if (!g_FrameQueue.empty()) {
+        g_FrameQueue.pop_front();
+        g_nQueuedFrames.fetch_sub(1);
+    }
+}

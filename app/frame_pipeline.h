@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+#include "kvcap/kvcap_api.h"
+#include "platform/thread.h"
+
+// The frame pipeline: the capture library's callback copies each frame into one of two
+// buffers and queues it; the sender thread hands the oldest queued frame to the projector.
+// At most two frames are queued; while two are, the capture thread waits in the callback.
+
+// Capture states.
+inline constexpr int32_t CAPTURE_STOPPED = 0;
+inline constexpr int32_t CAPTURE_RUNNING = 1;
+
+// Zoom values: the size a session captures, of which the centre 854 x 480 reaches the
+// projector.
+inline constexpr int32_t ZOOM_ORIGINAL = 0;  // 854 x 480, the whole frame
+inline constexpr int32_t ZOOM_1 = 1;         // 1136 x 480, columns 141 to 994
+inline constexpr int32_t ZOOM_2 = 2;         // 854 x 848, rows 184 to 663
+
+inline constexpr int PROJECTOR_WIDTH = 854;
+inline constexpr int PROJECTOR_HEIGHT = 480;
+inline constexpr int PIXEL_BYTES = 3;
+inline constexpr uint32_t PROJECTOR_FRAME_BYTES =
+    PROJECTOR_WIDTH * PROJECTOR_HEIGHT * PIXEL_BYTES;  // 1,229,760
+// Room for the largest capture, 854 x 848, and then some.
+inline constexpr uint32_t FRAME_BUFFER_BYTES = PROJECTOR_WIDTH * 960 * PIXEL_BYTES;
+
+inline constexpr int MAX_QUEUED_FRAMES = 2;
+
+struct CaptureSize {
+    int width;
+    int height;
+};
+// The captured size for a zoom value; ZOOM_ORIGINAL's for any value it does not know.
+CaptureSize CaptureSizeForZoom(int32_t zoom);
+
+// Both pipeline threads and the session's owner poll these without the lock.
+extern std::atomic<int32_t> g_nCaptureState;
+extern std::atomic<int32_t> g_nQueuedFrames;  // written under g_csFrames only
+// The open session's zoom; changed only while the session is closed.
+extern int32_t g_nCaptureZoom;
+
+extern uint8_t g_FrameBuffers[2][FRAME_BUFFER_BYTES];
+// Guards g_FrameQueue, g_nQueuedFrames, g_nNextBuffer and the filling of a buffer. It is
+// never held while a frame is sent.
+extern std::mutex g_csFrames;
+// Never destroyed: on the device-loss path the capture library may still call back while
+// the process exits.
+extern std::deque<CaptureFrameInfo>& g_FrameQueue;
+extern int32_t g_nNextBuffer;
+
+// The open session's sender thread; taken by exchange so that it is stopped once.
+extern std::atomic<ThreadHandle> g_hSenderThread;
+
+// Sender thread's own counters; they outlive sessions.
+extern uint32_t g_nLinkErrors;
+extern uint32_t g_nStatFrames;
+extern uint32_t g_nStatTime;
+
+// The capture library's frame callback; returns 0 in every case.
+int CaptureCallback(CaptureFrameInfo* info);
+void CopyCapturedFrame(CaptureFrameInfo* info);
+// The sender thread of one session.
+int SenderThreadProc();
+// Removes the oldest queued frame.
+void PopFrame();
+// Ends the session's sender thread; the caller has set CAPTURE_STOPPED. The thread stops
+// between frames, or between slices of a frame; a device request it is blocked in after 75
+// polls of 1 ms is cancelled. Called on the sender thread itself it only lets the handle go.
+void StopSenderThread();
+// True on a sender thread.
+bool OnSenderThread();

@@ -1,0 +1,31 @@
+#include "app/program.h"
+
+#include "app/capture_session.h"
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
+#include "app/instance_count.h"
+#include "app/shutdown.h"
+#include "device/device_discovery.h"
+#include "platform/debug_print.h"
+#include "platform/desktop.h"
+
+int RunProgram(MessageLoop runWindow) {
+    if (CountInstances() > 1) {
+        return 0;
+    }
+    DebugPrint("vorn_kvusb started!\n");
+    g_nScreenWidth = g_pDesktop->Width();
+    g_nScreenHeight = g_pDesktop->Height();
+    if (OpenDriverlessDevice() == 0) {
+        return 0;
+    }
+    g_nCaptureZoom = ZOOM_ORIGINAL;
+    InitCapture();
+    CreateCapture();
+    ApplySavedDisplayMode();
+    OpenCapture();
+    runWindow();
+    DebugPrint("return from CreateMyWindow!\n");
+    Shutdown();
+    return 0;
+}

@@ -1,0 +1,125 @@
+#include <algorithm>
+
+#include "app/frame_pipeline.h"
+#include "app/shutdown.h"
+#include "device/device_discovery.h"
+#include "device/frame_transfer.h"
+#include "platform/debug_print.h"
+#include "platform/process_exit.h"
+#include "platform/timer.h"
+
+std::atomic<ThreadHandle> g_hSenderThread{nullptr};
+uint32_t g_nLinkErrors = 0;
+uint32_t g_nStatFrames = 0;
+uint32_t g_nStatTime = 0;
+
+namespace {
+constexpr uint32_t kMaxLinkErrors = 100;
+constexpr uint32_t kStatWindowFrames = 100;
+constexpr int kStopPolls = 75;
+
+thread_local bool t_bSenderThread = false;
+
+bool CaptureStopped() {
+    return g_nCaptureState.load() == CAPTURE_STOPPED;
+}
+
+// Waits for a queued frame; false when the session stops first.
+bool WaitForFrame() {
+    if (CaptureStopped()) {
+        return false;
+    }
+    while (g_nQueuedFrames.load() <= 0) {
+        SleepMs(1);
+        if (CaptureStopped()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const uint8_t* FrontFramePixels() {
+    std::lock_guard<std::mutex> hold(g_csFrames);
+    return g_FrameQueue.front().pixels;
+}
+
+int SendFrame(const uint8_t* frame) {
+    bool usb3 = (g_USB3_0 & LINK_SPEED_MASK) == LINK_USB3_0;
+    return usb3 ? SendFrameRaw(frame) : SendFrameCompressed(frame);
+}
+
+void CountFrame(uint32_t startTime) {
+    g_nStatTime += GetTimeMs() - startTime;
+    if (++g_nStatFrames < kStatWindowFrames) {
+        return;
+    }
+    DebugPrint("%d frame cost %d ms\n", g_nStatFrames, g_nStatTime);
+    // A window that took no measurable time is counted as 1 ms.
+    DebugPrint("Frame rate: %d fps\n", g_nStatFrames * 1000 / std::max<uint32_t>(g_nStatTime, 1));
+    g_nStatFrames = 0;
+    g_nStatTime = 0;
+}
+}  // namespace
+
+bool OnSenderThread() {
+    return t_bSenderThread;
+}
+
+int SenderThreadProc() {
+    t_bSenderThread = true;
+    for (;;) {
+        uint32_t startTime = GetTimeMs();
+        if (!WaitForFrame()) {
+            return 0;
+        }
+        int result = SendFrame(FrontFramePixels());
+        if (result == static_cast<int>(ERROR_DEVICE_NOT_CONNECTED)) {
+            DebugPrint("ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!\n");
+            if (ShutdownAfterDeviceLoss()) {
+                ExitProgram(0);
+            }
+            return 0;  // another shutdown runs and ends the process
+        }
+        if (result != 0) {
+            if (CaptureStopped()) {
+                return 0;  // the frame was abandoned because the session is closing
+            }
+            if (++g_nLinkErrors >= kMaxLinkErrors) {
+                DebugPrint("USB Link error, vorn_kvusb end!!!\n");
+                if (Shutdown()) {
+                    ExitProgram(0);
+                }
+                return 0;
+            }
+        } else {
+            g_nLinkErrors = 0;
+        }
+        PopFrame();
+        CountFrame(startTime);
+        g_bFrameToggle ^= 1;
+    }
+}
+
+void StopSenderThread() {
+    ThreadHandle thread = g_hSenderThread.exchange(nullptr);
+    if (thread == nullptr) {
+        return;
+    }
+    if (IsCurrentThread(thread)) {
+        ForgetThread(thread);  // the link-error shutdown runs on the sender thread itself
+        return;
+    }
+    for (int poll = 0; poll < kStopPolls; ++poll) {
+        SleepMsAnsweringMessages(1);
+        if (!IsThreadActive(thread)) {
+            break;
+        }
+    }
+    // Still in a device request: cancel it and keep doing so until the thread has seen the
+    // stopped state, so that the next session's sender never runs beside this one.
+    while (IsThreadActive(thread)) {
+        CancelThreadIo(thread);
+        SleepMsAnsweringMessages(1);
+    }
+    WaitForThread(thread);
+}

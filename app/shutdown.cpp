@@ -1,0 +1,87 @@
+#include "app/shutdown.h"
+
+#include "app/capture_session.h"
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
+#include "device/device_discovery.h"
+#include "platform/debug_print.h"
+#include "platform/timer.h"
+
+std::atomic<int32_t> g_nShutdownState{SHUTDOWN_NONE};
+
+namespace {
+std::atomic<UiShutdownStep> g_pfnKillTimer{nullptr};
+std::atomic<UiShutdownStep> g_pfnDeleteTrayIcon{nullptr};
+
+void RunUiStep(const std::atomic<UiShutdownStep>& step) {
+    if (UiShutdownStep run = step.load()) {
+        run();
+    }
+}
+
+bool BeginShutdown() {
+    int32_t expected = SHUTDOWN_NONE;
+    if (g_nShutdownState.compare_exchange_strong(expected, SHUTDOWN_RUNNING)) {
+        return true;
+    }
+    if (!OnSenderThread()) {
+        while (g_nShutdownState.load() != SHUTDOWN_DONE) {
+            SleepMsAnsweringMessages(1);
+        }
+    }
+    return false;
+}
+
+void EndShutdown() {
+    DebugPrint("vorn_kvusb end!\n");
+    g_nShutdownState.store(SHUTDOWN_DONE);
+}
+
+void CloseUnit(DeviceHandle& unit) {
+    if (DeviceHandle handle = std::atomic_ref<DeviceHandle>(unit).exchange(nullptr)) {
+        g_pDeviceBackend->CloseUnit(handle);
+    }
+}
+}  // namespace
+
+bool ShutdownBegun() {
+    return g_nShutdownState.load() != SHUTDOWN_NONE;
+}
+
+void SetUiShutdownSteps(UiShutdownStep killTimer, UiShutdownStep deleteTrayIcon) {
+    g_pfnKillTimer.store(killTimer);
+    g_pfnDeleteTrayIcon.store(deleteTrayIcon);
+}
+
+bool Shutdown() {
+    if (!BeginShutdown()) {
+        return false;
+    }
+    RunUiStep(g_pfnKillTimer);
+    SetDisplaySettings();
+    ReleaseCapture();
+    CloseUnit(g_hDisk1);
+    CloseUnit(g_hDisk2);
+    ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
+    RunUiStep(g_pfnDeleteTrayIcon);
+    EndShutdown();
+    return true;
+}
+
+bool ShutdownAfterDeviceLoss() {
+    if (!BeginShutdown()) {
+        return false;
+    }
+    RunUiStep(g_pfnKillTimer);
+    SetDisplaySettings();
+    ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
+    RunUiStep(g_pfnDeleteTrayIcon);
+    EndShutdown();
+    return true;
+}
+
+void RestoreDesktopAfterCrash() {
+    if (g_nScreenWidth > 0 && g_nScreenHeight > 0) {
+        ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
+    }
+}

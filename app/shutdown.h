@@ -1,0 +1,36 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The two stop sequences every end of the program goes through. Unplugging the projector can
+// start both at once (the removal message on the main thread, the lost device on the sender
+// thread), so one shutdown runs per process: a later call does not run its sequence again;
+// it waits until the running one is done, except on the sender thread, which the running
+// one may be waiting for, and where it returns at once.
+
+inline constexpr int32_t SHUTDOWN_NONE = 0;
+inline constexpr int32_t SHUTDOWN_RUNNING = 1;
+inline constexpr int32_t SHUTDOWN_DONE = 2;
+extern std::atomic<int32_t> g_nShutdownState;
+
+bool ShutdownBegun();
+
+// Timer, saved settings, capture session and library, unit handles, desktop size, tray
+// icon. True when this call ran the sequence.
+bool Shutdown();
+// After the projector was lost, on the sender thread: timer, saved settings, desktop size,
+// tray icon; the capture library and the unit handles are left alone. True when this call
+// ran the sequence.
+bool ShutdownAfterDeviceLoss();
+
+// The tray window's part in both sequences, registered when the window is created:
+// stopping its device-error timer, and removing its icon. Either may run on the sender
+// thread while the window thread also removes the icon, so the icon record must be taken by
+// atomic exchange.
+using UiShutdownStep = void (*)();
+void SetUiShutdownSteps(UiShutdownStep killTimer, UiShutdownStep deleteTrayIcon);
+
+// For the unhandled-exception filter: puts back the desktop size recorded at start-up, which
+// the 800 x 600 mode changed as the user's stored setting.
+void RestoreDesktopAfterCrash();

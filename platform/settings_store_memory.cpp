@@ -1,0 +1,82 @@
+#include "platform/settings_store_memory.h"
+
+MemorySettingsStore::MemorySettingsStore() {
+    m_keys["Software"];
+}
+
+bool MemorySettingsStore::OpenUserKey(const char* path, KeyAccess access, SettingsKey* key) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_keys.count(path) == 0) {
+        return false;
+    }
+    *key = new OpenKey{path, access};
+    ++m_openKeys;
+    return true;
+}
+
+bool MemorySettingsStore::CreateSubKey(SettingsKey parent, const char* name, SettingsKey* key) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto* opened = static_cast<OpenKey*>(parent);
+    if (opened->access != KeyAccess::Write) {
+        return false;
+    }
+    std::string path = opened->path + "\\" + name;
+    m_keys[path];
+    *key = new OpenKey{path, KeyAccess::Write};
+    ++m_openKeys;
+    return true;
+}
+
+bool MemorySettingsStore::ReadDword(SettingsKey key, const char* name, uint32_t* value) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto* opened = static_cast<OpenKey*>(key);
+    const auto& values = m_keys[opened->path];
+    auto found = values.find(name);
+    if (opened->access != KeyAccess::Read || found == values.end()) {
+        return false;
+    }
+    *value = found->second;
+    return true;
+}
+
+bool MemorySettingsStore::WriteDword(SettingsKey key, const char* name, uint32_t value) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto* opened = static_cast<OpenKey*>(key);
+    if (opened->access != KeyAccess::Write) {
+        return false;
+    }
+    m_keys[opened->path][name] = value;
+    return true;
+}
+
+void MemorySettingsStore::CloseKey(SettingsKey key) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    delete static_cast<OpenKey*>(key);
+    --m_openKeys;
+}
+
+bool MemorySettingsStore::HasKey(const std::string& path) const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_keys.count(path) != 0;
+}
+
+std::optional<uint32_t> MemorySettingsStore::Value(const std::string& path,
+                                                   const std::string& name) const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto key = m_keys.find(path);
+    if (key == m_keys.end() || key->second.count(name) == 0) {
+        return std::nullopt;
+    }
+    return key->second.at(name);
+}
+
+void MemorySettingsStore::SetValue(const std::string& path, const std::string& name,
+                                   uint32_t value) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_keys[path][name] = value;
+}
+
+int MemorySettingsStore::OpenKeyCount() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_openKeys;
+}

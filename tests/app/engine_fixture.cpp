@@ -1,0 +1,210 @@
+#include "engine_fixture.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "app/capture_session.h"
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
+#include "app/shutdown.h"
+#include "device/device_discovery.h"
+#include "device/frame_transfer.h"
+#include "platform/debug_print.h"
+#include "platform/process_exit.h"
+
+namespace {
+std::mutex g_traceLock;
+std::vector<std::string> g_traces;
+std::atomic<int> g_exitCode{-1};
+
+SettingsStore* g_savedStore = nullptr;
+Desktop* g_savedDesktop = nullptr;
+ProcessList* g_savedProcessList = nullptr;
+
+void CaptureTrace(const char* text) {
+    std::lock_guard<std::mutex> hold(g_traceLock);
+    g_traces.emplace_back(text);
+}
+
+[[noreturn]] void CaptureExit(int code) {
+    g_exitCode.store(code);
+    EndCurrentThread();
+}
+
+// The engine's process-wide state as a fresh process has it.
+void ResetEngineState() {
+    g_nShutdownState.store(SHUTDOWN_NONE);
+    SetUiShutdownSteps(nullptr, nullptr);
+    g_nCaptureState.store(CAPTURE_STOPPED);
+    g_nCaptureZoom = ZOOM_ORIGINAL;
+    {
+        std::lock_guard<std::mutex> hold(g_csFrames);
+        g_FrameQueue.clear();
+        g_nQueuedFrames.store(0);
+        g_nNextBuffer = 0;
+    }
+    g_nLinkErrors = 0;
+    g_nStatFrames = 0;
+    g_nStatTime = 0;
+    g_bFrameToggle = 0;
+    DispMode.store(DISP_MODE_MIRROR);
+    ZoomMode.store(ZOOM_ORIGINAL);
+    g_nScreenWidth = 0;
+    g_nScreenHeight = 0;
+    g_hDisk1 = nullptr;
+    g_hDisk2 = nullptr;
+    g_USB3_0 = 0;
+    g_uOpticalSearchIndex = 0;
+    g_uDiskSearchIndex = 0;
+    g_exitCode.store(-1);
+}
+}  // namespace
+
+void SetEnvironment(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
+void EndCurrentThread() {
+#if defined(_WIN32)
+    ExitThread(0);
+#else
+    pthread_exit(nullptr);
+#endif
+}
+
+bool FakeProcessList::ListIds(uint32_t* ids, size_t capacity, size_t* count) {
+    if (fail) {
+        return false;
+    }
+    // Like EnumProcesses, never more than the buffer holds.
+    *count = std::min(listed.size(), capacity);
+    std::copy(listed.begin(), listed.begin() + *count, ids);
+    return true;
+}
+
+bool FakeProcessList::ModuleBaseName(uint32_t id, char* name, size_t size) {
+    highestIdOpened = std::max(highestIdOpened, id);
+    auto found = names.find(id);
+    if (found == names.end()) {
+        return false;
+    }
+    std::strncpy(name, found->second.c_str(), size - 1);
+    name[size - 1] = '\0';
+    return true;
+}
+
+void EngineTest::SetUp() {
+    ResetEngineState();
+    ClearTraces();
+    SetTraceSink(CaptureTrace);
+    SetExitHandler(CaptureExit);
+    g_savedStore = g_pSettingsStore;
+    g_savedDesktop = g_pDesktop;
+    g_savedProcessList = g_pProcessList;
+    g_pSettingsStore = &store_;
+    g_pDesktop = &desktop_;
+    g_pProcessList = &processes_;
+    processes_.listed = {4, 100};
+    processes_.names = {{4, "System"}, {100, "vorn_kvusb.exe"}};
+    SetEnvironment("VORN_KVUSB_CAPTURE", "synthetic");
+}
+
+void EngineTest::TearDown() {
+    if (g_hCapture.load() != NO_CAPTURE) {
+        ReleaseCapture();
+    }
+    g_pDeviceBackend = nullptr;
+    projector_.reset();
+    g_pSettingsStore = g_savedStore;
+    g_pDesktop = g_savedDesktop;
+    g_pProcessList = g_savedProcessList;
+    SetExitHandler(nullptr);
+    SetTraceSink(nullptr);
+}
+
+void EngineTest::AttachProjector(const std::string& options) {
+    emu::VirtualConfig config;
+    std::string error;
+    std::string text = options.empty() ? "virtual" : "virtual:" + options;
+    ASSERT_TRUE(emu::ParseVirtualConfig(text, &config, &error)) << error;
+    projector_ = std::make_unique<emu::VirtualProjector>(config);
+    g_pDeviceBackend = projector_.get();
+}
+
+void EngineTest::StartDevice(const std::string& options) {
+    AttachProjector(options);
+    ASSERT_EQ(OpenDriverlessDevice(), 1);
+    g_nCaptureZoom = ZOOM_ORIGINAL;
+    InitCapture();
+    CreateCapture();
+    ASSERT_NE(g_hCapture.load(), NO_CAPTURE);
+}
+
+void EngineTest::StartSession(const std::string& options, int zoom) {
+    StartDevice(options);
+    g_nCaptureZoom = zoom;
+    OpenCapture();
+}
+
+bool EngineTest::WaitUntil(const std::function<bool()>& done, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+int EngineTest::FramesShown() const {
+    emu::EmulatorReport report = projector_->Report();
+    return report.projectors.empty()
+               ? 0
+               : report.projectors[0].framesCompleted[0] + report.projectors[0].framesCompleted[1];
+}
+
+bool EngineTest::WaitForFramesShown(int frames, double seconds) {
+    return WaitUntil([&] { return FramesShown() >= frames; }, seconds);
+}
+
+int EngineTest::WaitForExit(double seconds) {
+    WaitUntil([] { return g_exitCode.load() != -1; }, seconds);
+    return g_exitCode.load();
+}
+
+std::vector<std::string> EngineTest::Traces() {
+    std::lock_guard<std::mutex> hold(g_traceLock);
+    return g_traces;
+}
+
+bool EngineTest::Traced(const std::string& line) {
+    return TraceIndex(line) >= 0;
+}
+
+int EngineTest::TraceIndex(const std::string& line, int from) {
+    std::vector<std::string> traces = Traces();
+    for (int i = from; i < static_cast<int>(traces.size()); ++i) {
+        if (traces[i] == line) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void EngineTest::ClearTraces() {
+    std::lock_guard<std::mutex> hold(g_traceLock);
+    g_traces.clear();
+}

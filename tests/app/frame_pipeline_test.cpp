@@ -1,0 +1,269 @@
+#include "app/frame_pipeline.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "app/capture_session.h"
+#include "app/display_mode.h"
+#include "app/shutdown.h"
+#include "device/device_discovery.h"
+#include "device/frame_transfer.h"
+#include "engine_fixture.h"
+
+namespace {
+
+class FramePipelineTest : public EngineTest {
+  protected:
+    // The queue as the test sees it: which buffer each queued frame is in.
+    static std::vector<int> QueuedBuffers() {
+        std::lock_guard<std::mutex> hold(g_csFrames);
+        std::vector<int> buffers;
+        for (const CaptureFrameInfo& frame : g_FrameQueue) {
+            buffers.push_back(frame.pixels == g_FrameBuffers[0] ? 0 : 1);
+            EXPECT_EQ(frame.byteCount, PROJECTOR_FRAME_BYTES);
+        }
+        return buffers;
+    }
+    static int NextBuffer() {
+        std::lock_guard<std::mutex> hold(g_csFrames);
+        return g_nNextBuffer;
+    }
+
+    CaptureFrameInfo info_{};
+};
+
+TEST_F(FramePipelineTest, FramesAlternateBetweenTheTwoBuffers) {
+    g_nCaptureState.store(CAPTURE_RUNNING);
+    info_.status = 0;
+    CaptureCallback(&info_);
+    CaptureCallback(&info_);
+    EXPECT_EQ(QueuedBuffers(), (std::vector<int>{0, 1}));
+    PopFrame();
+    CaptureCallback(&info_);
+    EXPECT_EQ(QueuedBuffers(), (std::vector<int>{1, 0}));
+    EXPECT_EQ(g_nQueuedFrames.load(), 2);
+    PopFrame();
+    PopFrame();
+    CaptureCallback(&info_);
+    EXPECT_EQ(NextBuffer(), 0);
+    g_nCaptureState.store(CAPTURE_STOPPED);
+    PopFrame();
+}
+
+TEST_F(FramePipelineTest, CallbacksWithoutAUsableFrameQueueNothing) {
+    info_.status = 0;
+    EXPECT_EQ(CaptureCallback(&info_), 0);  // stopped
+    g_nCaptureState.store(CAPTURE_RUNNING);
+    info_.status = -1;
+    EXPECT_EQ(CaptureCallback(&info_), 0);
+    EXPECT_EQ(g_nQueuedFrames.load(), 0);
+    g_nCaptureState.store(CAPTURE_STOPPED);
+}
+
+TEST_F(FramePipelineTest, AFullQueueHoldsTheCallbackUntilThereIsRoom) {
+    g_nCaptureState.store(CAPTURE_RUNNING);
+    info_.status = 0;
+    CaptureCallback(&info_);
+    CaptureCallback(&info_);
+    std::atomic<bool> returned{false};
+    std::thread capture([&] {
+        CaptureFrameInfo third{};
+        CaptureCallback(&third);
+        returned.store(true);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(returned.load());
+    EXPECT_EQ(g_nQueuedFrames.load(), 2);
+    PopFrame();
+    capture.join();
+    EXPECT_EQ(QueuedBuffers(), (std::vector<int>{1, 0}));  // nothing dropped
+
+    // Stopping while it waits: it returns without copying.
+    std::thread stopped([&] {
+        CaptureFrameInfo fourth{};
+        CaptureCallback(&fourth);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    g_nCaptureState.store(CAPTURE_STOPPED);
+    stopped.join();
+    EXPECT_EQ(QueuedBuffers(), (std::vector<int>{1, 0}));
+    EXPECT_EQ(NextBuffer(), 1);
+    PopFrame();
+    PopFrame();
+}
+
+// A picture of the captured size whose every pixel tells where it came from, written as PPM
+// (red, green, blue) and replayed by the capture library.
+std::vector<uint8_t> WriteCapturedPicture(const std::string& path, int width, int height) {
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* pixel = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            pixel[0] = static_cast<uint8_t>(x);
+            pixel[1] = static_cast<uint8_t>(y);
+            pixel[2] = static_cast<uint8_t>((x >> 8) | (y >> 8) << 4);
+        }
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
+    std::fwrite(rgb.data(), 1, rgb.size(), file);
+    std::fclose(file);
+    return rgb;
+}
+
+// The projector frame (blue, green, red) cut from the picture at column `left`, row `top`.
+std::vector<uint8_t> ExpectedWindow(const std::vector<uint8_t>& rgb, int width, int left, int top) {
+    std::vector<uint8_t> bgr(PROJECTOR_FRAME_BYTES);
+    for (int y = 0; y < PROJECTOR_HEIGHT; ++y) {
+        for (int x = 0; x < PROJECTOR_WIDTH; ++x) {
+            const uint8_t* from = &rgb[(static_cast<size_t>(y + top) * width + x + left) * 3];
+            uint8_t* to = &bgr[(static_cast<size_t>(y) * PROJECTOR_WIDTH + x) * 3];
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    }
+    return bgr;
+}
+
+struct ZoomCase {
+    int zoom;
+    int width, height, left, top;
+};
+
+class ZoomWindowTest : public FramePipelineTest, public ::testing::WithParamInterface<ZoomCase> {};
+
+TEST_P(ZoomWindowTest, TheProjectorShowsTheCentreWindow) {
+    ZoomCase c = GetParam();
+    std::string path = ::testing::TempDir() + "zoom_" + std::to_string(c.zoom) + ".ppm";
+    std::vector<uint8_t> picture = WriteCapturedPicture(path, c.width, c.height);
+    SetEnvironment("VORN_KVUSB_CAPTURE", ("synthetic:ppm=" + path).c_str());
+    StartSession("link=3.0", c.zoom);
+    ASSERT_TRUE(WaitForFramesShown(2));
+    std::vector<uint8_t> shown = projector_->LastFrame();
+    std::vector<uint8_t> expected = ExpectedWindow(picture, c.width, c.left, c.top);
+    ASSERT_EQ(shown.size(), expected.size());
+    // First pixel: captured pixel (left, top).
+    EXPECT_EQ(shown[0], expected[0]);
+    EXPECT_EQ(shown[1], static_cast<uint8_t>(c.top));
+    EXPECT_EQ(shown[2], static_cast<uint8_t>(c.left));
+    EXPECT_TRUE(shown == expected);
+    std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Zooms, ZoomWindowTest,
+                         ::testing::Values(ZoomCase{ZOOM_ORIGINAL, 854, 480, 0, 0},
+                                           ZoomCase{ZOOM_1, 1136, 480, 141, 0},
+                                           ZoomCase{ZOOM_2, 854, 848, 0, 184}));
+
+TEST_F(FramePipelineTest, NinetyNineFailuresThenASuccessResetTheCount) {
+    StartDevice("link=3.0");
+    projector_->FailNext(99, 31);
+    OpenCapture();
+    ASSERT_TRUE(WaitForFramesShown(1));
+    CloseCapture();
+    EXPECT_EQ(g_nLinkErrors, 0u);
+    EXPECT_EQ(WaitForExit(0), -1);
+    // The 100th frame handled, failures counted, closes a statistics window.
+    std::vector<std::string> traces = Traces();
+    int cost = -1;
+    for (int i = 0; i < static_cast<int>(traces.size()); ++i) {
+        unsigned frames = 0, ms = 0;
+        if (std::sscanf(traces[i].c_str(), "%u frame cost %u ms\n", &frames, &ms) == 2) {
+            EXPECT_EQ(frames, 100u);
+            cost = i;
+            unsigned fps = 0;
+            ASSERT_LT(i + 1, static_cast<int>(traces.size()));
+            ASSERT_EQ(std::sscanf(traces[i + 1].c_str(), "Frame rate: %u fps\n", &fps), 1);
+            EXPECT_EQ(fps, 100u * 1000 / std::max(ms, 1u));
+            EXPECT_EQ(traces[i + 1], "Frame rate: " + std::to_string(fps) + " fps\n");
+        }
+    }
+    EXPECT_GE(cost, 0);
+    EXPECT_LT(g_nStatFrames, 100u);
+}
+
+TEST_F(FramePipelineTest, TheHundredthFailureEndsTheProgramThroughTheFullShutdown) {
+    g_nScreenWidth = kStartWidth;
+    g_nScreenHeight = kStartHeight;
+    DispMode.store(DISP_MODE_800X600);
+    StartDevice("link=3.0");
+    projector_->FailNext(100, 31);
+    OpenCapture();
+    EXPECT_EQ(WaitForExit(), 0);
+    int at = TraceIndex("USB Link error, vorn_kvusb end!!!\n");
+    ASSERT_GE(at, 0);
+    for (const char* line :
+         {"SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x0\n", " KVCapAPI_Close success\n",
+          " KVCapAPI_Release success\n", " KVCapAPI_Uninitialize success\n", "vorn_kvusb end!\n"}) {
+        at = TraceIndex(line, at);
+        EXPECT_GE(at, 0) << line;
+    }
+    EXPECT_EQ(g_hCapture.load(), NO_CAPTURE);
+    EXPECT_EQ(g_hDisk1, nullptr);
+    EXPECT_EQ(g_hDisk2, nullptr);
+    EXPECT_EQ(desktop_.Changes().back(), std::make_pair(kStartWidth, kStartHeight));
+    EXPECT_EQ(store_.Value(kSettingsKey, "DispMode"), 1u);
+    EXPECT_EQ(projector_->Report().projectors[0].framesCompleted[0] +
+                  projector_->Report().projectors[0].framesCompleted[1],
+              0);
+}
+
+TEST_F(FramePipelineTest, ALostProjectorOnTheFirstFrameEndsTheProgramAtOnce) {
+    g_nScreenWidth = kStartWidth;
+    g_nScreenHeight = kStartHeight;
+    ZoomMode.store(ZOOM_1);
+    StartSession("link=2.0,vanish_at_slice=0");
+    EXPECT_EQ(WaitForExit(), 0);
+    std::vector<std::string> traces = Traces();
+    int at = TraceIndex("ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!\n");
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(TraceIndex("SetDisplaySettings - nDispMode: 0x0, nZoomMode: 0x1\n", at), at + 1);
+    EXPECT_EQ(TraceIndex("vorn_kvusb end!\n", at), at + 2);
+    // The capture library and the units are left alone.
+    EXPECT_FALSE(Traced(" KVCapAPI_Close success\n"));
+    EXPECT_NE(g_hCapture.load(), NO_CAPTURE);
+    EXPECT_NE(g_hDisk1, nullptr);
+    EXPECT_EQ(store_.Value(kSettingsKey, "ZoomMode"), 1u);
+    EXPECT_EQ(desktop_.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
+}
+
+TEST_F(FramePipelineTest, ClosingWithFramesQueuedEmptiesTheQueue) {
+    // At USB 1.1 speed one frame takes seconds, so the queue fills up behind it.
+    StartSession("link=3.0,delay=usb1");
+    ASSERT_TRUE(WaitUntil([] { return g_nQueuedFrames.load() == MAX_QUEUED_FRAMES; }));
+    CloseCapture();
+    EXPECT_EQ(g_nQueuedFrames.load(), 0);
+    EXPECT_TRUE(QueuedBuffers().empty());
+    EXPECT_EQ(g_hSenderThread.load(), nullptr);
+}
+
+TEST_F(FramePipelineTest, ANewSessionStartsAgainAtBufferZero) {
+    StartSession("link=3.0,delay=usb1");
+    ASSERT_TRUE(WaitUntil([] { return g_nQueuedFrames.load() >= 1; }));
+    CloseCapture();
+    ASSERT_EQ(NextBuffer(), 1);
+    OpenCapture();
+    ASSERT_TRUE(WaitUntil([] { return g_nQueuedFrames.load() >= 1; }));
+    EXPECT_EQ(QueuedBuffers().front(), 0);
+}
+
+TEST_F(FramePipelineTest, ReopeningKeepsTheCountersAndTheBankToggle) {
+    StartDevice("link=3.0");
+    projector_->FailNext(3, 31);
+    OpenCapture();
+    ASSERT_TRUE(WaitForFramesShown(2));
+    // The counters are the sender's own: read them while no sender runs.
+    CloseCapture();
+    uint32_t frames = g_nStatFrames;
+    EXPECT_EQ(frames % 2, static_cast<uint32_t>(g_bFrameToggle));
+    EXPECT_EQ(g_nLinkErrors, 0u);
+    g_nLinkErrors = 7;
+    OpenCapture();
+    CloseCapture();
+    EXPECT_GE(g_nStatFrames, frames);
+    EXPECT_EQ(g_nStatFrames % 2, static_cast<uint32_t>(g_bFrameToggle));
+    EXPECT_TRUE(g_nLinkErrors == 7 || g_nLinkErrors == 0);
+}
+
+}  // namespace

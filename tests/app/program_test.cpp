@@ -1,0 +1,199 @@
+#include "app/program.h"
+
+#include <thread>
+
+#include "app/capture_session.h"
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
+#include "app/instance_count.h"
+#include "app/shutdown.h"
+#include "device/device_discovery.h"
+#include "engine_fixture.h"
+
+namespace {
+
+class ProgramTest : public EngineTest {
+  protected:
+    // Runs the program on a thread of its own, as the process's main thread, with a message
+    // loop that returns once `frames` frames were shown (WM_CLOSE) or when told to.
+    void Run(int frames) {
+        s_frames = frames;
+        s_fixture = this;
+        s_quit.store(false);
+        s_result.store(-1);
+        main_ = std::thread([] { s_result.store(RunProgram(MessageLoop)); });
+    }
+    int Join() {
+        main_.join();
+        return s_result.load();
+    }
+
+    static int MessageLoop() {
+        s_fixture->WaitUntil([] { return s_quit.load() || s_fixture->FramesShown() >= s_frames; });
+        return 0;
+    }
+
+    static bool ProjectorVanished() { return s_fixture->projector_->Report().vanished; }
+
+    static inline ProgramTest* s_fixture = nullptr;
+    static inline int s_frames = 0;
+    static inline std::atomic<bool> s_quit{false};
+    static inline std::atomic<int> s_result{-1};
+    std::thread main_;
+};
+
+TEST_F(ProgramTest, ASecondInstanceEndsAtOnceAndTouchesNothing) {
+    processes_.listed = {4, 100, 200};
+    processes_.names[200] = "vorn_kvusb.exe";
+    AttachProjector("");
+    Run(1);
+    EXPECT_EQ(Join(), 0);
+    EXPECT_TRUE(Traces().empty());
+    EXPECT_EQ(projector_->Report().commands, 0u);
+    EXPECT_TRUE(desktop_.Changes().empty());
+    EXPECT_FALSE(store_.HasKey(kSettingsKey));
+}
+
+TEST_F(ProgramTest, OnlyTheExactExecutableNameCounts) {
+    processes_.listed = {0, 4, 100, 200, 300, 400};
+    processes_.names = {{4, "System"},
+                        {100, "vorn_kvusb.exe"},
+                        {200, "VORN_KVUSB.EXE"},
+                        {300, "vorn_kvusb_copy.exe"}};  // 400 cannot be opened
+    EXPECT_EQ(CountInstances(), 1);
+    processes_.names[400] = "vorn_kvusb.exe";
+    EXPECT_EQ(CountInstances(), 2);
+}
+
+TEST_F(ProgramTest, TheCountLooksAtNoMoreThan1024Processes) {
+    processes_.listed.clear();
+    for (uint32_t id = 1; id <= 2000; ++id) {
+        processes_.listed.push_back(id);
+        processes_.names[id] = "vorn_kvusb.exe";
+    }
+    EXPECT_EQ(CountInstances(), 1024);
+    EXPECT_EQ(processes_.highestIdOpened, 1024u);
+}
+
+TEST_F(ProgramTest, AProcessListThatCannotBeHadDoesNotLockTheUserOut) {
+    processes_.fail = true;
+    EXPECT_EQ(CountInstances(), 1);
+    EXPECT_TRUE(Traced("CountInstances: EnumProcesses failed!\n"));
+}
+
+TEST_F(ProgramTest, NoProjectorEndsWithExitCode1AndLeavesDesktopAndSettingsAlone) {
+    AttachProjector("projectors=0");
+    Run(1);
+    EXPECT_EQ(WaitForExit(), 1);
+    Join();
+    EXPECT_EQ(Traces().front(), "vorn_kvusb started!\n");
+    EXPECT_TRUE(Traced("SetupDiEnumDeviceInterfaces failed.\n"));
+    EXPECT_TRUE(desktop_.Changes().empty());
+    EXPECT_FALSE(store_.HasKey(kSettingsKey));
+    EXPECT_EQ(g_hCapture.load(), NO_CAPTURE);
+}
+
+TEST_F(ProgramTest, ANormalRunStreamsThenEndsInOrder) {
+    AttachProjector("link=2.0");
+    Run(3);
+    EXPECT_EQ(Join(), 0);
+    EXPECT_EQ(WaitForExit(0), -1);
+    std::vector<std::string> traces = Traces();
+    EXPECT_EQ(traces.front(), "vorn_kvusb started!\n");
+    int at = TraceIndex("return from CreateMyWindow!\n");
+    ASSERT_GE(at, 0);
+    for (const char* line :
+         {"SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x0\n", " KVCapAPI_Close success\n",
+          " KVCapAPI_Release success\n", " KVCapAPI_Uninitialize success\n", "vorn_kvusb end!\n"}) {
+        int next = TraceIndex(line, at);
+        EXPECT_GT(next, at) << line;
+        at = next;
+    }
+    EXPECT_EQ(at, static_cast<int>(traces.size()) - 1);
+    // First run: 800 x 600 while streaming, the start-up size again at the end.
+    EXPECT_EQ(desktop_.Changes(),
+              (std::vector<std::pair<int, int>>{{800, 600}, {kStartWidth, kStartHeight}}));
+    EXPECT_EQ(store_.Value(kSettingsKey, "DispMode"), 1u);
+    EXPECT_EQ(store_.Value(kSettingsKey, "ZoomMode"), 0u);
+    emu::EmulatorReport report = projector_->Report();
+    EXPECT_GE(report.projectors[0].framesCompleted[0] + report.projectors[0].framesCompleted[1], 3);
+    EXPECT_EQ(report.protocolErrorCount, 0u)
+        << (report.protocolErrors.empty() ? "" : report.protocolErrors[0]);
+    EXPECT_EQ(g_hDisk1, nullptr);
+    EXPECT_EQ(g_hCapture.load(), NO_CAPTURE);
+}
+
+TEST_F(ProgramTest, AfterDeviceLossTheSettingsInForceAreSavedAndTheLibraryIsKept) {
+    store_.SetValue(kSettingsKey, "DispMode", 0);
+    store_.SetValue(kSettingsKey, "ZoomMode", 2);
+    AttachProjector("link=2.0,vanish_after=60");
+    Run(1000);
+    EXPECT_EQ(WaitForExit(), 0);
+    s_quit.store(true);
+    Join();
+    EXPECT_EQ(store_.Value(kSettingsKey, "DispMode"), 0u);
+    EXPECT_EQ(store_.Value(kSettingsKey, "ZoomMode"), 2u);
+    EXPECT_FALSE(Traced(" KVCapAPI_Release success\n"));
+    EXPECT_EQ(TraceIndex("vorn_kvusb end!\n", TraceIndex("vorn_kvusb end!\n") + 1), -1);
+    EXPECT_EQ(desktop_.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
+}
+
+// The tray window's steps, counted; the icon record taken by exchange as the window does.
+std::atomic<int> g_timersKilled{0};
+std::atomic<int> g_iconsDeleted{0};
+std::atomic<int*> g_pTrayIcon{nullptr};
+void KillTimerStep() {
+    g_timersKilled.fetch_add(1);
+}
+void DeleteTrayIconStep() {
+    if (int* icon = g_pTrayIcon.exchange(nullptr)) {
+        delete icon;
+        g_iconsDeleted.fetch_add(1);
+    }
+}
+
+// Unplugging starts both ends at once: the sender thread sees the device gone while the main
+// thread, told of the removal, runs the full shutdown. Everything is released once.
+TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
+    for (int round = 0; round < 25; ++round) {
+        SCOPED_TRACE(round);
+        TearDown();
+        SetUp();
+        g_timersKilled.store(0);
+        g_iconsDeleted.store(0);
+        g_pTrayIcon.store(new int(105));
+        SetUiShutdownSteps(KillTimerStep, DeleteTrayIconStep);
+        // The first frames go through; the projector vanishes within the next few.
+        AttachProjector("link=2.0,vanish_after=" + std::to_string(30 + round % 7 * 3));
+        s_quit.store(false);
+        s_frames = 1000;
+        s_fixture = this;
+        main_ = std::thread([] {
+            s_result.store(RunProgram([] {
+                // The removal notice reaches the window when the projector is gone.
+                WaitUntil(ProjectorVanished);
+                return 0;
+            }));
+        });
+        main_.join();
+        // When the sender's shutdown ran, the library is still open and its thread may still
+        // be on its way out: releasing the library waits for it.
+        bool senderEnded = g_hCapture.load() != NO_CAPTURE;
+        if (senderEnded) {
+            ReleaseCapture();
+        }
+        EXPECT_EQ(WaitForExit(0), senderEnded ? 0 : -1);
+        EXPECT_EQ(s_result.load(), 0);
+        EXPECT_EQ(g_iconsDeleted.load(), 1);
+        EXPECT_EQ(g_pTrayIcon.load(), nullptr);
+        EXPECT_EQ(g_nShutdownState.load(), SHUTDOWN_DONE);
+        int ends = 0;
+        for (const std::string& line : Traces()) {
+            ends += line == "vorn_kvusb end!\n";
+        }
+        EXPECT_EQ(ends, 1);
+        EXPECT_EQ(desktop_.Changes().back(), std::make_pair(kStartWidth, kStartHeight));
+    }
+}
+
+}  // namespace
