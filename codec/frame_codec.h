@@ -13,7 +13,8 @@ inline constexpr int kMaxExtraHeaderBytes = 255 - kFrameHeaderBytes;
 // flags bits
 inline constexpr uint8_t FLAG_TOP_DOWN = 0x01;
 inline constexpr uint8_t FLAG_PLAIN_DIFFERENCES = 0x08;
-inline constexpr uint8_t FLAG_WORD_WRITER = 0x10;  // segment coder: words least significant byte first
+inline constexpr uint8_t FLAG_WORD_WRITER =
+    0x10;  // segment coder: words least significant byte first
 inline constexpr uint8_t FLAG_SEGMENT_CODER = 0x20;
 inline constexpr uint8_t FLAG_PIXEL_PAIRS = 0x40;  // planar coder: block variant
 inline constexpr uint8_t FLAG_PAIR_CODER = 0x80;
@@ -48,14 +49,16 @@ struct FrameCodecParams {
 // Encodes the region of `source` that `params` describes into `output`. Returns false and
 // writes nothing when the request is rejected; on success sets params.payloadSize and
 // *outLength (bytes written from output onward, header and padding included).
-// `output` must hold MaxEncodedLength(params) bytes.
-bool EncodeFrame(FrameCodecParams* params, const uint8_t* source, uint8_t* output,
-                 int* outLength);
+// `output` must hold MaxEncodedLength(params, source != nullptr) bytes. Safe to call from
+// several threads at once, each with its own buffers.
+bool EncodeFrame(FrameCodecParams* params, const uint8_t* source, uint8_t* output, int* outLength);
 
 // Writes the 20-byte header (and the extra header bytes); returns headerSize, or 0 and
 // writes nothing when headerSize is below 20.
 int WriteFrameHeader(const FrameCodecParams* params, uint8_t* output);
 
 // The largest number of bytes EncodeFrame can write for these parameters, counting the
-// coded attempt of a segment that then falls back to raw. 0 for a request it rejects.
-size_t MaxEncodedLength(const FrameCodecParams& params);
+// coded attempt of a segment that then falls back to raw. `withSource` tells whether a
+// source will be passed (without one, type 1 and 3 take the blank-region path). 0 for a
+// request EncodeFrame rejects.
+size_t MaxEncodedLength(const FrameCodecParams& params, bool withSource = true);

@@ -7,7 +7,8 @@
 namespace {
 std::string Bits(const HuffmanTable& t, int symbol) {
     std::string s;
-    for (int i = t.length[symbol] - 1; i >= 0; --i) s += ((t.code[symbol] >> i) & 1) ? '1' : '0';
+    for (int i = t.length[symbol] - 1; i >= 0; --i)
+        s += ((t.code[symbol] >> i) & 1) ? '1' : '0';
     return s;
 }
 }  // namespace
@@ -16,7 +17,8 @@ TEST(Huffman, CategoryCodesAreTheNineListed) {
     HuffmanTable t;
     BuildHuffmanTable(CategoryHuffman.counts, CategoryHuffman.symbols, &t);
     const char* expected[] = {"00", "010", "011", "100", "101", "110", "1110", "11110", "11111"};
-    for (int s = 0; s < 9; ++s) EXPECT_EQ(Bits(t, s), expected[s]) << "symbol " << s;
+    for (int s = 0; s < 9; ++s)
+        EXPECT_EQ(Bits(t, s), expected[s]) << "symbol " << s;
     EXPECT_EQ(t.length[9], 0);
 }
 

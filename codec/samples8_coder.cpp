@@ -1,0 +1,37 @@
+#include <cstring>
+
+#include "codec/channel_segments.h"
+#include "codec/encode_paths.h"
+
+namespace {
+
+// Every segment codes segmentPixels values: a partial last one is filled up with zero
+// differences, that is with copies of its last sample.
+template <class Writer>
+void PutSampleSegments(Writer& w, const CodeTables& tables, const FrameCodecParams& p,
+                       const EncodeRequest& r, const SourceImage& image) {
+    ForEachSegment(image, p, 1, 1, [&](SegmentPixels& s) {
+        std::memset(s.PixelBytes(s.pixels), *s.PixelBytes(s.pixels - 1),
+                    static_cast<size_t>(p.segmentPixels - s.pixels));
+        int16_t values[kSegmentSlots];
+        for (int i = 0; i < p.segmentPixels; ++i)
+            values[i] = static_cast<int16_t>(s.Difference(i));
+        PutChannelSegment(w, tables, r.coder, values, p.segmentPixels);
+    });
+}
+
+}  // namespace
+
+int EncodeSamples8(FrameCodecParams* p, const EncodeRequest& r, const SourceImage& image,
+                   uint8_t* output) {
+    const CodeTables& tables = GetCodeTables();
+    uint8_t* payload = output + p->headerSize;
+    if ((p->flags & FLAG_WORD_WRITER) != 0) {
+        PackedWriter w(payload);
+        PutSampleSegments(w, tables, *p, r, image);
+        return FinishWords(w, p, output);
+    }
+    ByteWriter w(payload);
+    PutSampleSegments(w, tables, *p, r, image);
+    return FinishBytes(p, output, payload + w.CloseBytes());
+}
