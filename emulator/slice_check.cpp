@@ -126,10 +126,13 @@ std::string CheckSliceWrite(int index, const uint8_t* data, size_t length, Slice
                        " bytes, header says " + std::to_string(header.payloadSize) +
                        " bytes (padded to " + std::to_string(padded) + ")";
         }
-        for (size_t i = kHeaderBytes + header.payloadSize; mismatch.empty() && i < unitLength;
-             ++i) {
-            if (unit[i] != 0) {
-                mismatch = "padding byte after the compressed payload is " + HexBytes(unit + i, 1);
+        // The payload is whole 32-bit words stored least significant byte first (flag 0x10),
+        // so the unused rest of the last word is at the start of its four bytes.
+        size_t lastWord = kHeaderBytes + padded - 4;
+        for (size_t i = 0; mismatch.empty() && i < padded - header.payloadSize; ++i) {
+            if (unit[lastWord + i] != 0) {
+                mismatch = "unused byte " + std::to_string(i) + " of the last payload word is " +
+                           HexBytes(unit + lastWord + i, 1);
             }
         }
     } else {
