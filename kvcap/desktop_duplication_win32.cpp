@@ -1,0 +1,298 @@
+#include "kvcap/desktop_duplication_win32.h"
+
+#include <d3d11.h>
+#include <d3dcompiler.h>
+#include <dxgi1_2.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <cstring>
+
+#include "kvcap/desktop_cursor_win32.h"
+#include "kvcap/kvcap_api.h"
+#include "platform/debug_print.h"
+
+// Each frame: the duplicated desktop image is copied into a texture with a mip chain, drawn
+// into a target of the session's size by one full-screen triangle (trilinear sampling, so
+// large desktops shrink without losing thin lines), the cursor is drawn over it through GDI,
+// and the target is read back through a staging texture.
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr UINT kFirstFrameTimeoutMs = 500;
+constexpr UINT kOutputIndex = 0;  // the primary screen's output
+constexpr int kTargetBytesPerPixel = 4;
+
+constexpr char kScaleShader[] = R"(
+Texture2D desktop : register(t0);
+SamplerState trilinear : register(s0);
+struct Vertex { float4 position : SV_Position; float2 uv : TEXCOORD0; };
+Vertex CoverTarget(uint id : SV_VertexID) {
+    Vertex vertex;
+    vertex.uv = float2((id << 1) & 2, id & 2);
+    vertex.position = float4(vertex.uv * float2(2, -2) + float2(-1, 1), 0, 1);
+    return vertex;
+}
+float4 SampleDesktop(Vertex vertex) : SV_Target {
+    return float4(desktop.Sample(trilinear, vertex.uv).rgb, 1);
+}
+)";
+
+using D3DCompileFunction = HRESULT(WINAPI*)(LPCVOID, SIZE_T, LPCSTR, const D3D_SHADER_MACRO*,
+                                            ID3DInclude*, LPCSTR, LPCSTR, UINT, UINT, ID3DBlob**,
+                                            ID3DBlob**);
+
+// The shader compiler is loaded only when duplication works, and only for the session's
+// opening: a system without it falls back to GDI instead of failing to start.
+bool CompileScaleShaders(ID3D11Device* device, ComPtr<ID3D11VertexShader>* vertexShader,
+                         ComPtr<ID3D11PixelShader>* pixelShader) {
+    HMODULE compiler = LoadLibraryW(L"d3dcompiler_47.dll");
+    if (compiler == nullptr) {
+        DebugPrint(" kvcap: d3dcompiler_47.dll not found\n");
+        return false;
+    }
+    auto compile = reinterpret_cast<D3DCompileFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(compiler, "D3DCompile")));
+    bool ok = false;
+    if (compile != nullptr) {
+        ComPtr<ID3DBlob> vertexCode, pixelCode;
+        ok = SUCCEEDED(compile(kScaleShader, sizeof kScaleShader - 1, "scale", nullptr, nullptr,
+                               "CoverTarget", "vs_4_0", 0, 0, &vertexCode, nullptr)) &&
+             SUCCEEDED(compile(kScaleShader, sizeof kScaleShader - 1, "scale", nullptr, nullptr,
+                               "SampleDesktop", "ps_4_0", 0, 0, &pixelCode, nullptr)) &&
+             SUCCEEDED(device->CreateVertexShader(vertexCode->GetBufferPointer(),
+                                                  vertexCode->GetBufferSize(), nullptr,
+                                                  vertexShader->ReleaseAndGetAddressOf())) &&
+             SUCCEEDED(device->CreatePixelShader(pixelCode->GetBufferPointer(),
+                                                 pixelCode->GetBufferSize(), nullptr,
+                                                 pixelShader->ReleaseAndGetAddressOf()));
+    }
+    FreeLibrary(compiler);
+    if (!ok) {
+        DebugPrint(" kvcap: scaling shaders fail\n");
+    }
+    return ok;
+}
+
+class DuplicationSource : public CaptureSource {
+  public:
+    explicit DuplicationSource(const CaptureGeometry& geometry) : m_geometry(geometry) {}
+
+    bool Open();
+    int Grab(uint8_t* bgr) override;
+
+  private:
+    bool CreateTargets();
+    bool TakeDesktopImage(IDXGIResource* resource);
+    void DrawScaled();
+    void DrawCursor();
+    int ReadBack(uint8_t* bgr);
+
+    CaptureGeometry m_geometry;
+    ComPtr<ID3D11Device> m_device;
+    ComPtr<ID3D11DeviceContext> m_context;
+    ComPtr<IDXGIOutput1> m_output;
+    ComPtr<IDXGIOutputDuplication> m_duplication;
+    RECT m_screen{};  // the output's area in desktop coordinates
+    ComPtr<ID3D11VertexShader> m_vertexShader;
+    ComPtr<ID3D11PixelShader> m_pixelShader;
+    ComPtr<ID3D11SamplerState> m_sampler;
+    ComPtr<ID3D11Texture2D> m_desktop;  // the latest desktop image, with its mip chain
+    ComPtr<ID3D11ShaderResourceView> m_desktopView;
+    ComPtr<ID3D11Texture2D> m_target;  // session size, GDI-compatible for the cursor
+    ComPtr<ID3D11RenderTargetView> m_targetView;
+    ComPtr<ID3D11Texture2D> m_staging;
+};
+
+bool DuplicationSource::Open() {
+    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
+                                        D3D_FEATURE_LEVEL_10_0};
+    HRESULT hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr,
+                                   D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels, ARRAYSIZE(levels),
+                                   D3D11_SDK_VERSION, &m_device, nullptr, &m_context);
+    if (FAILED(hr)) {
+        DebugPrint(" kvcap: D3D11CreateDevice fail, hr = 0x%08lx\n", hr);
+        return false;
+    }
+    ComPtr<IDXGIDevice> dxgiDevice;
+    ComPtr<IDXGIAdapter> adapter;
+    ComPtr<IDXGIOutput> output;
+    hr = m_device.As(&dxgiDevice);
+    if (SUCCEEDED(hr)) {
+        hr = dxgiDevice->GetAdapter(&adapter);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = adapter->EnumOutputs(kOutputIndex, &output);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = output.As(&m_output);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = m_output->DuplicateOutput(m_device.Get(), &m_duplication);
+    }
+    if (FAILED(hr)) {
+        DebugPrint(" kvcap: DuplicateOutput fail, hr = 0x%08lx\n", hr);
+        return false;
+    }
+    DXGI_OUTPUT_DESC outputDesc{};
+    m_output->GetDesc(&outputDesc);
+    m_screen = outputDesc.DesktopCoordinates;
+    return CompileScaleShaders(m_device.Get(), &m_vertexShader, &m_pixelShader) && CreateTargets();
+}
+
+bool DuplicationSource::CreateTargets() {
+    D3D11_SAMPLER_DESC samplerDesc{};
+    samplerDesc.Filter = D3D11_FILTER_MIN_MAG_MIP_LINEAR;
+    samplerDesc.AddressU = samplerDesc.AddressV = samplerDesc.AddressW =
+        D3D11_TEXTURE_ADDRESS_CLAMP;
+    samplerDesc.MaxLOD = D3D11_FLOAT32_MAX;
+
+    D3D11_TEXTURE2D_DESC targetDesc{};
+    targetDesc.Width = static_cast<UINT>(m_geometry.width);
+    targetDesc.Height = static_cast<UINT>(m_geometry.height);
+    targetDesc.MipLevels = 1;
+    targetDesc.ArraySize = 1;
+    targetDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    targetDesc.SampleDesc.Count = 1;
+    targetDesc.Usage = D3D11_USAGE_DEFAULT;
+    targetDesc.BindFlags = D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE;
+    targetDesc.MiscFlags = D3D11_RESOURCE_MISC_GDI_COMPATIBLE;
+
+    D3D11_TEXTURE2D_DESC stagingDesc = targetDesc;
+    stagingDesc.Usage = D3D11_USAGE_STAGING;
+    stagingDesc.BindFlags = 0;
+    stagingDesc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    stagingDesc.MiscFlags = 0;
+
+    bool ok = SUCCEEDED(m_device->CreateSamplerState(&samplerDesc, &m_sampler)) &&
+              SUCCEEDED(m_device->CreateTexture2D(&targetDesc, nullptr, &m_target)) &&
+              SUCCEEDED(m_device->CreateRenderTargetView(m_target.Get(), nullptr, &m_targetView)) &&
+              SUCCEEDED(m_device->CreateTexture2D(&stagingDesc, nullptr, &m_staging));
+    if (!ok) {
+        DebugPrint(" kvcap: scaling targets fail\n");
+    }
+    return ok;
+}
+
+bool DuplicationSource::TakeDesktopImage(IDXGIResource* resource) {
+    ComPtr<ID3D11Texture2D> acquired;
+    if (FAILED(resource->QueryInterface(IID_PPV_ARGS(&acquired)))) {
+        return false;
+    }
+    D3D11_TEXTURE2D_DESC acquiredDesc;
+    acquired->GetDesc(&acquiredDesc);
+    D3D11_TEXTURE2D_DESC desktopDesc{};
+    if (m_desktop) {
+        m_desktop->GetDesc(&desktopDesc);
+    }
+    if (!m_desktop || desktopDesc.Width != acquiredDesc.Width ||
+        desktopDesc.Height != acquiredDesc.Height) {
+        desktopDesc = {};
+        desktopDesc.Width = acquiredDesc.Width;
+        desktopDesc.Height = acquiredDesc.Height;
+        desktopDesc.MipLevels = 0;  // the whole chain
+        desktopDesc.ArraySize = 1;
+        desktopDesc.Format = acquiredDesc.Format;
+        desktopDesc.SampleDesc.Count = 1;
+        desktopDesc.Usage = D3D11_USAGE_DEFAULT;
+        desktopDesc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+        desktopDesc.MiscFlags = D3D11_RESOURCE_MISC_GENERATE_MIPS;
+        m_desktopView.Reset();
+        m_desktop.Reset();
+        if (FAILED(m_device->CreateTexture2D(&desktopDesc, nullptr, &m_desktop)) ||
+            FAILED(m_device->CreateShaderResourceView(m_desktop.Get(), nullptr, &m_desktopView))) {
+            m_desktop.Reset();
+            return false;
+        }
+    }
+    m_context->CopySubresourceRegion(m_desktop.Get(), 0, 0, 0, 0, acquired.Get(), 0, nullptr);
+    m_context->GenerateMips(m_desktopView.Get());
+    return true;
+}
+
+void DuplicationSource::DrawScaled() {
+    D3D11_VIEWPORT viewport{};
+    viewport.Width = static_cast<float>(m_geometry.width);
+    viewport.Height = static_cast<float>(m_geometry.height);
+    viewport.MaxDepth = 1.0f;
+    m_context->OMSetRenderTargets(1, m_targetView.GetAddressOf(), nullptr);
+    m_context->RSSetViewports(1, &viewport);
+    m_context->IASetInputLayout(nullptr);
+    m_context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+    m_context->VSSetShader(m_vertexShader.Get(), nullptr, 0);
+    m_context->PSSetShader(m_pixelShader.Get(), nullptr, 0);
+    m_context->PSSetShaderResources(0, 1, m_desktopView.GetAddressOf());
+    m_context->PSSetSamplers(0, 1, m_sampler.GetAddressOf());
+    m_context->Draw(3, 0);
+    // Unbound again: GDI may only touch the target, and mips only be made, when unbound.
+    ID3D11RenderTargetView* noTarget = nullptr;
+    ID3D11ShaderResourceView* noView = nullptr;
+    m_context->OMSetRenderTargets(1, &noTarget, nullptr);
+    m_context->PSSetShaderResources(0, 1, &noView);
+}
+
+void DuplicationSource::DrawCursor() {
+    ComPtr<IDXGISurface1> surface;
+    HDC dc = nullptr;
+    if (SUCCEEDED(m_target.As(&surface)) && SUCCEEDED(surface->GetDC(FALSE, &dc))) {
+        DrawCursorScaled(dc, m_screen, m_geometry.width, m_geometry.height);
+        surface->ReleaseDC(nullptr);
+    }
+}
+
+int DuplicationSource::ReadBack(uint8_t* bgr) {
+    m_context->CopyResource(m_staging.Get(), m_target.Get());
+    D3D11_MAPPED_SUBRESOURCE mapped;
+    if (FAILED(m_context->Map(m_staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
+        return KVCAP_E_CAPTURE_FAILED;
+    }
+    for (int y = 0; y < m_geometry.height; ++y) {
+        const uint8_t* in = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch;
+        for (int x = 0; x < m_geometry.width; ++x, in += kTargetBytesPerPixel, bgr += 3) {
+            std::memcpy(bgr, in, 3);
+        }
+    }
+    m_context->Unmap(m_staging.Get(), 0);
+    return KVCAP_OK;
+}
+
+int DuplicationSource::Grab(uint8_t* bgr) {
+    // Access is lost on a mode change, a desktop switch or a secure desktop; win it back,
+    // announcing failed frames until it comes.
+    if (!m_duplication && FAILED(m_output->DuplicateOutput(m_device.Get(), &m_duplication))) {
+        return KVCAP_E_CAPTURE_FAILED;
+    }
+    DXGI_OUTDUPL_FRAME_INFO frameInfo;
+    ComPtr<IDXGIResource> resource;
+    HRESULT hr = m_duplication->AcquireNextFrame(m_desktop ? 0 : kFirstFrameTimeoutMs, &frameInfo,
+                                                 &resource);
+    if (hr == DXGI_ERROR_ACCESS_LOST) {
+        m_duplication.Reset();
+        return KVCAP_E_CAPTURE_FAILED;
+    }
+    if (SUCCEEDED(hr)) {
+        // A frame with no present time only moved the pointer; the image is the last one.
+        bool newImage = !m_desktop || frameInfo.LastPresentTime.QuadPart != 0;
+        bool taken = !newImage || TakeDesktopImage(resource.Get());
+        m_duplication->ReleaseFrame();
+        if (!taken) {
+            return KVCAP_E_CAPTURE_FAILED;
+        }
+    } else if (hr != DXGI_ERROR_WAIT_TIMEOUT || !m_desktop) {
+        return KVCAP_E_CAPTURE_FAILED;  // an unchanged desktop times out and is sent again
+    }
+    DrawScaled();
+    if (m_geometry.drawCursor) {
+        DrawCursor();
+    }
+    return ReadBack(bgr);
+}
+
+}  // namespace
+
+std::unique_ptr<CaptureSource> OpenDuplicationSource(const CaptureGeometry& geometry) {
+    auto source = std::make_unique<DuplicationSource>(geometry);
+    return source->Open() ? std::move(source) : nullptr;
+}
