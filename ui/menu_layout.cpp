@@ -1,15 +1,10 @@
 #include "ui/menu_layout.h"
 
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
 #include "resources/resource.h"
 
 namespace {
-
-// The app's display-mode and zoom values, as the menu compares them.
-constexpr int32_t DISPLAY_MIRROR = 0;
-constexpr int32_t DISPLAY_800X600 = 1;
-constexpr int32_t ZOOM_VALUE_ORIGINAL = 0;
-constexpr int32_t ZOOM_VALUE_1 = 1;
-constexpr int32_t ZOOM_VALUE_2 = 2;
 
 constexpr const char* DISPLAY_MODE_TRACE_GROUP = "hbmp4_7";
 constexpr const char* ZOOM_TRACE_GROUP = "hbmp8_13";
@@ -59,24 +54,24 @@ const uint16_t MENU_BITMAP_IDS[MENU_BITMAP_COUNT] = {
 };
 
 bool IsMenuCheckOn(MenuCheck check, const MenuState& state) {
-    const bool mirror = state.dispMode == DISPLAY_MIRROR;
-    const bool mode800x600 = state.dispMode == DISPLAY_800X600;
+    const bool mirror = state.dispMode == DISP_MODE_MIRROR;
+    const bool mode800x600 = state.dispMode == DISP_MODE_800X600;
     switch (check) {
         case MenuCheck::Mirror:
             return mirror;
         case MenuCheck::Mode800x600:
             return !mirror;
         case MenuCheck::MirrorOriginal:
-            return mirror && state.zoomMode == ZOOM_VALUE_ORIGINAL;
+            return mirror && state.zoomMode == ZOOM_ORIGINAL;
         case MenuCheck::MirrorZoom1:
             // Mirror offers no Zoom 2, so any zoom shows here.
-            return mirror && state.zoomMode != ZOOM_VALUE_ORIGINAL;
+            return mirror && state.zoomMode != ZOOM_ORIGINAL;
         case MenuCheck::Original800x600:
-            return mode800x600 && state.zoomMode == ZOOM_VALUE_ORIGINAL;
+            return mode800x600 && state.zoomMode == ZOOM_ORIGINAL;
         case MenuCheck::Zoom1_800x600:
-            return mode800x600 && state.zoomMode == ZOOM_VALUE_1;
+            return mode800x600 && state.zoomMode == ZOOM_1;
         case MenuCheck::Zoom2_800x600:
-            return mode800x600 && state.zoomMode == ZOOM_VALUE_2;
+            return mode800x600 && state.zoomMode == ZOOM_2;
         case MenuCheck::AutoPower:
             return state.powerMode == 0;
         case MenuCheck::Eco:

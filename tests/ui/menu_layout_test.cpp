@@ -6,12 +6,11 @@
 #include <set>
 #include <vector>
 
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
 #include "resources/resource.h"
 
 namespace {
-
-constexpr int32_t MIRROR = 0;
-constexpr int32_t MODE_800X600 = 1;
 
 // The pictures of all nine items, in build order, for one state.
 std::vector<uint16_t> Pictures(int32_t dispMode, int32_t zoomMode, uint32_t powerMode) {
@@ -25,36 +24,36 @@ std::vector<uint16_t> Pictures(int32_t dispMode, int32_t zoomMode, uint32_t powe
 }  // namespace
 
 TEST(MenuPictures, MirrorOriginal) {
-    EXPECT_EQ(Pictures(MIRROR, 0, 0),
+    EXPECT_EQ(Pictures(DISP_MODE_MIRROR, ZOOM_ORIGINAL, 0),
               (std::vector<uint16_t>{IDB_MIRROR_ON, IDB_800X600_OFF, IDB_ORIGINAL_ON, IDB_ZOOM1_OFF,
                                      IDB_ORIGINAL_OFF, IDB_ZOOM1_OFF, IDB_ZOOM2_OFF,
                                      IDB_POWER_AUTO_ON, IDB_POWER_ECO_OFF}));
 }
 
 TEST(MenuPictures, MirrorZoom1) {
-    EXPECT_EQ(Pictures(MIRROR, 1, 0),
+    EXPECT_EQ(Pictures(DISP_MODE_MIRROR, ZOOM_1, 0),
               (std::vector<uint16_t>{IDB_MIRROR_ON, IDB_800X600_OFF, IDB_ORIGINAL_OFF, IDB_ZOOM1_ON,
                                      IDB_ORIGINAL_OFF, IDB_ZOOM1_OFF, IDB_ZOOM2_OFF,
                                      IDB_POWER_AUTO_ON, IDB_POWER_ECO_OFF}));
 }
 
 TEST(MenuPictures, Zoom2UnderMirrorShowsAsMirrorZoom1) {
-    EXPECT_EQ(Pictures(MIRROR, 2, 0),
+    EXPECT_EQ(Pictures(DISP_MODE_MIRROR, ZOOM_2, 0),
               (std::vector<uint16_t>{IDB_MIRROR_ON, IDB_800X600_OFF, IDB_ORIGINAL_OFF, IDB_ZOOM1_ON,
                                      IDB_ORIGINAL_OFF, IDB_ZOOM1_OFF, IDB_ZOOM2_OFF,
                                      IDB_POWER_AUTO_ON, IDB_POWER_ECO_OFF}));
 }
 
 TEST(MenuPictures, Each800x600ZoomLightsOnlyItsOwnItem) {
-    EXPECT_EQ(Pictures(MODE_800X600, 0, 0),
+    EXPECT_EQ(Pictures(DISP_MODE_800X600, ZOOM_ORIGINAL, 0),
               (std::vector<uint16_t>{IDB_MIRROR_OFF, IDB_800X600_ON, IDB_ORIGINAL_OFF,
                                      IDB_ZOOM1_OFF, IDB_ORIGINAL_ON, IDB_ZOOM1_OFF, IDB_ZOOM2_OFF,
                                      IDB_POWER_AUTO_ON, IDB_POWER_ECO_OFF}));
-    EXPECT_EQ(Pictures(MODE_800X600, 1, 0),
+    EXPECT_EQ(Pictures(DISP_MODE_800X600, ZOOM_1, 0),
               (std::vector<uint16_t>{IDB_MIRROR_OFF, IDB_800X600_ON, IDB_ORIGINAL_OFF,
                                      IDB_ZOOM1_OFF, IDB_ORIGINAL_OFF, IDB_ZOOM1_ON, IDB_ZOOM2_OFF,
                                      IDB_POWER_AUTO_ON, IDB_POWER_ECO_OFF}));
-    EXPECT_EQ(Pictures(MODE_800X600, 2, 0),
+    EXPECT_EQ(Pictures(DISP_MODE_800X600, ZOOM_2, 0),
               (std::vector<uint16_t>{IDB_MIRROR_OFF, IDB_800X600_ON, IDB_ORIGINAL_OFF,
                                      IDB_ZOOM1_OFF, IDB_ORIGINAL_OFF, IDB_ZOOM1_OFF, IDB_ZOOM2_ON,
                                      IDB_POWER_AUTO_ON, IDB_POWER_ECO_OFF}));
@@ -62,7 +61,7 @@ TEST(MenuPictures, Each800x600ZoomLightsOnlyItsOwnItem) {
 
 TEST(MenuPictures, AnyNonZeroPowerModeIsEco) {
     for (uint32_t powerMode : {1u, 2u, 0xFEu}) {
-        const std::vector<uint16_t> pictures = Pictures(MIRROR, 0, powerMode);
+        const std::vector<uint16_t> pictures = Pictures(DISP_MODE_MIRROR, ZOOM_ORIGINAL, powerMode);
         EXPECT_EQ(pictures[7], IDB_POWER_AUTO_OFF);
         EXPECT_EQ(pictures[8], IDB_POWER_ECO_ON);
     }
