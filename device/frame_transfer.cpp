@@ -1,5 +1,6 @@
 #include "device/frame_transfer.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "codec/frame_codec.h"
@@ -37,6 +38,13 @@ FrameCodecParams HeaderParams(uint8_t type) {
     params.headerSize = kFrameHeaderBytes;
     params.type = type;
     return params;
+}
+
+std::atomic<FrameCancelCheck> g_pfnFrameCancelled{nullptr};
+
+bool FrameCancelled() {
+    FrameCancelCheck check = g_pfnFrameCancelled.load();
+    return check != nullptr && check();
 }
 
 uint32_t SliceAddress(uint32_t slice) {
@@ -88,6 +96,9 @@ int SendSlices(const uint8_t* frame, bool compress) {
     uint32_t remaining = FRAME_BYTES;
     uint32_t slice = 0;
     for (; remaining > SLICE_BYTES; ++slice, position += SLICE_BYTES, remaining -= SLICE_BYTES) {
+        if (FrameCancelled()) {
+            return -1;
+        }
         uint32_t length = compress
                               ? StageCompressedSlice(position)
                               : StageRawSlice(position, SLICE_BYTES, SLICE_WIDTH, SLICE_HEIGHT);
@@ -96,6 +107,9 @@ int SendSlices(const uint8_t* frame, bool compress) {
         if (result != 0) {
             return FrameError(result);
         }
+    }
+    if (FrameCancelled()) {
+        return -1;
     }
     uint32_t length = StageRawSlice(position, remaining,
                                     static_cast<uint16_t>(remaining / LAST_SLICE_BYTES_PER_COLUMN),
@@ -107,6 +121,10 @@ int SendSlices(const uint8_t* frame, bool compress) {
 }
 
 }  // namespace
+
+void SetFrameCancelCheck(FrameCancelCheck check) {
+    g_pfnFrameCancelled.store(check);
+}
 
 void BuildEndMarker() {
     FrameCodecParams params = HeaderParams(HEADER_TYPE_END);

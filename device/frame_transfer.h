@@ -31,6 +31,12 @@ void BuildEndMarker();
 // (32 bits), least significant byte first, flags 0x01, then the checksum.
 void BuildSliceHeader(uint8_t* header, uint16_t width, uint16_t height, uint32_t byteCount);
 
+// Asked before each slice is written: true abandons the frame with -1, sending nothing more
+// (no frame-done), so that closing a capture session never waits for a whole frame on a slow
+// link. The frame pipeline installs it; without one every frame is sent whole.
+using FrameCancelCheck = bool (*)();
+void SetFrameCancelCheck(FrameCancelCheck check);
+
 // Send the FRAME_BYTES bytes at `frame`: 0 sent, 1167 the projector is gone, -1 any other
 // failure. Raw for a USB 3.0 link; compressed (full slices through the codec) otherwise.
 int SendFrameRaw(const uint8_t* frame);
