@@ -3,6 +3,7 @@
 #include "app/frame_pipeline.h"
 #include "app/shutdown.h"
 #include "device/device_discovery.h"
+#include "device/frame_transfer.h"
 #include "platform/debug_print.h"
 #include "platform/timer.h"
 
@@ -43,6 +44,8 @@ void InitCapture() {
     // the process exits after the projector was lost.
     TraceResult("KVCapAPI_Initialize", KVCapAPI_Initialize(1, 0, 1));
     BeginOneMsTimerPeriod();
+    // A session being closed abandons the frame in flight between two slices.
+    SetFrameCancelCheck([] { return g_nCaptureState.load() == CAPTURE_STOPPED; });
 }
 
 void CreateCapture() {

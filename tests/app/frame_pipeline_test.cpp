@@ -236,6 +236,15 @@ TEST_F(FramePipelineTest, ClosingWithFramesQueuedEmptiesTheQueue) {
     EXPECT_EQ(g_nQueuedFrames.load(), 0);
     EXPECT_TRUE(QueuedBuffers().empty());
     EXPECT_EQ(g_hSenderThread.load(), nullptr);
+    // The frame in flight was abandoned between slices, without its frame-done.
+    std::vector<emu::CommandRecord> log = projector_->CommandLog();
+    int writesSinceFrameDone = 0;
+    for (const emu::CommandRecord& command : log) {
+        writesSinceFrameDone = command.cdb[0] == 0xFE ? 0 : writesSinceFrameDone + 1;
+    }
+    EXPECT_GT(writesSinceFrameDone, 0);
+    EXPECT_LT(writesSinceFrameDone, 20);
+    EXPECT_EQ(projector_->CommandLog().size(), log.size());
 }
 
 TEST_F(FramePipelineTest, ANewSessionStartsAgainAtBufferZero) {
