@@ -26,6 +26,10 @@ class LinuxDeviceBackend : public DeviceBackend {
         : sysfsRoot_(sysfsRoot), devRoot_(devRoot), mountsFile_(mountsFile) {}
 
     uint32_t SendScsi(DeviceHandle unit, const ScsiRequest& request) override {
+        // As the system fails a request on no handle.
+        if (unit == nullptr) {
+            return EBADF;
+        }
         uint8_t sense[UINT8_MAX] = {};
         sg_io_hdr header = BuildSgIoRequest(request, sense);
         int result = ioctl(static_cast<LinuxUnit*>(unit)->fd, SG_IO, &header);
@@ -59,9 +63,10 @@ class LinuxDeviceBackend : public DeviceBackend {
     }
 
     void CloseUnit(DeviceHandle unit) override {
-        auto* linuxUnit = static_cast<LinuxUnit*>(unit);
-        close(linuxUnit->fd);
-        delete linuxUnit;
+        if (auto* linuxUnit = static_cast<LinuxUnit*>(unit)) {
+            close(linuxUnit->fd);
+            delete linuxUnit;
+        }
     }
 
     std::vector<VolumeInfo> ListVolumes() override {

@@ -223,4 +223,22 @@ TEST_F(FrameTransferTest, FailingFrameDoneCountsOnlyForTheRawSender) {
     }
 }
 
+int g_slicesBeforeCancel = 0;
+bool CancelAfterFiveChecks() {
+    return g_slicesBeforeCancel-- <= 0;
+}
+
+TEST_F(FrameTransferTest, CancelledFrameStopsBeforeTheNextSliceWithoutFrameDone) {
+    std::vector<uint8_t> frame = PatternFrame();
+    SetFrameCancelCheck(CancelAfterFiveChecks);
+    for (auto send : {SendFrameRaw, SendFrameCompressed}) {
+        fake.commands.clear();
+        g_slicesBeforeCancel = 5;
+        EXPECT_EQ(send(frame.data()), -1);
+        EXPECT_EQ(fake.commands.size(), 5u);
+    }
+    SetFrameCancelCheck(nullptr);
+    EXPECT_EQ(Traces(), "");
+}
+
 }  // namespace

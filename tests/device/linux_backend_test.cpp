@@ -117,6 +117,8 @@ TEST_F(LinuxBackendTest, SearchTextsFindTheUnitsAndTheirNodesOpen) {
     request.cdb[0] = 0xFD;
     EXPECT_EQ(backend->SendScsi(unit, request), uint32_t{ENOTTY});
     backend->CloseUnit(unit);
+    // Status polls may run before any unit is open.
+    EXPECT_EQ(backend->SendScsi(nullptr, request), uint32_t{EBADF});
 
     std::string path;
     EXPECT_EQ(backend->GetDiskInterface(3, &path, &error), InterfaceLookup::EnumFailed);

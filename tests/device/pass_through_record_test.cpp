@@ -105,9 +105,4 @@ TEST_F(PassThroughRecordTest, SixtyFourBitLayoutCarriesAnEightByteBuffer) {
               Bytes("FF 00 00 00 00 FC 00 80 00 00 00 00 00 00 00 00"));
 }
 
-TEST(PassThroughRecord, NativeLayoutFollowsThePointerWidth) {
-    static_assert(sizeof(NativePassThroughRecord) ==
-                  (sizeof(void*) == 8 ? sizeof(PassThroughRecord64) : sizeof(PassThroughRecord32)));
-}
-
 }  // namespace

@@ -3,8 +3,6 @@
 #include <memory>
 
 #include "device/device_backend.h"
-#include "device/pass_through_record.h"
-#include "tests/device/fake_device_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +13,6 @@ class Win32BackendTest : public ::testing::Test {
   protected:
     std::unique_ptr<DeviceBackend> backend{CreateWin32DeviceBackend()};
 };
-
-TEST_F(Win32BackendTest, HandsTheKernelTheNativeRecord) {
-    static_assert(sizeof(void*) == 8);
-    static_assert(sizeof(NativePassThroughRecord) == sizeof(PassThroughRecord64));
-}
 
 TEST_F(Win32BackendTest, ErrorTextsComeFromTheSystemInUtf8) {
     EXPECT_FALSE(backend->SystemErrorText(ERROR_FILE_NOT_FOUND).empty());
