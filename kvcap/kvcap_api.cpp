@@ -55,7 +55,10 @@ struct Library {
     KVCapHandle nextHandle = 1;
 };
 
-Library g_Library;
+// Never destroyed: a program may exit with a session still delivering (it does when the
+// projector is unplugged), and the capture thread must not find the library gone, nor may a
+// running thread's destruction end the process abnormally.
+Library& g_Library = *new Library;
 
 void PutField32(uint8_t* field, uint32_t value) {
     std::memcpy(field, &value, sizeof value);

@@ -256,6 +256,24 @@ TEST_F(KVCapApiTest, ReleaseAndUninitializeEndARunningSession) {
     EXPECT_EQ(KVCapAPI_Start(m_handle), KVCAP_E_NOT_INITIALIZED);
 }
 
+// The program ends with its session still delivering when the projector is unplugged.
+TEST(KVCapLibraryTest, ProcessEndsNormallyWhileASessionDelivers) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            SetCaptureSource("synthetic");
+            FrameRecorder recorder;
+            g_Recorder = &recorder;
+            KVCapAPI_Initialize(1, 0, 1);
+            KVCapAPI_Create(&recorder.handle);
+            KVCapAPI_Open(recorder.handle, RecordFrame, 0, 854, 480);
+            KVCapAPI_Start(recorder.handle);
+            recorder.WaitForFrames(2);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(KVCapLibraryTest, RefusesCallsOutsideInitializeAndBadSources) {
     KVCapHandle handle = 0;
     EXPECT_EQ(KVCapAPI_Create(&handle), KVCAP_E_NOT_INITIALIZED);
