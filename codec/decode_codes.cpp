@@ -7,8 +7,9 @@
 
 namespace {
 
-// Four value codes of at most 12 bits fit the 57 bits one PeekBits delivers.
+// Four lookups of at most 12 bits each fit the 57 bits one PeekBits delivers.
 constexpr int kValuesPerPeek = 4;
+constexpr int kGroupsPerPeek = 4;
 constexpr int kZeroRun = 16;  // zeros that ZRL stands for
 constexpr int kMaxRunLengthCategory = 8;
 
@@ -16,15 +17,34 @@ constexpr int kMaxRunLengthCategory = 8;
 
 DecodeResult DecodeValueCodes(const uint8_t* bytes, size_t* bit, size_t endBit, int count,
                               uint8_t* deltas) {
-    const uint16_t* lookup = ValueDecoding().entry;
+    const ValueDecodeTable& table = ValueDecoding();
     size_t position = *bit;
-    for (int i = 0; i < count;) {
+    int i = 0;
+    // Groups of up to three values a lookup, stored four bytes at a time while the values
+    // left leave room for that.
+    while (count - i >= kGroupsPerPeek * kMaxGroupValues + 1 && position <= endBit) {
+        uint64_t bits = PeekBits(bytes, position);
+        for (int k = 0; k < kGroupsPerPeek; ++k) {
+            uint32_t group = table.group[bits >> (64 - kValueLookupBits)];
+            if (group == 0)
+                return DECODE_BAD_CODE;
+            const int length = static_cast<int>(group >> 28);
+            const int values = static_cast<int>(group >> 24 & 0x0F);
+            if constexpr (std::endian::native == std::endian::big)
+                group = __builtin_bswap32(group);
+            std::memcpy(deltas + i, &group, sizeof group);
+            i += values;
+            bits <<= length;
+            position += static_cast<size_t>(length);
+        }
+    }
+    while (i < count) {
         if (position > endBit)
             return DECODE_BAD_SEGMENT;
         uint64_t bits = PeekBits(bytes, position);
         const int group = std::min(kValuesPerPeek, count - i);
         for (int k = 0; k < group; ++k, ++i) {
-            const uint16_t entry = lookup[bits >> (64 - kValueLookupBits)];
+            const uint16_t entry = table.entry[bits >> (64 - kValueLookupBits)];
             if (entry == 0)
                 return DECODE_BAD_CODE;
             const int length = entry >> 8;

@@ -42,6 +42,22 @@ void BuildValueDecoding(ValueDecodeTable* table) {
             FillPrefix<kValueLookupBits>(table->entry, code, length, ValueEntry(length, value));
         }
     }
+    constexpr uint32_t kWindowMask = (1u << kValueLookupBits) - 1;
+    for (uint32_t window = 0; window <= kWindowMask; ++window) {
+        uint32_t group = 0;
+        int used = 0;
+        for (int n = 0; n < kMaxGroupValues; ++n) {
+            // The bits past `used` are known up to the window's end only.
+            const uint16_t entry = table->entry[(window << used) & kWindowMask];
+            const int length = entry >> 8;
+            if (entry == 0 || used + length > kValueLookupBits)
+                break;
+            group |= static_cast<uint32_t>(entry & 0xFF) << (8 * n);
+            group = (group & 0x00FFFFFF) | static_cast<uint32_t>(n + 1) << 24;
+            used += length;
+        }
+        table->group[window] = used == 0 ? 0 : group | static_cast<uint32_t>(used) << 28;
+    }
 }
 
 void BuildRunLengthDecoding(RunLengthDecodeTable* table) {

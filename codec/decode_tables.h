@@ -6,11 +6,17 @@
 // the code specifications of codec/huffman.h, on first use, safely from any thread.
 
 // A value code (category code plus extra bits) is at most 12 bits long, so the next 12
-// bits of the stream find it. Entry: code length in bits 8 to 15, the value modulo 256 in
-// bits 0 to 7; 0 where the bits begin no code.
+// bits of the stream find it.
+//   entry: code length in bits 8 to 15, the value modulo 256 in bits 0 to 7.
+//   group: every code that lies whole in the 12 bits, up to three (the common small
+//          differences are 2 to 5 bits long): values modulo 256 in bits 0 to 7, 8 to 15
+//          and 16 to 23, their number in bits 24 to 27, their total length in 28 to 31.
+// Both are 0 where the bits begin no code.
 inline constexpr int kValueLookupBits = 12;
+inline constexpr int kMaxGroupValues = 3;
 struct ValueDecodeTable {
     uint16_t entry[1 << kValueLookupBits];
+    uint32_t group[1 << kValueLookupBits];
 };
 const ValueDecodeTable& ValueDecoding();
 

@@ -1,5 +1,7 @@
 #include "codec/frame_decoder.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "codec/decode_codes.h"
@@ -166,8 +168,15 @@ void GatherStream(const uint8_t* payload, size_t size, bool wordsLsbFirst,
         std::memcpy(bytes, payload, size);
         return;
     }
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = payload[(i & ~size_t{3}) + 3 - (i & 3)];
+    // The caller has made sure that the last word is there whole; its bytes past `size` are
+    // padding and stay zero here.
+    for (size_t at = 0; at < size; at += 4) {
+        uint32_t word;
+        std::memcpy(&word, payload + at, sizeof word);
+        if constexpr (std::endian::native == std::endian::little)
+            word = __builtin_bswap32(word);
+        std::memcpy(bytes + at, &word, std::min(sizeof word, size - at));
+    }
 }
 
 DecodeResult DecodeCoded(const uint8_t* payload, size_t available, const DecodeOptions& options,

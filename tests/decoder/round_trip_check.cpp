@@ -1,5 +1,6 @@
 #include "tests/decoder/round_trip_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -70,22 +71,36 @@ size_t SourceStride(int imageWidth, int bitsPerPixel) {
     return (static_cast<size_t>(imageWidth) * static_cast<size_t>(bitsPerPixel / 8) + 3) / 4 * 4;
 }
 
+// The encoder reads the region as runs: the part of a row that belongs to one segment (the
+// whole row for the copy paths). A run starts at its column's pixel and goes on `step`
+// bytes a pixel; a planar block, a run that fills a whole segment, always 4 bytes a pixel.
 std::vector<uint8_t> ExpectedRegion(const FrameCodecParams& p, const uint8_t* source) {
+    if (!source)
+        return std::vector<uint8_t>(size_t{p.width} * p.height * 3, 255);
     int channels = 0;
     int step = 0;
     PixelLayout(p, &channels, &step);
-    if (!source)
-        return std::vector<uint8_t>(size_t{p.width} * p.height * 3, 255);
+    const Path path = PathOf(p);
+    const bool segmented = path == Path::kSegments || path == Path::kPlanar;
+    const bool blocks = path == Path::kPlanar && (p.flags & FLAG_PIXEL_PAIRS);
+    const int segmentPixels = segmented ? p.segmentPixels : p.width;
     const size_t stride = SourceStride(p.imageWidth, p.bitsPerPixel);
     const size_t bytesPerPixel = static_cast<size_t>(p.bitsPerPixel / 8);
     std::vector<uint8_t> region;
     region.reserve(size_t{p.width} * p.height * static_cast<size_t>(channels));
+    int inSegment = 0;
     for (int r = p.y; r < p.y + p.height; ++r) {
         const int memoryRow = (p.flags & FLAG_TOP_DOWN) ? r : p.imageHeight - 1 - r;
-        const uint8_t* row = source + static_cast<size_t>(memoryRow) * stride + p.x * bytesPerPixel;
-        for (int c = 0; c < p.width; ++c) {
-            const uint8_t* pixel = row + static_cast<size_t>(c) * static_cast<size_t>(step);
-            region.insert(region.end(), pixel, pixel + channels);
+        const uint8_t* row = source + static_cast<size_t>(memoryRow) * stride;
+        for (int c = p.x; c < p.x + p.width;) {
+            const int n = std::min(segmentPixels - inSegment, p.x + p.width - c);
+            const size_t runStep = blocks && n == segmentPixels ? 4 : static_cast<size_t>(step);
+            const uint8_t* pixel = row + static_cast<size_t>(c) * bytesPerPixel;
+            for (int k = 0; k < n; ++k, pixel += runStep) {
+                region.insert(region.end(), pixel, pixel + channels);
+            }
+            inSegment = (inSegment + n) % segmentPixels;
+            c += n;
         }
     }
     return region;
