@@ -27,5 +27,9 @@ struct CaptureSourceSpec {
     std::vector<std::string> imagePaths;         // Replay only
 };
 
+inline bool IsSyntheticSource(const CaptureSourceSpec& spec) {
+    return spec.kind == CaptureSourceKind::Pattern || spec.kind == CaptureSourceKind::Replay;
+}
+
 // False when `text` does not follow the grammar above; `spec` is then left alone.
 bool ParseCaptureSourceSpec(std::string_view text, CaptureSourceSpec* spec);

@@ -1,6 +1,5 @@
 #include "kvcap/kvcap_api.h"
 
-#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +17,7 @@ namespace {
 
 enum class SessionPhase { Created, Opened, Started, Closing };
 
-// One handle of KVCapAPI_Create. `phase`, `settings` and `captureThreadId` are guarded by
+// One handle of KVCapAPI_Create. `phase`, the settings and `captureThreadId` are guarded by
 // the library lock. The fields of the open session (callback to frame) are set while the
 // session opens and starts, read by the capture thread, and cleared only after it ended.
 struct Session {
@@ -161,7 +160,7 @@ int LookUpClosed(KVCapHandle handle, std::shared_ptr<Session>* session) {
     }
 }
 
-// Marks an open session as closing so that nothing else touches it while it stops. The
+// Marks a session as closing so that nothing else touches it while it stops. The
 // library lock must be held.
 int BeginClosing(Session* session) {
     if (session->phase == SessionPhase::Closing) {
@@ -177,9 +176,8 @@ int BeginClosing(Session* session) {
 
 std::unique_ptr<CaptureSource> OpenSource(const CaptureGeometry& geometry) {
     const CaptureSourceSpec& spec = g_Library.spec;
-    bool synthetic =
-        spec.kind == CaptureSourceKind::Pattern || spec.kind == CaptureSourceKind::Replay;
-    return synthetic ? OpenSyntheticSource(spec, geometry) : OpenDesktopSource(spec, geometry);
+    return IsSyntheticSource(spec) ? OpenSyntheticSource(spec, geometry)
+                                   : OpenDesktopSource(spec, geometry);
 }
 
 }  // namespace
@@ -195,8 +193,7 @@ int KVCapAPI_Initialize(int, int, int) {
         DebugPrint(" kvcap: %s \"%s\" names no capture source\n", kCaptureSourceVariable, text);
         return KVCAP_E_BAD_SOURCE;
     }
-    bool desktop = spec.kind == CaptureSourceKind::Desktop || spec.kind == CaptureSourceKind::Gdi;
-    if (desktop && !DesktopSourceAvailable(spec.kind)) {
+    if (!IsSyntheticSource(spec) && !DesktopSourceAvailable(spec.kind)) {
         DebugPrint(" kvcap: this build cannot capture the desktop; set %s=synthetic\n",
                    kCaptureSourceVariable);
         return KVCAP_E_BAD_SOURCE;
@@ -241,9 +238,8 @@ int KVCapAPI_GetScreenSize(KVCapHandle handle, int* width, int* height, uint16_t
     if (width == nullptr || height == nullptr) {
         return KVCAP_E_INVALID_ARG;
     }
-    CaptureSourceKind kind = g_Library.spec.kind;
-    bool synthetic = kind == CaptureSourceKind::Pattern || kind == CaptureSourceKind::Replay;
-    ScreenSize screen = synthetic ? SyntheticScreenSize() : DesktopScreenSize();
+    ScreenSize screen =
+        IsSyntheticSource(g_Library.spec) ? SyntheticScreenSize() : DesktopScreenSize();
     *width = screen.width;
     *height = screen.height;
     if (extra != nullptr) {

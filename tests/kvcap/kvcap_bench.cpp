@@ -42,10 +42,9 @@ bool RunCase(const BenchCase& bench) {
         return false;
     }
     CaptureGeometry geometry{bench.width, bench.height, true};
-    bool synthetic =
-        spec.kind == CaptureSourceKind::Pattern || spec.kind == CaptureSourceKind::Replay;
-    std::unique_ptr<CaptureSource> source =
-        synthetic ? OpenSyntheticSource(spec, geometry) : OpenDesktopSource(spec, geometry);
+    std::unique_ptr<CaptureSource> source = IsSyntheticSource(spec)
+                                                ? OpenSyntheticSource(spec, geometry)
+                                                : OpenDesktopSource(spec, geometry);
     if (!source) {
         std::fprintf(stderr, "cannot open %s\n", bench.source.c_str());
         return false;
