@@ -20,7 +20,8 @@ class FramePipelineTest : public EngineTest {
         std::vector<int> buffers;
         for (const CaptureFrameInfo& frame : g_FrameQueue) {
             buffers.push_back(frame.pixels == g_FrameBuffers[0] ? 0 : 1);
-            EXPECT_EQ(frame.byteCount, PROJECTOR_FRAME_BYTES);
+            uint32_t byteCount = frame.byteCount;  // a packed field, read by value
+            EXPECT_EQ(byteCount, PROJECTOR_FRAME_BYTES);
         }
         return buffers;
     }

@@ -34,6 +34,10 @@ class ProgramTest : public EngineTest {
     }
 
     static bool ProjectorVanished() { return s_fixture->projector_->Report().vanished; }
+    static bool FramesFlow() { return s_fixture->FramesShown() >= 1; }
+    static void Unplug(uint64_t afterCommands) {
+        s_fixture->projector_->VanishAfter(afterCommands);
+    }
 
     static inline ProgramTest* s_fixture = nullptr;
     static inline int s_frames = 0;
@@ -155,7 +159,8 @@ void DeleteTrayIconStep() {
 // Unplugging starts both ends at once: the sender thread sees the device gone while the main
 // thread, told of the removal, runs the full shutdown. Everything is released once.
 TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
-    for (int round = 0; round < 25; ++round) {
+    int senderShutdowns = 0;
+    for (int round = 0; round < 30; ++round) {
         SCOPED_TRACE(round);
         TearDown();
         SetUp();
@@ -163,15 +168,20 @@ TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
         g_iconsDeleted.store(0);
         g_pTrayIcon.store(new int(105));
         SetUiShutdownSteps(KillTimerStep, DeleteTrayIconStep);
-        // The first frames go through; the projector vanishes within the next few.
-        AttachProjector("link=2.0,vanish_after=" + std::to_string(30 + round % 7 * 3));
-        s_quit.store(false);
-        s_frames = 1000;
+        AttachProjector("link=2.0");
         s_fixture = this;
+        s_frames = round;
         main_ = std::thread([] {
             s_result.store(RunProgram([] {
-                // The removal notice reaches the window when the projector is gone.
-                WaitUntil(ProjectorVanished);
+                // Once frames flow the projector is unplugged, the removal notice reaching
+                // the window at about the moment the sender's next writes fail: at once, or
+                // a few writes into the frame, or before the sender gets there.
+                WaitUntil(FramesFlow);
+                const uint64_t vanishAfter[] = {0, 3, 40};
+                Unplug(vanishAfter[s_frames % 3]);
+                if (s_frames % 3 == 0) {
+                    WaitUntil(ProjectorVanished);
+                }
                 return 0;
             }));
         });
@@ -183,6 +193,7 @@ TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
             ReleaseCapture();
         }
         EXPECT_EQ(WaitForExit(0), senderEnded ? 0 : -1);
+        senderShutdowns += senderEnded;
         EXPECT_EQ(s_result.load(), 0);
         EXPECT_EQ(g_iconsDeleted.load(), 1);
         EXPECT_EQ(g_pTrayIcon.load(), nullptr);
@@ -194,6 +205,7 @@ TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
         EXPECT_EQ(ends, 1);
         EXPECT_EQ(desktop_.Changes().back(), std::make_pair(kStartWidth, kStartHeight));
     }
+    RecordProperty("SenderShutdowns", senderShutdowns);
 }
 
 }  // namespace
