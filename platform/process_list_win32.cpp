@@ -1,5 +1,6 @@
-#include <psapi.h>
 #include <windows.h>
+// psapi.h builds on the types windows.h declares.
+#include <psapi.h>
 
 #include "platform/process_list.h"
 

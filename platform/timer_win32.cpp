@@ -1,5 +1,6 @@
-#include <timeapi.h>
 #include <windows.h>
+// timeapi.h builds on the types windows.h declares.
+#include <timeapi.h>
 
 #include "platform/timer.h"
 
