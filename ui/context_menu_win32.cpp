@@ -1,0 +1,272 @@
+#include "ui/context_menu.h"
+
+#include <strsafe.h>
+
+#include <cstddef>
+#include <cwchar>
+#include <string>
+
+#include "app/display_mode.h"
+#include "platform/debug_print.h"
+#include "resources/resource.h"
+#include "ui/language_blocks.h"
+#include "ui/menu_commands.h"
+#include "ui/menu_layout.h"
+#include "ui/owner_drawn_item.h"
+#include "ui/resource_strings.h"
+#include "ui/trace_text.h"
+#include "ui/tray_window.h"
+
+bool cchIsByteCount = false;
+
+namespace {
+
+constexpr size_t kMenuLevels = 5;
+
+size_t HeaderBytes() {
+    return offsetof(MenuItemData, text);
+}
+
+// The 17 pictures of one build, each loaded once when first needed, deleted at the end.
+class MenuBitmaps {
+  public:
+    MenuBitmaps() = default;
+    MenuBitmaps(const MenuBitmaps&) = delete;
+    MenuBitmaps& operator=(const MenuBitmaps&) = delete;
+    ~MenuBitmaps() {
+        for (const Entry& entry : entries_) {
+            DeleteObject(entry.bitmap);
+        }
+    }
+
+    HBITMAP Load(uint16_t id, const char* traceGroup) {
+        for (const Entry& entry : entries_) {
+            if (entry.id == id) {
+                return entry.bitmap;
+            }
+        }
+        HBITMAP bitmap = LoadBitmapW(g_hInstance, MAKEINTRESOURCEW(id));
+        if (bitmap != nullptr) {
+            DebugPrint("DisplayContextMenu: %s %d\n", traceGroup,
+                       static_cast<int>(reinterpret_cast<intptr_t>(bitmap)));
+        } else {
+            DebugPrint("DisplayContextMenu: %s load failed! code %d\n", traceGroup,
+                       static_cast<int>(GetLastError()));
+        }
+        entries_[count_++] = {id, bitmap};
+        return bitmap;
+    }
+
+  private:
+    struct Entry {
+        uint16_t id;
+        HBITMAP bitmap;
+    };
+    Entry entries_[MENU_BITMAP_COUNT] = {};
+    size_t count_ = 0;
+};
+
+void SetItemText(HMENU menu, UINT position, UINT stringId) {
+    const std::optional<std::u16string> text = LoadResourceString(stringId);
+    if (!text) {
+        return;  // the item keeps its English resource text
+    }
+    std::wstring buffer(AsWide(*text));
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_STRING;
+    item.dwTypeData = buffer.data();
+    SetMenuItemInfoW(menu, position, TRUE, &item);
+}
+
+// Frees the records of the items the build may have made owner-drawn.
+void FreeItemData(HMENU menu, UINT position) {
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_DATA;
+    if (!GetMenuItemInfoW(menu, position, TRUE, &item) || item.dwItemData == 0) {
+        return;
+    }
+    auto* data = reinterpret_cast<MenuItemData*>(item.dwItemData);
+    DeleteObject(data->hFont);
+    LocalFree(data);
+}
+
+}  // namespace
+
+void DisplayContextMenu(HWND hwnd, int x, int y) {
+    const DWORD languageId = LANGIDFROMLCID(GetUserDefaultLCID());
+    DebugPrint("DisplayContextMenu: hwnd %d, LCID %x\n", HandleNumber(hwnd),
+               static_cast<unsigned>(languageId));
+    const uint32_t base = LanguageBaseOrEnglish(languageId);
+    hContextMenu = LoadMenuW(g_hInstance, MAKEINTRESOURCEW(IDR_TRAYMENU));
+    if (hContextMenu == nullptr) {
+        return;
+    }
+    HMENU menus[kMenuLevels] = {};
+    const auto menuAt = [&menus](MenuLevel level) -> HMENU& {
+        return menus[static_cast<size_t>(level)];
+    };
+    menuAt(MenuLevel::Top) = GetSubMenu(hContextMenu, 0);
+    for (const SubMenuLink& link : SUB_MENU_LINKS) {
+        menuAt(link.level) = GetSubMenu(menuAt(link.parent), static_cast<int>(link.position));
+    }
+    RefreshPowerMode();
+
+    MenuBitmaps bitmaps;
+    bool first = true;
+    for (const TopMenuItem& item : TOP_MENU_ITEMS) {
+        HMENU top = menuAt(MenuLevel::Top);
+        SetItemText(top, item.position, StringId(base, item.text));
+        HBITMAP bitmap = bitmaps.Load(item.bitmap, TOP_MENU_TRACE_GROUP);
+        // Drawn without a picture when it did not load.
+        SetOwnerDrawnItem(top, item.position, bitmap, languageId | (first ? PROBE_CCH_UNIT : 0));
+        first = false;
+    }
+    const MenuState state{DispMode.load(), ZoomMode.load(), PowerMode};
+    for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
+        HMENU menu = menuAt(item.level);
+        if (item.text) {
+            SetItemText(menu, item.position, StringId(base, *item.text));
+        }
+        HBITMAP off = bitmaps.Load(item.bitmapOff, item.traceGroup);
+        HBITMAP on = bitmaps.Load(item.bitmapOn, item.traceGroup);
+        // Without both pictures the item could not show its state: it stays a normal item.
+        if (off != nullptr && on != nullptr) {
+            HBITMAP shown = MenuItemPicture(item, state) == item.bitmapOn ? on : off;
+            SetOwnerDrawnItem(menu, item.position, shown, languageId);
+        }
+    }
+
+    if (TrackPopupMenu(menuAt(MenuLevel::Top), TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, x, y,
+                       0, hwnd, nullptr)) {
+        DebugPrint("TrackPopupMenu succeeded!\n");
+    } else {
+        DebugPrint("TrackPopupMenu failed! x=%d, y=%d error = %d\n", x, y,
+                   static_cast<int>(GetLastError()));
+    }
+
+    for (const TopMenuItem& item : TOP_MENU_ITEMS) {
+        FreeItemData(menuAt(MenuLevel::Top), item.position);
+    }
+    for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
+        FreeItemData(menuAt(item.level), item.position);
+    }
+    DestroyMenu(hContextMenu);
+    hContextMenu = nullptr;
+}
+
+int SetOwnerDrawnItem(HMENU menu, UINT position, HBITMAP bitmap, DWORD languageId) {
+    auto* data = static_cast<MenuItemData*>(LocalAlloc(LPTR, sizeof(MenuItemData)));
+    if (data == nullptr) {
+        return 0;
+    }
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_STRING;
+    item.dwTypeData = data->text;
+    item.cch = MENU_TEXT_CAPACITY;
+    if (!GetMenuItemInfoW(menu, position, TRUE, &item)) {
+        DebugPrint("SetOwnerDrawnItem: GetMenuItemInfo failed! %d\n",
+                   static_cast<int>(GetLastError()));
+        LocalFree(data);
+        return 0;
+    }
+    DebugPrint("SetOwnerDrawnItem: GetMenuItemInfo success! %d, lcid %x\n",
+               static_cast<int>(item.cch), static_cast<unsigned>(languageId));
+    data->text[MENU_TEXT_CAPACITY - 1] = L'\0';
+    size_t textLength = 0;
+    if (FAILED(StringCchLengthW(data->text, MENU_TEXT_CAPACITY, &textLength))) {
+        textLength = 0;
+    }
+    if (languageId & PROBE_CCH_UNIT) {
+        const CchProbe probe = ProbeCchUnit(textLength, item.cch);
+        DebugPrint(probe.cchIsByteCount
+                       ? "SetOwnerDrawnItem: mii.cch is byte count, strlen = %d, cch = %d\n"
+                       : "SetOwnerDrawnItem: mii.cch is char count, strlen = %d, cch = %d\n",
+                   static_cast<int>(probe.byteLength), static_cast<int>(item.cch));
+        cchIsByteCount = probe.cchIsByteCount;
+    }
+    data->cch = MenuItemCharCount(item.cch, cchIsByteCount, textLength);
+    const size_t usedBytes = HeaderBytes() + (textLength + 1) * sizeof(wchar_t);
+    if (auto* shrunk = static_cast<MenuItemData*>(LocalReAlloc(data, usedBytes, LMEM_MOVEABLE))) {
+        data = shrunk;
+    }
+    data->hFont = CreateMenuItemFont(languageId);
+    data->hBitmap = bitmap;
+
+    MENUITEMINFOW ownerDrawn{};
+    ownerDrawn.cbSize = sizeof ownerDrawn;
+    ownerDrawn.fMask = MIIM_FTYPE | MIIM_DATA;
+    ownerDrawn.fType = MFT_OWNERDRAW;
+    ownerDrawn.dwItemData = reinterpret_cast<ULONG_PTR>(data);
+    if (!SetMenuItemInfoW(menu, position, TRUE, &ownerDrawn)) {
+        DebugPrint("SetOwnerDrawnItem: SetMenuItemInfo failed! %d\n",
+                   static_cast<int>(GetLastError()));
+        // Not attached, so the tear-down would never find it.
+        DeleteObject(data->hFont);
+        LocalFree(data);
+        return 0;
+    }
+    DebugPrint("SetOwnerDrawnItem: SetMenuItemInfo success!\n");
+    return 1;
+}
+
+HFONT CreateMenuItemFont(DWORD languageId) {
+    const MenuFontSpec spec = MenuItemFontSpec(languageId);
+    LOGFONTW font{};
+    font.lfHeight = spec.height;
+    font.lfCharSet = spec.charSet;
+    const std::wstring faceName(spec.faceName.begin(), spec.faceName.end());
+    if (FAILED(StringCchCopyW(font.lfFaceName, LF_FACESIZE, faceName.c_str()))) {
+        DebugPrint("CreateMenuItemFont: StringCchCopy failed!\n");
+    } else {
+        DebugPrint("CreateMenuItemFont: lfFaceName = %s!\n", TraceText(spec.faceName).c_str());
+    }
+    return CreateFontIndirectW(&font);
+}
+
+void OnMeasureItem(MEASUREITEMSTRUCT* measureItem, HWND hwnd) {
+    const auto* data = reinterpret_cast<const MenuItemData*>(measureItem->itemData);
+    if (data == nullptr) {
+        return;
+    }
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ oldFont = SelectObject(dc, data->hFont);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, data->text, static_cast<int>(data->cch), &extent);
+    const MenuItemSize size = MeasureMenuItem(extent.cx, extent.cy);
+    measureItem->itemWidth = static_cast<UINT>(size.width);
+    measureItem->itemHeight = static_cast<UINT>(size.height);
+    DebugPrint("OnMeasureItem: cx %d, cy %d\n", size.width, size.height);
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd, dc);
+}
+
+void OnDrawItem(DRAWITEMSTRUCT* drawItem) {
+    const auto* data = reinterpret_cast<const MenuItemData*>(drawItem->itemData);
+    if (data == nullptr) {
+        return;
+    }
+    DebugPrint("OnDrawItem: itemID %d cch %d\n", static_cast<int>(drawItem->itemID),
+               static_cast<int>(data->cch));
+    HDC dc = drawItem->hDC;
+    const RECT& rect = drawItem->rcItem;
+    const MenuItemColours colours = MenuItemColourIndices(drawItem->itemState & ODS_SELECTED);
+    const COLORREF oldText = SetTextColor(dc, GetSysColor(colours.text));
+    const COLORREF oldBackground = SetBkColor(dc, GetSysColor(colours.background));
+    HGDIOBJ oldFont = SelectObject(dc, data->hFont);
+    ExtTextOutW(dc, rect.left + MENU_TEXT_LEFT, rect.top + MENU_TEXT_TOP, ETO_OPAQUE, &rect,
+                data->text, data->cch, nullptr);
+    if (data->hBitmap != nullptr) {
+        HDC memory = CreateCompatibleDC(nullptr);
+        HGDIOBJ oldBitmap = SelectObject(memory, data->hBitmap);
+        BitBlt(dc, rect.left + MENU_PICTURE_LEFT, rect.top + MENU_PICTURE_TOP, MENU_PICTURE_SIZE,
+               MENU_PICTURE_SIZE, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, oldBitmap);
+        DeleteDC(memory);
+    }
+    SelectObject(dc, oldFont);
+    SetTextColor(dc, oldText);
+    SetBkColor(dc, oldBackground);
+}

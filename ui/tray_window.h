@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+// The hidden window that owns the tray icon, and the program's message loop.
+
+// The program instance, for the window class, the icon, the menu and the dialogs.
+extern HINSTANCE g_hInstance;
+// The hidden main window; the shutdowns stop its device-error timer, maybe from the sender
+// thread.
+extern std::atomic<HWND> hMainWnd;
+// The menu while DisplayContextMenu shows it, null otherwise.
+extern HMENU hContextMenu;
+// Registered "KVUSBNotifyIcon": the tray icon's callback message.
+extern const UINT NotifyIconMessage;
+
+// The device-error timer: polls the projector's fault status once a second.
+inline constexpr UINT_PTR IDT_DEVERR = 1;
+inline constexpr UINT DEVERR_PERIOD_MS = 1000;
+
+// Registers the class, creates the hidden window and runs the message loop until WM_QUIT.
+// Returns 0.
+// A window handle as the traces print it.
+inline int HandleNumber(HWND hwnd) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(hwnd));
+}
+
+int CreateMyWindow(HINSTANCE hInstance);
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Device-interface notifications of `interfaceClass` for `hwnd`; true when registered.
+bool RegisterDiskNotification(HWND hwnd, const GUID& interfaceClass, HDEVNOTIFY* notification);
