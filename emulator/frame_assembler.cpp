@@ -57,43 +57,18 @@ std::string FrameAssembler::AddSlice(int bank, const SliceWrite& slice) {
     broken_ = broken_ || !error.empty();
     next_ = index + 1;
     if (!broken_) {
-        Slice& kept = slices_[static_cast<size_t>(index)];
+        FrameSlice& kept = slices_[static_cast<size_t>(index)];
         kept.kind = slice.kind;
         kept.unit.assign(slice.unit, slice.unit + slice.unitLength);
     }
     return error;
 }
 
-std::string FrameAssembler::DecodeSlice(int index, uint8_t* out) {
-    const Slice& slice = slices_[static_cast<size_t>(index)];
-    size_t bytes = index == kLastSlice ? kLastSliceBytes : kSliceBytes;
-    if (slice.kind == SliceKind::Raw) {
-        memcpy(out, slice.unit.data() + kHeaderBytes, bytes);
-        return "";
-    }
-    DecodeOptions options;
-    options.bitsPerPixel = kBytesPerPixel * 8;
-    options.segmentPixels = kSegmentPixels;
-    DecodeResult result = DecodeFrame(slice.unit.data(), slice.unit.size(), options, &region_);
-    if (result != DECODE_OK) {
-        return "slice " + std::to_string(index) + " does not decode: " + DecodeResultText(result);
-    }
-    if (region_.bytesPerPixel != kBytesPerPixel || region_.pixels.size() != bytes) {
-        return "slice " + std::to_string(index) + " decodes to " +
-               std::to_string(region_.pixels.size()) + " bytes of " +
-               std::to_string(region_.bytesPerPixel) + "-byte pixels, expected " +
-               std::to_string(bytes) + " bytes";
-    }
-    memcpy(out, region_.pixels.data(), bytes);
-    return "";
-}
-
-FrameAssembler::Outcome FrameAssembler::Complete(std::vector<uint8_t>* frame, int* bank,
-                                                 std::string* error) {
+FrameAssembler::Outcome FrameAssembler::Close(ClosedFrame* frame, std::string* error) {
     int written = next_;
     bool begun = bank_ >= 0;
     bool broken = broken_;
-    *bank = bank_;
+    frame->bank = bank_;
     bank_ = -1;
     next_ = 0;
     broken_ = false;
@@ -108,14 +83,38 @@ FrameAssembler::Outcome FrameAssembler::Complete(std::vector<uint8_t>* frame, in
         *error = "frame-done after " + std::to_string(written) + " of 20 slices";
         return Outcome::Error;
     }
-    frame->resize(kFrameBytes);
-    for (int k = 0; k < kSlicesPerFrame; ++k) {
-        *error = DecodeSlice(k, frame->data() + k * kSliceBytes);
-        if (!error->empty()) {
-            return Outcome::Error;
+    frame->slices.swap(slices_);
+    return Outcome::Ready;
+}
+
+std::string AssembleFrame(const ClosedFrame& frame, DecodedRegion* scratch,
+                          std::vector<uint8_t>* pixels) {
+    pixels->resize(kFrameBytes);
+    DecodeOptions options;
+    options.bitsPerPixel = kBytesPerPixel * 8;
+    options.segmentPixels = kSegmentPixels;
+    for (int index = 0; index < kSlicesPerFrame; ++index) {
+        const FrameSlice& slice = frame.slices[static_cast<size_t>(index)];
+        size_t bytes = index == kLastSlice ? kLastSliceBytes : kSliceBytes;
+        uint8_t* out = pixels->data() + index * kSliceBytes;
+        if (slice.kind == SliceKind::Raw) {
+            memcpy(out, slice.unit.data() + kHeaderBytes, bytes);
+            continue;
         }
+        DecodeResult result = DecodeFrame(slice.unit.data(), slice.unit.size(), options, scratch);
+        if (result != DECODE_OK) {
+            return "slice " + std::to_string(index) +
+                   " does not decode: " + DecodeResultText(result);
+        }
+        if (scratch->bytesPerPixel != kBytesPerPixel || scratch->pixels.size() != bytes) {
+            return "slice " + std::to_string(index) + " decodes to " +
+                   std::to_string(scratch->pixels.size()) + " bytes of " +
+                   std::to_string(scratch->bytesPerPixel) + "-byte pixels, expected " +
+                   std::to_string(bytes) + " bytes";
+        }
+        memcpy(out, scratch->pixels.data(), bytes);
     }
-    return Outcome::Completed;
+    return "";
 }
 
 }  // namespace emu

@@ -67,6 +67,16 @@ uint32_t LittleEndian32(const uint8_t* bytes) {
     return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
+const char* UnitName(UnitKind kind);
+
+std::string UnitLabel(const CommandRecord& record);
+
+// "command 12 (FF 00 ...) on the optical unit of projector 0"
+std::string CommandText(const CommandRecord& record) {
+    return "command " + std::to_string(record.number) + " (" +
+           HexBytes(record.cdb.data(), record.cdb.size()) + ") on " + UnitLabel(record);
+}
+
 const char* UnitName(UnitKind kind) {
     switch (kind) {
         case UnitKind::Disk:
@@ -99,7 +109,7 @@ struct VirtualProjector::Command {
     CommandRecord record;
     const ScsiRequest* request = nullptr;
     Projector* projector = nullptr;
-    bool frameShown = false;
+    std::unique_lock<std::mutex>* lock = nullptr;
     bool stateChanged = false;  // the report should be written again
 };
 
@@ -125,9 +135,16 @@ VirtualProjector::VirtualProjector(const VirtualConfig& config) : config_(config
     failCount_ = config.failCount;
     failCode_ = config.failCode;
     delay_ = config.delay;
+    decoder_ = std::thread(&VirtualProjector::DecoderLoop, this);
 }
 
 VirtualProjector::~VirtualProjector() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    work_.notify_all();
+    decoder_.join();  // after the frames already closed are shown
     Flush();
 }
 
@@ -278,9 +295,10 @@ uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& reques
     LinkDelay delay = LinkDelay::None;
     Output output;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         Command command;
         command.request = &request;
+        command.lock = &lock;
         CommandRecord& record = command.record;
         record.number = ++commands_;
         std::copy(std::begin(request.cdb), std::end(request.cdb), record.cdb.begin());
@@ -317,7 +335,7 @@ uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& reques
         bytes = result == 0 ? request.dataTransferLength : 0;
         delay = delay_;
         if (command.stateChanged) {
-            output = TakeOutput(command.frameShown, false);
+            output = TakeOutput(false, false);
         }
     }
     WriteOutput(output);
@@ -470,15 +488,19 @@ uint32_t VirtualProjector::ExecuteControl(Command* command) {
     if (code == kCtrlOpen) {
         ++projector.status.openCommands;
     } else if (code == kCtrlFrameDone) {
-        std::vector<uint8_t> frame;
-        int bank = 0;
+        // The decoder holds at most a frame per bank; a host faster than that waits.
+        idle_.wait(*command->lock, [&] { return pending_.size() < kMaxPendingFrames; });
+        PendingFrame pending{command->record.projector, {}, ""};
+        if (!spare_.empty()) {
+            pending.frame = std::move(spare_.back());
+            spare_.pop_back();
+        }
         std::string error;
-        switch (projector.assembler.Complete(&frame, &bank, &error)) {
-            case FrameAssembler::Outcome::Completed:
-                ++projector.status.framesCompleted[static_cast<size_t>(bank)];
-                lastFrame_ = std::move(frame);
-                ++framesShown_;
-                command->frameShown = true;
+        switch (projector.assembler.Close(&pending.frame, &error)) {
+            case FrameAssembler::Outcome::Ready:
+                pending.command = CommandText(command->record);
+                pending_.push_back(std::move(pending));
+                work_.notify_one();
                 break;
             case FrameAssembler::Outcome::Error:
                 ProtocolError(command, error);
@@ -593,10 +615,7 @@ uint32_t VirtualProjector::ExecuteRead(Command* command) {
 // ---- Reports
 
 void VirtualProjector::ProtocolError(const Command* command, const std::string& text) {
-    const CommandRecord& record = command->record;
-    ProtocolError("command " + std::to_string(record.number) + " (" +
-                  HexBytes(record.cdb.data(), record.cdb.size()) + ") on " + UnitLabel(record) +
-                  ": " + text);
+    ProtocolError(CommandText(command->record) + ": " + text);
 }
 
 void VirtualProjector::ProtocolError(const std::string& text) {
@@ -620,8 +639,47 @@ EmulatorReport VirtualProjector::ReportLocked() const {
     return report;
 }
 
+void VirtualProjector::WaitIdle(std::unique_lock<std::mutex>& lock) const {
+    idle_.wait(lock, [&] { return pending_.empty() && !decoding_; });
+}
+
+void VirtualProjector::DecoderLoop() {
+    DecodedRegion scratch;
+    std::vector<uint8_t> pixels;
+    std::unique_lock lock(mutex_);
+    while (true) {
+        work_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
+        if (pending_.empty()) {
+            return;
+        }
+        PendingFrame job = std::move(pending_.front());
+        pending_.pop_front();
+        decoding_ = true;
+        lock.unlock();
+        std::string error = AssembleFrame(job.frame, &scratch, &pixels);
+        lock.lock();
+        ProjectorStatus& status = projectors_[static_cast<size_t>(job.projector)]->status;
+        if (error.empty()) {
+            ++status.framesCompleted[static_cast<size_t>(job.frame.bank)];
+            lastFrame_.swap(pixels);
+            ++framesShown_;
+        } else {
+            ProtocolError(job.command + ": " + error);
+            ++status.framesRejected;
+        }
+        spare_.push_back(std::move(job.frame));
+        decoding_ = false;
+        Output output = TakeOutput(error.empty(), false);
+        idle_.notify_all();
+        lock.unlock();
+        WriteOutput(output);
+        lock.lock();
+    }
+}
+
 EmulatorReport VirtualProjector::Report() const {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    WaitIdle(lock);
     return ReportLocked();
 }
 
@@ -631,7 +689,8 @@ std::vector<CommandRecord> VirtualProjector::CommandLog() const {
 }
 
 std::vector<uint8_t> VirtualProjector::LastFrame() const {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    WaitIdle(lock);
     return lastFrame_;
 }
 
@@ -725,7 +784,8 @@ void VirtualProjector::WriteOutput(const Output& output) {
 void VirtualProjector::Flush() {
     Output output;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        WaitIdle(lock);
         output = TakeOutput(true, true);
     }
     WriteOutput(output);

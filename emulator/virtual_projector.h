@@ -3,11 +3,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/device_backend.h"
@@ -20,9 +22,12 @@
 // checked against the frame protocol; what breaks it is kept as a protocol error, and the
 // command is still answered as a device would, so the host carries on as with real hardware.
 //
+// Frame-done hands the frame's slices to the projector's own decoder thread, as the device
+// decodes while the host goes on; reports and the last frame wait for it to catch up.
+//
 // Thread safety: the sender thread writes frames on an optical unit while the main thread polls
 // a disk unit; all state is guarded by one lock, which is never held while a transfer's
-// simulated link time passes.
+// simulated link time passes or a frame is decoded.
 
 namespace emu {
 
@@ -90,6 +95,7 @@ class VirtualProjector final : public DeviceBackend {
     void SetLinkDelay(LinkDelay delay);
     void AddVolume(const VolumeInfo& volume);  // another drive beside the projectors' own
 
+    // Both wait until every frame closed so far is decoded.
     EmulatorReport Report() const;
     std::vector<CommandRecord> CommandLog() const;
     // The last frame completed (B, G, R bytes, 854 x 480), empty before the first.
@@ -109,6 +115,12 @@ class VirtualProjector final : public DeviceBackend {
     };
     struct Command;
     struct Output;
+    struct PendingFrame {
+        int projector;
+        ClosedFrame frame;
+        std::string command;  // the frame-done's description, for errors found decoding
+    };
+    static constexpr size_t kMaxPendingFrames = 2;  // one per bank
 
     uint32_t Execute(Command* command);
     uint32_t ExecuteWrite(Command* command);
@@ -121,6 +133,8 @@ class VirtualProjector final : public DeviceBackend {
     void ProtocolError(const std::string& text);
     std::vector<std::string> InterfacePaths() const;
     EmulatorReport ReportLocked() const;
+    void WaitIdle(std::unique_lock<std::mutex>& lock) const;
+    void DecoderLoop();
     // The files to write after a change, taken under the lock and written outside it.
     Output TakeOutput(bool withImage, bool force);
     void WriteOutput(const Output& output);
@@ -150,6 +164,13 @@ class VirtualProjector final : public DeviceBackend {
     std::mutex outputMutex_;  // guards outputWritten_ and keeps the file writes in order
     uint64_t outputWritten_ = 0;
     std::atomic<uint64_t> deviceNanoseconds_{0};
+    std::deque<PendingFrame> pending_;  // closed frames for the decoder thread
+    std::vector<ClosedFrame> spare_;    // slice storage to reuse
+    bool decoding_ = false;
+    bool stopping_ = false;
+    std::condition_variable work_;
+    mutable std::condition_variable idle_;
+    std::thread decoder_;  // started last, joined first
 };
 
 }  // namespace emu
