@@ -25,33 +25,43 @@ inline uint64_t PeekBits(const uint8_t* bytes, size_t bit) {
     return word << (bit & 7);
 }
 
-// Value codes: `count` differences, stored modulo 256 in deltas[0..count).
-DecodeResult DecodeValueCodes(const uint8_t* bytes, size_t* bit, size_t endBit, int count,
-                              uint8_t* deltas);
+// A run of value codes being decoded: `count` differences, stored modulo 256 in
+// deltas[0..count), read from bit `position` on and not past `endBit`.
+struct ValueCodeRun {
+    size_t position;
+    size_t endBit;
+    int count;
+    uint8_t* deltas;
+    int done = 0;
+};
+
+// Decodes the rest of `run`; on success run->position is the bit after its last code.
+DecodeResult DecodeValueCodes(const uint8_t* bytes, ValueCodeRun* run);
+
+// Decodes two independent runs together: their chains of dependent table lookups overlap,
+// which nearly halves the time of both. The same result as one after the other.
+DecodeResult DecodeValueCodes(const uint8_t* bytes, ValueCodeRun* first, ValueCodeRun* second);
 
 // Zero-run/value codes with ZRL and EOB: `count` differences modulo 256.
 DecodeResult DecodeRunLengthCodes(const uint8_t* bytes, size_t* bit, size_t endBit, int count,
                                   uint8_t* deltas);
 
-// Value codes emitted two at a time, as pairs. With an odd `count` the coder may have
+// Value codes emitted two at a time, as pairs. With an odd count the coder may have
 // written the code of one more value (a padding value, or the slot after the last), which
-// the segment's length field then covers. Decodes `count` codes from bit `start` and checks
-// the field with `fieldMatches(bodyBytes)`, first without and then with that one more code;
+// the segment's length field then covers. Given `run` decoded from bit `start`, checks the
+// field with `fieldMatches(bodyBytes)`, first without and then with that one more code;
 // sets *bodyBytes to the body length in whole bytes. DECODE_BAD_SEGMENT when neither fits.
 template <typename FieldMatches>
-DecodeResult DecodePairedValueCodes(const uint8_t* bytes, size_t start, size_t endBit, int count,
-                                    uint8_t* deltas, FieldMatches fieldMatches, size_t* bodyBytes) {
-    size_t bit = start;
-    const DecodeResult result = DecodeValueCodes(bytes, &bit, endBit, count, deltas);
-    if (result != DECODE_OK)
-        return result;
-    *bodyBytes = (bit - start + 7) / 8;
+DecodeResult MatchPairedBody(const uint8_t* bytes, size_t start, const ValueCodeRun& run,
+                             FieldMatches fieldMatches, size_t* bodyBytes) {
+    *bodyBytes = (run.position - start + 7) / 8;
     if (fieldMatches(*bodyBytes))
         return DECODE_OK;
     uint8_t stray;
-    if (count % 2 == 0 || DecodeValueCodes(bytes, &bit, endBit, 1, &stray) != DECODE_OK) {
+    ValueCodeRun more{run.position, run.endBit, 1, &stray};
+    if (run.count % 2 == 0 || DecodeValueCodes(bytes, &more) != DECODE_OK) {
         return DECODE_BAD_SEGMENT;
     }
-    *bodyBytes = (bit - start + 7) / 8;
+    *bodyBytes = (more.position - start + 7) / 8;
     return fieldMatches(*bodyBytes) ? DECODE_OK : DECODE_BAD_SEGMENT;
 }

@@ -21,22 +21,27 @@ DecodeResult DecodeChannelSegment(const StreamPayload& payload, size_t* pos, Cha
     const size_t end = payload.size * 8;
     const auto fieldMatches = [field](size_t bodyBytes) { return (bodyBytes & 0xFF) == field; };
     size_t body = 0;
-    if (coder == ChannelCoding::kPairs) {
-        const DecodeResult result =
-            DecodePairedValueCodes(payload.bytes, start, end, count, deltas, fieldMatches, &body);
-        if (result != DECODE_OK)
-            return result;
-    } else {
+    if (coder == ChannelCoding::kRunLength) {
         size_t bit = start;
-        const DecodeResult result =
-            coder == ChannelCoding::kValues
-                ? DecodeValueCodes(payload.bytes, &bit, end, count, deltas)
-                : DecodeRunLengthCodes(payload.bytes, &bit, end, count, deltas);
+        const DecodeResult result = DecodeRunLengthCodes(payload.bytes, &bit, end, count, deltas);
         if (result != DECODE_OK)
             return result;
         body = (bit - start + 7) / 8;
         if (!fieldMatches(body))
             return DECODE_BAD_SEGMENT;
+    } else {
+        ValueCodeRun run{start, end, count, deltas};
+        DecodeResult result = DecodeValueCodes(payload.bytes, &run);
+        if (result != DECODE_OK)
+            return result;
+        body = (run.position - start + 7) / 8;
+        if (coder == ChannelCoding::kPairs) {
+            result = MatchPairedBody(payload.bytes, start, run, fieldMatches, &body);
+            if (result != DECODE_OK)
+                return result;
+        } else if (!fieldMatches(body)) {
+            return DECODE_BAD_SEGMENT;
+        }
     }
     *pos += 1 + body;
     return DECODE_OK;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 
 #include "codec/decode_codes.h"
 #include "codec/decode_paths.h"
@@ -159,24 +160,34 @@ bool SelectCodedPath(const FrameHeader& header, const DecodeOptions& options, Co
     return segmentPixels <= kMaxPlanarSegmentPixels && (wordWriter || !blocks);
 }
 
-// The payload in stream order, with the zero slack the bit readers need.
-void GatherStream(const uint8_t* payload, size_t size, bool wordsLsbFirst,
-                  std::vector<uint8_t>* stream) {
-    stream->assign(size + kStreamSlack, 0);
-    uint8_t* bytes = stream->data();
+// The payload in stream order, followed by the zero slack the bit readers need.
+std::unique_ptr<uint8_t[]> GatherStream(const uint8_t* payload, size_t size, bool wordsLsbFirst) {
+    std::unique_ptr<uint8_t[]> stream(new uint8_t[size + kStreamSlack]);
+    uint8_t* bytes = stream.get();
     if (!wordsLsbFirst) {
         std::memcpy(bytes, payload, size);
-        return;
+    } else {
+        // The caller has made sure that the last word is there whole.
+        const auto streamWord = [payload](size_t at) {
+            uint32_t word;
+            std::memcpy(&word, payload + at, sizeof word);
+            if constexpr (std::endian::native == std::endian::little) {
+                word = __builtin_bswap32(word);
+            }
+            return word;
+        };
+        size_t at = 0;
+        for (; at + sizeof(uint32_t) <= size; at += sizeof(uint32_t)) {
+            const uint32_t word = streamWord(at);
+            std::memcpy(bytes + at, &word, sizeof word);
+        }
+        if (at < size) {
+            const uint32_t word = streamWord(at);
+            std::memcpy(bytes + at, &word, size - at);
+        }
     }
-    // The caller has made sure that the last word is there whole; its bytes past `size` are
-    // padding and stay zero here.
-    for (size_t at = 0; at < size; at += 4) {
-        uint32_t word;
-        std::memcpy(&word, payload + at, sizeof word);
-        if constexpr (std::endian::native == std::endian::little)
-            word = __builtin_bswap32(word);
-        std::memcpy(bytes + at, &word, std::min(sizeof word, size - at));
-    }
+    std::memset(bytes + size, 0, kStreamSlack);
+    return stream;
 }
 
 DecodeResult DecodeCoded(const uint8_t* payload, size_t available, const DecodeOptions& options,
@@ -198,9 +209,8 @@ DecodeResult DecodeCoded(const uint8_t* payload, size_t available, const DecodeO
     if (size < (pixels + step - 1) / step * path.minSegmentBytes)
         return DECODE_BAD_PAYLOAD_SIZE;
 
-    std::vector<uint8_t> stream;
-    GatherStream(payload, size, path.wordsLsbFirst, &stream);
-    const StreamPayload coded{stream.data(), size};
+    const std::unique_ptr<uint8_t[]> stream = GatherStream(payload, size, path.wordsLsbFirst);
+    const StreamPayload coded{stream.get(), size};
     out->bytesPerPixel = path.bytesPerPixel;
     out->pixels.resize(pixels * static_cast<size_t>(path.bytesPerPixel));
     uint8_t* pixelBytes = out->pixels.data();
