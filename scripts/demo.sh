@@ -1,0 +1,41 @@
+#!/bin/sh
+# The demo: on a fresh Debian 12 machine, installs what it needs, builds the Windows program,
+# starts an X display with an xterm and a clock on it, and runs vorn_kvusb.exe under Wine for
+# about ten seconds with the desktop captured through GDI onto the virtual projector. Leaves
+# what the projector showed as a PNG, and prints the frame rate and the bytes per frame.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+
+build=build/mingw
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw --target vorn_kvusb e2e_tests
+
+out="$PWD/$build/demo"
+rm -rf "$out/runs/demo"
+E2E_DESKTOP=none \
+E2E_SCENE='xterm -geometry 100x30+40+40 -fa Monospace -fs 14 -e sh -c "echo vorn_kvusb demo: this xterm is on the projector; uname -a; date; ls -l /; exec sleep 600" &
+xclock -geometry 300x300+900+80 -update 1 &
+wait' \
+    sh tests/e2e/run_e2e.sh "$out" "$out/artifacts" "$build/tests/e2e/e2e_tests.exe" \
+    "$build/app/vorn_kvusb.exe" --gtest_also_run_disabled_tests --gtest_filter=Demo.*
+
+run="$out/runs/demo"
+convert "$run/frame.ppm" "$out/projector.png"
+
+# The last whole frame in the projector's command log (its last commands): the bytes of the
+# writes on the optical unit between two frame-done commands.
+bytes="$(awk '$1 == "cdb" && $3 ~ /^optical/ {
+        if ($4 == "out") { sum += $5 } else { if (seen) last = sum; seen = 1; sum = 0 }
+    } END { print last + 0 }' "$run/report.txt")"
+fps="$(grep -a '^Frame rate: ' "$run/trace.txt" | tail -n 1 | sed 's/[^0-9]//g')"
+frames="$(sed -n 's/.*frames_bank0=\([0-9]*\) frames_bank1=\([0-9]*\).*/\1 \2/p' "$run/report.txt" |
+    awk '{ print $1 + $2 }')"
+
+echo
+echo "What the projector showed:    $out/projector.png"
+echo "Frames the projector decoded: $frames"
+echo "Frame rate:                   ${fps:-?} fps (last \"Frame rate\" trace)"
+echo "Bytes per frame:              $bytes (compressed, USB 2.0 link; raw is 1229760 + framing)"
+echo "Traces:                       $run/trace.txt"
+echo "Projector report:             $run/report.txt"

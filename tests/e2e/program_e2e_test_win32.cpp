@@ -1,0 +1,297 @@
+// The real program under Wine: every message of its window, every way it ends, and the fault
+// warnings, against the virtual projector and the synthetic capture source.
+#include <gtest/gtest.h>
+#include <windows.h>
+// dbt.h builds on the types windows.h declares.
+#include <dbt.h>
+
+#include "program_run_win32.h"
+#include "resources/resource.h"
+
+namespace {
+
+const UINT kNotifyIconMessage = RegisterWindowMessageW(L"KVUSBNotifyIcon");
+const UINT kTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+
+const std::wstring kOpticalUnit =
+    L"\\\\?\\USBSTOR#Optical&Ven_KVUSB&Prod_TR40W17B6-1&Rev_1.00#7&1c2a3f4e&0&000001#"
+    L"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+const std::wstring kDiskUnit =
+    L"\\\\?\\USBSTOR#Disk&Ven_KVUSB&Prod_TR40W17B6-2&Rev_1.00#7&1c2a3f4e&0&000000#"
+    L"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+
+constexpr wchar_t kMenuClass[] = L"#32768";
+constexpr wchar_t kDialogClass[] = L"#32770";
+constexpr wchar_t kWarningTitle[] = L"Tarq Projira";
+constexpr wchar_t kAboutTitle[] = L"About Tarq Projira";
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    ProgramTest()
+        : run_(::testing::UnitTest::GetInstance()->current_test_info()->name()),
+          startWidth_(GetSystemMetrics(SM_CXSCREEN)),
+          startHeight_(GetSystemMetrics(SM_CYSCREEN)) {}
+
+    void Start(const RunOptions& options = {}) { ASSERT_TRUE(run_.Start(options)); }
+
+    // Opens the context menu as a click on the icon does, and waits until it is shown.
+    void OpenMenu(LPARAM mouseMessage = WM_RBUTTONUP) {
+        ASSERT_TRUE(run_.Post(kNotifyIconMessage, IDI_KVUSB, mouseMessage));
+        ASSERT_TRUE(run_.WaitForWindowCount(kMenuClass, nullptr, 1));
+    }
+
+    void CloseMenu() {
+        run_.Post(WM_KEYDOWN, VK_ESCAPE);
+        ASSERT_TRUE(run_.WaitForWindowCount(kMenuClass, nullptr, 0));
+    }
+
+    // Every end: exit code 0, the desktop at its start-up size, the modes saved, the icon
+    // gone, and every frame the projector took decoded.
+    void ExpectCleanEnd(DWORD dispMode, DWORD zoomMode) {
+        EXPECT_EQ(run_.WaitForExit(), 0u);
+        EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), startWidth_);
+        EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), startHeight_);
+        EXPECT_EQ(ReadSetting(L"DispMode"), dispMode);
+        EXPECT_EQ(ReadSetting(L"ZoomMode"), zoomMode);
+        EXPECT_FALSE(run_.TrayIconPresent());
+        EXPECT_EQ(run_.Traces().back(), "vorn_kvusb end!\n");
+        const ProjectorReport report = run_.Report();
+        EXPECT_EQ(report.rejected, 0);
+        EXPECT_EQ(report.protocolErrors, 0);
+    }
+
+    ProgramRun run_;
+    const int startWidth_;
+    const int startHeight_;
+};
+
+TEST_F(ProgramTest, StartUpAddsTheIconAndBalloonAndWmCloseEndsCleanly) {
+    Start();
+    EXPECT_TRUE(run_.TracedInOrder({"vorn_kvusb started!\n", " KVCapAPI_Start success\n",
+                                    "GetDevPowerMode: scsi_cmd_read_driverless success!\n"}));
+    EXPECT_TRUE(run_.TrayIconPresent());
+    Screenshot("startup_balloon");
+    // A first run streams at 800 x 600.
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 600);
+    EXPECT_TRUE(run_.WaitForTrace("DevErrTimerProc: scsi_cmd_read_driverless success!\n", 2));
+
+    EXPECT_EQ(run_.RunAnotherInstance(), 0u);  // a second instance ends at once
+    EXPECT_EQ(run_.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+    EXPECT_TRUE(run_.TracedInOrder({"vorn_kvusb: WM_DESTROY!\n", "return from CreateMyWindow!\n",
+                                    "SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x0\n",
+                                    " KVCapAPI_Close success\n", " KVCapAPI_Release success\n",
+                                    " KVCapAPI_Uninitialize success\n", "vorn_kvusb end!\n"}));
+}
+
+TEST_F(ProgramTest, EachDisplayCommandRestartsTheSessionWhileFramesKeepComing) {
+    Start({.dispMode = 0, .zoomMode = 0});
+    struct Row {
+        WORD id;
+        const char* trace;
+        int width;  // of the desktop afterwards, 0 for the start-up size
+        const char* captured;
+    };
+    const Row rows[] = {
+        {IDM_MIRROR_ZOOM1, "KVUSB menu: MIRRORMODE ZOOM1!\n", 0, "1136, 480\n"},
+        {IDM_800X600_ZOOM2, "KVUSB menu: 1:1 Mode Zoom 2!\n", 800, "854, 848\n"},
+        {IDM_800X600_ZOOM1, "KVUSB menu: 1:1 Mode Zoom 1!\n", 800, "1136, 480\n"},
+        {IDM_800X600_ORIGINAL, "KVUSB menu: 1:1 Mode Zoom 0!\n", 800, "854, 480\n"},
+        {IDM_MIRROR_ORIGINAL, "KVUSB menu: MIRRORMODE ORIGINAL!\n", 0, "854, 480\n"},
+    };
+    for (const Row& row : rows) {
+        const int starts = run_.CountTrace(" KVCapAPI_Start success\n");
+        const int captured = run_.CountTrace(row.captured);
+        run_.Post(WM_COMMAND, row.id);
+        ASSERT_TRUE(run_.WaitForTrace(row.trace)) << row.trace;
+        EXPECT_TRUE(run_.WaitForTrace(" KVCapAPI_Start success\n", starts + 1)) << row.trace;
+        EXPECT_TRUE(run_.WaitForTrace(row.captured, captured + 1)) << row.trace;
+        EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), row.width ? row.width : startWidth_);
+        const int frames = run_.Report().frames;
+        EXPECT_TRUE(run_.WaitForFrames(frames + 5)) << row.trace;
+    }
+    // The desktop changes reached the window and restarted the session as well.
+    EXPECT_GE(run_.CountTrace("WM_DISPLAYCHANGE!!!!!!!!!!!!!!!!!\n"), 2);
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(0, 0);
+}
+
+TEST_F(ProgramTest, ADisplayChangeRestartsTheSessionAndTimerMessagesDoNothing) {
+    Start({.dispMode = 0, .zoomMode = 2});  // a saved zoom is applied at creation
+    EXPECT_TRUE(run_.WaitForTrace("854, 848\n"));
+    const int starts = run_.CountTrace(" KVCapAPI_Start success\n");
+    run_.Post(WM_DISPLAYCHANGE, 24, MAKELPARAM(startWidth_, startHeight_));
+    EXPECT_TRUE(run_.WaitForTrace("OnDisplayChange ok\n"));
+    EXPECT_TRUE(run_.WaitForTrace(" KVCapAPI_Start success\n", starts + 1));
+    run_.Post(WM_TIMER, 7);
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(0, 2);
+}
+
+TEST_F(ProgramTest, PowerCommandsSetTheProjectorsRegisterAndReadItBack) {
+    Start({.device = "link=2.0,power=0"});
+    run_.Post(WM_COMMAND, IDM_POWER_ECO);
+    EXPECT_TRUE(run_.WaitForTrace("SetDevPowerMode: scsi_cmd_read_driverless success!\n"));
+    EXPECT_TRUE(WaitFor([&] { return run_.Report().powerMode == 1; }, 10000));
+    run_.Post(WM_COMMAND, IDM_POWER_AUTO);
+    EXPECT_TRUE(run_.WaitForTrace("SetDevPowerMode: scsi_cmd_read_driverless success!\n", 2));
+    EXPECT_TRUE(WaitFor([&] { return run_.Report().powerMode == 0; }, 10000));
+    // Read back after each change, and once at creation.
+    EXPECT_GE(run_.CountTrace("GetDevPowerMode: scsi_cmd_read_driverless success!\n"), 3);
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+}
+
+TEST_F(ProgramTest, EveryButtonOfBothButtonsOpensTheMenuMouseMovesDoNot) {
+    Start();
+    run_.Post(kNotifyIconMessage, IDI_KVUSB, WM_MOUSEMOVE);
+    run_.Post(kNotifyIconMessage, IDI_KVUSB, NIN_BALLOONTIMEOUT);
+    for (LPARAM button = WM_LBUTTONDOWN; button <= WM_RBUTTONDBLCLK; ++button) {
+        OpenMenu(button);
+        CloseMenu();
+    }
+    EXPECT_EQ(run_.CountTrace("TrackPopupMenu succeeded!\n"), 6);
+    EXPECT_EQ(
+        run_.CountTrace("DisplayContextMenu: hwnd " +
+                        std::to_string(reinterpret_cast<intptr_t>(run_.Window())) + ", LCID 409\n"),
+        6);
+    // The owner-drawn items were measured and painted.
+    EXPECT_GE(run_.CountTrace("WM_MEASUREITEM!!\n"), 3);
+    EXPECT_GE(run_.CountTrace("WM_DRAWITEM!!\n"), 3);
+    EXPECT_EQ(run_.CountTrace("SetOwnerDrawnItem: SetMenuItemInfo success!\n"), 6 * 12);
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+}
+
+TEST_F(ProgramTest, RemovingTheOpticalUnitEndsTheProgramTheDiskUnitAloneDoesNot) {
+    Start({.dispMode = 1, .zoomMode = 1});
+    run_.SendDeviceRemoval(kDiskUnit);
+    run_.SendDeviceRemoval(L"\\\\?\\STORAGE#Volume#{x}", DBT_DEVTYP_VOLUME);
+    EXPECT_TRUE(run_.WaitForTrace(
+        "usb remove: \\\\?\\USBSTOR#Disk&Ven_KVUSB&Prod_TR40W17B6-2&Rev_1.00#7&1c2a3f4e&0&000000#"
+        "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}\n"));
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
+    EXPECT_EQ(run_.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+
+    run_.SendDeviceRemoval(kOpticalUnit);
+    ExpectCleanEnd(1, 1);
+    EXPECT_TRUE(run_.TracedInOrder({"KVUSB cd removed, will stop vorn_kvusb thread!\n",
+                                    "DBT_DEVICEREMOVECOMPLETE: PostQuitMessage!\n",
+                                    "return from CreateMyWindow!\n", "vorn_kvusb end!\n"}));
+}
+
+TEST_F(ProgramTest, RemovingTheOpticalUnitWithTheMenuOpenEndsAtOnce) {
+    Start({.dispMode = 1, .zoomMode = 0});
+    OpenMenu();
+    run_.SendDeviceRemoval(kOpticalUnit);
+    ExpectCleanEnd(1, 0);
+    EXPECT_TRUE(run_.TracedInOrder({"KVUSB cd removed, will stop vorn_kvusb thread!\n",
+                                    "vorn_kvusb quit with menu!\n", "vorn_kvusb end!\n"}));
+    EXPECT_EQ(run_.CountTrace("return from CreateMyWindow!\n"), 0);
+}
+
+TEST_F(ProgramTest, SuspendEndsTheProgramOtherPowerEventsDoNot) {
+    Start({.dispMode = 0, .zoomMode = 1});
+    run_.Post(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
+    run_.Post(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
+    EXPECT_EQ(run_.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+    run_.Post(WM_POWERBROADCAST, PBT_APMSUSPEND);
+    ExpectCleanEnd(0, 1);
+    EXPECT_TRUE(run_.TracedInOrder({"PBT_APMSUSPEND detected, will stop vorn_kvusb!\n",
+                                    "return from CreateMyWindow!\n", "vorn_kvusb end!\n"}));
+}
+
+TEST_F(ProgramTest, SuspendWithTheMenuOpenEndsAtOnce) {
+    Start({.dispMode = 0, .zoomMode = 0});
+    OpenMenu();
+    run_.Post(WM_POWERBROADCAST, PBT_APMSUSPEND);
+    ExpectCleanEnd(0, 0);
+    EXPECT_TRUE(run_.TracedInOrder({"PBT_APMSUSPEND detected, will stop vorn_kvusb!\n",
+                                    "vorn_kvusb quit with menu!\n", "vorn_kvusb end!\n"}));
+}
+
+TEST_F(ProgramTest, TheIconComesBackWhenTheShellRestarts) {
+    Start();
+    ASSERT_TRUE(run_.TrayIconPresent());
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = run_.Window();
+    data.uID = IDI_KVUSB;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));  // as a shell restart loses it
+    ASSERT_FALSE(run_.TrayIconPresent());
+    run_.Post(kTaskbarCreated);
+    EXPECT_TRUE(WaitFor([&] { return run_.TrayIconPresent(); }, 10000));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+}
+
+TEST_F(ProgramTest, AnOverheatOpensOneWarningAtATimeAndThePollGoesOn) {
+    Start({.device = "link=2.0,fault=1"});
+    ASSERT_TRUE(run_.WaitForWindowCount(kDialogClass, kWarningTitle, 1));
+    Screenshot("overheat_warning");
+    const std::string poll = "DevErrTimerProc: scsi_cmd_read_driverless success!\n";
+    const int polls = run_.CountTrace(poll);
+    EXPECT_TRUE(run_.WaitForTrace(poll, polls + 3));
+    EXPECT_EQ(run_.Windows(kDialogClass, kWarningTitle).size(), 1u);
+    EXPECT_EQ(run_.CountTrace("Dialog2Proc: hwnd " +
+                              std::to_string(reinterpret_cast<intptr_t>(
+                                  run_.Windows(kDialogClass, kWarningTitle).front())) +
+                              ", LCID 409\n"),
+              1);
+    // Escape closes it; the fault persists, so the next poll opens a new one.
+    PostMessageW(run_.Windows(kDialogClass, kWarningTitle).front(), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            int opened = 0;
+            for (const std::string& trace : run_.Traces()) {
+                opened += trace.rfind("Dialog2Proc: hwnd ", 0) == 0 ? 1 : 0;
+            }
+            return opened == 2;
+        },
+        10000));
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+}
+
+TEST_F(ProgramTest, AFanFailureOpensItsOwnWarning) {
+    Start({.device = "link=2.0,fault=2"});
+    ASSERT_TRUE(run_.WaitForWindowCount(kDialogClass, kWarningTitle, 1));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            for (const std::string& trace : run_.Traces()) {
+                if (trace.rfind("Dialog3Proc: hwnd ", 0) == 0) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        5000));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+}
+
+TEST_F(ProgramTest, TheAboutBoxShowsBothVersions) {
+    Start();
+    run_.Post(WM_COMMAND, IDM_ABOUT);
+    ASSERT_TRUE(run_.WaitForWindowCount(kDialogClass, kAboutTitle, 1));
+    HWND about = run_.Windows(kDialogClass, kAboutTitle).front();
+    wchar_t text[128] = {};
+    GetDlgItemTextW(about, IDC_APP_VERSION, text, 128);
+    EXPECT_STREQ(text, L"Tarq Projira Version 1.0.0.6");
+    GetDlgItemTextW(about, IDC_FW_VERSION, text, 128);
+    EXPECT_STREQ(text, L"K7Q0 FW Version 1.2.3.260 A01");
+    EXPECT_TRUE(run_.WaitForTrace("AboutProc: MCU FW A01\n"));
+    Screenshot("about_en");
+    PostMessageW(about, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(run_.WaitForWindowCount(kDialogClass, kAboutTitle, 0));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+}
+
+}  // namespace

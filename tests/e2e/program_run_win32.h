@@ -1,0 +1,99 @@
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// One run of the real vorn_kvusb.exe, as a user's machine would have it, but with the virtual
+// projector and the synthetic capture source chosen through its environment, its traces
+// appended to a file, and a work folder of its own for the projector's report and frame.
+//
+// The runner script gives the paths: E2E_PROGRAM (the program), E2E_WORK (a folder for the
+// runs) and E2E_SHOTS (where screenshots are asked for and kept).
+
+struct RunOptions {
+    std::string device = "link=2.0";  // virtual projector options
+    std::string capture = "synthetic";  // the capture source
+    std::string locale;                 // LC_ALL of the program; empty keeps the runner's
+    // Saved settings before the start; without them the key is deleted (a first run).
+    std::optional<DWORD> dispMode;
+    std::optional<DWORD> zoomMode;
+};
+
+struct ProjectorReport {
+    int frames = 0;  // completed, both banks
+    int rejected = -1;
+    long protocolErrors = -1;
+    int powerMode = -1;
+};
+
+class ProgramRun {
+  public:
+    explicit ProgramRun(const std::string& name);
+    ~ProgramRun();  // a run still going is ended
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    // Launches the program and waits for its window and `frames` frames on the projector.
+    bool Start(const RunOptions& options, int frames = 3);
+    // Launches one more instance with the same environment; its exit code, or STILL_ACTIVE.
+    DWORD RunAnotherInstance();
+
+    HWND Window() const { return window_; }
+
+    std::vector<std::string> Traces() const;
+    int CountTrace(const std::string& line) const;
+    // Waits until `line` was traced `count` times.
+    bool WaitForTrace(const std::string& line, int count = 1, DWORD timeoutMs = 20000) const;
+    // True when the lines were traced in this order, each after the one before.
+    bool TracedInOrder(const std::vector<std::string>& lines) const;
+
+    ProjectorReport Report() const;
+    bool WaitForFrames(int frames, DWORD timeoutMs = 20000) const;
+
+    bool Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    // The removal of a device interface of that name (or a broadcast of another kind), sent
+    // as the system does.
+    void SendDeviceRemoval(const std::wstring& name, DWORD deviceType = 5) const;
+
+    // Exit code, or STILL_ACTIVE when it has not ended within the time.
+    DWORD WaitForExit(DWORD timeoutMs = 30000) const;
+
+    // The program's visible top-level windows of a class (and title, when given).
+    std::vector<HWND> Windows(const wchar_t* className, const wchar_t* title = nullptr) const;
+    bool WaitForWindowCount(const wchar_t* className, const wchar_t* title, size_t count,
+                            DWORD timeoutMs = 20000) const;
+
+    // Whether the shell holds the program's icon now.
+    bool TrayIconPresent() const;
+
+  private:
+    std::wstring Environment(const RunOptions& options) const;
+    bool Launch(PROCESS_INFORMATION* process) const;
+
+    std::string name_;
+    std::string work_;  // this run's folder
+    std::wstring environment_;
+    PROCESS_INFORMATION process_{};
+    HWND window_ = nullptr;
+};
+
+// The settings the program saved.
+std::optional<DWORD> ReadSetting(const wchar_t* name);
+
+// Asks the runner for a screenshot of the whole display, kept as E2E_SHOTS\<name>.png.
+bool Screenshot(const std::string& name);
+
+// Polls `condition` every 50 ms.
+template <typename Condition>
+bool WaitFor(Condition condition, DWORD timeoutMs) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        if (condition()) {
+            return true;
+        }
+        Sleep(50);
+    }
+    return condition();
+}

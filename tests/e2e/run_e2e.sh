@@ -1,0 +1,109 @@
+#!/bin/sh
+# Runs the end-to-end tests: the Windows vorn_kvusb.exe under Wine, on an Xvfb display and in a
+# Wine prefix of their own, against the virtual projector and the synthetic capture source.
+#
+#   run_e2e.sh <work dir> <artefacts dir> <e2e_tests.exe> <vorn_kvusb.exe> [gtest options]
+#
+# The prefix runs every program in a 1280 x 1024 virtual desktop (E2E_DESKTOP, "none" for the
+# X screen itself), so that the program can switch it to 800 x 600 and back, and links Arial
+# to fonts with Japanese and Arabic glyphs. E2E_SCENE, when set, is a shell command started
+# on the display before the tests (X programs for the program to capture).
+# Locales for the language runs are made under the work dir. The tests ask for screenshots
+# by creating <name>.request in the artefacts dir; this script answers with <name>.png.
+# Exits 77 (skipped) when Wine or Xvfb is missing.
+set -u
+work="$1"
+artefacts="$2"
+tests="$3"
+program="$4"
+shift 4
+for tool in wine wineserver Xvfb import localedef; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
+done
+mkdir -p "$work/runs" "$artefacts"
+work="$(cd "$work" && pwd)"
+artefacts="$(cd "$artefacts" && pwd)"
+tests="$(cd "$(dirname "$tests")" && pwd)/$(basename "$tests")"
+program="$(cd "$(dirname "$program")" && pwd)/$(basename "$program")"
+
+# Language runs set LC_ALL; Wine takes the user's language from it.
+export LOCPATH="$work/locales"
+for locale in en_US de_DE ja_JP ar_EG; do
+    [ -d "$LOCPATH/$locale.UTF-8" ] && continue
+    mkdir -p "$LOCPATH"
+    localedef -i "$locale" -f UTF-8 "$LOCPATH/$locale.UTF-8" >/dev/null 2>&1 ||
+        echo "localedef $locale failed"
+done
+export LC_ALL=en_US.UTF-8 LANG=en_US.UTF-8
+
+display=""
+for n in $(seq 90 139); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+done
+[ -n "$display" ] || { echo "no free X display: skipped"; exit 77; }
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+shots=""
+cleanup() {
+    [ -n "$shots" ] && kill "$shots" 2>/dev/null
+    wineserver -k >/dev/null 2>&1
+    kill "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null
+}
+trap cleanup EXIT INT TERM
+export DISPLAY="$display"
+for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+    sleep 0.1
+done
+kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start: skipped"; cat "$work/xvfb.log"; exit 77; }
+
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG="-all"
+if [ ! -f "$WINEPREFIX/e2e-configured" ]; then
+    wineboot -i >/dev/null 2>&1
+    cat >"$work/e2e.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]
+"Arial"=hex(7):4e,00,6f,00,74,00,6f,00,53,00,61,00,6e,00,73,00,43,00,4a,00,4b,00,2d,00,52,00,\
+  65,00,67,00,75,00,6c,00,61,00,72,00,2e,00,74,00,74,00,63,00,2c,00,4e,00,6f,00,74,00,6f,00,\
+  20,00,53,00,61,00,6e,00,73,00,20,00,43,00,4a,00,4b,00,20,00,4a,00,50,00,00,00,4e,00,6f,00,\
+  74,00,6f,00,53,00,61,00,6e,00,73,00,41,00,72,00,61,00,62,00,69,00,63,00,2d,00,52,00,65,00,\
+  67,00,75,00,6c,00,61,00,72,00,2e,00,74,00,74,00,66,00,2c,00,4e,00,6f,00,74,00,6f,00,20,00,\
+  53,00,61,00,6e,00,73,00,20,00,41,00,72,00,61,00,62,00,69,00,63,00,00,00,00,00
+REG
+    desktop="${E2E_DESKTOP:-1280x1024}"
+    if [ "$desktop" != none ]; then
+        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n"Desktop"="Default"\n' >>"$work/e2e.reg"
+        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="%s"\n' \
+            "$desktop" >>"$work/e2e.reg"
+    fi
+    wine regedit "$(winepath -w "$work/e2e.reg")" >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/e2e-configured"
+fi
+
+if [ -n "${E2E_SCENE:-}" ]; then
+    sh -c "$E2E_SCENE" >/dev/null 2>&1 &
+    sleep 2
+fi
+
+# Screenshots on request.
+(
+    while :; do
+        for request in "$artefacts"/*.request; do
+            [ -e "$request" ] || continue
+            import -display "$display" -window root "${request%.request}.png" 2>/dev/null
+            rm -f "$request"
+        done
+        sleep 0.2
+    done
+) &
+shots=$!
+
+E2E_PROGRAM="$(winepath -w "$program")" \
+    E2E_WORK="$(winepath -w "$work/runs")" \
+    E2E_SHOTS="$(winepath -w "$artefacts")" \
+    wine "$tests" "$@"
+exit $?
