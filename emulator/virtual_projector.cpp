@@ -668,12 +668,13 @@ void VirtualProjector::DecoderLoop() {
             ++status.framesRejected;
         }
         spare_.push_back(std::move(job.frame));
-        decoding_ = false;
         Output output = TakeOutput(error.empty(), false);
-        idle_.notify_all();
         lock.unlock();
         WriteOutput(output);
         lock.lock();
+        // Idle once the files say so too, so that a reader after Report() sees this frame.
+        decoding_ = false;
+        idle_.notify_all();
     }
 }
 
@@ -763,9 +764,9 @@ VirtualProjector::Output VirtualProjector::TakeOutput(bool withImage, bool force
     return output;
 }
 
-void VirtualProjector::WriteOutput(const Output& output) {
+std::string VirtualProjector::WriteOutput(const Output& output) {
     if (output.sequence == 0) {
-        return;
+        return "";
     }
     std::lock_guard lock(outputMutex_);
     std::string error;
@@ -775,20 +776,26 @@ void VirtualProjector::WriteOutput(const Output& output) {
                              &error)) {
         DebugPrint("VirtualProjector: %s\n", error.c_str());
     }
-    if (!output.imagePath.empty() && !WriteImage(output.imagePath, output.image, &error)) {
-        DebugPrint("VirtualProjector: %s\n", error.c_str());
+    std::string imageError;
+    if (!output.imagePath.empty() && !WriteImage(output.imagePath, output.image, &imageError)) {
+        DebugPrint("VirtualProjector: %s\n", imageError.c_str());
     }
     outputWritten_ = std::max(outputWritten_, output.sequence);
+    return error.empty() ? imageError : error;
 }
 
-void VirtualProjector::Flush() {
+bool VirtualProjector::Flush(std::string* error) {
     Output output;
     {
         std::unique_lock lock(mutex_);
         WaitIdle(lock);
         output = TakeOutput(true, true);
     }
-    WriteOutput(output);
+    std::string failure = WriteOutput(output);
+    if (error != nullptr) {
+        *error = failure;
+    }
+    return failure.empty();
 }
 
 }  // namespace emu

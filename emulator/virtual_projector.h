@@ -103,8 +103,9 @@ class VirtualProjector final : public DeviceBackend {
     std::vector<uint8_t> ReadMemory(int projector, uint32_t address, size_t length) const;
     // Time spent inside SendScsi, simulated link time included.
     double DeviceSeconds() const { return deviceNanoseconds_.load() * 1e-9; }
-    // Writes the report and the last frame now, when the configuration names files.
-    void Flush();
+    // Waits for the decoder, then writes the report and the last frame when the configuration
+    // names files. False, with the reason, when a file could not be written.
+    bool Flush(std::string* error = nullptr);
 
   private:
     struct Projector;
@@ -137,7 +138,7 @@ class VirtualProjector final : public DeviceBackend {
     void DecoderLoop();
     // The files to write after a change, taken under the lock and written outside it.
     Output TakeOutput(bool withImage, bool force);
-    void WriteOutput(const Output& output);
+    std::string WriteOutput(const Output& output);  // "" or the first failure
 
     const VirtualConfig config_;
     mutable std::mutex mutex_;

@@ -8,6 +8,8 @@
 int RunEncodeCommand(int argc, char** argv);
 int RunDecodeCommand(int argc, char** argv);
 int RunBenchCommand(int argc, char** argv);
+int RunShowCommand(int argc, char** argv);
+int RunInfoCommand(int argc, char** argv);
 
 namespace {
 
@@ -22,6 +24,8 @@ const ToolCommand kCommands[] = {
      RunEncodeCommand},
     {"decode", "decode IN.bin OUT.raw [--bpp N --segment-pixels N --blank]", RunDecodeCommand},
     {"bench", "bench [benchmark options]", RunBenchCommand},
+    {"show", "show IMAGE [--virtual OUT.png]", RunShowCommand},
+    {"info", "info [--virtual]", RunInfoCommand},
 };
 
 void PrintUsage() {

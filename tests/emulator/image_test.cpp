@@ -144,6 +144,7 @@ TEST(ReportTest, ReportFileAndLastFrameAreWrittenWhenAsked) {
         HandHost host(projector);
         host.Control(1);
         ASSERT_EQ(host.SendRawFrame(frame, 0), 0u);
+        projector.Report();  // the decoder has shown the frame and written the report
         std::string report = ReadText(config.reportPath);
         EXPECT_NE(report.find("projector 0 link=0x00000002 open_commands=1 frames_bank0=1 "
                               "frames_bank1=0 frames_abandoned=0 frames_rejected=0 power_mode=0 "

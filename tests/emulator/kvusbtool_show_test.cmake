@@ -1,0 +1,85 @@
+# kvusbtool show and info against the virtual projector, as a user runs them. Run with
+# -DMODE=show|errors|info -DTOOL=... -DDATA_DIR=... -DWORK_DIR=... -DEXT=png|ppm (the image
+# format the build reads and writes) and, in cross builds, -DEMULATOR=... (runs the tool).
+cmake_minimum_required(VERSION 3.25)
+file(MAKE_DIRECTORY "${WORK_DIR}")
+
+# run_tool(result stdout stderr [ENV var=value] args...)
+function(run_tool result_var out_var err_var)
+    cmake_parse_arguments(ARG "" "ENV" "" ${ARGN})
+    set(env)
+    if(ARG_ENV)
+        set(env ${CMAKE_COMMAND} -E env "${ARG_ENV}")
+    endif()
+    execute_process(COMMAND ${env} ${EMULATOR} "${TOOL}" ${ARG_UNPARSED_ARGUMENTS}
+        WORKING_DIRECTORY "${WORK_DIR}"
+        RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    set(${result_var} "${result}" PARENT_SCOPE)
+    set(${out_var} "${out}" PARENT_SCOPE)
+    set(${err_var} "${err}" PARENT_SCOPE)
+endfunction()
+
+# expect_error(EXIT code MATCH regex [ENV var=value] ARGS args...): the tool fails with `code`
+# and exactly one line of standard error that matches `regex`.
+function(expect_error)
+    cmake_parse_arguments(ARG "" "EXIT;MATCH;ENV" "ARGS" ${ARGN})
+    if(ARG_ENV)
+        run_tool(result out err ENV "${ARG_ENV}" ${ARG_ARGS})
+    else()
+        run_tool(result out err ${ARG_ARGS})
+    endif()
+    string(REGEX MATCHALL "\n" lines "${err}")
+    list(LENGTH lines line_count)
+    if(NOT result EQUAL ARG_EXIT OR NOT line_count EQUAL 1 OR NOT err MATCHES "${ARG_MATCH}")
+        message(FATAL_ERROR "kvusbtool ${ARG_ARGS}: exit ${result}, expected ${ARG_EXIT}; "
+            "stderr '${err}', expected one line matching '${ARG_MATCH}'")
+    endif()
+endfunction()
+
+if(MODE STREQUAL "show")
+    find_program(MAGICK_COMPARE compare REQUIRED)
+    set(input "${DATA_DIR}/photo.png")
+    if(EXT STREQUAL "ppm")
+        # Builds without PNG support read the same picture as PPM.
+        find_program(MAGICK_CONVERT convert REQUIRED)
+        execute_process(COMMAND ${MAGICK_CONVERT} "${input}" "${WORK_DIR}/photo.ppm"
+            RESULT_VARIABLE result)
+        set(input "${WORK_DIR}/photo.ppm")
+    endif()
+    file(REMOVE "${WORK_DIR}/out.${EXT}")
+    run_tool(result out err show --virtual "out.${EXT}" "${input}")
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "kvusbtool show failed (${result}): ${err}")
+    endif()
+    # The picture is already 854 x 480, so the fitted frame is the picture itself.
+    execute_process(COMMAND ${MAGICK_COMPARE} -metric AE "${input}" "${WORK_DIR}/out.${EXT}" null:
+        RESULT_VARIABLE result ERROR_VARIABLE differing)
+    if(NOT result EQUAL 0 OR NOT differing STREQUAL "0")
+        message(FATAL_ERROR "the projector shows ${differing} pixels other than the picture's")
+    endif()
+elseif(MODE STREQUAL "errors")
+    expect_error(EXIT 1 MATCH "^kvusbtool show: cannot open missing\\.${EXT}"
+        ARGS show --virtual "out.${EXT}" "missing.${EXT}")
+    file(WRITE "${WORK_DIR}/garbage.${EXT}" "not a picture")
+    expect_error(EXIT 1 MATCH "^kvusbtool show: .*garbage\\.${EXT}: "
+        ARGS show --virtual "out.${EXT}" "garbage.${EXT}")
+    expect_error(EXIT 1 MATCH "^kvusbtool show: no projector found"
+        ENV VORN_KVUSB_DEVICE=virtual:projectors=0 ARGS show "${DATA_DIR}/desktop_crop.ppm")
+    expect_error(EXIT 1 MATCH "^kvusbtool info: no projector with a working USB link found"
+        ENV VORN_KVUSB_DEVICE=virtual:link=none ARGS info)
+    expect_error(EXIT 1 MATCH "^kvusbtool info: VORN_KVUSB_DEVICE: unknown option 'speed'"
+        ENV VORN_KVUSB_DEVICE=virtual:speed=2 ARGS info)
+    expect_error(EXIT 2 MATCH "^kvusbtool show: usage" ARGS show)
+elseif(MODE STREQUAL "info")
+    run_tool(result out err
+        ENV VORN_KVUSB_DEVICE=virtual:link=3.0,power=1,mcu=A10,firmware=01.02.03.01.04 info)
+    set(expected "Link speed: USB 3.0 (0x00000001)\nPower mode: ECO\n"
+        "K7Q0 FW Version 1.2.3.260 A10\nMicrocontroller id: A10\n")
+    string(JOIN "" expected ${expected})
+    string(REPLACE "\r" "" out "${out}")
+    if(NOT result EQUAL 0 OR NOT out STREQUAL expected)
+        message(FATAL_ERROR "kvusbtool info: exit ${result}, printed '${out}' ${err}")
+    endif()
+else()
+    message(FATAL_ERROR "unknown MODE ${MODE}")
+endif()

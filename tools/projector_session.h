@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "device/device_backend.h"
+#include "emulator/virtual_projector.h"
+
+// The projector a kvusbtool command talks to, opened the way the program opens it at start-up:
+// the virtual projector when the command asks for it or VORN_KVUSB_DEVICE selects it, else the
+// system's units (SG_IO on Linux). Failures come back as one line for the user.
+class ProjectorSession {
+  public:
+    // `command`: the subcommand's name, for the one error line.
+    explicit ProjectorSession(const char* command);
+    ~ProjectorSession();  // closes the units and gives the traces back
+    ProjectorSession(const ProjectorSession&) = delete;
+    ProjectorSession& operator=(const ProjectorSession&) = delete;
+
+    // `imagePath`: where the virtual projector writes what it shows ("" for nowhere).
+    bool Open(bool useVirtual, const std::string& imagePath, std::string* error);
+
+    // For the virtual projector: waits for it to show what it was sent, writes its files, and
+    // fails on any protocol error it saw. Always true for a real projector.
+    bool Finish(std::string* error);
+
+    // The device layer's last trace, which tells why a command failed.
+    static std::string LastTrace();
+
+    // "USB 3.0", "USB 2.0", "USB 1.1" or "no link", from g_USB3_0.
+    static const char* LinkName();
+
+  private:
+    std::unique_ptr<DeviceBackend> backend_;
+    emu::VirtualProjector* virtual_ = nullptr;
+};
