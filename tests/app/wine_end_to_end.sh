@@ -13,7 +13,8 @@ done
 
 mkdir -p "$work"
 export WINEPREFIX="$work/prefix"
-export WINEDEBUG="-all"
+# The program's traces (OutputDebugStringA) come out on standard error.
+export WINEDEBUG="-all,+debugstr"
 display=""
 for n in $(seq 91 119); do
     if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
@@ -36,8 +37,27 @@ report="$work/report.txt"
 # The projector's report, named as the Windows side sees the file.
 export VORN_KVUSB_DEVICE="virtual:link=2.0,report=Z:$report"
 export VORN_KVUSB_CAPTURE="synthetic"
-wine "$driver" "$program" "Z:$report"
+traces="$work/traces.log"
+wine "$driver" "$program" "Z:$report" 2>"$traces"
 status=$?
 echo "--- projector report"
 head -n 4 "$report" 2>/dev/null
+
+# One instance traced its start (the second one traced nothing), and the normal end traced
+# its steps in order.
+echo "--- traces of the end"
+grep -o 'OutputDebugStringA ".*"' "$traces" | sed 's/^OutputDebugStringA //' >"$work/trace_lines.txt"
+started=$(grep -c '^"vorn_kvusb started!\\n"$' "$work/trace_lines.txt")
+echo "started traced $started time(s)"
+[ "$started" -eq 1 ] || status=1
+expected='"return from CreateMyWindow!\n"
+"SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x0\n"
+" KVCapAPI_Close success\n"
+" KVCapAPI_Release success\n"
+" KVCapAPI_Uninitialize success\n"
+"vorn_kvusb end!\n"'
+ended=$(sed -n '/^"return from CreateMyWindow!\\n"$/,$p' "$work/trace_lines.txt" |
+    grep -v -e 'frame cost' -e 'Frame rate' -e 'DevErrTimerProc')
+printf "%s\n" "$ended"
+if [ "$ended" = "$expected" ]; then echo "ok: the end traced in order"; else echo "FAILED: the end's traces"; status=1; fi
 exit $status
