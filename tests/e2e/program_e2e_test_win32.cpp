@@ -67,9 +67,11 @@ class ProgramTest : public ::testing::Test {
 
 TEST_F(ProgramTest, StartUpAddsTheIconAndBalloonAndWmCloseEndsCleanly) {
     Start();
+    EXPECT_TRUE(run_.WaitForTrace("GetDevPowerMode: scsi_cmd_read_driverless success!\n"));
     EXPECT_TRUE(run_.TracedInOrder({"vorn_kvusb started!\n", " KVCapAPI_Start success\n",
                                     "GetDevPowerMode: scsi_cmd_read_driverless success!\n"}));
     EXPECT_TRUE(run_.TrayIconPresent());
+    Sleep(1500);  // the shell shows balloons after a moment
     Screenshot("startup_balloon");
     // A first run streams at 800 x 600.
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);

@@ -87,10 +87,7 @@ std::wstring ProgramRun::Environment(const RunOptions& options) const {
     for (const wchar_t* entry = GetEnvironmentStringsW(); *entry != L'\0';
          entry += std::wcslen(entry) + 1) {
         std::wstring text(entry);
-        const bool ours = text.rfind(L"VORN_KVUSB_", 0) == 0 ||
-                          (!options.locale.empty() &&
-                           (text.rfind(L"LC_ALL=", 0) == 0 || text.rfind(L"LANG=", 0) == 0));
-        if (!ours) {
+        if (text.rfind(L"VORN_KVUSB_", 0) != 0) {
             variables.push_back(text);
         }
     }
@@ -98,10 +95,6 @@ std::wstring ProgramRun::Environment(const RunOptions& options) const {
                              "\\report.txt,out=" + work_ + "\\frame.ppm"));
     variables.push_back(Wide("VORN_KVUSB_CAPTURE=" + options.capture));
     variables.push_back(Wide("VORN_KVUSB_TRACE_FILE=" + work_ + "\\trace.txt"));
-    if (!options.locale.empty()) {
-        variables.push_back(Wide("LC_ALL=" + options.locale));
-        variables.push_back(Wide("LANG=" + options.locale));
-    }
     std::wstring block;
     for (const std::wstring& variable : variables) {
         block += variable;

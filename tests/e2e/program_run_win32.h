@@ -14,9 +14,8 @@
 // runs) and E2E_SHOTS (where screenshots are asked for and kept).
 
 struct RunOptions {
-    std::string device = "link=2.0";  // virtual projector options
+    std::string device = "link=2.0";    // virtual projector options
     std::string capture = "synthetic";  // the capture source
-    std::string locale;                 // LC_ALL of the program; empty keeps the runner's
     // Saved settings before the start; without them the key is deleted (a first run).
     std::optional<DWORD> dispMode;
     std::optional<DWORD> zoomMode;

@@ -26,7 +26,8 @@ artefacts="$(cd "$artefacts" && pwd)"
 tests="$(cd "$(dirname "$tests")" && pwd)/$(basename "$tests")"
 program="$(cd "$(dirname "$program")" && pwd)/$(basename "$program")"
 
-# Language runs set LC_ALL; Wine takes the user's language from it.
+# Wine takes the user's language from the locale of each process it starts, so a run in
+# another language is a run of this script with E2E_LOCALE set (en_US.UTF-8 by default).
 export LOCPATH="$work/locales"
 for locale in en_US de_DE ja_JP ar_EG; do
     [ -d "$LOCPATH/$locale.UTF-8" ] && continue
@@ -34,7 +35,8 @@ for locale in en_US de_DE ja_JP ar_EG; do
     localedef -i "$locale" -f UTF-8 "$LOCPATH/$locale.UTF-8" >/dev/null 2>&1 ||
         echo "localedef $locale failed"
 done
-export LC_ALL=en_US.UTF-8 LANG=en_US.UTF-8
+export LC_ALL="${E2E_LOCALE:-en_US.UTF-8}"
+export LANG="$LC_ALL"
 
 display=""
 for n in $(seq 90 139); do
