@@ -15,10 +15,6 @@ constexpr int kGroupsPerPeek = 4;
 constexpr int kZeroRun = 16;  // zeros that ZRL stands for
 constexpr int kMaxRunLengthCategory = 8;
 
-}  // namespace
-
-namespace {
-
 // Groups of up to three values a lookup, stored four bytes at a time: only while the values
 // left leave room for that.
 bool GroupsFit(const ValueCodeRun& run) {

@@ -8,6 +8,12 @@
 // The payload decoders behind DecodeFrame, one per family of coding paths. Each takes a
 // coded payload in stream order and fills the region's pixels, rows one after another.
 
+// Every segment's first pixel is predicted from this value in each channel.
+inline constexpr uint8_t kSegmentPredictor = 128;
+// The most values one segment holds (the encoder's difference buffers); the decoder keeps
+// to it.
+inline constexpr int kMaxSegmentValues = 256;
+
 // A coded payload with its bytes in stream order (the packed writer's words turned round
 // where they were stored least significant byte first), followed by kStreamSlack zero bytes.
 struct StreamPayload {

@@ -6,8 +6,6 @@
 namespace {
 
 constexpr int kBlockSamples = 64;  // a block segment always codes 64 samples
-constexpr int kMaxSegmentValues = 256;
-constexpr uint8_t kSegmentPredictor = 128;
 
 // One channel segment with an 8-bit length field at byte *pos: `count` differences coded
 // by `coder`. The field keeps only the low 8 bits of the body length, so the codes, not the

@@ -8,7 +8,6 @@ namespace {
 
 constexpr unsigned kRawSegment = 0x8000;  // length field flag: the body is plain bytes
 constexpr unsigned kMaxCodedBody = 192;   // longer coded segments are stored raw
-constexpr uint8_t kSegmentPredictor = 128;
 
 // Turns the differences of one segment into pixel values: the first pixel is predicted
 // from 128 in every channel, every later one from the pixel before it in raster order.

@@ -11,8 +11,7 @@
 
 namespace {
 
-// Limits of the encoder's difference buffers, which the decoder keeps to.
-constexpr int kMaxSegmentValues = 256;
+// The planar coder's channel buffers hold 64 pixels.
 constexpr int kMaxPlanarSegmentPixels = 64;
 // The smallest payload share of one segment: a length field and one body byte, three
 // times over for the planar coder's channels.
