@@ -733,9 +733,13 @@ std::string FormatReport(const EmulatorReport& report,
         text += "protocol_error " + error + "\n";
     }
     for (const CommandRecord& c : lastCommands) {
-        snprintf(line, sizeof line, "cdb %llu %s%d %s %u %u ",
-                 static_cast<unsigned long long>(c.number), UnitName(c.unit), c.projector,
-                 c.direction, c.length, c.result);
+        std::string unit = UnitName(c.unit);
+        if (c.projector >= 0) {
+            unit += std::to_string(c.projector);
+        }
+        snprintf(line, sizeof line, "cdb %llu %s %s %u %u ",
+                 static_cast<unsigned long long>(c.number), unit.c_str(), c.direction, c.length,
+                 c.result);
         text += line + HexBytes(c.cdb.data(), c.cdb.size()) + "\n";
     }
     return text;

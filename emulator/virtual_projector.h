@@ -65,6 +65,15 @@ struct EmulatorReport {
 };
 
 // The report file: one fact a line, key first.
+//   commands N
+//   vanished 0|1
+//   projector I link=0x00000002 open_commands=N frames_bank0=N frames_bank1=N
+//       frames_abandoned=N frames_rejected=N power_mode=N fault=N volume=mounted|removed
+//   mount_point_removed ROOT                  one a removal, in order
+//   protocol_errors N
+//   protocol_error TEXT                       the first kMaxKeptErrors
+//   cdb NUMBER UNIT DIRECTION LENGTH RESULT HEX   the last commands; UNIT disk0, optical1, other
+// (the projector line is one line).
 std::string FormatReport(const EmulatorReport& report,
                          const std::vector<CommandRecord>& lastCommands);
 
