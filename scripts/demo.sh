@@ -7,9 +7,9 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
 
-build=build/mingw
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target vorn_kvusb e2e_tests
+build="${DEMO_BUILD:-build/mingw}"  # the mingw preset's build folder
+cmake --preset mingw -B "$build" >/dev/null
+cmake --build "$build" -j2 --target vorn_kvusb e2e_tests
 
 out="$PWD/$build/demo"
 rm -rf "$out/runs/demo"

@@ -78,7 +78,8 @@ TEST_F(ProgramTest, StartUpAddsTheIconAndBalloonAndWmCloseEndsCleanly) {
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 600);
     EXPECT_TRUE(run_.WaitForTrace("DevErrTimerProc: scsi_cmd_read_driverless success!\n", 2));
 
-    EXPECT_EQ(run_.RunAnotherInstance(), 0u);  // a second instance ends at once
+    EXPECT_EQ(run_.RunAnotherInstance(), 0u);  // a second instance ends at once, untraced
+    EXPECT_EQ(run_.CountTrace("vorn_kvusb started!\n"), 1);
     EXPECT_EQ(run_.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
 
     run_.Post(WM_CLOSE);
