@@ -37,26 +37,17 @@ void FixChecksum(uint8_t* header) {
 }
 
 std::vector<uint8_t> RawHeader(uint16_t width, uint16_t height, uint32_t bytes) {
-    std::vector<uint8_t> header = {0xFB,
-                                   0x14,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   static_cast<uint8_t>(width),
-                                   static_cast<uint8_t>(width >> 8),
-                                   static_cast<uint8_t>(height),
-                                   static_cast<uint8_t>(height >> 8),
-                                   static_cast<uint8_t>(bytes),
-                                   static_cast<uint8_t>(bytes >> 8),
-                                   static_cast<uint8_t>(bytes >> 16),
-                                   static_cast<uint8_t>(bytes >> 24),
-                                   0x01,
-                                   0,
-                                   0,
-                                   0};
+    std::vector<uint8_t> header(20, 0);
+    header[0] = 0xFB;
+    header[1] = 0x14;
+    for (int i = 0; i < 2; ++i) {
+        header[8 + i] = static_cast<uint8_t>(width >> (8 * i));
+        header[10 + i] = static_cast<uint8_t>(height >> (8 * i));
+    }
+    for (int i = 0; i < 4; ++i) {
+        header[12 + i] = static_cast<uint8_t>(bytes >> (8 * i));
+    }
+    header[16] = 0x01;
     FixChecksum(header.data());
     return header;
 }

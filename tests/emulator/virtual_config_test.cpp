@@ -90,11 +90,4 @@ TEST(VirtualConfigTest, MistakesGiveOneClearLine) {
     }
 }
 
-TEST(VirtualConfigTest, SelectionIsRecognised) {
-    EXPECT_TRUE(emu::SelectsVirtualProjector("virtual"));
-    EXPECT_TRUE(emu::SelectsVirtualProjector("virtual:link=3.0"));
-    EXPECT_FALSE(emu::SelectsVirtualProjector("virtually"));
-    EXPECT_FALSE(emu::SelectsVirtualProjector(""));
-}
-
 }  // namespace
