@@ -1,7 +1,6 @@
 #include "app/device_selection.h"
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "device/device_backend.h"
@@ -10,14 +9,11 @@
 #include "platform/debug_print.h"
 
 namespace {
-// Lives until exit, when the virtual projector writes its report.
-std::unique_ptr<DeviceBackend> g_pSelectedBackend;
-
-std::unique_ptr<DeviceBackend> SystemBackend() {
+DeviceBackend* SystemBackend() {
 #if defined(_WIN32)
-    return std::unique_ptr<DeviceBackend>(CreateWin32DeviceBackend());
+    return CreateWin32DeviceBackend();
 #else
-    return std::unique_ptr<DeviceBackend>(CreateLinuxDeviceBackend());
+    return CreateLinuxDeviceBackend();
 #endif
 }
 }  // namespace
@@ -31,10 +27,11 @@ bool SelectDeviceBackend() {
             DebugPrint("VORN_KVUSB_DEVICE: %s\n", error.c_str());
             return false;
         }
-        g_pSelectedBackend = std::make_unique<emu::VirtualProjector>(config);
+        // Never destroyed, like the system's: the window thread may still poll the projector
+        // while the sender thread ends the process. Its report is written at every frame.
+        g_pDeviceBackend = new emu::VirtualProjector(config);
     } else {
-        g_pSelectedBackend = SystemBackend();
+        g_pDeviceBackend = SystemBackend();
     }
-    g_pDeviceBackend = g_pSelectedBackend.get();
     return true;
 }

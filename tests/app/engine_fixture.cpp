@@ -1,11 +1,5 @@
 #include "engine_fixture.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <pthread.h>
-#endif
-
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -67,22 +61,6 @@ void ResetEngineState() {
     g_exitCode.store(-1);
 }
 }  // namespace
-
-void SetEnvironment(const char* name, const char* value) {
-#if defined(_WIN32)
-    _putenv_s(name, value);
-#else
-    setenv(name, value, 1);
-#endif
-}
-
-void EndCurrentThread() {
-#if defined(_WIN32)
-    ExitThread(0);
-#else
-    pthread_exit(nullptr);
-#endif
-}
 
 bool FakeProcessList::ListIds(uint32_t* ids, size_t capacity, size_t* count) {
     if (fail) {

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "app/capture_session.h"
+#include "app/device_selection.h"
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/instance_count.h"
@@ -83,6 +84,24 @@ TEST_F(ProgramTest, AProcessListThatCannotBeHadDoesNotLockTheUserOut) {
     processes_.fail = true;
     EXPECT_EQ(CountInstances(), 1);
     EXPECT_TRUE(Traced("CountInstances: EnumProcesses failed!\n"));
+}
+
+TEST_F(ProgramTest, TheEnvironmentSelectsTheVirtualProjector) {
+    SetEnvironment("VORN_KVUSB_DEVICE", "virtual:link=3.0");
+    ASSERT_TRUE(SelectDeviceBackend());
+    auto* projector = dynamic_cast<emu::VirtualProjector*>(g_pDeviceBackend);
+    ASSERT_NE(projector, nullptr);
+    EXPECT_EQ(OpenDriverlessDevice(), 1);
+    EXPECT_EQ(g_USB3_0, 1u);  // USB 3.0
+    delete projector;
+
+    SetEnvironment("VORN_KVUSB_DEVICE", "virtual:link=fast");
+    g_pDeviceBackend = nullptr;
+    EXPECT_FALSE(SelectDeviceBackend());
+    EXPECT_EQ(g_pDeviceBackend, nullptr);
+    ASSERT_FALSE(Traces().empty());
+    EXPECT_EQ(Traces().back().rfind("VORN_KVUSB_DEVICE: ", 0), 0u);
+    SetEnvironment("VORN_KVUSB_DEVICE", "");
 }
 
 TEST_F(ProgramTest, NoProjectorEndsWithExitCode1AndLeavesDesktopAndSettingsAlone) {
