@@ -177,8 +177,8 @@ TEST(DialogTemplates, AboutBox) {
     ASSERT_EQ(dialog.items.size(), 6u);
     ExpectItem(dialog.items[0], IDOK, BUTTON_CLASS, L"OK", 0, CHILD | WS_TABSTOP | BS_DEFPUSHBUTTON,
                202, 7, 50, 14);
-    ExpectItem(dialog.items[1], IDC_COPYRIGHT, STATIC_CLASS,
-               L"Copyright \x00A9 2026 vorn_kvusb developers", 0, LEFT_TEXT, 52, 40, 135, 11);
+    ExpectItem(dialog.items[1], IDC_COPYRIGHT, STATIC_CLASS, L"\x00A9 2026 vorn_kvusb developers",
+               0, LEFT_TEXT, 52, 40, 135, 11);
     ExpectItem(dialog.items[2], IDC_RIGHTS, STATIC_CLASS, L"All rights reserved.", 0, LEFT_TEXT, 52,
                55, 107, 8);
     ExpectItem(dialog.items[3], IDC_APP_VERSION, STATIC_CLASS, L"Tarq Projira Version", 0,

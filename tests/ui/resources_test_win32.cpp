@@ -150,9 +150,8 @@ const ExpectedBlock EXPECTED_BLOCKS[] = {
     // English
     {4001,
      {L"Display Mode", L"Mirror", L"Original", L"Zoom 1", L"Zoom 2", L"Power Mode", L"Auto Power",
-      L"About", L"Tarq Projira Version", L"K7Q0 FW Version",
-      L"Copyright © 2026 vorn_kvusb developers", L"All rights reserved.", L"Fan failure.",
-      L"Projector overheated."}},
+      L"About", L"Tarq Projira Version", L"K7Q0 FW Version", L"© 2026 vorn_kvusb developers",
+      L"All rights reserved.", L"Fan failure.", L"Projector overheated."}},
 };
 
 std::wstring LoadText(UINT id) {
