@@ -82,6 +82,11 @@ REG
             "$desktop" >>"$work/e2e.reg"
     fi
     wine regedit "$(winepath -w "$work/e2e.reg")" >/dev/null 2>&1
+    # The caption buttons' glyphs: Wine's own Marlett, which this packaging leaves out of the
+    # prefix.
+    for font in /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf; do
+        [ -f "$font" ] && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+    done
     wineserver -w
     touch "$WINEPREFIX/e2e-configured"
 fi
