@@ -28,6 +28,18 @@ class BitWriter {
         }
     }
 
+    // Put without a branch on the code's length, for the innermost loops: the accumulator's
+    // top word is stored at every call and kept when it is complete. Writes the 4 bytes at
+    // End(), which the next stored word overwrites.
+    void PutSpeculative(unsigned length, uint32_t code) {
+        pending_ = (pending_ << length) | code;
+        pendingBits_ += length;
+        const unsigned full = pendingBits_ >> 5;  // 1 when a word is complete
+        pendingBits_ &= 31;
+        StoreWordAt(next_, static_cast<uint32_t>(pending_ >> pendingBits_));
+        next_ += 4 * full;
+    }
+
     // Appends the bytes as 8-bit codes, four at a time.
     void PutBytes(const uint8_t* bytes, size_t count) {
         for (; count >= 4; count -= 4, bytes += 4) {
@@ -105,12 +117,16 @@ class BitWriter {
                                                  : (offset & ~size_t{3}) + 3 - (offset & 3);
     }
 
-    void StoreWord(uint32_t word) {
+    static void StoreWordAt(uint8_t* at, uint32_t word) {
         const bool swap =
             (kOrder == ByteOrder::kStreamOrder) == (std::endian::native == std::endian::little);
         if (swap)
             word = __builtin_bswap32(word);
-        std::memcpy(next_, &word, 4);
+        std::memcpy(at, &word, 4);
+    }
+
+    void StoreWord(uint32_t word) {
+        StoreWordAt(next_, word);
         next_ += 4;
     }
 

@@ -6,12 +6,11 @@
 
 namespace {
 
-// Pixels of 255 in each of 3 channels behind the 128 predictor: differences 127, 127, 127,
+// Pixels of 255 in each of 3 channels: differences 127, 127, 127 from the 128 predictor,
 // then zeros, for a whole segment and the one extra value an odd count reads.
 constexpr auto kBlankSegment = [] {
-    std::array<uint8_t, 3 + kSegmentSlots + 1> bytes{};
+    std::array<uint8_t, kSegmentSlots + 1> bytes{};
     bytes.fill(255);
-    bytes[0] = bytes[1] = bytes[2] = 128;
     return bytes;
 }();
 

@@ -78,6 +78,8 @@ void BuildCodeTables(CodeTables* t) {
     }
     for (int v = kMinDifference; v <= kMaxDifference; ++v) {
         t->valueCodes[v - kMinDifference] = BuildValueCode(*t, v);
+        t->valueLengths[v - kMinDifference] =
+            static_cast<uint8_t>(CodeLength824(t->valueCodes[v - kMinDifference]));
     }
     for (int a = kMinDifference; a <= kNoValue; ++a) {
         for (int b = kMinDifference; b <= kNoValue; ++b) {

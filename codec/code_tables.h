@@ -55,6 +55,7 @@ struct CodeTables {
     uint8_t categoryOf[kDifferenceCount];         // index v + 255
     uint32_t runValueCodes[kRunRows][kPairSide];  // 8/24, [run][v + 255]
     uint32_t valueCodes[kDifferenceCount];        // 8/24, [v + 255]
+    uint8_t valueLengths[kDifferenceCount];       // of valueCodes, [v + 255]
     uint32_t pairCodes[kPairSide * kPairSide];    // 6/26, [(a + 255) * 512 + b + 255]
     uint32_t eobCode;                             // 8/24
     uint32_t zrlCode;                             // 8/24

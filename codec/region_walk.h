@@ -37,26 +37,28 @@ inline SourceImage MakeSourceImage(const FrameCodecParams& p, const uint8_t* sou
 inline constexpr int kSegmentSlots = 256;  // values a segment may hold
 inline constexpr int kMaxChannels = 4;
 
-// The pixels of one segment in raster order, `channels` bytes each, behind `channels` bytes
-// of 128: the predictor of every value is then the byte `channels` places before it. The
-// first pixel of a segment is predicted from 128, the first pixel of a later run from the
-// last pixel of the run before it (the end of the previous row's span).
+// The pixels of one segment in raster order, `channels` bytes each. The predictor of each
+// value is the byte `channels` places before it, and 128 for the first pixel: the first
+// pixel of a segment is predicted from 128, the first pixel of a later run from the last
+// pixel of the run before it (the end of the previous row's span).
 struct SegmentPixels {
-    uint8_t bytes[kMaxChannels + kSegmentSlots + kMaxChannels];
+    // The values: in the source itself when one run of adjacent pixels filled the segment,
+    // otherwise gathered into `bytes` behind `channels` bytes of 128.
+    const uint8_t* values;
     int channels;
     int pixels;
     // The source of the first pixel when one run filled the whole segment, else null.
     const uint8_t* wholeRun;
+    uint8_t bytes[kMaxChannels + kSegmentSlots + kMaxChannels];
 
-    int Difference(int i) const { return bytes[channels + i] - bytes[i]; }
+    int Difference(int i) const { return values[i] - (i < channels ? 128 : values[i - channels]); }
     uint8_t* PixelBytes(int pixel) { return bytes + channels * (pixel + 1); }
 };
 
 // Walks the region as runs (the part of a row that belongs to one segment) and hands each
 // segment of `segmentPixels` pixels to `emit`, then the partial last one, if any (the only
-// one with fewer pixels). Pixels of
-// a run are read `step` bytes apart; the caller has checked that channels times
-// segmentPixels fits kSegmentSlots.
+// one with fewer pixels, and always gathered). Pixels of a run are read `step` bytes apart;
+// the caller has checked that channels times segmentPixels fits kSegmentSlots.
 template <class Emit>
 void ForEachSegment(const SourceImage& image, const FrameCodecParams& p, int channels, int step,
                     Emit&& emit) {
@@ -64,25 +66,29 @@ void ForEachSegment(const SourceImage& image, const FrameCodecParams& p, int cha
     std::memset(segment.bytes, 128, static_cast<size_t>(channels));
     segment.channels = channels;
     segment.pixels = 0;
-    segment.wholeRun = nullptr;
     const int sp = p.segmentPixels;
     const int end = p.x + p.width;
     for (int r = p.y; r < p.y + p.height; ++r) {
         for (int c = p.x; c < end;) {
             const int n = std::min(sp - segment.pixels, end - c);
             const uint8_t* source = image.Pixel(c, r);
+            c += n;
             if (segment.pixels == 0)
                 segment.wholeRun = n == sp ? source : nullptr;
-            uint8_t* to = segment.PixelBytes(segment.pixels);
-            if (step == channels) {
-                std::memcpy(to, source, static_cast<size_t>(n) * channels);
+            if (segment.wholeRun != nullptr && step == channels) {
+                segment.values = source;  // coded where it lies
             } else {
-                for (int k = 0; k < n; ++k, to += channels, source += step) {
-                    std::memcpy(to, source, static_cast<size_t>(channels));
+                segment.values = segment.PixelBytes(0);
+                uint8_t* to = segment.PixelBytes(segment.pixels);
+                if (step == channels) {
+                    std::memcpy(to, source, static_cast<size_t>(n) * channels);
+                } else {
+                    for (int k = 0; k < n; ++k, to += channels, source += step) {
+                        std::memcpy(to, source, static_cast<size_t>(channels));
+                    }
                 }
             }
             segment.pixels += n;
-            c += n;
             if (segment.pixels == sp) {
                 emit(segment);
                 segment.pixels = 0;

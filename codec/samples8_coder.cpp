@@ -11,8 +11,10 @@ template <class Writer>
 void PutSampleSegments(Writer& w, const CodeTables& tables, const FrameCodecParams& p,
                        const EncodeRequest& r, const SourceImage& image) {
     ForEachSegment(image, p, 1, 1, [&](SegmentPixels& s) {
-        std::memset(s.PixelBytes(s.pixels), *s.PixelBytes(s.pixels - 1),
-                    static_cast<size_t>(p.segmentPixels - s.pixels));
+        if (s.pixels < p.segmentPixels) {
+            std::memset(s.PixelBytes(s.pixels), *s.PixelBytes(s.pixels - 1),
+                        static_cast<size_t>(p.segmentPixels - s.pixels));
+        }
         int16_t values[kSegmentSlots];
         for (int i = 0; i < p.segmentPixels; ++i)
             values[i] = static_cast<int16_t>(s.Difference(i));

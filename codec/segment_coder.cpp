@@ -13,14 +13,15 @@ int EncodeSegmentsAs(FrameCodecParams* p, const EncodeRequest& r, const SourceIm
     // The pixel-pair variant keeps an odd last segment as it is; otherwise a padding pixel
     // makes it even. Padding emits no code, and is stored as zeros when the segment is raw.
     const bool padLast = (p->flags & FLAG_PIXEL_PAIRS) == 0;
+    bool lastRaw = false;  // noisy segments come in runs
     ForEachSegment(image, *p, r.channels, r.step, [&](SegmentPixels& s) {
         int rawPixels = s.pixels;
         if (padLast && s.pixels < p->segmentPixels && s.pixels % 2 != 0) {
             std::memset(s.PixelBytes(s.pixels), 0, static_cast<size_t>(s.channels));
             ++rawPixels;
         }
-        PutPixelSegment(w, tables, s.bytes, s.channels, s.pixels * s.channels,
-                        rawPixels * s.channels);
+        lastRaw = PutPixelSegment(w, tables, s.values, s.channels, s.pixels * s.channels,
+                                  rawPixels * s.channels, lastRaw);
     });
     return FinishWords(w, p, output);
 }

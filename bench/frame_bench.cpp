@@ -1,0 +1,102 @@
+#include "bench/frame_bench.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "bench/bench_frames.h"
+
+namespace {
+
+const BenchResult* Find(const std::vector<BenchResult>& results, const std::string& frame,
+                        const char* coder) {
+    for (const BenchResult& r : results) {
+        if (r.frame == frame && r.coder == coder)
+            return &r;
+    }
+    return nullptr;
+}
+
+BenchResult Measure(BenchCoder& coder, const BenchFrame& frame, double seconds, int minRuns) {
+    using Clock = std::chrono::steady_clock;
+    const size_t bytes = coder.Encode(frame.bytes.data());  // warm caches and tables
+    std::vector<double> times;
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (static_cast<int>(times.size()) < minRuns || Clock::now() < end) {
+        const Clock::time_point start = Clock::now();
+        coder.Encode(frame.bytes.data());
+        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
+    return {frame.name, coder.Name(), times[times.size() / 2], bytes,
+            static_cast<int>(times.size())};
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<BenchCoder>> MakeBenchCoders() {
+    std::vector<std::unique_ptr<BenchCoder>> coders;
+    coders.push_back(MakeProjectorCoder());
+    coders.push_back(MakeLz4Coder());
+    coders.push_back(MakeZstdCoder());
+    coders.push_back(MakeQoiCoder());
+    return coders;
+}
+
+void PrintBenchTable(const std::vector<BenchResult>& results, std::FILE* out) {
+    std::fprintf(out, "%zu-byte frames (854 x 480 x 3); median time per frame; MB = 10^6 bytes\n",
+                 kBenchFrameBytes);
+    std::fprintf(out, "%-14s %-7s %9s %9s %9s %7s %6s\n", "frame", "coder", "ms/frame", "MB/s",
+                 "bytes", "size", "runs");
+    for (const BenchResult& r : results) {
+        std::fprintf(out, "%-14s %-7s %9.3f %9.1f %9zu %6.1f%% %6d\n", r.frame.c_str(),
+                     r.coder.c_str(), r.medianSeconds * 1e3,
+                     kBenchFrameBytes / r.medianSeconds / 1e6, r.compressedBytes,
+                     100.0 * r.compressedBytes / kBenchFrameBytes, r.runs);
+    }
+    std::fprintf(out, "time ratios:\n");
+    for (const BenchResult& r : results) {
+        if (r.coder != "codec")
+            continue;
+        const BenchResult* lz4 = Find(results, r.frame, "LZ4");
+        const BenchResult* qoi = Find(results, r.frame, "QOI");
+        std::fprintf(out, "%-14s codec/LZ4 %5.2f   codec/QOI %5.2f\n", r.frame.c_str(),
+                     lz4 ? r.medianSeconds / lz4->medianSeconds : 0.0,
+                     qoi ? r.medianSeconds / qoi->medianSeconds : 0.0);
+    }
+}
+
+int RunFrameBench(int argc, char** argv) {
+    std::string dataDir = DefaultBenchDataDir();
+    double seconds = 0.5;
+    int minRuns = 25;
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--data") == 0 && hasValue) {
+            dataDir = argv[++i];
+        } else if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
+            seconds = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--runs") == 0 && hasValue) {
+            minRuns = std::max(1, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "bench: unknown option %s\n", argv[i]);
+            std::fprintf(stderr, "usage: bench [--data DIR] [--seconds S] [--runs N]\n");
+            return 1;
+        }
+    }
+    std::vector<BenchFrame> frames;
+    std::string error;
+    if (!LoadBenchFrames(dataDir, &frames, &error)) {
+        std::fprintf(stderr, "bench: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<std::unique_ptr<BenchCoder>> coders = MakeBenchCoders();
+    std::vector<BenchResult> results;
+    for (const BenchFrame& frame : frames) {
+        for (auto& coder : coders)
+            results.push_back(Measure(*coder, frame, seconds, minRuns));
+    }
+    PrintBenchTable(results, stdout);
+    return 0;
+}
