@@ -53,7 +53,7 @@ std::string Lower(std::string text) {
 // A unit's interface path as the system lists it: bus, kind, vendor, product and revision,
 // an instance of its own, the disk interface class.
 std::string UnitPath(const char* kind, const char* product, int projector, int unit) {
-    return "\\\\?\\usbstor#" +
+    return "\\\\?\\" +
            Lower(std::string(kind) + "&Ven_" + kVendor + "&Prod_" + product + "&Rev_" + kRevision) +
            "#7&1c2a3f4e&" + std::to_string(projector) + "&00000" + std::to_string(unit) + "#" +
            kDiskInterfaceClass;
