@@ -42,16 +42,18 @@ class BitWriter {
 
     // Appends the bytes as 8-bit codes, four at a time.
     void PutBytes(const uint8_t* bytes, size_t count) {
+        BitWriter w = *this;  // in registers: the stores cannot alias it
         for (; count >= 4; count -= 4, bytes += 4) {
             uint32_t word;
             std::memcpy(&word, bytes, 4);
             if constexpr (std::endian::native == std::endian::little) {
                 word = __builtin_bswap32(word);
             }
-            Put(32, word);
+            w.PutSpeculative(32, word);
         }
         for (; count > 0; --count)
-            Put(8, *bytes++);
+            w.Put(8, *bytes++);
+        *this = w;
     }
 
     // Zero bits up to the next byte boundary.

@@ -14,24 +14,17 @@ constexpr auto kBlankSegment = [] {
     return bytes;
 }();
 
-template <ByteOrder kOrder>
-int EncodeBlankAs(FrameCodecParams* p, uint8_t* output) {
-    const CodeTables& tables = GetCodeTables();
-    BitWriter<kOrder> w(output + p->headerSize);
-    const int64_t sp = p->segmentPixels;
-    for (int64_t left = int64_t{p->width} * p->height; left > 0; left -= sp) {
-        int values = static_cast<int>(std::min(left, sp) * 3);
-        values += values % 2;  // an odd count codes one more zero
-        PutPixelSegment(w, tables, kBlankSegment.data(), 3, values, values);
-    }
-    return FinishWords(w, p, output);
-}
-
 }  // namespace
 
+// Written like the segment coder's units, words included.
 int EncodeBlank(FrameCodecParams* p, uint8_t* output) {
-    // Without the word-writer flag the words are byte-reversed, as in the segment coder.
-    return (p->flags & FLAG_WORD_WRITER) != 0
-               ? EncodeBlankAs<ByteOrder::kWordsLittleEndian>(p, output)
-               : EncodeBlankAs<ByteOrder::kStreamOrder>(p, output);
+    const CodeTables& tables = GetCodeTables();
+    const int64_t sp = p->segmentPixels;
+    return EncodeWords(p, output, [&](auto& w) {
+        for (int64_t left = int64_t{p->width} * p->height; left > 0; left -= sp) {
+            int values = static_cast<int>(std::min(left, sp) * 3);
+            values += values % 2;  // an odd count codes one more zero
+            PutPixelSegment(w, tables, kBlankSegment.data(), 3, values, values, false);
+        }
+    });
 }

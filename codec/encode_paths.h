@@ -31,3 +31,34 @@ int FinishWords(BitWriter<kOrder>& w, FrameCodecParams* p, uint8_t* output) {
 
 // Byte writer and copy close: zero bytes until the whole unit is a multiple of 4 long.
 int FinishBytes(FrameCodecParams* p, uint8_t* output, uint8_t* payloadEnd);
+
+// Runs `code` (taking a writer) with the packed writer and its close: words least
+// significant byte first with flags bit 4 (FLAG_WORD_WRITER) set, byte-reversed, which is
+// the stream in order, without.
+template <class Code>
+int EncodeWords(FrameCodecParams* p, uint8_t* output, Code&& code) {
+    uint8_t* payload = output + p->headerSize;
+    if ((p->flags & FLAG_WORD_WRITER) != 0) {
+        PackedWriter w(payload);
+        code(w);
+        return FinishWords(w, p, output);
+    }
+    ByteWriter w(payload);
+    code(w);
+    return FinishWords(w, p, output);
+}
+
+// Runs `code` with the writer flags bit 4 chooses for the planar and 8-bit paths: the
+// packed writer with it set, the byte writer without.
+template <class Code>
+int EncodeChannelSegments(FrameCodecParams* p, uint8_t* output, Code&& code) {
+    uint8_t* payload = output + p->headerSize;
+    if ((p->flags & FLAG_WORD_WRITER) != 0) {
+        PackedWriter w(payload);
+        code(w);
+        return FinishWords(w, p, output);
+    }
+    ByteWriter w(payload);
+    code(w);
+    return FinishBytes(p, output, payload + w.CloseBytes());
+}

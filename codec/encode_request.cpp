@@ -142,7 +142,8 @@ bool ClassifyRequest(const FrameCodecParams& p, bool withSource, EncodeRequest* 
         } else {
             const bool block = (p.flags & FLAG_PIXEL_PAIRS) != 0;
             wordClose = (p.flags & FLAG_WORD_WRITER) != 0;
-            // Block segments need the packed writer; the byte writer cannot share its stream.
+            // Block segments belong to the packed writer's units; mixed into the byte
+            // writer's, they have no defined layout.
             if (sp > kMaxPlanarSegmentPixels || (block && !wordClose))
                 return false;
             const int step = p.type == 1 && p.bitsPerPixel == 24 ? 3 : 4;
@@ -165,6 +166,7 @@ bool ClassifyRequest(const FrameCodecParams& p, bool withSource, EncodeRequest* 
     if (payload > kMaxPayloadBytes)
         return false;
     r.maxLength = wordClose ? p.headerSize + RoundUp4(payload) : RoundUp4(p.headerSize + payload);
+
     *request = r;
     return true;
 }

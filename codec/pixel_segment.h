@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -19,7 +20,7 @@
 inline constexpr size_t kMaxCodedSegmentBody = 192;
 inline constexpr unsigned kRawSegmentFlag = 0x8000;
 
-constexpr int kPairBlock = 16;  // values whose pair indices are formed together
+inline constexpr int kPairBlock = 16;  // values whose pair indices are formed together
 
 // The pair indices a * 512 + b of the 8 pairs of differences cur[i] - prev[i], i below 16.
 // False, with nothing stored, when all 16 differences are zero.
@@ -45,9 +46,8 @@ inline bool PairIndices16(const uint8_t* cur, const uint8_t* prev, int32_t index
     return true;
 }
 
-// Emits the ValueCodes of the differences of `count` values (the predictor of values[i] is
-// values[i - channels], and 128 for the first `channels`) through PairCodes, one lookup per
-// two values. Stops, returning false, once the stream passes bit `limit`.
+// Emits the ValueCodes of the differences of `count` values through PairCodes, one lookup
+// per two values. Stops, returning false, once the stream passes bit `limit`.
 template <ByteOrder kOrder>
 bool PutDifferenceCodes(BitWriter<kOrder>& writer, const CodeTables& tables, const uint8_t* values,
                         int channels, int count, size_t limit) {
@@ -55,19 +55,20 @@ bool PutDifferenceCodes(BitWriter<kOrder>& writer, const CodeTables& tables, con
     BitWriter<kOrder> w = writer;
     // PairCode(a, b) is pairs[a * 512 + b].
     const uint32_t* pairs = tables.pairCodes - kMinDifference * (kPairSide + 1);
-    auto putPair = [&](int32_t index) {
-        const uint32_t code = pairs[index];
-        w.PutSpeculative(CodeLength626(code), CodeBits626(code));
-    };
-    auto difference = [&](int i) {
-        return values[i] - (i < channels ? 128 : values[i - channels]);
+    auto pairCode = [&](int i) {
+        auto difference = [&](int k) {
+            return values[k] - (k < channels ? 128 : values[k - channels]);
+        };
+        return pairs[difference(i) * kPairSide + (i + 1 < count ? difference(i + 1) : kNoValue)];
     };
     int i = 0;
     // A flat segment, every pixel equal to the first: the first pixel's codes, then zeros.
     if (count > channels &&
         std::memcmp(values + channels, values, static_cast<size_t>(count - channels)) == 0) {
-        for (; i < channels; i += 2)
-            putPair(difference(i) * kPairSide + difference(i + 1));
+        for (; i < channels; i += 2) {
+            const uint32_t code = pairCode(i);
+            w.Put(CodeLength626(code), CodeBits626(code));
+        }
         int zeroBits = 2 * (count - i);
         for (; zeroBits >= 32; zeroBits -= 32)
             w.PutSpeculative(32, 0);
@@ -78,30 +79,30 @@ bool PutDifferenceCodes(BitWriter<kOrder>& writer, const CodeTables& tables, con
     // The first block takes its first pixel's predictors from a copy.
     uint8_t head[kMaxChannels + kPairBlock];
     std::memset(head, 128, kMaxChannels);
-    std::memcpy(head + kMaxChannels, values, std::min(count, kPairBlock));
+    std::memcpy(head + kMaxChannels, values, static_cast<size_t>(std::min(count, kPairBlock)));
     bool fits = true;
     for (; i + kPairBlock <= count; i += kPairBlock) {
-        const bool first = i == 0;
-        const uint8_t* cur = first ? head + kMaxChannels : values + i;
+        const uint8_t* cur = i == 0 ? head + kMaxChannels : values + i;
         int32_t index[kPairBlock / 2];
         if (!PairIndices16(cur, cur - channels, index)) {
             w.PutSpeculative(32, 0);  // sixteen zero codes
             continue;
         }
+        // Unrolled, so that the indices stay in registers.
 #pragma GCC unroll 8
-        for (int k = 0; k < kPairBlock / 2; ++k)
-            putPair(index[k]);
+        for (int k = 0; k < kPairBlock / 2; ++k) {
+            const uint32_t code = pairs[index[k]];
+            w.PutSpeculative(CodeLength626(code), CodeBits626(code));
+        }
         if (w.BitPosition() > limit) {
             fits = false;
             break;
         }
     }
     if (fits) {
-        for (; i + 1 < count; i += 2)
-            putPair(difference(i) * kPairSide + difference(i + 1));
-        if (i < count) {
-            const uint32_t code = tables.ValueCode(difference(i));
-            w.Put(CodeLength824(code), CodeBits824(code));
+        for (; i < count; i += 2) {
+            const uint32_t code = pairCode(i);
+            w.Put(CodeLength626(code), CodeBits626(code));
         }
         fits = w.BitPosition() <= limit;
     }
@@ -109,9 +110,8 @@ bool PutDifferenceCodes(BitWriter<kOrder>& writer, const CodeTables& tables, con
     return fits;
 }
 
-// Whether the codes of the differences (as in PutDifferenceCodes) take more than `limit`
-// bits. Reads only a small table, where a coded attempt of noise would miss the cache at
-// nearly every pair.
+// Whether the codes of the differences take more than `limit` bits. Reads only a small
+// table, where a coded attempt of noise would miss the cache at nearly every pair.
 inline bool CodesExceed(const CodeTables& tables, const uint8_t* values, int channels, int count,
                         unsigned limit) {
     const uint8_t* lengths = tables.valueLengths - kMinDifference;
@@ -119,21 +119,26 @@ inline bool CodesExceed(const CodeTables& tables, const uint8_t* values, int cha
     int i = 0;
     for (; i < channels && i < count; ++i)
         bits += lengths[values[i] - 128];
-    for (; i < count; ++i) {
-        bits += lengths[values[i] - values[i - channels]];
-        if (i % 16 == 15 && bits > limit)
+    for (; i + kPairBlock <= count; i += kPairBlock) {
+        for (int k = i; k < i + kPairBlock; ++k)
+            bits += lengths[values[k] - values[k - channels]];
+        if (bits > limit)
             return true;
     }
+    for (; i < count; ++i)
+        bits += lengths[values[i] - values[i - channels]];
     return bits > limit;
 }
 
-// One segment: the codes of `codedValues` values (see PutDifferenceCodes), or, when they
-// exceed 192 bytes, the first `rawValues` values as they are.
-// `expectRaw` (the segment before was raw) only changes how soon that is found out.
-// Returns whether the segment was stored raw.
+// One segment of `codedValues` values, `channels` a pixel: the predictor of values[i] is
+// values[i - channels], and 128 for the first pixel. Codes their differences, or, when the
+// codes exceed 192 bytes, stores the first `rawValues` values as they are. `expectRaw` (the
+// segment before was raw) only changes how soon that is found out. Returns whether the
+// segment was stored raw. Reads values[0] to values[codedValues - 1] and
+// values[rawValues - 1].
 template <ByteOrder kOrder>
 bool PutPixelSegment(BitWriter<kOrder>& w, const CodeTables& tables, const uint8_t* values,
-                     int channels, int codedValues, int rawValues, bool expectRaw = false) {
+                     int channels, int codedValues, int rawValues, bool expectRaw) {
     const auto start = w.Save();
     const size_t field = w.BytePosition();
     constexpr unsigned kLimit = kMaxCodedSegmentBody * 8;

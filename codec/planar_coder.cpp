@@ -27,16 +27,10 @@ void PutPlanarSegments(Writer& w, const CodeTables& tables, const EncodeRequest&
 int EncodePlanar(FrameCodecParams* p, const EncodeRequest& r, const SourceImage& image,
                  uint8_t* output) {
     const CodeTables& tables = GetCodeTables();
-    uint8_t* payload = output + p->headerSize;
+    // Block segments come only with the packed writer (the request checks that).
     const bool block = (p->flags & FLAG_PIXEL_PAIRS) != 0;
-    if ((p->flags & FLAG_WORD_WRITER) != 0) {
-        PackedWriter w(payload);
+    return EncodeChannelSegments(p, output, [&](auto& w) {
         ForEachSegment(image, *p, kPlanarChannels, r.step,
                        [&](const SegmentPixels& s) { PutPlanarSegments(w, tables, r, block, s); });
-        return FinishWords(w, p, output);
-    }
-    ByteWriter w(payload);
-    ForEachSegment(image, *p, kPlanarChannels, r.step,
-                   [&](const SegmentPixels& s) { PutPlanarSegments(w, tables, r, false, s); });
-    return FinishBytes(p, output, payload + w.CloseBytes());
+    });
 }

@@ -27,13 +27,6 @@ void PutSampleSegments(Writer& w, const CodeTables& tables, const FrameCodecPara
 int EncodeSamples8(FrameCodecParams* p, const EncodeRequest& r, const SourceImage& image,
                    uint8_t* output) {
     const CodeTables& tables = GetCodeTables();
-    uint8_t* payload = output + p->headerSize;
-    if ((p->flags & FLAG_WORD_WRITER) != 0) {
-        PackedWriter w(payload);
-        PutSampleSegments(w, tables, *p, r, image);
-        return FinishWords(w, p, output);
-    }
-    ByteWriter w(payload);
-    PutSampleSegments(w, tables, *p, r, image);
-    return FinishBytes(p, output, payload + w.CloseBytes());
+    return EncodeChannelSegments(p, output,
+                                 [&](auto& w) { PutSampleSegments(w, tables, *p, r, image); });
 }

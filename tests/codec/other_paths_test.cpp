@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "codec/bit_writer.h"
 #include "codec/channel_segments.h"
 #include "codec_test_util.h"
 
@@ -36,8 +37,9 @@ TEST(ChannelSegments, RunLengthCodesZeroRunsZrlAndEob) {
     std::vector<int16_t> values(64, 0);
     values[0] = 5;
     values[3] = -1;
-    const std::vector<uint8_t> s =
-        ChannelSegment([&](ByteWriter& w) { PutRunLengthBytes(w, t, values.data(), 64); });
+    const std::vector<uint8_t> s = ChannelSegment([&](ByteWriter& w) {
+        PutChannelSegment(w, t, ChannelCoder::kRunLength, values.data(), 64);
+    });
     const std::string zrl = "11111111001";
     const std::string expected =
         "100101" + Bits(t, t.RunValueCode(2, -1)) + zrl + zrl + zrl + "1010";
@@ -51,19 +53,24 @@ TEST(ChannelSegments, RunLengthCodesZeroRunsZrlAndEob) {
     // Sixteen zeros at the end are one ZRL; seventeen are ZRL and EOB.
     std::vector<int16_t> v17(18, 0);
     v17[0] = 5;
-    TestBitReader sixteen(
-        ChannelSegment([&](ByteWriter& w) { PutRunLengthBytes(w, t, v17.data(), 17); }), 8);
+    TestBitReader sixteen(ChannelSegment([&](ByteWriter& w) {
+                              PutChannelSegment(w, t, ChannelCoder::kRunLength, v17.data(), 17);
+                          }),
+                          8);
     EXPECT_EQ(sixteen.Bits(17), "100101" + zrl);
     EXPECT_EQ(sixteen.Bits(7), "0000000");
-    TestBitReader seventeen(
-        ChannelSegment([&](ByteWriter& w) { PutRunLengthBytes(w, t, v17.data(), 18); }), 8);
+    TestBitReader seventeen(ChannelSegment([&](ByteWriter& w) {
+                                PutChannelSegment(w, t, ChannelCoder::kRunLength, v17.data(), 18);
+                            }),
+                            8);
     EXPECT_EQ(seventeen.Bits(21), "100101" + zrl + "1010");
 }
 
 TEST(ChannelSegments, SixtyFourZeroValuesTakeSixteenBytes) {
     const std::vector<int16_t> zeros(64, 0);
-    const std::vector<uint8_t> s = ChannelSegment(
-        [&](ByteWriter& w) { PutValueSegment(w, GetCodeTables(), zeros.data(), 64); });
+    const std::vector<uint8_t> s = ChannelSegment([&](ByteWriter& w) {
+        PutChannelSegment(w, GetCodeTables(), ChannelCoder::kValue, zeros.data(), 64);
+    });
     EXPECT_EQ(s.size(), 17u);
     EXPECT_EQ(s[0], 16);
 }
@@ -71,10 +78,10 @@ TEST(ChannelSegments, SixtyFourZeroValuesTakeSixteenBytes) {
 TEST(ChannelSegments, PairSegmentOfAnOddCountEmitsOnlyItsValues) {
     const CodeTables& t = GetCodeTables();
     const int16_t values[5] = {1, -2, 127, 0, -200};
-    const std::vector<uint8_t> pairs =
-        ChannelSegment([&](ByteWriter& w) { PutPairSegment(w, t, values, 5); });
-    const std::vector<uint8_t> single =
-        ChannelSegment([&](ByteWriter& w) { PutValueSegment(w, t, values, 5); });
+    const std::vector<uint8_t> pairs = ChannelSegment(
+        [&](ByteWriter& w) { PutChannelSegment(w, t, ChannelCoder::kPair, values, 5); });
+    const std::vector<uint8_t> single = ChannelSegment(
+        [&](ByteWriter& w) { PutChannelSegment(w, t, ChannelCoder::kValue, values, 5); });
     EXPECT_EQ(pairs, single);
 }
 
