@@ -500,6 +500,7 @@ uint32_t VirtualProjector::ExecuteControl(Command* command) {
             case FrameAssembler::Outcome::Ready:
                 pending.command = CommandText(command->record);
                 pending_.push_back(std::move(pending));
+                ++framesQueued_;
                 work_.notify_one();
                 break;
             case FrameAssembler::Outcome::Error:
@@ -640,7 +641,10 @@ EmulatorReport VirtualProjector::ReportLocked() const {
 }
 
 void VirtualProjector::WaitIdle(std::unique_lock<std::mutex>& lock) const {
-    idle_.wait(lock, [&] { return pending_.empty() && !decoding_; });
+    // Waits for the frames closed so far, not for a quiet moment: a host that keeps sending
+    // would otherwise keep the reader waiting for ever.
+    const uint64_t closed = framesQueued_;
+    idle_.wait(lock, [&] { return framesDecoded_ >= closed; });
 }
 
 void VirtualProjector::DecoderLoop() {
@@ -654,7 +658,6 @@ void VirtualProjector::DecoderLoop() {
         }
         PendingFrame job = std::move(pending_.front());
         pending_.pop_front();
-        decoding_ = true;
         lock.unlock();
         std::string error = AssembleFrame(job.frame, &scratch, &pixels);
         lock.lock();
@@ -672,8 +675,8 @@ void VirtualProjector::DecoderLoop() {
         lock.unlock();
         WriteOutput(output);
         lock.lock();
-        // Idle once the files say so too, so that a reader after Report() sees this frame.
-        decoding_ = false;
+        // Counted once the files say so too, so that a reader after Report() sees this frame.
+        ++framesDecoded_;
         idle_.notify_all();
     }
 }

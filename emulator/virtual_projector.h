@@ -176,7 +176,8 @@ class VirtualProjector final : public DeviceBackend {
     std::atomic<uint64_t> deviceNanoseconds_{0};
     std::deque<PendingFrame> pending_;  // closed frames for the decoder thread
     std::vector<ClosedFrame> spare_;    // slice storage to reuse
-    bool decoding_ = false;
+    uint64_t framesQueued_ = 0;         // closed frames handed to the decoder thread
+    uint64_t framesDecoded_ = 0;        // of those, decoded (or rejected) and written out
     bool stopping_ = false;
     std::condition_variable work_;
     mutable std::condition_variable idle_;
