@@ -83,7 +83,7 @@ void BuildCodeTables(CodeTables* t) {
     }
     for (int a = kMinDifference; a <= kNoValue; ++a) {
         for (int b = kMinDifference; b <= kNoValue; ++b) {
-            t->pairCodes[(a - kMinDifference) * kPairSide + b - kMinDifference] =
+            t->pairCodes[(a - kMinDifference) * kPairRowStride + b - kMinDifference] =
                 BuildPairCode(*t, a, b);
         }
     }

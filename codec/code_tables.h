@@ -35,6 +35,9 @@ inline constexpr int kDifferenceCount = kMaxDifference - kMinDifference + 1;  //
 // In a pair, stands for "no value": the pair then emits only its first code, or nothing.
 inline constexpr int kNoValue = 256;
 inline constexpr int kPairSide = 512;
+// Words from one PairCodes row to the next: not a power of two, so that the rows a picture
+// uses do not all fall into the same few cache sets.
+inline constexpr int kPairRowStride = kPairSide + 16;
 inline constexpr int kRunRows = 16;
 inline constexpr unsigned kMaxValueCodeBits = 12;
 inline constexpr unsigned kMaxRunValueCodeBits = 24;
@@ -50,20 +53,20 @@ struct ValueEscape {
 extern const ValueEscape ValueEscapes[3];
 
 struct CodeTables {
-    HuffmanTable category;                        // CategoryHuffman
-    HuffmanTable runLength;                       // RunLengthHuffman
-    uint8_t categoryOf[kDifferenceCount];         // index v + 255
-    uint32_t runValueCodes[kRunRows][kPairSide];  // 8/24, [run][v + 255]
-    uint32_t valueCodes[kDifferenceCount];        // 8/24, [v + 255]
-    uint8_t valueLengths[kDifferenceCount];       // of valueCodes, [v + 255]
-    uint32_t pairCodes[kPairSide * kPairSide];    // 6/26, [(a + 255) * 512 + b + 255]
-    uint32_t eobCode;                             // 8/24
-    uint32_t zrlCode;                             // 8/24
+    HuffmanTable category;                           // CategoryHuffman
+    HuffmanTable runLength;                          // RunLengthHuffman
+    uint8_t categoryOf[kDifferenceCount];            // index v + 255
+    uint32_t runValueCodes[kRunRows][kPairSide];     // 8/24, [run][v + 255]
+    uint32_t valueCodes[kDifferenceCount];           // 8/24, [v + 255]
+    uint8_t valueLengths[kDifferenceCount];          // of valueCodes, [v + 255]
+    uint32_t pairCodes[kPairSide * kPairRowStride];  // 6/26, [(a + 255) * 528 + b + 255]
+    uint32_t eobCode;                                // 8/24
+    uint32_t zrlCode;                                // 8/24
 
     uint8_t Category(int v) const { return categoryOf[v - kMinDifference]; }
     uint32_t ValueCode(int v) const { return valueCodes[v - kMinDifference]; }
     uint32_t PairCode(int a, int b) const {
-        return pairCodes[(a - kMinDifference) * kPairSide + b - kMinDifference];
+        return pairCodes[(a - kMinDifference) * kPairRowStride + b - kMinDifference];
     }
     uint32_t RunValueCode(int run, int v) const { return runValueCodes[run][v - kMinDifference]; }
 };

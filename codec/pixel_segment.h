@@ -22,8 +22,8 @@ inline constexpr unsigned kRawSegmentFlag = 0x8000;
 
 inline constexpr int kPairBlock = 16;  // values whose pair indices are formed together
 
-// The pair indices a * 512 + b of the 8 pairs of differences cur[i] - prev[i], i below 16.
-// False, with nothing stored, when all 16 differences are zero.
+// The pair indices a * kPairRowStride + b of the 8 pairs of differences cur[i] - prev[i], i
+// below 16. False, with nothing stored, when all 16 differences are zero.
 inline bool PairIndices16(const uint8_t* cur, const uint8_t* prev, int32_t index[8]) {
 #if defined(__SSE2__)
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur));
@@ -31,7 +31,7 @@ inline bool PairIndices16(const uint8_t* cur, const uint8_t* prev, int32_t index
     if (_mm_movemask_epi8(_mm_cmpeq_epi8(c, p)) == 0xFFFF)
         return false;
     const __m128i zero = _mm_setzero_si128();
-    const __m128i weights = _mm_set1_epi32(1 << 16 | kPairSide);  // a * 512 + b * 1
+    const __m128i weights = _mm_set1_epi32(1 << 16 | kPairRowStride);  // a * stride + b
     const __m128i low = _mm_sub_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(p, zero));
     const __m128i high = _mm_sub_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(p, zero));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(index), _mm_madd_epi16(low, weights));
@@ -40,7 +40,7 @@ inline bool PairIndices16(const uint8_t* cur, const uint8_t* prev, int32_t index
     if (std::memcmp(cur, prev, kPairBlock) == 0)
         return false;
     for (int k = 0; k < kPairBlock / 2; ++k) {
-        index[k] = (cur[2 * k] - prev[2 * k]) * kPairSide + cur[2 * k + 1] - prev[2 * k + 1];
+        index[k] = (cur[2 * k] - prev[2 * k]) * kPairRowStride + cur[2 * k + 1] - prev[2 * k + 1];
     }
 #endif
     return true;
@@ -53,13 +53,14 @@ bool PutDifferenceCodes(BitWriter<kOrder>& writer, const CodeTables& tables, con
                         int channels, int count, size_t limit) {
     // A local copy keeps the writer in registers: its stores cannot alias it.
     BitWriter<kOrder> w = writer;
-    // PairCode(a, b) is pairs[a * 512 + b].
-    const uint32_t* pairs = tables.pairCodes - kMinDifference * (kPairSide + 1);
+    // PairCode(a, b) is pairs[a * kPairRowStride + b].
+    const uint32_t* pairs = tables.pairCodes - kMinDifference * (kPairRowStride + 1);
     auto pairCode = [&](int i) {
         auto difference = [&](int k) {
             return values[k] - (k < channels ? 128 : values[k - channels]);
         };
-        return pairs[difference(i) * kPairSide + (i + 1 < count ? difference(i + 1) : kNoValue)];
+        return pairs[difference(i) * kPairRowStride +
+                     (i + 1 < count ? difference(i + 1) : kNoValue)];
     };
     int i = 0;
     // A flat segment, every pixel equal to the first: the first pixel's codes, then zeros.
