@@ -3,7 +3,7 @@
 #include <cstdint>
 
 // Lookup tables that turn the next bits of a stream into one decoded code. Built once from
-// the code specifications of codec/huffman.h, on first use, safely from any thread.
+// the code definitions of codec/huffman.h, on first use, safely from any thread.
 
 // A value code (category code plus extra bits) is at most 12 bits long, so the next 12
 // bits of the stream find it.

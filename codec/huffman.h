@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// The two prefix-code specifications of the codec, each given as in JPEG by how many codes
+// The two prefix-code definitions of the codec, each given as in JPEG by how many codes
 // have each length from 1 to 16 and the symbols in code order.
 
 struct HuffmanSpec {
@@ -17,7 +17,7 @@ extern const HuffmanSpec RunLengthHuffman;  // luminance AC table of ITU-T T.81,
 inline constexpr uint8_t EOB = 0x00;  // end of block
 inline constexpr uint8_t ZRL = 0xF0;  // sixteen zeros
 
-// Canonical codes of one specification; symbols it does not list have length 0.
+// Canonical codes of one definition; symbols it does not list have length 0.
 struct HuffmanTable {
     uint16_t code[256];
     uint8_t length[256];
