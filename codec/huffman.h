@@ -25,5 +25,4 @@ struct HuffmanTable {
     uint8_t symbols[256];
 };
 
-void BuildHuffmanTable(const uint8_t countList[16], const uint8_t* symbolList,
-                       HuffmanTable* table);
+void BuildHuffmanTable(const uint8_t countList[16], const uint8_t* symbolList, HuffmanTable* table);

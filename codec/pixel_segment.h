@@ -135,8 +135,7 @@ inline bool CodesExceed(const CodeTables& tables, const uint8_t* values, int cha
 // values[i - channels], and 128 for the first pixel. Codes their differences, or, when the
 // codes exceed 192 bytes, stores the first `rawValues` values as they are. `expectRaw` (the
 // segment before was raw) only changes how soon that is found out. Returns whether the
-// segment was stored raw. Reads values[0] to values[codedValues - 1] and
-// values[rawValues - 1].
+// segment was stored raw. Reads the values up to the larger of the two counts.
 template <ByteOrder kOrder>
 bool PutPixelSegment(BitWriter<kOrder>& w, const CodeTables& tables, const uint8_t* values,
                      int channels, int codedValues, int rawValues, bool expectRaw) {
