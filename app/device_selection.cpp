@@ -19,7 +19,10 @@ DeviceBackend* SystemBackend() {
 }  // namespace
 
 bool SelectDeviceBackend() {
-    const char* selection = std::getenv(emu::kDeviceEnvVar);
+    return SelectDeviceBackendFrom(std::getenv(emu::kDeviceEnvVar));
+}
+
+bool SelectDeviceBackendFrom(const char* selection) {
     if (selection != nullptr && emu::SelectsVirtualProjector(selection)) {
         emu::VirtualConfig config;
         std::string error;

@@ -26,6 +26,10 @@ void SelectDisplayMode(int dispMode, int zoomMode);
 void ApplySavedDisplayMode();
 
 // HKEY_CURRENT_USER\Software\K7Q0KVUSB, values "DispMode" and "ZoomMode".
+inline constexpr char DISPLAY_SETTINGS_KEY[] = "Software\\K7Q0KVUSB";
+inline constexpr char DISP_MODE_VALUE[] = "DispMode";
+inline constexpr char ZOOM_MODE_VALUE[] = "ZoomMode";
+
 // 1 when the key could be opened, 0 otherwise (as on a first run).
 int GetDisplaySettings();
 // 1 when the key could be opened or created (a value that failed to be written is traced),

@@ -5,15 +5,12 @@
 namespace {
 constexpr char kSoftwareKey[] = "Software";
 constexpr char kProgramKeyName[] = "K7Q0KVUSB";
-constexpr char kProgramKey[] = "Software\\K7Q0KVUSB";
-constexpr char kDispModeValue[] = "DispMode";
-constexpr char kZoomModeValue[] = "ZoomMode";
 constexpr uint32_t kZoomValues = 3;  // ZOOM_ORIGINAL, ZOOM_1, ZOOM_2
 
 // The program's key for writing, created when it does not exist yet; false when it can be
 // neither opened nor created (traced).
 bool OpenProgramKeyForWriting(SettingsKey* key) {
-    if (g_pSettingsStore->OpenUserKey(kProgramKey, KeyAccess::Write, key)) {
+    if (g_pSettingsStore->OpenUserKey(DISPLAY_SETTINGS_KEY, KeyAccess::Write, key)) {
         return true;
     }
     SettingsKey software = nullptr;
@@ -38,15 +35,15 @@ void WriteMode(SettingsKey key, const char* name, int32_t mode) {
 
 int GetDisplaySettings() {
     SettingsKey key = nullptr;
-    if (!g_pSettingsStore->OpenUserKey(kProgramKey, KeyAccess::Read, &key)) {
+    if (!g_pSettingsStore->OpenUserKey(DISPLAY_SETTINGS_KEY, KeyAccess::Read, &key)) {
         DebugPrint("GetDisplaySettings: RegOpenKeyEx failed!\n");
         return 0;
     }
     uint32_t value = 0;
-    if (g_pSettingsStore->ReadDword(key, kDispModeValue, &value)) {
+    if (g_pSettingsStore->ReadDword(key, DISP_MODE_VALUE, &value)) {
         DispMode.store(value == DISP_MODE_800X600 ? DISP_MODE_800X600 : DISP_MODE_MIRROR);
     }
-    if (g_pSettingsStore->ReadDword(key, kZoomModeValue, &value) && value < kZoomValues) {
+    if (g_pSettingsStore->ReadDword(key, ZOOM_MODE_VALUE, &value) && value < kZoomValues) {
         ZoomMode.store(static_cast<int32_t>(value));
     }
     g_pSettingsStore->CloseKey(key);
@@ -61,8 +58,8 @@ int SetDisplaySettings() {
     if (!OpenProgramKeyForWriting(&key)) {
         return 0;
     }
-    WriteMode(key, kDispModeValue, dispMode);
-    WriteMode(key, kZoomModeValue, zoomMode);
+    WriteMode(key, DISP_MODE_VALUE, dispMode);
+    WriteMode(key, ZOOM_MODE_VALUE, zoomMode);
     g_pSettingsStore->CloseKey(key);
     return 1;
 }

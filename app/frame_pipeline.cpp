@@ -21,9 +21,10 @@ constexpr CaptureSize kOriginalSize = {PROJECTOR_WIDTH, PROJECTOR_HEIGHT};
 
 constexpr uint32_t kProjectorRowBytes = PROJECTOR_WIDTH * PIXEL_BYTES;  // 2562
 
-// Leaves the centre 854 x 480 window of a zoomed capture at the start of `buffer`. Every row
-// of the window lies at or after the place it moves to, so copying forwards row by row never
-// overwrites a byte still to be read.
+}  // namespace
+
+// Every row of the window lies at or after the place it moves to, so copying forwards row by
+// row never overwrites a byte still to be read.
 void CropToProjectorWindow(uint8_t* buffer, int32_t zoom) {
     if (zoom == ZOOM_1) {
         constexpr uint32_t capturedRowBytes = kZoom1Size.width * PIXEL_BYTES;  // 3408
@@ -38,7 +39,6 @@ void CropToProjectorWindow(uint8_t* buffer, int32_t zoom) {
         std::memmove(buffer, buffer + topRows * kProjectorRowBytes, PROJECTOR_FRAME_BYTES);
     }
 }
-}  // namespace
 
 CaptureSize CaptureSizeForZoom(int32_t zoom) {
     switch (zoom) {

@@ -62,6 +62,10 @@ extern uint32_t g_nLinkErrors;
 extern uint32_t g_nStatFrames;
 extern uint32_t g_nStatTime;
 
+// Leaves the projector's 854 x 480 window of a frame captured at `zoom`'s size at the start of
+// `buffer`, as the pipeline sends it.
+void CropToProjectorWindow(uint8_t* buffer, int32_t zoom);
+
 // The capture library's frame callback; returns 0 in every case.
 int CaptureCallback(CaptureFrameInfo* info);
 void CopyCapturedFrame(CaptureFrameInfo* info);

@@ -6,6 +6,8 @@
 #include "platform/debug_print.h"
 #include "platform/process_list.h"
 
+const char* g_pszInstanceFileName = PROGRAM_FILE_NAME;
+
 namespace {
 constexpr size_t kMaxProcesses = 1024;
 constexpr size_t kNameBufferChars = 260;  // MAX_PATH
@@ -28,7 +30,7 @@ int CountInstances() {
         if (!g_pProcessList->ModuleBaseName(ids[i], name, sizeof name)) {
             std::strcpy(name, kUnknownName);
         }
-        if (std::strcmp(name, PROGRAM_FILE_NAME) == 0) {
+        if (std::strcmp(name, g_pszInstanceFileName) == 0) {
             ++instances;
         }
     }

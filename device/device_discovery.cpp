@@ -19,16 +19,6 @@ namespace {
 
 constexpr int EXIT_NO_DEVICE = 1;
 
-// The search texts are ASCII; the system may report the path in any case.
-bool ContainsIgnoringCase(const std::string& text, const char* part) {
-    auto sameLetter = [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    };
-    const char* partEnd = part + std::strlen(part);
-    return std::search(text.begin(), text.end(), part, partEnd, sameLetter) != text.end();
-}
-
 // Traces `format` with the system's text for `error`, when the system has one.
 void TraceSystemError(const char* format, uint32_t error) {
     std::string text = g_pDeviceBackend->SystemErrorText(error);
@@ -123,7 +113,7 @@ std::optional<std::string> FindDevicePath(const char* text, uint32_t* error) {
         std::string path;
         switch (g_pDeviceBackend->GetDiskInterface(index, &path, lookupError)) {
             case InterfaceLookup::Found:
-                if (ContainsIgnoringCase(path, text)) {
+                if (PathContainsText(path, text)) {
                     position = index + 1;
                     return path;
                 }
@@ -144,6 +134,16 @@ std::optional<std::string> FindDevicePath(const char* text, uint32_t* error) {
                 ExitProgram(EXIT_NO_DEVICE);
         }
     }
+}
+
+// The search texts are ASCII; the system may report the path in any case.
+bool PathContainsText(const std::string& path, const char* text) {
+    auto sameLetter = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    };
+    const char* textEnd = text + std::strlen(text);
+    return std::search(path.begin(), path.end(), text, textEnd, sameLetter) != path.end();
 }
 
 void HideDisk() {

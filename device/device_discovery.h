@@ -43,5 +43,8 @@ int OpenDriverlessDevice();
 // runs out or an entry cannot be read.
 std::optional<std::string> FindDevicePath(const char* text, uint32_t* error = nullptr);
 
+// True when a device interface path contains `text`, ignoring case, as the search compares.
+bool PathContainsText(const std::string& path, const char* text);
+
 // Removes the mount point of every removable volume labelled exactly "TARQ K7Q0".
 void HideDisk();

@@ -1,7 +1,11 @@
 #include "platform/settings_store_memory.h"
 
+namespace {
+constexpr char kRootKey[] = "Software";
+}
+
 MemorySettingsStore::MemorySettingsStore() {
-    m_keys["Software"];
+    m_keys[kRootKey];
 }
 
 bool MemorySettingsStore::OpenUserKey(const char* path, KeyAccess access, SettingsKey* key) {
@@ -53,6 +57,17 @@ void MemorySettingsStore::CloseKey(SettingsKey key) {
     std::lock_guard<std::mutex> hold(m_lock);
     delete static_cast<OpenKey*>(key);
     --m_openKeys;
+}
+
+MemorySettingsStore::Contents MemorySettingsStore::Snapshot() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_keys;
+}
+
+void MemorySettingsStore::Restore(const Contents& contents) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_keys = contents;
+    m_keys[kRootKey];
 }
 
 bool MemorySettingsStore::HasKey(const std::string& path) const {

@@ -21,6 +21,11 @@ class MemorySettingsStore : public SettingsStore {
     bool WriteDword(SettingsKey key, const char* name, uint32_t value) override;
     void CloseKey(SettingsKey key) override;
 
+    // Every key with its values, as a whole: what a store kept in a file saves and loads.
+    using Contents = std::map<std::string, std::map<std::string, uint32_t>>;
+    Contents Snapshot() const;
+    void Restore(const Contents& contents);  // "Software" exists whatever `contents` holds
+
     bool HasKey(const std::string& path) const;
     std::optional<uint32_t> Value(const std::string& path, const std::string& name) const;
     void SetValue(const std::string& path, const std::string& name, uint32_t value);
@@ -33,6 +38,6 @@ class MemorySettingsStore : public SettingsStore {
     };
 
     mutable std::mutex m_lock;
-    std::map<std::string, std::map<std::string, uint32_t>> m_keys;
+    Contents m_keys;
     int m_openKeys = 0;
 };

@@ -10,6 +10,7 @@ int RunDecodeCommand(int argc, char** argv);
 int RunBenchCommand(int argc, char** argv);
 int RunShowCommand(int argc, char** argv);
 int RunInfoCommand(int argc, char** argv);
+int RunGrabCommand(int argc, char** argv);
 
 namespace {
 
@@ -26,6 +27,7 @@ const ToolCommand kCommands[] = {
     {"bench", "bench [benchmark options]", RunBenchCommand},
     {"show", "show IMAGE [--virtual OUT.png]", RunShowCommand},
     {"info", "info [--virtual]", RunInfoCommand},
+    {"grab", "grab OUT.png [--zoom 0|1|2]", RunGrabCommand},
 };
 
 void PrintUsage() {

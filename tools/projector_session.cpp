@@ -1,20 +1,14 @@
 #include "tools/projector_session.h"
 
-#include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "device/device_discovery.h"
+#include "device/unit_access.h"
 #include "emulator/image_file.h"
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"
-
-#if !defined(_WIN32)
-#include "device/linux_scsi_units.h"
-#endif
 
 namespace {
 
@@ -34,70 +28,11 @@ void ExitWithoutProjector(int code) {
     std::exit(code);
 }
 
-bool ContainsIgnoringCase(const std::string& text, const char* part) {
-    auto same = [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) ==
-               std::tolower(static_cast<unsigned char>(b));
-    };
-    return std::search(text.begin(), text.end(), part, part + std::strlen(part), same) !=
-           text.end();
-}
-
 std::string Trimmed(std::string text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
         text.pop_back();
     }
     return text;
-}
-
-std::string OpenFailure(DeviceBackend* backend, const std::string& path, uint32_t code) {
-#if defined(_WIN32)
-    if (code == 5) {  // ERROR_ACCESS_DENIED
-        return "access denied on " + path + ": run kvusbtool as administrator";
-    }
-#else
-    std::string node = SgNodeOfUnitPath(path);
-    if (node.empty()) {
-        return "the projector unit " + path + " has no sg node: load the sg driver (modprobe sg)";
-    }
-    if (code == EACCES || code == EPERM) {
-        return "permission denied on /dev/" + node +
-               ": allow access with a udev rule such as SUBSYSTEM==\"scsi_generic\", "
-               "ATTRS{vendor}==\"KVUSB*\", MODE=\"0660\", GROUP=\"plugdev\" in "
-               "/etc/udev/rules.d/70-kvusb.rules, or run kvusbtool with sudo";
-    }
-#endif
-    return "cannot open " + path + ": " + Trimmed(backend->SystemErrorText(code));
-}
-
-// Looks at the projector's units before the start-up code does, to name what stands in the
-// way: no unit at all, or one that cannot be opened.
-bool CheckUnits(DeviceBackend* backend, std::string* error) {
-    bool disk = false;
-    bool optical = false;
-    std::string path;
-    uint32_t code = 0;
-    for (uint32_t i = 0; backend->GetDiskInterface(i, &path, &code) == InterfaceLookup::Found;
-         ++i) {
-        bool isDisk = ContainsIgnoringCase(path, DISK_UNIT_SEARCH_TEXT);
-        bool isOptical = ContainsIgnoringCase(path, OPTICAL_UNIT_SEARCH_TEXT);
-        if (!isDisk && !isOptical) {
-            continue;
-        }
-        DeviceHandle unit = backend->OpenUnit(path, &code);
-        if (unit == nullptr) {
-            *error = OpenFailure(backend, path, code);
-            return false;
-        }
-        backend->CloseUnit(unit);
-        disk = disk || isDisk;
-        optical = optical || isOptical;
-    }
-    if (!disk || !optical) {
-        *error = "no projector found (no KVUSB TR40W17B6 units among the disk interfaces)";
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -150,7 +85,7 @@ bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::
 #endif
     }
     g_pDeviceBackend = backend_.get();
-    if (!CheckUnits(backend_.get(), error)) {
+    if (!CheckProjectorUnits(backend_.get(), "kvusbtool", error)) {
         return false;
     }
     if (OpenDriverlessDevice() != 1) {

@@ -84,8 +84,8 @@ TEST(AreaScaler, MatchesTheAreaAverageExactly) {
     };
     uint32_t seed = 1;
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.srcWidth << "x" << c.srcHeight << " to " << c.width
-                                        << "x" << c.height);
+        SCOPED_TRACE(testing::Message()
+                     << c.srcWidth << "x" << c.srcHeight << " to " << c.width << "x" << c.height);
         Picture src = RandomPicture(c.srcWidth, c.srcHeight, 12, seed++);
         EXPECT_EQ(Scaled(src, c.width, c.height, {}), Reference(src, c.width, c.height, {}));
     }

@@ -1,0 +1,182 @@
+#include "app/mirror_loop_linux.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
+#include "app/mirror_fault_notices.h"
+#include "app/mirror_options.h"
+#include "app/shutdown.h"
+#include "device/device_discovery.h"
+#include "device/device_status.h"
+#include "device/linux_scsi_units.h"
+#include "platform/debug_print.h"
+#include "platform/desktop_notification_linux.h"
+#include "platform/desktop_xrandr_linux.h"
+#include "platform/unit_removal_linux.h"
+#include "resources/resource.h"
+#include "ui/capture_events.h"
+#include "ui/menu_commands.h"
+#include "ui/stop_sequence.h"
+
+namespace {
+
+MirrorLoopSettings g_MirrorLoop;
+// Cleared by the shutdowns, maybe on the sender thread, as they kill the window's timer.
+std::atomic<bool> g_bFaultPollRunning{false};
+bool g_bQuit = false;
+
+sigset_t StopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    return signals;
+}
+
+void StopFaultPoll() {
+    g_bFaultPollRunning.store(false);
+}
+
+// The stop sequence's steps where there is no tray icon and no menu.
+void NoStep() {}
+bool NoMenuOpen() {
+    return false;
+}
+void Quit() {
+    g_bQuit = true;
+}
+constexpr StopSequenceSteps kStopSteps = {NoStep, NoMenuOpen, NoStep, Quit};
+
+// The optical unit start-up opened is the one just before the next search position. Watched
+// by its sg node and SCSI address, the last two fields of its path; not at all where it has
+// no sg node (the virtual projector's units).
+std::unique_ptr<UnitRemovalMonitor> WatchOpticalUnit() {
+    std::string path;
+    uint32_t error = 0;
+    if (g_uOpticalSearchIndex == 0 ||
+        g_pDeviceBackend->GetDiskInterface(g_uOpticalSearchIndex - 1, &path, &error) !=
+            InterfaceLookup::Found ||
+        !PathContainsText(path, OPTICAL_UNIT_SEARCH_TEXT) || SgNodeOfUnitPath(path).empty()) {
+        return nullptr;
+    }
+    size_t last = path.rfind('#');
+    size_t before = path.rfind('#', last - 1);
+    auto monitor = std::make_unique<UnitRemovalMonitor>(SgNodeOfUnitPath(path),
+                                                        path.substr(before + 1, last - before - 1));
+    if (!monitor->Open()) {
+        DebugPrint("RunMirrorLoop: udev cannot be watched; a removal shows as a failed frame\n");
+        return nullptr;
+    }
+    return monitor;
+}
+
+void PollFaults(FaultNotices* notices, DesktopNotifier* notifier) {
+    std::optional<WarningKind> kind = notices->Poll(ReadDevFaultStatus());
+    if (!kind) {
+        return;
+    }
+    std::fprintf(stderr, "%s: warning: %s\n", MIRROR_PROGRAM_NAME, FaultNoticeText(*kind));
+    if (!notifier->Notify(FAULT_NOTICE_TITLE, FaultNoticeText(*kind), true)) {
+        DebugPrint("RunMirrorLoop: no desktop notice for the fault\n");
+    }
+}
+
+void PrintStart() {
+    if (g_MirrorLoop.quiet) {
+        return;
+    }
+    static const char* const kZoomNames[] = {"original", "1", "2"};
+    int32_t zoom = ZoomMode.load();
+    std::fprintf(stderr, "%s: showing display %s on the projector (%s, zoom %s); Ctrl-C stops\n",
+                 MIRROR_PROGRAM_NAME, g_MirrorLoop.desktop->DisplayName().c_str(),
+                 DispMode.load() == DISP_MODE_800X600 ? "800x600" : "mirror",
+                 zoom >= ZOOM_ORIGINAL && zoom <= ZOOM_2 ? kZoomNames[zoom] : "original");
+}
+
+}  // namespace
+
+void PrepareMirrorLoop(const MirrorLoopSettings& settings) {
+    g_MirrorLoop = settings;
+    sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+int RunMirrorLoop() {
+    XRandrDesktop* desktop = g_MirrorLoop.desktop;
+    // What the window's creation does.
+    SetUiShutdownSteps(StopFaultPoll, nullptr);
+    std::unique_ptr<UnitRemovalMonitor> removal = WatchOpticalUnit();
+    RefreshPowerMode();
+    if (g_MirrorLoop.powerMode) {
+        RunMenuCommand(*g_MirrorLoop.powerMode == POWER_MODE_ECO ? IDM_POWER_ECO : IDM_POWER_AUTO);
+    }
+    int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    const itimerspec everySecond = {{1, 0}, {1, 0}};
+    timerfd_settime(timer, 0, &everySecond, nullptr);
+    g_bFaultPollRunning.store(true);
+    ApplySavedZoom();
+    // Start-up's own change of size came before the loop, as it comes before the window.
+    desktop->TakeScreenChange();
+
+    sigset_t signals = StopSignals();
+    int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::duration<double>(g_MirrorLoop.duration.value_or(0));
+    FaultNotices notices;
+    DesktopNotifier notifier(MIRROR_PROGRAM_NAME);
+    PrintStart();
+    g_bQuit = false;
+    while (!g_bQuit) {
+        if (desktop->TakeScreenChange()) {
+            OnDisplayChangeMessage();
+        }
+        pollfd waits[] = {{signalFd, POLLIN, 0},
+                          {timer, POLLIN, 0},
+                          {desktop->ConnectionFd(), POLLIN, 0},
+                          {removal ? removal->Fd() : -1, POLLIN, 0}};
+        int timeout = -1;
+        if (g_MirrorLoop.duration) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::max<int64_t>(left.count(), 0));
+        }
+        poll(waits, std::size(waits), timeout);
+        signalfd_siginfo signal{};
+        if ((waits[0].revents & POLLIN) && read(signalFd, &signal, sizeof signal) > 0) {
+            DebugPrint("RunMirrorLoop: signal %u (%s), will stop vorn_kvusb!\n", signal.ssi_signo,
+                       strsignal(static_cast<int>(signal.ssi_signo)));
+            g_bQuit = true;
+        }
+        uint64_t ticks = 0;
+        if ((waits[1].revents & POLLIN) && read(timer, &ticks, sizeof ticks) > 0 &&
+            g_bFaultPollRunning.load()) {
+            PollFaults(&notices, &notifier);
+        }
+        if ((waits[3].revents & POLLIN) && removal->TakeRemoval()) {
+            RunStopSequence(StopReason::OpticalUnitRemoved, kStopSteps);
+        }
+        if (g_MirrorLoop.duration && std::chrono::steady_clock::now() >= deadline) {
+            DebugPrint("RunMirrorLoop: the time is up, will stop vorn_kvusb!\n");
+            g_bQuit = true;
+        }
+    }
+    close(signalFd);
+    close(timer);
+    return 0;
+}

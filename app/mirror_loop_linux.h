@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+class XRandrDesktop;
+
+// What the tray window is to the Windows program, for kvusb-mirror: the loop the main thread
+// spends the run in. At its start it does what the window's creation does (watches for the
+// optical unit's removal, reads the power mode, starts the once-a-second fault poll, applies a
+// saved zoom); it then answers the screen's changes, the fault poll and the unit's removal
+// until SIGINT, SIGTERM or SIGHUP comes, the unit is removed, or the run's time is up.
+
+struct MirrorLoopSettings {
+    XRandrDesktop* desktop = nullptr;
+    std::optional<uint8_t> powerMode;  // set at the start, as the menu would
+    std::optional<double> duration;    // seconds
+    bool quiet = false;                // no start-up line
+};
+
+// Before RunProgram: the settings, and SIGINT, SIGTERM and SIGHUP held back for the loop in
+// every thread started from here on.
+void PrepareMirrorLoop(const MirrorLoopSettings& settings);
+
+// The message loop handed to RunProgram. Returns 0.
+int RunMirrorLoop();

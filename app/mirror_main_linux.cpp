@@ -1,0 +1,97 @@
+// kvusb-mirror: the program on a Linux desktop. The engine of the Windows program (start-up,
+// display modes, capture session, frame pipeline, shutdowns) with the X11 desktop, settings
+// in a file, udev and a signal-driven loop where Windows has its window.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/device_selection.h"
+#include "app/display_mode.h"
+#include "app/instance_count.h"
+#include "app/mirror_loop_linux.h"
+#include "app/mirror_options.h"
+#include "app/mirror_process_linux.h"
+#include "app/program.h"
+#include "device/unit_access.h"
+#include "emulator/virtual_config.h"
+#include "platform/desktop_xrandr_linux.h"
+#include "platform/settings_file.h"
+
+namespace {
+
+int Fail(int code, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", MIRROR_PROGRAM_NAME, message.c_str());
+    return code;
+}
+
+// The saved modes, overridden by the options; false with the reason when they clash.
+bool ApplyModeOptions(const MirrorOptions& options, FileSettingsStore* store, std::string* error) {
+    MemorySettingsStore& values = store->Memory();
+    SavedModes saved = {values.HasKey(DISPLAY_SETTINGS_KEY),
+                        values.Value(DISPLAY_SETTINGS_KEY, DISP_MODE_VALUE),
+                        values.Value(DISPLAY_SETTINGS_KEY, ZOOM_MODE_VALUE)};
+    std::optional<ModeSettings> modes;
+    if (!ResolveModeOptions(options, saved, &modes, error)) {
+        return false;
+    }
+    if (modes) {
+        values.SetValue(DISPLAY_SETTINGS_KEY, DISP_MODE_VALUE, modes->dispMode);
+        values.SetValue(DISPLAY_SETTINGS_KEY, ZOOM_MODE_VALUE, modes->zoomMode);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    MirrorOptions options;
+    std::string error;
+    if (!ParseMirrorOptions(argc, argv, &options, &error)) {
+        return Fail(MIRROR_EXIT_USAGE, error + " (try kvusb-mirror --help)");
+    }
+    if (options.help) {
+        std::fputs(MirrorUsage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", MIRROR_PROGRAM_NAME, KV_PROGRAM_VERSION);
+        return 0;
+    }
+    std::string selection;
+    emu::VirtualConfig config;
+    if (!MirrorDeviceSelection(options, std::getenv(emu::kDeviceEnvVar), &selection, &error) ||
+        (!selection.empty() && !emu::ParseVirtualConfig(selection, &config, &error))) {
+        return Fail(MIRROR_EXIT_USAGE, "the virtual projector: " + error);
+    }
+
+    XRandrDesktop* desktop = XRandrDesktop::Open(nullptr);
+    if (desktop == nullptr) {
+        const char* display = std::getenv("DISPLAY");
+        return Fail(MIRROR_EXIT_USAGE, display != nullptr && display[0] != '\0'
+                                           ? std::string("cannot open the X display ") + display
+                                           : std::string("no X display: DISPLAY is not set"));
+    }
+    auto* store = new FileSettingsStore(DefaultSettingsFilePath());
+    store->Load();
+    if (!ApplyModeOptions(options, store, &error)) {
+        return Fail(MIRROR_EXIT_USAGE, error);
+    }
+
+    g_pszInstanceFileName = MIRROR_PROGRAM_NAME;
+    if (CountInstances() > 1) {
+        return Fail(0, "already running");
+    }
+    StartMirrorProcess(options.verbose, options.quiet);
+    if (!SelectDeviceBackendFrom(selection.c_str()) ||
+        !CheckProjectorUnits(g_pDeviceBackend, MIRROR_PROGRAM_NAME, &error)) {
+        return Fail(MIRROR_EXIT_NO_PROJECTOR, error);
+    }
+    // The engine's desktop and settings are these from here on; both live to the end of the
+    // process, as a shutdown may run on the sender thread while the process exits.
+    g_pDesktop = desktop;
+    g_pSettingsStore = store;
+    PrepareMirrorLoop({desktop, options.powerMode, options.duration, options.quiet});
+    int result = RunProgram(RunMirrorLoop);
+    FlushVirtualProjector();
+    return result;
+}

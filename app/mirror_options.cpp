@@ -1,0 +1,221 @@
+#include "app/mirror_options.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
+#include "device/device_status.h"
+#include "emulator/virtual_config.h"
+
+namespace {
+
+constexpr double kMaxDuration = 1e9;
+
+template <typename T>
+struct Choice {
+    const char* word;
+    T value;
+};
+
+constexpr Choice<int32_t> kDisplayModes[] = {{"mirror", DISP_MODE_MIRROR},
+                                             {"800x600", DISP_MODE_800X600}};
+constexpr Choice<int32_t> kZooms[] = {
+    {"original", ZOOM_ORIGINAL}, {"0", ZOOM_ORIGINAL}, {"1", ZOOM_1}, {"2", ZOOM_2}};
+constexpr Choice<uint8_t> kPowerModes[] = {{"auto", POWER_MODE_AUTO}, {"eco", POWER_MODE_ECO}};
+
+template <typename T, size_t N>
+bool Choose(const Choice<T> (&choices)[N], std::string_view word, std::optional<T>* value) {
+    for (const Choice<T>& choice : choices) {
+        if (word == choice.word) {
+            *value = choice.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseDuration(const std::string& text, std::optional<double>* duration) {
+    char* end = nullptr;
+    double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(seconds > 0 && seconds <= kMaxDuration)) {
+        return false;
+    }
+    *duration = seconds;
+    return true;
+}
+
+// An option that takes a value, and what it makes of it; false for a value it cannot take.
+struct ValueOption {
+    const char* name;
+    bool (*parse)(const std::string& value, MirrorOptions* options);
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--display-mode",
+     [](const std::string& value, MirrorOptions* options) {
+         return Choose(kDisplayModes, value, &options->dispMode);
+     }},
+    {"--zoom", [](const std::string& value,
+                  MirrorOptions* options) { return Choose(kZooms, value, &options->zoomMode); }},
+    {"--power",
+     [](const std::string& value, MirrorOptions* options) {
+         return Choose(kPowerModes, value, &options->powerMode);
+     }},
+    {"--duration", [](const std::string& value,
+                      MirrorOptions* options) { return ParseDuration(value, &options->duration); }},
+    {"--virtual",
+     [](const std::string& value, MirrorOptions* options) {
+         options->virtualImage = value;
+         return !value.empty();
+     }},
+    {"--device",
+     [](const std::string& value, MirrorOptions* options) {
+         options->device = value;
+         return emu::SelectsVirtualProjector(value);
+     }},
+};
+
+const ValueOption* FindValueOption(std::string_view name) {
+    for (const ValueOption& option : kValueOptions) {
+        if (name == option.name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+bool IsFlag(std::string_view argument, const char* shortName, const char* longName) {
+    return (shortName != nullptr && argument == shortName) || argument == longName;
+}
+
+}  // namespace
+
+bool ParseMirrorOptions(int argc, const char* const* argv, MirrorOptions* options,
+                        std::string* error) {
+    MirrorOptions parsed;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view argument = argv[i];
+        if (IsFlag(argument, "-q", "--quiet")) {
+            parsed.quiet = true;
+            continue;
+        }
+        if (IsFlag(argument, "-v", "--verbose")) {
+            parsed.verbose = true;
+            continue;
+        }
+        if (IsFlag(argument, "-h", "--help")) {
+            parsed.help = true;
+            continue;
+        }
+        if (IsFlag(argument, nullptr, "--version")) {
+            parsed.version = true;
+            continue;
+        }
+        std::string_view name = argument.substr(0, argument.find('='));
+        const ValueOption* option = FindValueOption(name);
+        if (option == nullptr) {
+            *error = "unknown option " + std::string(argument);
+            return false;
+        }
+        std::string value;
+        if (name.size() < argument.size()) {
+            value = argument.substr(name.size() + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            *error = std::string(name) + " needs a value";
+            return false;
+        }
+        if (!option->parse(value, &parsed)) {
+            *error = std::string(name) + ": cannot take \"" + value + "\"";
+            return false;
+        }
+    }
+    *options = std::move(parsed);
+    return true;
+}
+
+const char* MirrorUsage() {
+    return "Usage: kvusb-mirror [OPTION]...\n"
+           "Shows the X11 desktop on the KVUSB pico projector until it is stopped (Ctrl-C,\n"
+           "SIGTERM), the projector is unplugged, or --duration has passed.\n"
+           "\n"
+           "  --display-mode mirror|800x600  mirror the desktop at its own size, or switch\n"
+           "                                 the primary monitor to 800x600 while running\n"
+           "  --zoom original|1|2            the whole desktop; its middle three quarters\n"
+           "                                 across (1); its middle rows (2, 800x600 only)\n"
+           "  --power auto|eco               set the projector's power mode\n"
+           "  --virtual OUT.png              use the virtual projector instead of the\n"
+           "                                 device and write what it shows to OUT.png\n"
+           "                                 (or OUT.ppm)\n"
+           "  --device virtual[:OPTIONS]     the virtual projector with options, as\n"
+           "                                 VORN_KVUSB_DEVICE takes them\n"
+           "  --duration SECONDS             stop after that long\n"
+           "  -q, --quiet                    print errors only\n"
+           "  -v, --verbose                  print the program's traces on standard error\n"
+           "  -h, --help                     print this help\n"
+           "      --version                  print the version\n"
+           "\n"
+           "The display mode and the zoom are kept for the next run in\n"
+           "$XDG_CONFIG_HOME/vorn_kvusb/settings (~/.config when unset); options given\n"
+           "override them and are kept too. Projector faults (overheating, fan failure)\n"
+           "are shown as desktop notifications and on standard error.\n"
+           "\n"
+           "Exit status: 0 when it ended, 1 when no projector could be used, 2 on bad\n"
+           "usage or without an X display.\n";
+}
+
+bool ResolveModeOptions(const MirrorOptions& options, const SavedModes& saved,
+                        std::optional<ModeSettings>* store, std::string* error) {
+    store->reset();
+    if (!options.dispMode && !options.zoomMode) {
+        return true;
+    }
+    // Start-up reads any saved display mode other than 1 as mirror, and none as 800x600.
+    int32_t savedDispMode = !saved.saved                                    ? DISP_MODE_800X600
+                            : saved.dispMode == uint32_t{DISP_MODE_800X600} ? DISP_MODE_800X600
+                                                                            : DISP_MODE_MIRROR;
+    int32_t dispMode = options.dispMode.value_or(savedDispMode);
+    uint32_t savedZoom = saved.zoomMode.value_or(ZOOM_ORIGINAL);
+    int32_t zoomMode = options.zoomMode.value_or(
+        savedZoom < uint32_t{ZOOM_2} + 1 ? static_cast<int32_t>(savedZoom) : ZOOM_ORIGINAL);
+    if (zoomMode == ZOOM_2 && dispMode != DISP_MODE_800X600) {
+        if (options.zoomMode) {
+            *error = "--zoom 2 needs --display-mode 800x600";
+            return false;
+        }
+        zoomMode = ZOOM_ORIGINAL;
+    }
+    *store = ModeSettings{static_cast<uint32_t>(dispMode), static_cast<uint32_t>(zoomMode)};
+    return true;
+}
+
+bool MirrorDeviceSelection(const MirrorOptions& options, const char* environment,
+                           std::string* selection, std::string* error) {
+    if (!options.device.empty()) {
+        *selection = options.device;
+    } else if (environment != nullptr && emu::SelectsVirtualProjector(environment)) {
+        *selection = environment;
+    } else {
+        selection->clear();
+    }
+    if (options.virtualImage.empty()) {
+        return true;
+    }
+    if (options.virtualImage.find(',') != std::string::npos) {
+        *error = "--virtual: the file name cannot hold a comma";
+        return false;
+    }
+    if (selection->empty()) {
+        *selection = "virtual";
+    }
+    if (*selection == "virtual") {
+        *selection += ':';
+    } else if (selection->back() != ':') {
+        *selection += ',';
+    }
+    *selection += "out=" + options.virtualImage;
+    return true;
+}

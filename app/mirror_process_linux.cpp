@@ -1,0 +1,104 @@
+#include "app/mirror_process_linux.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "app/display_mode.h"
+#include "app/mirror_options.h"
+#include "app/shutdown.h"
+#include "device/device_backend.h"
+#include "emulator/virtual_projector.h"
+#include "platform/debug_print.h"
+#include "platform/process_exit.h"
+
+// Last: Xlib's macros (None) would replace the names of the headers above.
+#include <X11/Xlib.h>
+
+namespace {
+
+constexpr unsigned kCrashRestoreSeconds = 3;  // the most a crash may spend putting back
+constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+
+bool g_bVerbose = false;
+bool g_bQuiet = false;
+std::atomic<bool> g_bDisplayLost{false};
+
+// The engine's traces of the ends it decides on, and what the user is told of each.
+struct EndNote {
+    const char* trace;
+    const char* note;
+};
+constexpr EndNote kEndNotes[] = {
+    {"ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!\n", "the projector is gone (unplugged?)"},
+    {"KVUSB cd removed, will stop vorn_kvusb thread!\n", "the projector was unplugged"},
+    {"USB Link error, vorn_kvusb end!!!\n", "stopped after 100 failed frames in a row"},
+};
+
+void MirrorTrace(const char* text) {
+    if (g_bVerbose) {
+        std::fputs(text, stderr);
+    }
+    for (const EndNote& end : kEndNotes) {
+        if (!g_bQuiet && std::strcmp(text, end.trace) == 0) {
+            std::fprintf(stderr, "%s: %s\n", MIRROR_PROGRAM_NAME, end.note);
+        }
+    }
+}
+
+// Exit code 1 comes only from the device search, when no unit with a link is left.
+void BeforeExit(int code) {
+    if (code == MIRROR_EXIT_NO_PROJECTOR) {
+        std::fprintf(stderr, "%s: no projector with a working USB link found\n",
+                     MIRROR_PROGRAM_NAME);
+    }
+    FlushVirtualProjector();
+}
+
+// The 800 x 600 mode changed the monitor: put it back on the way out, with an alarm in case
+// the crash left the display's lock taken.
+void RestoreDesktopAndCrash(int signalNumber) {
+    alarm(kCrashRestoreSeconds);
+    RestoreDesktopAfterCrash();
+    raise(signalNumber);
+}
+
+// Without its X display the run cannot go on, nor can the desktop be put back; the modes
+// are saved and the process ends. Xlib ends it if this returns, so later callers (the capture
+// thread's connection dies too) wait for the first.
+int OnDisplayLost(Display*) {
+    if (!g_bDisplayLost.exchange(true)) {
+        std::fprintf(stderr, "%s: the X display was lost\n", MIRROR_PROGRAM_NAME);
+        SetDisplaySettings();
+        ExitProgram(0);
+    }
+    for (;;) {
+        pause();
+    }
+}
+
+}  // namespace
+
+void StartMirrorProcess(bool verbose, bool quiet) {
+    g_bVerbose = verbose;
+    g_bQuiet = quiet;
+    SetTraceSink(MirrorTrace);
+    SetExitHandler(BeforeExit);
+    struct sigaction crash {};
+    crash.sa_handler = RestoreDesktopAndCrash;
+    crash.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&crash.sa_mask);
+    for (int signalNumber : kCrashSignals) {
+        sigaction(signalNumber, &crash, nullptr);
+    }
+    XSetIOErrorHandler(OnDisplayLost);
+}
+
+void FlushVirtualProjector() {
+    if (auto* projector = dynamic_cast<emu::VirtualProjector*>(g_pDeviceBackend)) {
+        projector->Flush();
+    }
+}

@@ -1,0 +1,318 @@
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrandr.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "kvcap/area_scaler.h"
+#include "kvcap/capture_source.h"
+#include "kvcap/kvcap_api.h"
+#include "platform/debug_print.h"
+#include "platform/x11_display_linux.h"
+
+// The X11 desktop: the primary monitor's part of the root window, read through shared memory
+// (MIT-SHM) where the server can share it with us, else with XGetImage (a remote display, a
+// server without the extension); scaled by area averaging, the cursor blended in when asked.
+// A change of the screen's configuration is seen in the events of the source's own connection
+// and the picture is set up again for the new area before the next frame.
+
+namespace {
+
+constexpr int kPixelBits = 32;
+constexpr int kChannelBits = 8;
+constexpr unsigned long kChannelMask = 0xFF;
+
+const char* DisplayNameForUser() {
+    const char* name = std::getenv("DISPLAY");
+    return name != nullptr && name[0] != '\0' ? name : "(DISPLAY is not set)";
+}
+
+// Where a colour's byte lies in a 32-bit pixel, or -1 when its mask is not one whole byte.
+int ChannelOffset(unsigned long mask, int byteOrder) {
+    for (int shift = 0; shift < kPixelBits; shift += kChannelBits) {
+        if (mask == kChannelMask << shift) {
+            int lowFirst = shift / kChannelBits;
+            return byteOrder == LSBFirst ? lowFirst : 3 - lowFirst;
+        }
+    }
+    return -1;
+}
+
+class X11Source : public CaptureSource {
+  public:
+    X11Source(Display* display, const CaptureGeometry& geometry)
+        : m_display(display), m_root(DefaultRootWindow(display)), m_geometry(geometry) {}
+    ~X11Source() override;
+
+    bool Open();
+    int Grab(uint8_t* bgr) override;
+    bool SharesMemory() const { return m_shared; }
+
+  private:
+    bool SetUpArea(const MonitorArea& area);
+    bool CreateSharedImage(const MonitorArea& area);
+    bool CreatePlainImage(const MonitorArea& area);
+    void ReleaseImage();
+    bool ReadScreen();
+    void DrawCursor();
+    bool TakeConfigurationChange();
+
+    Display* const m_display;
+    const Window m_root;
+    const CaptureGeometry m_geometry;
+    MonitorArea m_area;
+    XImage* m_image = nullptr;
+    XShmSegmentInfo m_segment{};
+    bool m_shared = false;    // the image lies in a segment the server writes into
+    bool m_tryShared = true;  // false once sharing failed: the server cannot reach our memory
+    bool m_hasCursorImage = false;
+    PixelLayout m_layout;
+    std::unique_ptr<AreaScaler> m_scaler;
+};
+
+X11Source::~X11Source() {
+    ReleaseImage();
+    XCloseDisplay(m_display);
+}
+
+bool X11Source::Open() {
+    int eventBase = 0;
+    int errorBase = 0;
+    m_tryShared = XShmQueryExtension(m_display);
+    int major = 0;
+    int minor = 0;
+    m_hasCursorImage = m_geometry.drawCursor &&
+                       XFixesQueryExtension(m_display, &eventBase, &errorBase) &&
+                       XFixesQueryVersion(m_display, &major, &minor);
+    if (HasRandrMonitors(m_display)) {
+        XRRSelectInput(m_display, m_root, RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask);
+    }
+    XSelectInput(m_display, m_root, StructureNotifyMask);
+    return SetUpArea(PrimaryMonitorArea(m_display));
+}
+
+bool X11Source::SetUpArea(const MonitorArea& area) {
+    ReleaseImage();
+    m_area = area;
+    bool created = (m_tryShared && CreateSharedImage(area)) || CreatePlainImage(area);
+    if (!created) {
+        DebugPrint(" kvcap: cannot make a %dx%d X image\n", area.width, area.height);
+        return false;
+    }
+    Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
+    m_layout = {ChannelOffset(visual->blue_mask, m_image->byte_order),
+                ChannelOffset(visual->green_mask, m_image->byte_order),
+                ChannelOffset(visual->red_mask, m_image->byte_order)};
+    if (m_image->bits_per_pixel != kPixelBits || m_layout.blue < 0 || m_layout.green < 0 ||
+        m_layout.red < 0) {
+        DebugPrint(" kvcap: X screens of %d bits per pixel are not supported\n",
+                   m_image->bits_per_pixel);
+        return false;
+    }
+    m_scaler =
+        std::make_unique<AreaScaler>(area.width, area.height, m_geometry.width, m_geometry.height);
+    if (!m_scaler->Ready()) {
+        DebugPrint(" kvcap: the %dx%d screen is too large to scale\n", area.width, area.height);
+        return false;
+    }
+    return true;
+}
+
+bool X11Source::CreateSharedImage(const MonitorArea& area) {
+    Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
+    int depth = DefaultDepth(m_display, DefaultScreen(m_display));
+    m_image = XShmCreateImage(m_display, visual, depth, ZPixmap, nullptr, &m_segment, area.width,
+                              area.height);
+    if (m_image == nullptr) {
+        return false;
+    }
+    m_segment.shmid =
+        shmget(IPC_PRIVATE, static_cast<size_t>(m_image->bytes_per_line) * m_image->height,
+               IPC_CREAT | 0600);
+    void* address = m_segment.shmid >= 0 ? shmat(m_segment.shmid, nullptr, 0) : nullptr;
+    if (address == reinterpret_cast<void*>(-1)) {
+        address = nullptr;
+    }
+    bool attached = false;
+    if (address != nullptr) {
+        m_segment.shmaddr = m_image->data = static_cast<char*>(address);
+        m_segment.readOnly = False;
+        TakeX11Error();
+        attached = XShmAttach(m_display, &m_segment);
+        XSync(m_display, False);  // a server that cannot reach the segment answers with an error
+        attached = attached && TakeX11Error() == 0;
+    }
+    if (m_segment.shmid >= 0) {
+        // Freed once both sides have let go of it, even if we end abnormally.
+        shmctl(m_segment.shmid, IPC_RMID, nullptr);
+    }
+    if (!attached) {
+        DebugPrint(" kvcap: the X server cannot share memory with us, using XGetImage\n");
+        m_tryShared = false;
+        if (address != nullptr) {
+            shmdt(address);
+        }
+        m_image->data = nullptr;
+        XDestroyImage(m_image);
+        m_image = nullptr;
+        return false;
+    }
+    m_shared = true;
+    return true;
+}
+
+bool X11Source::CreatePlainImage(const MonitorArea& area) {
+    Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
+    int depth = DefaultDepth(m_display, DefaultScreen(m_display));
+    m_image = XCreateImage(m_display, visual, depth, ZPixmap, 0, nullptr, area.width, area.height,
+                           kPixelBits, 0);
+    if (m_image == nullptr) {
+        return false;
+    }
+    // XDestroyImage frees it with free().
+    m_image->data =
+        static_cast<char*>(std::malloc(static_cast<size_t>(m_image->bytes_per_line) * area.height));
+    if (m_image->data == nullptr) {
+        XDestroyImage(m_image);
+        m_image = nullptr;
+        return false;
+    }
+    m_shared = false;
+    return true;
+}
+
+void X11Source::ReleaseImage() {
+    if (m_image == nullptr) {
+        return;
+    }
+    if (m_shared) {
+        XShmDetach(m_display, &m_segment);
+        XSync(m_display, False);
+        shmdt(m_segment.shmaddr);
+        m_image->data = nullptr;
+    }
+    XDestroyImage(m_image);
+    m_image = nullptr;
+    m_shared = false;
+}
+
+bool X11Source::ReadScreen() {
+    TakeX11Error();
+    if (m_shared) {
+        return XShmGetImage(m_display, m_root, m_image, m_area.x, m_area.y, AllPlanes) &&
+               TakeX11Error() == 0;
+    }
+    return XGetSubImage(m_display, m_root, m_area.x, m_area.y, m_area.width, m_area.height,
+                        AllPlanes, ZPixmap, m_image, 0, 0) != nullptr &&
+           TakeX11Error() == 0;
+}
+
+// Blends the cursor, whose image has its colours multiplied by alpha already, over the
+// captured pixels at full size, so that it is scaled with the rest.
+void X11Source::DrawCursor() {
+    XFixesCursorImage* cursor = XFixesGetCursorImage(m_display);
+    if (cursor == nullptr) {
+        return;
+    }
+    int left = cursor->x - cursor->xhot - m_area.x;
+    int top = cursor->y - cursor->yhot - m_area.y;
+    const int offsets[3] = {m_layout.blue, m_layout.green, m_layout.red};
+    for (int y = std::max(0, -top); y < cursor->height && top + y < m_area.height; ++y) {
+        auto* row = reinterpret_cast<uint8_t*>(m_image->data) +
+                    static_cast<size_t>(top + y) * m_image->bytes_per_line;
+        for (int x = std::max(0, -left); x < cursor->width && left + x < m_area.width; ++x) {
+            // XFixes hands each 32-bit ARGB pixel in an unsigned long.
+            auto argb = static_cast<uint32_t>(cursor->pixels[y * cursor->width + x]);
+            uint32_t alpha = argb >> 24;
+            uint8_t* pixel = row + static_cast<size_t>(left + x) * 4;
+            for (int c = 0; c < 3; ++c) {
+                uint32_t colour = (argb >> (8 * c)) & kChannelMask;  // blue, green, red
+                uint32_t under = pixel[offsets[c]] * (255 - alpha);
+                pixel[offsets[c]] =
+                    static_cast<uint8_t>(std::min<uint32_t>(255, colour + (under + 127) / 255));
+            }
+        }
+    }
+    XFree(cursor);
+}
+
+bool X11Source::TakeConfigurationChange() {
+    bool changed = false;
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        XRRUpdateConfiguration(&event);
+        changed = true;  // only configuration events were asked for
+    }
+    return changed;
+}
+
+int X11Source::Grab(uint8_t* bgr) {
+    if (TakeConfigurationChange() || m_image == nullptr) {
+        MonitorArea area = PrimaryMonitorArea(m_display);
+        bool same = m_image != nullptr && area.x == m_area.x && area.y == m_area.y &&
+                    area.width == m_area.width && area.height == m_area.height;
+        if (!same && !SetUpArea(area)) {
+            ReleaseImage();
+            return KVCAP_E_CAPTURE_FAILED;
+        }
+    }
+    if (!ReadScreen()) {
+        // Most likely the screen changed before its events came: set up again next time.
+        ReleaseImage();
+        return KVCAP_E_CAPTURE_FAILED;
+    }
+    if (m_hasCursorImage) {
+        DrawCursor();
+    }
+    m_scaler->Scale(reinterpret_cast<const uint8_t*>(m_image->data),
+                    static_cast<size_t>(m_image->bytes_per_line), m_layout, bgr);
+    return KVCAP_OK;
+}
+
+Display* OpenDisplay() {
+    TrapX11Errors();
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        DebugPrint(" kvcap: cannot open the X display %s\n", DisplayNameForUser());
+    }
+    return display;
+}
+
+}  // namespace
+
+bool DesktopSourceAvailable(CaptureSourceKind kind) {
+    return kind == CaptureSourceKind::Desktop;
+}
+
+ScreenSize DesktopScreenSize() {
+    Display* display = OpenDisplay();
+    if (display == nullptr) {
+        return {};
+    }
+    MonitorArea area = PrimaryMonitorArea(display);
+    ScreenSize size = {area.width, area.height, DefaultDepth(display, DefaultScreen(display))};
+    XCloseDisplay(display);
+    return size;
+}
+
+std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceSpec&,
+                                                 const CaptureGeometry& geometry) {
+    Display* display = OpenDisplay();
+    if (display == nullptr) {
+        return nullptr;
+    }
+    auto source = std::make_unique<X11Source>(display, geometry);
+    if (!source->Open()) {
+        return nullptr;
+    }
+    DebugPrint(" kvcap: %dx%d from X11 %s\n", geometry.width, geometry.height,
+               source->SharesMemory() ? "shared memory" : "XGetImage");
+    return source;
+}

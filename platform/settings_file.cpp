@@ -1,0 +1,179 @@
+#include "platform/settings_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/debug_print.h"
+
+namespace {
+
+constexpr char kRootKey[] = "Software";
+constexpr char kHeader[] = "# vorn_kvusb settings, written when the program ends\n";
+constexpr char kProgramFolder[] = "vorn_kvusb";
+constexpr char kFileName[] = "settings";
+
+std::string_view Trimmed(std::string_view text) {
+    constexpr std::string_view kBlanks = " \t\r";
+    size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool ParseValue(std::string_view text, uint32_t* value) {
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, *value);
+    return error == std::errc() && stop == end && !text.empty();
+}
+
+// Writes all of `text` to a new file beside `path` and puts it in place with one rename, so
+// that a crash leaves the old file or the new one, never half of one.
+bool WriteAtomically(const std::string& path, const std::string& text, std::string* error) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::string temporary = path + ".new";
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t written = 0;
+    while (written < text.size()) {
+        ssize_t result = write(fd, text.data() + written, text.size() - written);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            break;
+        }
+        written += static_cast<size_t>(result);
+    }
+    bool ok = written == text.size() && fsync(fd) == 0;
+    int savedErrno = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(temporary.c_str(), path.c_str()) == 0) {
+        return true;
+    }
+    *error = path + ": " + std::strerror(ok ? errno : savedErrno);
+    unlink(temporary.c_str());
+    return false;
+}
+
+}  // namespace
+
+MemorySettingsStore::Contents ParseSettingsText(std::string_view text) {
+    MemorySettingsStore::Contents contents;
+    std::map<std::string, uint32_t>* section = nullptr;
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view line = Trimmed(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        if (line.front() == '[' && line.back() == ']' && line.size() > 2) {
+            section = &contents[std::string(line.substr(1, line.size() - 2))];
+            continue;
+        }
+        size_t equals = line.find('=');
+        uint32_t value = 0;
+        if (section == nullptr || equals == std::string_view::npos || equals == 0 ||
+            !ParseValue(Trimmed(line.substr(equals + 1)), &value)) {
+            continue;
+        }
+        (*section)[std::string(Trimmed(line.substr(0, equals)))] = value;
+    }
+    return contents;
+}
+
+std::string FormatSettingsText(const MemorySettingsStore::Contents& contents) {
+    std::string text = kHeader;
+    for (const auto& [path, values] : contents) {
+        if (path == kRootKey && values.empty()) {
+            continue;  // every store has it
+        }
+        text += "[" + path + "]\n";
+        for (const auto& [name, value] : values) {
+            text += name + "=" + std::to_string(value) + "\n";
+        }
+    }
+    return text;
+}
+
+std::string DefaultSettingsFilePath() {
+    std::filesystem::path folder;
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if (config != nullptr && config[0] == '/') {
+        folder = config;
+    } else if (home != nullptr && home[0] != '\0') {
+        folder = std::filesystem::path(home) / ".config";
+    } else {
+        return "";
+    }
+    return (folder / kProgramFolder / kFileName).string();
+}
+
+bool FileSettingsStore::Load() {
+    std::ifstream file(m_path, std::ios::binary);
+    if (!file) {
+        return false;
+    }
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    m_memory.Restore(ParseSettingsText(text));
+    return true;
+}
+
+bool FileSettingsStore::OpenUserKey(const char* path, KeyAccess access, SettingsKey* key) {
+    return m_memory.OpenUserKey(path, access, key);
+}
+
+bool FileSettingsStore::CreateSubKey(SettingsKey parent, const char* name, SettingsKey* key) {
+    bool created = m_memory.CreateSubKey(parent, name, key);
+    std::lock_guard<std::mutex> hold(m_saveLock);
+    m_changed = m_changed || created;
+    return created;
+}
+
+bool FileSettingsStore::ReadDword(SettingsKey key, const char* name, uint32_t* value) {
+    return m_memory.ReadDword(key, name, value);
+}
+
+bool FileSettingsStore::WriteDword(SettingsKey key, const char* name, uint32_t value) {
+    std::lock_guard<std::mutex> hold(m_saveLock);
+    if (!m_memory.WriteDword(key, name, value)) {
+        return false;
+    }
+    m_changed = true;
+    return true;
+}
+
+void FileSettingsStore::CloseKey(SettingsKey key) {
+    m_memory.CloseKey(key);
+    Save();
+}
+
+bool FileSettingsStore::Save() {
+    std::lock_guard<std::mutex> hold(m_saveLock);
+    if (!m_changed) {
+        return true;
+    }
+    std::string error;
+    if (m_path.empty() ||
+        !WriteAtomically(m_path, FormatSettingsText(m_memory.Snapshot()), &error)) {
+        DebugPrint("FileSettingsStore: cannot save the settings: %s\n",
+                   m_path.empty() ? "no file (set HOME or XDG_CONFIG_HOME)" : error.c_str());
+        return false;
+    }
+    m_changed = false;
+    return true;
+}

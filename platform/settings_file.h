@@ -1,0 +1,52 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/settings_store_memory.h"
+
+// The per-user settings kept in a file where there is no registry. The keys and values live in
+// memory while the program runs; they are read from the file once, and the file is written
+// again, whole and atomically, whenever a key that was written to is closed. The text is one
+// fact a line:
+//
+//   [Software\K7Q0KVUSB]
+//   DispMode=1
+//   ZoomMode=0
+//
+// Blank lines and lines that begin with '#' are skipped, and so is every line that does not
+// parse, so a damaged file loses only what cannot be read.
+class FileSettingsStore : public SettingsStore {
+  public:
+    explicit FileSettingsStore(std::string path) : m_path(std::move(path)) {}
+
+    // Reads the file; false, with the store left as a first run's, when it is missing or
+    // unreadable.
+    bool Load();
+
+    bool OpenUserKey(const char* path, KeyAccess access, SettingsKey* key) override;
+    bool CreateSubKey(SettingsKey parent, const char* name, SettingsKey* key) override;
+    bool ReadDword(SettingsKey key, const char* name, uint32_t* value) override;
+    bool WriteDword(SettingsKey key, const char* name, uint32_t value) override;
+    void CloseKey(SettingsKey key) override;
+
+    // The values in memory, for reading and for seeding before the program reads them.
+    MemorySettingsStore& Memory() { return m_memory; }
+    const std::string& Path() const { return m_path; }
+
+  private:
+    bool Save();
+
+    const std::string m_path;
+    MemorySettingsStore m_memory;
+    std::mutex m_saveLock;  // guards m_changed and orders the writes of the file
+    bool m_changed = false;
+};
+
+// $XDG_CONFIG_HOME/vorn_kvusb/settings, or $HOME/.config/vorn_kvusb/settings when the first is
+// unset or not absolute; "" when neither variable helps.
+std::string DefaultSettingsFilePath();
+
+MemorySettingsStore::Contents ParseSettingsText(std::string_view text);
+std::string FormatSettingsText(const MemorySettingsStore::Contents& contents);

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+// After GoogleTest, whose names Xlib's macros (None, Bool) would replace.
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "kvcap/kvcap_api.h"
+#include "platform/debug_print.h"
+#include "platform/desktop_xrandr_linux.h"
+#include "tests/kvcap/test_support.h"
+#include "tests/mirror/xvfb_server.h"
+
+// The X11 desktop source and desktop on an X server of their own: a window of a known colour
+// is put on the screen and looked for in the frames.
+
+namespace {
+
+constexpr uint8_t kRed = 0x20, kGreen = 0xC0, kBlue = 0x60;
+
+std::string g_Traces;
+void KeepTrace(const char* text) {
+    g_Traces += text;
+}
+
+// A client of the test's own: a borderless window filling `area` with the test colour, and
+// the pointer and the screen's modes to play with.
+class TestClient {
+  public:
+    TestClient() : m_display(XOpenDisplay(nullptr)) {}
+    ~TestClient() {
+        if (m_display != nullptr) {
+            XCloseDisplay(m_display);
+        }
+    }
+    bool Connected() const { return m_display != nullptr; }
+
+    void ShowColour(int x, int y, int width, int height) {
+        Window root = DefaultRootWindow(m_display);
+        unsigned long pixel = (kRed << 16) | (kGreen << 8) | kBlue;  // 24-bit TrueColor
+        Window window = XCreateSimpleWindow(m_display, root, x, y, width, height, 0, 0, pixel);
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        XChangeWindowAttributes(m_display, window, CWOverrideRedirect, &attributes);
+        XMapRaised(m_display, window);
+        XSync(m_display, False);
+    }
+    void MovePointer(int x, int y) {
+        XWarpPointer(m_display, None, DefaultRootWindow(m_display), 0, 0, 0, 0, x, y);
+        XSync(m_display, False);
+    }
+    // Gives the output a mode of that size, as a monitor that offers it would. The mode lives
+    // as long as this client.
+    void OfferMode(int width, int height) {
+        Window root = DefaultRootWindow(m_display);
+        XRRScreenResources* resources = XRRGetScreenResourcesCurrent(m_display, root);
+        std::string name = std::to_string(width) + "x" + std::to_string(height);
+        XRRModeInfo mode{};
+        mode.width = width;
+        mode.height = height;
+        mode.dotClock = 40000000;
+        mode.hTotal = width + 256;
+        mode.vTotal = height + 28;
+        mode.name = name.data();
+        mode.nameLength = name.size();
+        RRMode id = XRRCreateMode(m_display, root, &mode);
+        XRRAddOutputMode(m_display, resources->outputs[0], id);
+        XRRFreeScreenResources(resources);
+        XSync(m_display, False);
+    }
+
+  private:
+    Display* m_display;
+};
+
+class X11CaptureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!XvfbServer::Installed()) {
+            GTEST_SKIP() << "Xvfb is not installed";
+        }
+        g_Traces.clear();
+        SetTraceSink(KeepTrace);
+        SetCaptureSource("desktop");
+    }
+    void TearDown() override { SetTraceSink(nullptr); }
+
+    void StartServer(int width, int height, const std::vector<std::string>& arguments = {}) {
+        server_ = XvfbServer::Start(width, height, arguments);
+        ASSERT_NE(server_, nullptr) << "no Xvfb would start";
+        client_ = std::make_unique<TestClient>();
+        ASSERT_TRUE(client_->Connected());
+    }
+
+    // Opens a session, waits for `frames` frames, ends it. Frames kept as FrameRecorder keeps
+    // them.
+    void Capture(FrameRecorder* recorder, int width, int height, int fps, int cursorMode,
+                 size_t frames) {
+        g_Recorder = recorder;
+        KVCapHandle handle = 0;
+        ASSERT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
+        ASSERT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);
+        recorder->handle = handle;
+        EXPECT_EQ(KVCapAPI_SetCursorMode(handle, cursorMode), KVCAP_OK);
+        EXPECT_EQ(KVCapAPI_SetMaxFPS(handle, fps), KVCAP_OK);
+        EXPECT_EQ(KVCapAPI_Open(handle, RecordFrame, 0, width, height), KVCAP_OK);
+        EXPECT_EQ(KVCapAPI_Start(handle), KVCAP_OK);
+        EXPECT_TRUE(recorder->WaitForFrames(frames));
+        EXPECT_EQ(KVCapAPI_Uninitialize(), KVCAP_OK);
+        g_Recorder = nullptr;
+    }
+
+    std::unique_ptr<XvfbServer> server_;
+    std::unique_ptr<TestClient> client_;
+};
+
+const uint8_t* PixelAt(const std::vector<uint8_t>& frame, int width, int x, int y) {
+    return frame.data() + (static_cast<size_t>(y) * width + x) * 3;
+}
+
+bool IsColour(const uint8_t* pixel, uint8_t blue, uint8_t green, uint8_t red) {
+    return pixel[0] == blue && pixel[1] == green && pixel[2] == red;
+}
+
+TEST_F(X11CaptureTest, FramesHaveTheSessionSizeInBlueGreenRedNoFasterThanAsked) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(1920, 1080));
+    client_->ShowColour(480, 270, 960, 540);  // the middle quarter
+    FrameRecorder recorder;
+    constexpr int kFps = 10;
+    Capture(&recorder, 854, 480, kFps, 0, 14);
+    ASSERT_GE(recorder.frames.size(), 14u);
+    EXPECT_NE(g_Traces.find(" kvcap: 854x480 from X11 shared memory\n"), std::string::npos);
+    // Any T seconds hold at most T x fps frames and the two a late start may add: the 13
+    // frames from the second on take at least 1.1 s.
+    auto window = recorder.frames[13].time - recorder.frames[1].time;
+    EXPECT_GE(window, std::chrono::milliseconds(1000 * (13 - 2) / kFps));
+    const std::vector<uint8_t>& frame = recorder.frames[3].pixels;
+    ASSERT_EQ(frame.size(), 854u * 480 * 3);
+    EXPECT_EQ(recorder.frames[3].status, KVCAP_OK);
+    // The window covers x 213.5 to 640.5 and y 120 to 360 of the frame; an even colour
+    // averages to itself, the background to black.
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 427, 240), kBlue, kGreen, kRed));
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 214, 120), kBlue, kGreen, kRed));
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 639, 359), kBlue, kGreen, kRed));
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 212, 120), 0, 0, 0));
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 427, 119), 0, 0, 0));
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 427, 360), 0, 0, 0));
+    // Column 213 is half window, half black.
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 213, 240), kBlue / 2, kGreen / 2, kRed / 2));
+}
+
+TEST_F(X11CaptureTest, TheCursorIsDrawnInCursorMode1Only) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(854, 480));
+    client_->ShowColour(0, 0, 854, 480);
+    client_->MovePointer(400, 200);
+    auto coveredNearPointer = [](const std::vector<uint8_t>& frame) {
+        int covered = 0;
+        for (int y = 184; y < 216; ++y) {
+            for (int x = 384; x < 416; ++x) {
+                covered += IsColour(PixelAt(frame, 854, x, y), kBlue, kGreen, kRed) ? 0 : 1;
+            }
+        }
+        return covered;
+    };
+    FrameRecorder withCursor;
+    Capture(&withCursor, 854, 480, 30, 1, 2);
+    ASSERT_GE(withCursor.frames.size(), 2u);
+    EXPECT_GT(coveredNearPointer(withCursor.frames[1].pixels), 20);
+    FrameRecorder withoutCursor;
+    Capture(&withoutCursor, 854, 480, 30, 0, 2);
+    ASSERT_GE(withoutCursor.frames.size(), 2u);
+    EXPECT_EQ(coveredNearPointer(withoutCursor.frames[1].pixels), 0);
+}
+
+TEST_F(X11CaptureTest, WithoutSharedMemoryTheScreenIsReadWithXGetImage) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(1280, 720, {"-extension", "MIT-SHM"}));
+    client_->ShowColour(0, 0, 640, 720);  // the left half
+    FrameRecorder recorder;
+    Capture(&recorder, 854, 480, 30, 0, 2);
+    ASSERT_GE(recorder.frames.size(), 2u);
+    EXPECT_NE(g_Traces.find(" kvcap: 854x480 from X11 XGetImage\n"), std::string::npos);
+    const std::vector<uint8_t>& frame = recorder.frames[1].pixels;
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 426, 0), kBlue, kGreen, kRed));
+    EXPECT_TRUE(IsColour(PixelAt(frame, 854, 427, 479), 0, 0, 0));
+}
+
+// The desktop switched to 800 x 600 and back, as the 800x600 display mode does, with a
+// session that goes on capturing the new screen without being reopened.
+TEST_F(X11CaptureTest, TheDesktopChangesSizeAndCaptureFollows) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(1920, 1080));
+    client_->OfferMode(800, 600);
+    client_->ShowColour(0, 0, 400, 1080);  // 400 pixels: half of 800, a fifth of 1920
+    std::unique_ptr<XRandrDesktop> desktop(XRandrDesktop::Open(nullptr));
+    ASSERT_NE(desktop, nullptr);
+    EXPECT_EQ(desktop->Width(), 1920);
+    EXPECT_EQ(desktop->Height(), 1080);
+    EXPECT_FALSE(desktop->ChangeSize(1024, 768));  // no such mode
+    EXPECT_TRUE(desktop->ChangeSize(800, 600));
+    EXPECT_EQ(desktop->Width(), 800);
+    EXPECT_EQ(desktop->Height(), 600);
+    EXPECT_TRUE(desktop->TakeScreenChange());
+
+    FrameRecorder recorder;
+    Capture(&recorder, 854, 480, 30, 0, 2);
+    ASSERT_GE(recorder.frames.size(), 2u);
+    EXPECT_TRUE(IsColour(PixelAt(recorder.frames[1].pixels, 854, 426, 240), kBlue, kGreen, kRed));
+    EXPECT_TRUE(IsColour(PixelAt(recorder.frames[1].pixels, 854, 427, 240), 0, 0, 0));
+
+    EXPECT_TRUE(desktop->ChangeSize(1920, 1080));
+    EXPECT_EQ(desktop->Width(), 1920);
+    EXPECT_EQ(desktop->Height(), 1080);
+}
+
+TEST_F(X11CaptureTest, WithoutADisplayTheSessionDoesNotOpenAndSaysWhy) {
+    unsetenv("DISPLAY");
+    KVCapHandle handle = 0;
+    ASSERT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
+    ASSERT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);
+    EXPECT_EQ(KVCapAPI_Open(handle, RecordFrame, 0, 854, 480), KVCAP_E_SOURCE_FAILED);
+    EXPECT_EQ(KVCapAPI_Uninitialize(), KVCAP_OK);
+    EXPECT_NE(g_Traces.find(" kvcap: cannot open the X display (DISPLAY is not set)\n"),
+              std::string::npos);
+    EXPECT_EQ(XRandrDesktop::Open(nullptr), nullptr);
+}
+
+}  // namespace
