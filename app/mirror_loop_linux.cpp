@@ -111,10 +111,13 @@ void PrintStart() {
 
 }  // namespace
 
-void PrepareMirrorLoop(const MirrorLoopSettings& settings) {
-    g_MirrorLoop = settings;
+void HoldStopSignals() {
     sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void PrepareMirrorLoop(const MirrorLoopSettings& settings) {
+    g_MirrorLoop = settings;
 }
 
 int RunMirrorLoop() {

@@ -18,8 +18,11 @@ struct MirrorLoopSettings {
     bool quiet = false;                // no start-up line
 };
 
-// Before RunProgram: the settings, and SIGINT, SIGTERM and SIGHUP held back for the loop in
-// every thread started from here on.
+// First thing in main, before any thread is started: SIGINT, SIGTERM and SIGHUP held back in
+// every thread, for the loop to take.
+void HoldStopSignals();
+
+// Before RunProgram.
 void PrepareMirrorLoop(const MirrorLoopSettings& settings);
 
 // The message loop handed to RunProgram. Returns 0.

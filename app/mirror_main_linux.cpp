@@ -44,6 +44,7 @@ bool ApplyModeOptions(const MirrorOptions& options, FileSettingsStore* store, st
 }  // namespace
 
 int main(int argc, char** argv) {
+    HoldStopSignals();
     MirrorOptions options;
     std::string error;
     if (!ParseMirrorOptions(argc, argv, &options, &error)) {
@@ -64,17 +65,18 @@ int main(int argc, char** argv) {
         return Fail(MIRROR_EXIT_USAGE, "the virtual projector: " + error);
     }
 
+    auto* store = new FileSettingsStore(DefaultSettingsFilePath());
+    store->Load();
+    if (!ApplyModeOptions(options, store, &error)) {
+        return Fail(MIRROR_EXIT_USAGE, error);
+    }
+
     XRandrDesktop* desktop = XRandrDesktop::Open(nullptr);
     if (desktop == nullptr) {
         const char* display = std::getenv("DISPLAY");
         return Fail(MIRROR_EXIT_USAGE, display != nullptr && display[0] != '\0'
                                            ? std::string("cannot open the X display ") + display
                                            : std::string("no X display: DISPLAY is not set"));
-    }
-    auto* store = new FileSettingsStore(DefaultSettingsFilePath());
-    store->Load();
-    if (!ApplyModeOptions(options, store, &error)) {
-        return Fail(MIRROR_EXIT_USAGE, error);
     }
 
     g_pszInstanceFileName = MIRROR_PROGRAM_NAME;

@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-// After GoogleTest, whose names Xlib's macros (None, Bool) would replace.
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
-
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -14,6 +10,7 @@
 #include "platform/debug_print.h"
 #include "platform/desktop_xrandr_linux.h"
 #include "tests/kvcap/test_support.h"
+#include "tests/mirror/x11_test_client.h"
 #include "tests/mirror/xvfb_server.h"
 
 // The X11 desktop source and desktop on an X server of their own: a window of a known colour
@@ -22,61 +19,12 @@
 namespace {
 
 constexpr uint8_t kRed = 0x20, kGreen = 0xC0, kBlue = 0x60;
+constexpr unsigned long kColour = (kRed << 16) | (kGreen << 8) | kBlue;  // 24-bit TrueColor
 
 std::string g_Traces;
 void KeepTrace(const char* text) {
     g_Traces += text;
 }
-
-// A client of the test's own: a borderless window filling `area` with the test colour, and
-// the pointer and the screen's modes to play with.
-class TestClient {
-  public:
-    TestClient() : m_display(XOpenDisplay(nullptr)) {}
-    ~TestClient() {
-        if (m_display != nullptr) {
-            XCloseDisplay(m_display);
-        }
-    }
-    bool Connected() const { return m_display != nullptr; }
-
-    void ShowColour(int x, int y, int width, int height) {
-        Window root = DefaultRootWindow(m_display);
-        unsigned long pixel = (kRed << 16) | (kGreen << 8) | kBlue;  // 24-bit TrueColor
-        Window window = XCreateSimpleWindow(m_display, root, x, y, width, height, 0, 0, pixel);
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        XChangeWindowAttributes(m_display, window, CWOverrideRedirect, &attributes);
-        XMapRaised(m_display, window);
-        XSync(m_display, False);
-    }
-    void MovePointer(int x, int y) {
-        XWarpPointer(m_display, None, DefaultRootWindow(m_display), 0, 0, 0, 0, x, y);
-        XSync(m_display, False);
-    }
-    // Gives the output a mode of that size, as a monitor that offers it would. The mode lives
-    // as long as this client.
-    void OfferMode(int width, int height) {
-        Window root = DefaultRootWindow(m_display);
-        XRRScreenResources* resources = XRRGetScreenResourcesCurrent(m_display, root);
-        std::string name = std::to_string(width) + "x" + std::to_string(height);
-        XRRModeInfo mode{};
-        mode.width = width;
-        mode.height = height;
-        mode.dotClock = 40000000;
-        mode.hTotal = width + 256;
-        mode.vTotal = height + 28;
-        mode.name = name.data();
-        mode.nameLength = name.size();
-        RRMode id = XRRCreateMode(m_display, root, &mode);
-        XRRAddOutputMode(m_display, resources->outputs[0], id);
-        XRRFreeScreenResources(resources);
-        XSync(m_display, False);
-    }
-
-  private:
-    Display* m_display;
-};
 
 class X11CaptureTest : public ::testing::Test {
   protected:
@@ -93,7 +41,7 @@ class X11CaptureTest : public ::testing::Test {
     void StartServer(int width, int height, const std::vector<std::string>& arguments = {}) {
         server_ = XvfbServer::Start(width, height, arguments);
         ASSERT_NE(server_, nullptr) << "no Xvfb would start";
-        client_ = std::make_unique<TestClient>();
+        client_ = std::make_unique<X11TestClient>();
         ASSERT_TRUE(client_->Connected());
     }
 
@@ -116,7 +64,7 @@ class X11CaptureTest : public ::testing::Test {
     }
 
     std::unique_ptr<XvfbServer> server_;
-    std::unique_ptr<TestClient> client_;
+    std::unique_ptr<X11TestClient> client_;
 };
 
 const uint8_t* PixelAt(const std::vector<uint8_t>& frame, int width, int x, int y) {
@@ -129,7 +77,7 @@ bool IsColour(const uint8_t* pixel, uint8_t blue, uint8_t green, uint8_t red) {
 
 TEST_F(X11CaptureTest, FramesHaveTheSessionSizeInBlueGreenRedNoFasterThanAsked) {
     ASSERT_NO_FATAL_FAILURE(StartServer(1920, 1080));
-    client_->ShowColour(480, 270, 960, 540);  // the middle quarter
+    client_->ShowColour(kColour, 480, 270, 960, 540);  // the middle quarter
     FrameRecorder recorder;
     constexpr int kFps = 10;
     Capture(&recorder, 854, 480, kFps, 0, 14);
@@ -156,7 +104,7 @@ TEST_F(X11CaptureTest, FramesHaveTheSessionSizeInBlueGreenRedNoFasterThanAsked) 
 
 TEST_F(X11CaptureTest, TheCursorIsDrawnInCursorMode1Only) {
     ASSERT_NO_FATAL_FAILURE(StartServer(854, 480));
-    client_->ShowColour(0, 0, 854, 480);
+    client_->ShowColour(kColour, 0, 0, 854, 480);
     client_->MovePointer(400, 200);
     auto coveredNearPointer = [](const std::vector<uint8_t>& frame) {
         int covered = 0;
@@ -179,7 +127,7 @@ TEST_F(X11CaptureTest, TheCursorIsDrawnInCursorMode1Only) {
 
 TEST_F(X11CaptureTest, WithoutSharedMemoryTheScreenIsReadWithXGetImage) {
     ASSERT_NO_FATAL_FAILURE(StartServer(1280, 720, {"-extension", "MIT-SHM"}));
-    client_->ShowColour(0, 0, 640, 720);  // the left half
+    client_->ShowColour(kColour, 0, 0, 640, 720);  // the left half
     FrameRecorder recorder;
     Capture(&recorder, 854, 480, 30, 0, 2);
     ASSERT_GE(recorder.frames.size(), 2u);
@@ -194,7 +142,7 @@ TEST_F(X11CaptureTest, WithoutSharedMemoryTheScreenIsReadWithXGetImage) {
 TEST_F(X11CaptureTest, TheDesktopChangesSizeAndCaptureFollows) {
     ASSERT_NO_FATAL_FAILURE(StartServer(1920, 1080));
     client_->OfferMode(800, 600);
-    client_->ShowColour(0, 0, 400, 1080);  // 400 pixels: half of 800, a fifth of 1920
+    client_->ShowColour(kColour, 0, 0, 400, 1080);  // 400 pixels: half of 800, a fifth of 1920
     std::unique_ptr<XRandrDesktop> desktop(XRandrDesktop::Open(nullptr));
     ASSERT_NE(desktop, nullptr);
     EXPECT_EQ(desktop->Width(), 1920);

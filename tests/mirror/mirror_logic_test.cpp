@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/display_mode.h"
+#include "app/frame_pipeline.h"
+#include "app/mirror_fault_notices.h"
+#include "app/mirror_options.h"
+#include "device/device_status.h"
+#include "platform/settings_file.h"
+#include "platform/unit_removal_linux.h"
+
+// The plain rules of kvusb-mirror: its command line, how options meet the saved modes, the
+// settings file, the fault notices and the removal events.
+
+namespace {
+
+bool Parse(std::vector<const char*> arguments, MirrorOptions* options, std::string* error) {
+    arguments.insert(arguments.begin(), "kvusb-mirror");
+    return ParseMirrorOptions(static_cast<int>(arguments.size()), arguments.data(), options, error);
+}
+
+TEST(MirrorOptions, TakeValuesAfterTheNameOrAfterAnEqualsSign) {
+    MirrorOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"--display-mode", "800x600", "--zoom=2", "--power", "eco", "--duration",
+                       "2.5", "--virtual=out.png", "-q", "-v"},
+                      &options, &error))
+        << error;
+    EXPECT_EQ(options.dispMode, DISP_MODE_800X600);
+    EXPECT_EQ(options.zoomMode, ZOOM_2);
+    EXPECT_EQ(options.powerMode, POWER_MODE_ECO);
+    EXPECT_EQ(options.duration, 2.5);
+    EXPECT_EQ(options.virtualImage, "out.png");
+    EXPECT_TRUE(options.quiet && options.verbose && !options.help);
+    ASSERT_TRUE(
+        Parse({"--zoom", "original", "--display-mode=mirror", "--power=auto"}, &options, &error));
+    EXPECT_EQ(options.zoomMode, ZOOM_ORIGINAL);
+    EXPECT_EQ(options.dispMode, DISP_MODE_MIRROR);
+    EXPECT_EQ(options.powerMode, POWER_MODE_AUTO);
+}
+
+TEST(MirrorOptions, RefuseWhatTheyCannotTakeInOneLine) {
+    const struct {
+        std::vector<const char*> arguments;
+        const char* error;
+    } cases[] = {
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"mirror"}, "unknown option mirror"},
+        {{"--zoom"}, "--zoom needs a value"},
+        {{"--zoom", "3"}, "--zoom: cannot take \"3\""},
+        {{"--display-mode=1024x768"}, "--display-mode: cannot take \"1024x768\""},
+        {{"--power", "max"}, "--power: cannot take \"max\""},
+        {{"--duration", "0"}, "--duration: cannot take \"0\""},
+        {{"--duration", "5s"}, "--duration: cannot take \"5s\""},
+        {{"--device", "/dev/sg2"}, "--device: cannot take \"/dev/sg2\""},
+        {{"--virtual="}, "--virtual: cannot take \"\""},
+    };
+    for (const auto& c : cases) {
+        MirrorOptions options;
+        std::string error;
+        EXPECT_FALSE(Parse(c.arguments, &options, &error));
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+ModeSettings Resolved(std::vector<const char*> arguments, const SavedModes& saved) {
+    MirrorOptions options;
+    std::string error;
+    EXPECT_TRUE(Parse(arguments, &options, &error)) << error;
+    std::optional<ModeSettings> store;
+    EXPECT_TRUE(ResolveModeOptions(options, saved, &store, &error)) << error;
+    return store.value_or(ModeSettings{99, 99});
+}
+
+TEST(MirrorOptions, OptionsOverrideTheSavedModesAndKeepTheOtherOne) {
+    const SavedModes saved = {true, 1, 1};  // 800x600, zoom 1
+    EXPECT_EQ(Resolved({"--zoom", "2"}, saved).dispMode, 1u);
+    EXPECT_EQ(Resolved({"--zoom", "2"}, saved).zoomMode, 2u);
+    EXPECT_EQ(Resolved({"--display-mode", "mirror"}, saved).dispMode, 0u);
+    EXPECT_EQ(Resolved({"--display-mode", "mirror"}, saved).zoomMode, 1u);
+    // As start-up reads them: a display mode other than 1 is mirror, a zoom of 3 or more none.
+    EXPECT_EQ(Resolved({"--zoom", "1"}, {true, 7, 5}).dispMode, 0u);
+    EXPECT_EQ(Resolved({"--display-mode", "800x600"}, {true, 1, 5}).zoomMode, 0u);
+    // A first run starts at 800x600.
+    EXPECT_EQ(Resolved({"--zoom", "1"}, {}).dispMode, 1u);
+
+    MirrorOptions none;
+    std::optional<ModeSettings> store = ModeSettings{0, 0};
+    std::string error;
+    EXPECT_TRUE(ResolveModeOptions(none, saved, &store, &error));
+    EXPECT_FALSE(store.has_value());
+}
+
+TEST(MirrorOptions, Zoom2ComesOnlyWith800x600AsInTheMenu) {
+    MirrorOptions options;
+    std::string error;
+    std::optional<ModeSettings> store;
+    ASSERT_TRUE(Parse({"--zoom", "2"}, &options, &error));
+    EXPECT_FALSE(ResolveModeOptions(options, {true, 0, 0}, &store, &error));
+    EXPECT_EQ(error, "--zoom 2 needs --display-mode 800x600");
+    ASSERT_TRUE(Parse({"--zoom", "2", "--display-mode", "mirror"}, &options, &error));
+    EXPECT_FALSE(ResolveModeOptions(options, {true, 1, 0}, &store, &error));
+    // A saved zoom 2 falls back to the whole desktop when the mirror mode is chosen.
+    ModeSettings mirror = Resolved({"--display-mode", "mirror"}, {true, 1, 2});
+    EXPECT_EQ(mirror.dispMode, 0u);
+    EXPECT_EQ(mirror.zoomMode, 0u);
+}
+
+TEST(MirrorOptions, TheVirtualProjectorIsChosenByOptionOrVariable) {
+    MirrorOptions options;
+    std::string selection;
+    std::string error;
+    ASSERT_TRUE(MirrorDeviceSelection(options, nullptr, &selection, &error));
+    EXPECT_EQ(selection, "");
+    ASSERT_TRUE(MirrorDeviceSelection(options, "system", &selection, &error));
+    EXPECT_EQ(selection, "");
+    ASSERT_TRUE(MirrorDeviceSelection(options, "virtual:link=3.0", &selection, &error));
+    EXPECT_EQ(selection, "virtual:link=3.0");
+
+    options.virtualImage = "shown.png";
+    ASSERT_TRUE(MirrorDeviceSelection(options, nullptr, &selection, &error));
+    EXPECT_EQ(selection, "virtual:out=shown.png");
+    ASSERT_TRUE(MirrorDeviceSelection(options, "virtual:link=3.0", &selection, &error));
+    EXPECT_EQ(selection, "virtual:link=3.0,out=shown.png");
+    options.device = "virtual:";
+    ASSERT_TRUE(MirrorDeviceSelection(options, "virtual:link=3.0", &selection, &error));
+    EXPECT_EQ(selection, "virtual:out=shown.png");
+
+    options.virtualImage = "a,b.png";
+    EXPECT_FALSE(MirrorDeviceSelection(options, nullptr, &selection, &error));
+}
+
+class SettingsFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = std::filesystem::path(testing::TempDir()) /
+                  ("settings_" + std::to_string(getpid()) + "_" +
+                   testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        path_ = (folder_ / "vorn_kvusb" / "settings").string();
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    void WriteFile(const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
+        std::ofstream(path_, std::ios::binary) << text;
+    }
+    std::string ReadFile() {
+        std::ifstream file(path_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+    // The engine's own save and read, through the store.
+    void SaveModes(int32_t dispMode, int32_t zoomMode) {
+        FileSettingsStore store(path_);
+        store.Load();
+        SettingsStore* previous = g_pSettingsStore;
+        g_pSettingsStore = &store;
+        DispMode.store(dispMode);
+        ZoomMode.store(zoomMode);
+        EXPECT_EQ(SetDisplaySettings(), 1);
+        g_pSettingsStore = previous;
+    }
+    int LoadModes() {
+        FileSettingsStore store(path_);
+        store.Load();
+        SettingsStore* previous = g_pSettingsStore;
+        g_pSettingsStore = &store;
+        DispMode.store(-1);
+        ZoomMode.store(-1);
+        int found = GetDisplaySettings();
+        g_pSettingsStore = previous;
+        return found;
+    }
+
+    std::filesystem::path folder_;
+    std::string path_;
+};
+
+TEST_F(SettingsFileTest, ModesSavedAtTheEndAreReadAtTheNextStart) {
+    EXPECT_EQ(LoadModes(), 0);  // no file: a first run
+    SaveModes(DISP_MODE_800X600, ZOOM_2);
+    EXPECT_EQ(ReadFile(),
+              "# vorn_kvusb settings, written when the program ends\n"
+              "[Software\\K7Q0KVUSB]\nDispMode=1\nZoomMode=2\n");
+    EXPECT_EQ(LoadModes(), 1);
+    EXPECT_EQ(DispMode.load(), DISP_MODE_800X600);
+    EXPECT_EQ(ZoomMode.load(), ZOOM_2);
+    // The write goes through a file beside it, which does not stay.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_ / "vorn_kvusb"),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST_F(SettingsFileTest, ADamagedFileLosesOnlyWhatCannotBeRead) {
+    WriteFile(std::string("garbage\0\xff\n", 11) +
+              "ZoomMode=1\n"  // outside any key
+              "[Software\\K7Q0KVUSB]\r\n"
+              "  DispMode = 1 \r\n"
+              "ZoomMode=two\n"
+              "ZoomMode=99999999999\n"
+              "=3\n"
+              "[broken\n"
+              "Other=5");
+    EXPECT_EQ(LoadModes(), 1);
+    EXPECT_EQ(DispMode.load(), DISP_MODE_800X600);
+    EXPECT_EQ(ZoomMode.load(), -1);  // kept, as with a registry value that cannot be read
+    MemorySettingsStore::Contents contents = ParseSettingsText(ReadFile());
+    EXPECT_EQ(contents["Software\\K7Q0KVUSB"].size(), 2u);  // DispMode and Other
+    WriteFile("\x01\x02 not a settings file at all");
+    EXPECT_EQ(LoadModes(), 0);
+}
+
+TEST_F(SettingsFileTest, SavingReplacesTheFileWhole) {
+    WriteFile("[Software\\K7Q0KVUSB]\nDispMode=1\nZoomMode=1\n[Software\\Other]\nKept=7\n");
+    SaveModes(DISP_MODE_MIRROR, ZOOM_ORIGINAL);
+    MemorySettingsStore::Contents contents = ParseSettingsText(ReadFile());
+    EXPECT_EQ(contents["Software\\K7Q0KVUSB"]["DispMode"], 0u);
+    EXPECT_EQ(contents["Software\\K7Q0KVUSB"]["ZoomMode"], 0u);
+    EXPECT_EQ(contents["Software\\Other"]["Kept"], 7u);
+}
+
+TEST_F(SettingsFileTest, AFolderThatCannotBeWrittenKeepsTheOldFile) {
+    WriteFile("[Software\\K7Q0KVUSB]\nDispMode=1\n");
+    std::filesystem::permissions(folder_ / "vorn_kvusb", std::filesystem::perms::owner_read |
+                                                             std::filesystem::perms::owner_exec);
+    if (getuid() != 0) {  // root writes anyway
+        SaveModes(DISP_MODE_MIRROR, ZOOM_1);
+        EXPECT_EQ(ReadFile(), "[Software\\K7Q0KVUSB]\nDispMode=1\n");
+    }
+    std::filesystem::permissions(folder_ / "vorn_kvusb", std::filesystem::perms::owner_all);
+}
+
+TEST(SettingsFilePath, FollowsTheXdgConfigFolder) {
+    setenv("HOME", "/home/ada", 1);
+    setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    EXPECT_EQ(DefaultSettingsFilePath(), "/cfg/vorn_kvusb/settings");
+    setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored
+    EXPECT_EQ(DefaultSettingsFilePath(), "/home/ada/.config/vorn_kvusb/settings");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(DefaultSettingsFilePath(), "/home/ada/.config/vorn_kvusb/settings");
+    unsetenv("HOME");
+    EXPECT_EQ(DefaultSettingsFilePath(), "");
+}
+
+TEST(FaultNotices, OneNoticePerFaultWhileItLasts) {
+    FaultNotices notices;
+    std::vector<std::optional<WarningKind>> given;
+    for (int status : {0, 1, 1, DEV_FAULT_READ_FAILED, 1, 0, 1, 2, 2, 1, 3, 2}) {
+        given.push_back(notices.Poll(status));
+    }
+    using W = WarningKind;
+    const std::vector<std::optional<WarningKind>> expected = {
+        std::nullopt, W::Overheat,   std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+        W::Overheat,  W::FanFailure, std::nullopt, W::Overheat,  std::nullopt, W::FanFailure};
+    EXPECT_EQ(given, expected);
+    EXPECT_STREQ(FaultNoticeText(WarningKind::Overheat), "Projector Overheated.");
+    EXPECT_STREQ(FaultNoticeText(WarningKind::FanFailure), "Fan failure.");
+}
+
+TEST(UnitRemoval, OnlyTheWatchedUnitsNodeOrDeviceGoingAwayCounts) {
+    EXPECT_TRUE(IsUnitRemoval("remove", "scsi_generic", "sg2", "sg2", "2:0:0:0"));
+    EXPECT_TRUE(IsUnitRemoval("remove", "scsi", "2:0:0:0", "sg2", "2:0:0:0"));
+    EXPECT_FALSE(IsUnitRemoval("add", "scsi_generic", "sg2", "sg2", "2:0:0:0"));
+    EXPECT_FALSE(IsUnitRemoval("remove", "scsi_generic", "sg3", "sg2", "2:0:0:0"));
+    EXPECT_FALSE(IsUnitRemoval("remove", "scsi", "2:0:0:1", "sg2", "2:0:0:0"));  // the disk unit
+    EXPECT_FALSE(IsUnitRemoval("remove", "block", "sg2", "sg2", "2:0:0:0"));
+    EXPECT_FALSE(IsUnitRemoval(nullptr, "scsi", "2:0:0:0", "sg2", "2:0:0:0"));
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+#!/bin/bash
+# kvusb-mirror run as a user runs it, against the virtual projector, on an X server of the
+# test's own. One scenario a run:
+#   mirror_test.sh SCENARIO MIRROR KVUSBTOOL HELPER RECORDER WORK_DIR
+# picture   what the projector shows is the screen, scaled as an independent capture scales it
+# modes     the display mode and zoom given once are kept for the next run; 800x600 comes and goes
+# sigterm   SIGTERM ends the run through the full shutdown, settings written, desktop restored
+# unplug    the virtual projector vanishing ends the run through the device-loss shutdown
+# errors    bad usage, no display, no projector, a second instance: one line each, exit codes
+# faults    an overheated projector gives one notice on the session bus and one line
+# grab      kvusbtool grab saves the frame the projector would get, at each zoom
+# Exit code 77 (skipped) where Xvfb or another tool the scenario needs is missing.
+set -u
+scenario=$1 mirror=$2 tool=$3 helper=$4 recorder=$5 work=$6
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+export XDG_CONFIG_HOME="$work/config"
+unset VORN_KVUSB_DEVICE VORN_KVUSB_CAPTURE DBUS_SESSION_BUS_ADDRESS
+settings="$XDG_CONFIG_HOME/vorn_kvusb/settings"
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    for file in *.err; do [ -f "$file" ] && { echo "--- $file" >&2; tail -n 40 "$file" >&2; }; done
+    exit 1
+}
+need() {
+    local program
+    for program in "$@"; do
+        command -v "$program" >/dev/null || { echo "skipped: $program is not installed"; exit 77; }
+    done
+}
+
+# Xvfb on the first free display number from :110; DISPLAY set for what follows.
+start_x() {
+    need Xvfb xdpyinfo
+    local n
+    for n in $(seq 110 199); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 "$1x24" -nolisten tcp -br -noreset >/dev/null 2>&1 &
+        local pid=$!
+        local tries
+        for tries in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+                pids+=("$pid")
+                export DISPLAY=":$n"
+                return 0
+            fi
+            sleep 0.05
+        done
+        kill "$pid" 2>/dev/null
+    done
+    fail "no Xvfb would start"
+}
+
+screen_size() {
+    xdpyinfo | sed -n 's/ *dimensions: *\([0-9]*x[0-9]*\) pixels.*/\1/p'
+}
+
+# Gives the screen an 800x600 mode, as a monitor offering it would.
+offer_800x600() {
+    "$helper" offer-mode 800x600 > helper.out &
+    pids+=($!)
+    for _ in $(seq 100); do grep -q ready helper.out 2>/dev/null && return 0; sleep 0.05; done
+    fail "the 800x600 mode was not offered"
+}
+
+expect_settings() {
+    local text
+    text=$(grep -v '^#' "$settings" 2>/dev/null | tr '\n' ' ')
+    [ "$text" = "[Software\\K7Q0KVUSB] DispMode=$1 ZoomMode=$2 " ] ||
+        fail "settings hold '$text', not DispMode=$1 ZoomMode=$2"
+}
+
+# Waits until the file holds the text; false after 15 s.
+wait_for() {
+    for _ in $(seq 300); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done
+    return 1
+}
+
+# Runs kvusb-mirror: stdout to $1.out, stderr to $1.err, exit code in $status.
+run() {
+    local name=$1
+    shift
+    "$mirror" "$@" > "$name.out" 2> "$name.err"
+    status=$?
+}
+
+# A picture with edges and gradients on the whole screen, the pointer in the last corner.
+show_picture() {
+    need convert display import compare xdotool
+    start_x 1920x1080
+    convert -size 1920x1080 gradient:'#ff2000-#0040ff' \
+        -fill white -draw 'rectangle 300,200 900,640' \
+        -fill '#20c060' -draw 'circle 1400,500 1400,760' \
+        -fill black -draw 'rectangle 1000,900 1919,1000' screen.png || fail "no picture"
+    display -window root screen.png  # its exit code says nothing; the comparisons will
+    xdotool mousemove 1919 1079
+}
+
+# The projector's frame against an independent capture of the screen, averaged down to
+# SIZE (convert's -scale averages areas too) and cut to the projector's window at OFFSET.
+# Pixels may differ by 1% where the rounding does; the cursor covers a few.
+expect_frame() {  # frame, size, offset
+    [ -f captured.png ] || import -window root captured.png
+    convert captured.png -scale "$2!" -crop "854x480+$3" +repage expected.png
+    differing=$(compare -metric AE -fuzz 1% "$1" expected.png null: 2>&1)
+    [ "${differing%% *}" -le 40 ] 2>/dev/null ||
+        fail "$1: $differing pixels differ from the independent capture"
+    echo "$1: $differing of 409920 pixels differ by more than 1% from the independent capture"
+}
+
+case "$scenario" in
+picture)
+    show_picture
+    run picture --virtual shown.png --device virtual:report=report.txt \
+        --display-mode mirror --zoom original --duration 3
+    [ "$status" -eq 0 ] || fail "exit code $status"
+    [ ! -s picture.out ] && [ ! -s picture.err ] || \
+        [ "$(wc -l < picture.err)" -eq 1 ] || fail "more than the start line was printed"
+    frames=$(sed -n 's/.*frames_bank0=\([0-9]*\) frames_bank1=\([0-9]*\).*/\1 \2/p' report.txt)
+    read -r bank0 bank1 <<< "$frames"
+    [ $((bank0 + bank1)) -ge 10 ] || fail "only $((bank0 + bank1)) frames shown in 3 s"
+    grep -q "protocol_errors 0" report.txt || fail "protocol errors: $(cat report.txt)"
+    expect_frame shown.png 854x480 0+0
+    expect_settings 0 0
+    ;;
+modes)
+    start_x 1920x1080
+    offer_800x600
+    "$mirror" --virtual shown.png --display-mode 800x600 --zoom 1 --duration 3 -v \
+        > first.out 2> first.err &
+    pid=$!
+    wait_for first.err "showing display" || fail "the first run did not start"
+    [ "$(screen_size)" = 800x600 ] || fail "the screen is $(screen_size) while running"
+    wait "$pid" || fail "the first run ended with $?"
+    [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
+    expect_settings 1 1
+    "$mirror" --virtual shown.png --duration 2 -v > second.out 2> second.err &
+    pid=$!
+    wait_for second.err "showing display" || fail "the second run did not start"
+    [ "$(screen_size)" = 800x600 ] || fail "the saved 800x600 was not applied"
+    wait "$pid" || fail "the second run ended with $?"
+    grep -qx "1136, 480" second.err || fail "the saved zoom 1 was not applied"
+    grep -qx "SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x1" second.err ||
+        fail "the second run did not save the same modes"
+    [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
+    ;;
+sigterm)
+    start_x 1920x1080
+    offer_800x600
+    "$mirror" --virtual shown.png --display-mode 800x600 -v > run.out 2> run.err &
+    pid=$!
+    wait_for run.err "showing display" || fail "the run did not start"
+    kill -TERM "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq 0 ] || fail "SIGTERM ended it with $status"
+    grep -qx "RunMirrorLoop: signal 15 (Terminated), will stop vorn_kvusb!" run.err ||
+        fail "the signal was not traced"
+    tail -n 1 run.err | grep -qx "vorn_kvusb end!" || fail "the full shutdown did not end it"
+    grep -q "KVCapAPI_Uninitialize success" run.err || fail "the capture library was not shut"
+    expect_settings 1 0
+    [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
+    [ -s shown.png ] || fail "the virtual projector wrote nothing"
+    ;;
+unplug)
+    start_x 1920x1080
+    offer_800x600
+    run unplug --device virtual:vanish_after=120 --display-mode 800x600 --zoom 2 -v
+    [ "$status" -eq 0 ] || fail "exit code $status"
+    grep -qx "ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!" unplug.err ||
+        fail "the device loss was not traced"
+    grep -qx "kvusb-mirror: the projector is gone (unplugged?)" unplug.err ||
+        fail "the user was not told"
+    grep -q "KVCapAPI_Uninitialize" unplug.err && fail "the device-loss path released capture"
+    expect_settings 1 2
+    [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
+    ;;
+errors)
+    expect_line() {  # the run's name, the exit code expected, the one line expected
+        [ "$status" -eq "$2" ] || fail "$1: exit code $status, not $2"
+        [ "$(cat "$1.err")" = "$3" ] || fail "$1: printed '$(cat "$1.err")', not '$3'"
+    }
+    run usage --bogus
+    expect_line usage 2 "kvusb-mirror: unknown option --bogus (try kvusb-mirror --help)"
+    run zoom --display-mode mirror --zoom 2
+    expect_line zoom 2 "kvusb-mirror: --zoom 2 needs --display-mode 800x600"
+    DISPLAY= run nodisplay
+    expect_line nodisplay 2 "kvusb-mirror: no X display: DISPLAY is not set"
+    DISPLAY=:1999 run deaddisplay
+    expect_line deaddisplay 2 "kvusb-mirror: cannot open the X display :1999"
+    start_x 854x480
+    run badvirtual --device virtual:speed=2
+    [ "$status" -eq 2 ] && [ "$(wc -l < badvirtual.err)" -eq 1 ] &&
+        grep -q "^kvusb-mirror: the virtual projector: unknown option 'speed'" badvirtual.err ||
+        fail "a bad virtual projector: $status, $(cat badvirtual.err)"
+    run none --device virtual:projectors=0
+    expect_line none 1 \
+        "kvusb-mirror: no projector found (no KVUSB TR40W17B6 units among the disk interfaces)"
+    run nolink --device virtual:link=none
+    expect_line nolink 1 "kvusb-mirror: no projector with a working USB link found"
+    "$mirror" --virtual first.png --display-mode mirror -q > first.out 2> first.err &
+    first=$!
+    pids+=("$first")
+    for _ in $(seq 300); do [ -s first.png ] && break; sleep 0.05; done
+    run second --virtual second.png
+    expect_line second 0 "kvusb-mirror: already running"
+    kill -INT "$first"
+    wait "$first" || fail "SIGINT ended the first one with $?"
+    [ ! -s first.err ] || fail "--quiet printed: $(cat first.err)"
+    ;;
+faults)
+    need dbus-daemon
+    start_x 854x480
+    dbus-daemon --session --nofork --print-address=3 3> bus.address 2> bus.err &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s bus.address ] && break; sleep 0.05; done
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 bus.address)
+    export DBUS_SESSION_BUS_ADDRESS
+    "$recorder" notices.log > recorder.out &
+    pids+=($!)
+    wait_for recorder.out ready || fail "no notification service"
+    run faults --device virtual:fault=1 --duration 3.5
+    [ "$status" -eq 0 ] || fail "exit code $status"
+    [ "$(grep -c "warning" faults.err)" -eq 1 ] &&
+        grep -qx "kvusb-mirror: warning: Projector Overheated." faults.err ||
+        fail "not one warning line: $(cat faults.err)"
+    wait_for notices.log "Tarq Projira" || fail "no notice came"
+    [ "$(cat notices.log)" = "Tarq Projira|Projector Overheated.|2" ] ||
+        fail "the notices were: $(cat notices.log)"
+    ;;
+grab)
+    show_picture
+    "$tool" grab original.png 2> grab.err || fail "grab failed"
+    "$tool" grab zoom1.png --zoom 1 2>> grab.err || fail "grab --zoom 1 failed"
+    "$tool" grab zoom2.png --zoom 2 2>> grab.err || fail "grab --zoom 2 failed"
+    expect_frame original.png 854x480 0+0
+    expect_frame zoom1.png 1136x480 141+0
+    expect_frame zoom2.png 854x848 0+184
+    DISPLAY= "$tool" grab none.png 2> nodisplay.err && fail "grab without a display succeeded"
+    grep -qx "kvusbtool grab: no frame of the desktop came (kvcap: cannot open the X display (DISPLAY is not set))" \
+        nodisplay.err || fail "grab without a display said: $(cat nodisplay.err)"
+    ;;
+*)
+    fail "unknown scenario $scenario"
+    ;;
+esac
+echo "passed: $scenario"
