@@ -69,6 +69,49 @@ TEST_F(SgIoRequestTest, ReadsComeFromTheDevice) {
     EXPECT_EQ(header.mx_sb_len, 24);
 }
 
+// The rest of the protocol as it reaches the sg node: the open command, the last slice of a
+// frame, and the status and firmware reads with their reply lengths and ten-second timeout.
+TEST_F(SgIoRequestTest, EveryOtherCommandReachesTheNodeAsBuilt) {
+    scsi_cmd_control_driverless(nullptr, CTRL_OPEN);
+    sg_io_hdr header = HeaderOfLast();
+    EXPECT_EQ(CommandOf(header), Bytes("FE 00 00 00 C0 D1 01 00 40 00 01 00 00 00 00 00"));
+    EXPECT_EQ(header.dxfer_direction, SG_DXFER_NONE);
+
+    std::vector<uint8_t> lastSlice(4136);
+    scsi_cmd_write_driverless(nullptr, lastSlice.data(), 4136, 0x8093B000);
+    header = HeaderOfLast();
+    EXPECT_EQ(CommandOf(header), Bytes("FF 00 00 00 00 B0 93 80 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(header.dxfer_len, 4136u);
+
+    const struct {
+        void (*request)();
+        const char* cdb;
+        unsigned replyLength;
+    } reads[] = {
+        {[] { ReadDevFaultStatus(); }, "FD 00 00 00 C0 FF 38 00 00 00 01 00 00 00 00 00", 4},
+        {[] { GetDevPowerMode(); }, "FD 00 00 00 C0 FF 35 00 00 00 01 00 00 00 00 00", 4},
+        {[] {
+             uint8_t id[MCU_FIRMWARE_ID_BYTES];
+             GetMCUFirmInfo(id);
+         },
+         "FD 00 00 00 C0 FF 14 00 00 00 03 00 00 00 00 00", 4},
+        {[] {
+             uint8_t info[FIRMWARE_INFO_BYTES];
+             getDriverLessFirmInfo(info);
+         },
+         "FD 00 00 00 C0 A1 00 00 00 00 00 00 00 00 00 00", 10},
+    };
+    for (const auto& read : reads) {
+        read.request();
+        header = HeaderOfLast();
+        EXPECT_EQ(CommandOf(header), Bytes(read.cdb));
+        EXPECT_EQ(header.dxfer_direction, SG_DXFER_FROM_DEV);
+        EXPECT_EQ(header.dxfer_len, read.replyLength);
+        EXPECT_EQ(header.timeout, 10000u);
+        EXPECT_EQ(header.mx_sb_len, 24);
+    }
+}
+
 TEST(SgIoResult, VanishedUnitIsNotConnected) {
     sg_io_hdr header{};
     EXPECT_EQ(SgIoResult(-1, ENODEV, header), ERROR_DEVICE_NOT_CONNECTED);
