@@ -65,7 +65,10 @@ int main(int argc, char** argv) {
         return Fail(MIRROR_EXIT_USAGE, "the virtual projector: " + error);
     }
 
+    // The engine's settings and desktop are these from here on. Both live to the end of the
+    // process: a shutdown may run on the sender thread while the process exits.
     auto* store = new FileSettingsStore(DefaultSettingsFilePath());
+    g_pSettingsStore = store;
     store->Load();
     if (!ApplyModeOptions(options, store, &error)) {
         return Fail(MIRROR_EXIT_USAGE, error);
@@ -78,6 +81,7 @@ int main(int argc, char** argv) {
                                            ? std::string("cannot open the X display ") + display
                                            : std::string("no X display: DISPLAY is not set"));
     }
+    g_pDesktop = desktop;
 
     g_pszInstanceFileName = MIRROR_PROGRAM_NAME;
     if (CountInstances() > 1) {
@@ -88,10 +92,6 @@ int main(int argc, char** argv) {
         !CheckProjectorUnits(g_pDeviceBackend, MIRROR_PROGRAM_NAME, &error)) {
         return Fail(MIRROR_EXIT_NO_PROJECTOR, error);
     }
-    // The engine's desktop and settings are these from here on; both live to the end of the
-    // process, as a shutdown may run on the sender thread while the process exits.
-    g_pDesktop = desktop;
-    g_pSettingsStore = store;
     PrepareMirrorLoop({desktop, options.powerMode, options.duration, options.quiet});
     int result = RunProgram(RunMirrorLoop);
     FlushVirtualProjector();

@@ -1,12 +1,21 @@
 #include "kvcap/area_scaler.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <numeric>
 
 namespace {
+
 constexpr int kSourcePixelBytes = 4;
+constexpr uint64_t kMaxDivisor = uint64_t{1} << 23;
+constexpr uint32_t kLargestSample = 255;
+constexpr uint32_t kInt16Limit = 1u << 15;  // the multiply-add takes signed 16-bit factors
+
 // A source pixel's four bytes, or their sums, side by side in one vector register.
 using Lanes = uint32_t __attribute__((vector_size(kSourcePixelBytes * sizeof(uint32_t))));
 template <typename RowSum>
@@ -19,11 +28,17 @@ template <>
 struct RowSumLanes<uint32_t> {
     using Type = Lanes;
 };
-constexpr int kReciprocalShift = 56;
-constexpr uint32_t kMaxDivisor = uint32_t{1} << 24;
+
+// The output's three bytes from the four means of a source pixel's bytes, in source order.
+void PutPixel(uint32_t means, PixelLayout layout, uint8_t* bgr) {
+    bgr[0] = static_cast<uint8_t>(means >> (8 * layout.blue));
+    bgr[1] = static_cast<uint8_t>(means >> (8 * layout.green));
+    bgr[2] = static_cast<uint8_t>(means >> (8 * layout.red));
+}
+
 }  // namespace
 
-AreaScaler::Axis AreaScaler::BuildAxis(int srcSize, int dstSize) {
+AreaScaler::Axis AreaScaler::BuildAxis(int srcSize, int dstSize, uint32_t tapMultiple) {
     // An output pixel spans srcSize / gcd units, a source pixel dstSize / gcd.
     uint32_t common = std::gcd(static_cast<uint32_t>(srcSize), static_cast<uint32_t>(dstSize));
     uint32_t outputUnits = static_cast<uint32_t>(srcSize) / common;
@@ -32,6 +47,7 @@ AreaScaler::Axis AreaScaler::BuildAxis(int srcSize, int dstSize) {
     axis.unitsPerOutput = outputUnits;
     // The widest cover: a partial pixel at each end around the whole ones.
     axis.taps = std::min<uint32_t>((outputUnits + sourceUnits - 1) / sourceUnits + 1, srcSize);
+    axis.taps = (axis.taps + tapMultiple - 1) / tapMultiple * tapMultiple;
     for (uint32_t i = 0; i < static_cast<uint32_t>(dstSize); ++i) {
         uint64_t begin = uint64_t{i} * outputUnits;
         uint64_t end = begin + outputUnits;
@@ -47,20 +63,32 @@ AreaScaler::Axis AreaScaler::BuildAxis(int srcSize, int dstSize) {
 }
 
 AreaScaler::AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
-    m_columns = BuildAxis(srcWidth, dstWidth);
-    m_rows = BuildAxis(srcHeight, dstHeight);
+    m_rows = BuildAxis(srcHeight, dstHeight, 1);
+    bool sums16 = kLargestSample * m_rows.unitsPerOutput <= std::numeric_limits<uint16_t>::max();
+    m_columns = BuildAxis(srcWidth, dstWidth, 1);
     uint64_t divisor = uint64_t{m_columns.unitsPerOutput} * m_rows.unitsPerOutput;
     m_ready = divisor < kMaxDivisor;
     if (!m_ready) {
         return;
     }
-    m_divisor = static_cast<uint32_t>(divisor);
-    // With sums below 256 x divisor and divisor below 2^24 the rounded-up reciprocal is off
-    // by less than 1 / divisor, so the quotient is exact.
-    m_reciprocal = ((uint64_t{1} << kReciprocalShift) + m_divisor - 1) / m_divisor;
+#if defined(__SSE2__)
+    uint32_t widest = *std::max_element(m_columns.weights.begin(), m_columns.weights.end());
+    if (kLargestSample * m_rows.unitsPerOutput < kInt16Limit && widest < kInt16Limit) {
+        m_columns = BuildAxis(srcWidth, dstWidth, 2);
+        for (size_t i = 0; i < m_columns.weights.size(); i += 2) {
+            m_weightPairs.push_back(m_columns.weights[i] | m_columns.weights[i + 1] << 16);
+        }
+    }
+#endif
+    m_half = static_cast<uint32_t>(divisor / 2);
+    m_shift = 8;
+    while ((uint64_t{1} << m_shift) < 256 * divisor * divisor) {
+        ++m_shift;
+    }
+    m_reciprocal = ((uint64_t{1} << m_shift) + divisor - 1) / divisor;
     // Room for the zero-weight taps that may reach past the last column.
     size_t sumCount = (static_cast<size_t>(srcWidth) + m_columns.taps) * kSourcePixelBytes;
-    if (255u * m_rows.unitsPerOutput <= std::numeric_limits<uint16_t>::max()) {
+    if (sums16) {
         m_rowSums16.assign(sumCount, 0);
     } else {
         m_rowSums32.assign(sumCount, 0);
@@ -79,11 +107,9 @@ template <typename RowSum>
 void AreaScaler::ScaleWith(std::vector<RowSum>& sumBuffer, const uint8_t* src, size_t srcStride,
                            PixelLayout layout, uint8_t* bgr) {
     const size_t rowBytes = sumBuffer.size() - size_t{m_columns.taps} * kSourcePixelBytes;
-    const uint32_t half = m_divisor / 2;
-    const int channels[3] = {layout.blue, layout.green, layout.red};
-    const size_t outputColumns = m_columns.first.size();
+    const size_t outputRowBytes = m_columns.first.size() * 3;
     RowSum* __restrict sums = sumBuffer.data();
-    for (size_t y = 0; y < m_rows.first.size(); ++y) {
+    for (size_t y = 0; y < m_rows.first.size(); ++y, bgr += outputRowBytes) {
         // Rows: each byte of the covered rows times the row's weight.
         const uint32_t* rowWeights = m_rows.weights.data() + y * m_rows.taps;
         const uint8_t* row = src + m_rows.first[y] * srcStride;
@@ -98,20 +124,65 @@ void AreaScaler::ScaleWith(std::vector<RowSum>& sumBuffer, const uint8_t* src, s
                 sums[i] = static_cast<RowSum>(sums[i] + row[i] * weight);
             }
         }
-        // Columns: the four sums of each covered pixel times the column's weight.
-        for (size_t x = 0; x < outputColumns; ++x) {
-            const RowSum* pixel = sums + size_t{m_columns.first[x]} * kSourcePixelBytes;
-            const uint32_t* weights = m_columns.weights.data() + x * m_columns.taps;
-            Lanes total = {};
-            for (uint32_t tap = 0; tap < m_columns.taps; ++tap) {
-                typename RowSumLanes<RowSum>::Type four;
-                std::memcpy(&four, pixel + tap * kSourcePixelBytes, sizeof four);
-                total += __builtin_convertvector(four, Lanes) * weights[tap];
-            }
-            for (int channel : channels) {
-                *bgr++ = static_cast<uint8_t>((uint64_t{total[channel] + half} * m_reciprocal) >>
-                                              kReciprocalShift);
+#if defined(__SSE2__)
+        if constexpr (sizeof(RowSum) == sizeof(uint16_t)) {
+            if (!m_weightPairs.empty()) {
+                ScaleColumnPairs(sums, layout, bgr);
+                continue;
             }
         }
+#endif
+        ScaleColumns(sums, layout, bgr);
     }
 }
+
+// Columns: the four sums of each covered pixel times the column's weight.
+template <typename RowSum>
+void AreaScaler::ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* bgr) const {
+    for (size_t x = 0; x < m_columns.first.size(); ++x, bgr += 3) {
+        const RowSum* pixel = sums + size_t{m_columns.first[x]} * kSourcePixelBytes;
+        const uint32_t* weights = m_columns.weights.data() + x * m_columns.taps;
+        Lanes total = {};
+        for (uint32_t tap = 0; tap < m_columns.taps; ++tap) {
+            typename RowSumLanes<RowSum>::Type four;
+            std::memcpy(&four, pixel + tap * kSourcePixelBytes, sizeof four);
+            total += __builtin_convertvector(four, Lanes) * weights[tap];
+        }
+        uint32_t means = 0;
+        for (int b = 0; b < kSourcePixelBytes; ++b) {
+            means |= uint32_t{Mean(total[b])} << (8 * b);
+        }
+        PutPixel(means, layout, bgr);
+    }
+}
+
+#if defined(__SSE2__)
+// The same, two covered pixels at a time: their sums interleaved, each pair of 16-bit
+// products added into 32 bits in one step; the division in 64-bit lanes.
+void AreaScaler::ScaleColumnPairs(const uint16_t* sums, PixelLayout layout, uint8_t* bgr) const {
+    const uint32_t pairs = m_columns.taps / 2;
+    const __m128i half = _mm_set1_epi32(static_cast<int>(m_half));
+    const __m128i reciprocal = _mm_set1_epi32(static_cast<int>(m_reciprocal));
+    const __m128i lowHalves = _mm_set1_epi64x(0xFFFFFFFF);
+    for (size_t x = 0; x < m_columns.first.size(); ++x, bgr += 3) {
+        const uint16_t* pixel = sums + size_t{m_columns.first[x]} * kSourcePixelBytes;
+        const uint32_t* weightPairs = m_weightPairs.data() + x * pairs;
+        __m128i total = _mm_setzero_si128();
+        for (uint32_t pair = 0; pair < pairs; ++pair, pixel += 2 * kSourcePixelBytes) {
+            __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel));
+            __m128i second =
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel + kSourcePixelBytes));
+            __m128i weights = _mm_set1_epi32(static_cast<int>(weightPairs[pair]));
+            total =
+                _mm_add_epi32(total, _mm_madd_epi16(_mm_unpacklo_epi16(first, second), weights));
+        }
+        total = _mm_add_epi32(total, half);
+        __m128i even = _mm_srli_epi64(_mm_mul_epu32(total, reciprocal), m_shift);
+        __m128i odd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(total, 32), reciprocal), m_shift);
+        __m128i means = _mm_or_si128(_mm_and_si128(even, lowHalves), _mm_slli_epi64(odd, 32));
+        means = _mm_packs_epi32(means, means);
+        means = _mm_packus_epi16(means, means);
+        PutPixel(static_cast<uint32_t>(_mm_cvtsi128_si32(means)), layout, bgr);
+    }
+}
+#endif

@@ -12,7 +12,9 @@
 //
 // Two passes per output row: the covered source rows summed with their weights (whole rows,
 // every byte, a loop the compiler vectorises), then the covered columns of that sum with
-// theirs, a pixel's four bytes side by side.
+// theirs, a pixel's four sums side by side. Where the sums and weights fit 16 bits (the usual
+// desktop sizes) and the processor has SSE2, the columns go two at a time through its
+// multiply-add of 16-bit pairs.
 
 // Where blue, green and red lie in a source pixel's four bytes.
 struct PixelLayout {
@@ -24,8 +26,8 @@ struct PixelLayout {
 class AreaScaler {
   public:
     // Sizes from 1. Ready() is false when the sizes share so few factors that an output
-    // pixel's weight (units across times units down) reaches 2^24, where 32-bit sums of a
-    // white area would overflow; any source below 16.7 million pixels is fine.
+    // pixel's weight (units across times units down) reaches 2^23, past which the division
+    // below would need more than 32-bit factors; any source below 8.3 million pixels is fine.
     AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight);
     bool Ready() const { return m_ready; }
 
@@ -35,25 +37,41 @@ class AreaScaler {
 
   private:
     // The source pixels each output pixel of one axis covers: from first[i] on, with the
-    // weights at i x taps, as many as the widest cover needs, padded with zero weights.
+    // weights at i x taps, as many as the widest cover needs (rounded up to `tapMultiple`),
+    // padded with zero weights.
     struct Axis {
         std::vector<uint32_t> first;
         std::vector<uint32_t> weights;
         uint32_t taps = 0;
         uint32_t unitsPerOutput = 0;  // an output pixel's whole weight
     };
-    static Axis BuildAxis(int srcSize, int dstSize);
+    static Axis BuildAxis(int srcSize, int dstSize, uint32_t tapMultiple);
 
     // RowSum holds the weighted sum of the covered rows: 16 bits when it fits, twice as fast.
     template <typename RowSum>
     void ScaleWith(std::vector<RowSum>& sums, const uint8_t* src, size_t srcStride,
                    PixelLayout layout, uint8_t* bgr);
+    template <typename RowSum>
+    void ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* bgr) const;
+#if defined(__SSE2__)
+    void ScaleColumnPairs(const uint16_t* sums, PixelLayout layout, uint8_t* bgr) const;
+#endif
+    // A weighted sum divided by the output pixel's weight, rounded half up.
+    uint8_t Mean(uint32_t total) const {
+        return static_cast<uint8_t>((uint64_t{total + m_half} * m_reciprocal) >> m_shift);
+    }
 
     Axis m_columns;
     Axis m_rows;
-    uint32_t m_divisor = 1;     // an output pixel's weight: column units times row units
-    uint64_t m_reciprocal = 0;  // 2^56 / m_divisor rounded up: a division as a multiplication
+    // Dividing by an output pixel's weight D, as (n x m_reciprocal) >> m_shift with
+    // 2^m_shift >= 256 D^2: exact for every n below 256 D, and a product of two 32-bit numbers.
+    uint32_t m_half = 0;  // D / 2, for rounding
+    uint64_t m_reciprocal = 0;
+    int m_shift = 0;
     std::vector<uint16_t> m_rowSums16;
     std::vector<uint32_t> m_rowSums32;
+    // For the paired columns: each output pixel's weights two to a 32-bit word, the first in
+    // the low half; empty where the pairs are not used.
+    std::vector<uint32_t> m_weightPairs;
     bool m_ready = false;
 };

@@ -26,7 +26,9 @@ class CaptureSource {
     virtual ~CaptureSource() = default;
     // Fills `bgr` with the next frame: width x height x 3 bytes, packed rows, top row first,
     // blue, green, red. Returns 0, or a negative KVCAP_E_* code when no frame could be had
-    // this time (the session goes on and asks again).
+    // this time (the session goes on and asks again). `bgr` is the same buffer at every call
+    // of a session and holds the last frame, so a source whose picture has not changed may
+    // leave it as it is.
     virtual int Grab(uint8_t* bgr) = 0;
 };
 

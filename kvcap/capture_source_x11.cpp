@@ -1,6 +1,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
@@ -20,7 +21,9 @@
 // (MIT-SHM) where the server can share it with us, else with XGetImage (a remote display, a
 // server without the extension); scaled by area averaging, the cursor blended in when asked.
 // A change of the screen's configuration is seen in the events of the source's own connection
-// and the picture is set up again for the new area before the next frame.
+// and the picture is set up again for the new area before the next frame. The X server also
+// reports there where the screen was drawn on (XDamage): while nothing was, and the cursor has
+// neither moved nor changed, the last frame is delivered again without reading the screen.
 
 namespace {
 
@@ -55,13 +58,23 @@ class X11Source : public CaptureSource {
     bool SharesMemory() const { return m_shared; }
 
   private:
+    // Where the cursor is and which image it has.
+    struct CursorState {
+        int x = 0;
+        int y = 0;
+        unsigned long serial = 0;
+        bool operator==(const CursorState&) const = default;
+    };
+
     bool SetUpArea(const MonitorArea& area);
     bool CreateSharedImage(const MonitorArea& area);
     bool CreatePlainImage(const MonitorArea& area);
     void ReleaseImage();
     bool ReadScreen();
-    void DrawCursor();
-    bool TakeConfigurationChange();
+    void DrawCursor(const XFixesCursorImage& cursor);
+    // Reads the events that have come: true when the screen's configuration changed; notes
+    // damage in m_damaged.
+    bool TakeEvents();
 
     Display* const m_display;
     const Window m_root;
@@ -72,12 +85,19 @@ class X11Source : public CaptureSource {
     bool m_shared = false;    // the image lies in a segment the server writes into
     bool m_tryShared = true;  // false once sharing failed: the server cannot reach our memory
     bool m_hasCursorImage = false;
+    int m_damageEventBase = -1;  // -1 without XDamage: every frame is read
+    Damage m_damage = 0;
+    bool m_damaged = true;  // the screen may differ from the last frame delivered
+    CursorState m_cursor;   // as drawn into the last frame
     PixelLayout m_layout;
     std::unique_ptr<AreaScaler> m_scaler;
 };
 
 X11Source::~X11Source() {
     ReleaseImage();
+    if (m_damage != 0) {
+        XDamageDestroy(m_display, m_damage);
+    }
     XCloseDisplay(m_display);
 }
 
@@ -94,6 +114,10 @@ bool X11Source::Open() {
         XRRSelectInput(m_display, m_root, RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask);
     }
     XSelectInput(m_display, m_root, StructureNotifyMask);
+    if (XDamageQueryExtension(m_display, &eventBase, &errorBase)) {
+        m_damageEventBase = eventBase;
+        m_damage = XDamageCreate(m_display, m_root, XDamageReportNonEmpty);
+    }
     return SetUpArea(PrimaryMonitorArea(m_display));
 }
 
@@ -215,20 +239,16 @@ bool X11Source::ReadScreen() {
 
 // Blends the cursor, whose image has its colours multiplied by alpha already, over the
 // captured pixels at full size, so that it is scaled with the rest.
-void X11Source::DrawCursor() {
-    XFixesCursorImage* cursor = XFixesGetCursorImage(m_display);
-    if (cursor == nullptr) {
-        return;
-    }
-    int left = cursor->x - cursor->xhot - m_area.x;
-    int top = cursor->y - cursor->yhot - m_area.y;
+void X11Source::DrawCursor(const XFixesCursorImage& cursor) {
+    int left = cursor.x - cursor.xhot - m_area.x;
+    int top = cursor.y - cursor.yhot - m_area.y;
     const int offsets[3] = {m_layout.blue, m_layout.green, m_layout.red};
-    for (int y = std::max(0, -top); y < cursor->height && top + y < m_area.height; ++y) {
+    for (int y = std::max(0, -top); y < cursor.height && top + y < m_area.height; ++y) {
         auto* row = reinterpret_cast<uint8_t*>(m_image->data) +
                     static_cast<size_t>(top + y) * m_image->bytes_per_line;
-        for (int x = std::max(0, -left); x < cursor->width && left + x < m_area.width; ++x) {
+        for (int x = std::max(0, -left); x < cursor.width && left + x < m_area.width; ++x) {
             // XFixes hands each 32-bit ARGB pixel in an unsigned long.
-            auto argb = static_cast<uint32_t>(cursor->pixels[y * cursor->width + x]);
+            auto argb = static_cast<uint32_t>(cursor.pixels[y * cursor.width + x]);
             uint32_t alpha = argb >> 24;
             uint8_t* pixel = row + static_cast<size_t>(left + x) * 4;
             for (int c = 0; c < 3; ++c) {
@@ -239,22 +259,25 @@ void X11Source::DrawCursor() {
             }
         }
     }
-    XFree(cursor);
 }
 
-bool X11Source::TakeConfigurationChange() {
-    bool changed = false;
+bool X11Source::TakeEvents() {
+    bool reconfigured = false;
     while (XPending(m_display) > 0) {
         XEvent event;
         XNextEvent(m_display, &event);
-        XRRUpdateConfiguration(&event);
-        changed = true;  // only configuration events were asked for
+        if (m_damageEventBase >= 0 && event.type == m_damageEventBase + XDamageNotify) {
+            m_damaged = true;
+        } else {
+            XRRUpdateConfiguration(&event);
+            reconfigured = true;  // the other events asked for are the configuration's
+        }
     }
-    return changed;
+    return reconfigured;
 }
 
 int X11Source::Grab(uint8_t* bgr) {
-    if (TakeConfigurationChange() || m_image == nullptr) {
+    if (TakeEvents() || m_image == nullptr) {
         MonitorArea area = PrimaryMonitorArea(m_display);
         bool same = m_image != nullptr && area.x == m_area.x && area.y == m_area.y &&
                     area.width == m_area.width && area.height == m_area.height;
@@ -262,18 +285,37 @@ int X11Source::Grab(uint8_t* bgr) {
             ReleaseImage();
             return KVCAP_E_CAPTURE_FAILED;
         }
+        m_damaged = true;
     }
-    if (!ReadScreen()) {
-        // Most likely the screen changed before its events came: set up again next time.
-        ReleaseImage();
-        return KVCAP_E_CAPTURE_FAILED;
+    XFixesCursorImage* cursor = m_hasCursorImage ? XFixesGetCursorImage(m_display) : nullptr;
+    CursorState cursorState;
+    if (cursor != nullptr) {
+        cursorState = {cursor->x, cursor->y, cursor->cursor_serial};
     }
-    if (m_hasCursorImage) {
-        DrawCursor();
+    int result = KVCAP_OK;
+    if (m_damaged || m_damage == 0 || !(cursorState == m_cursor)) {
+        // Drawing from here on is reported again and read with the next frame.
+        if (m_damage != 0) {
+            XDamageSubtract(m_display, m_damage, None, None);
+        }
+        if (ReadScreen()) {
+            if (cursor != nullptr) {
+                DrawCursor(*cursor);
+            }
+            m_scaler->Scale(reinterpret_cast<const uint8_t*>(m_image->data),
+                            static_cast<size_t>(m_image->bytes_per_line), m_layout, bgr);
+            m_damaged = false;
+            m_cursor = cursorState;
+        } else {
+            // Most likely the screen changed before its events came: set up again next time.
+            ReleaseImage();
+            result = KVCAP_E_CAPTURE_FAILED;
+        }
     }
-    m_scaler->Scale(reinterpret_cast<const uint8_t*>(m_image->data),
-                    static_cast<size_t>(m_image->bytes_per_line), m_layout, bgr);
-    return KVCAP_OK;
+    if (cursor != nullptr) {
+        XFree(cursor);
+    }
+    return result;
 }
 
 Display* OpenDisplay() {

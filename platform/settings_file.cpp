@@ -162,18 +162,17 @@ void FileSettingsStore::CloseKey(SettingsKey key) {
     Save();
 }
 
-bool FileSettingsStore::Save() {
+void FileSettingsStore::Save() {
     std::lock_guard<std::mutex> hold(m_saveLock);
     if (!m_changed) {
-        return true;
+        return;
     }
     std::string error;
     if (m_path.empty() ||
         !WriteAtomically(m_path, FormatSettingsText(m_memory.Snapshot()), &error)) {
         DebugPrint("FileSettingsStore: cannot save the settings: %s\n",
                    m_path.empty() ? "no file (set HOME or XDG_CONFIG_HOME)" : error.c_str());
-        return false;
+        return;
     }
     m_changed = false;
-    return true;
 }

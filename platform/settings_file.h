@@ -36,7 +36,7 @@ class FileSettingsStore : public SettingsStore {
     const std::string& Path() const { return m_path; }
 
   private:
-    bool Save();
+    void Save();  // traced when it fails
 
     const std::string m_path;
     MemorySettingsStore m_memory;

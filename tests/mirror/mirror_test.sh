@@ -157,7 +157,8 @@ sigterm)
     offer_800x600
     "$mirror" --virtual shown.png --display-mode 800x600 -v > run.out 2> run.err &
     pid=$!
-    wait_for run.err "showing display" || fail "the run did not start"
+    for _ in $(seq 300); do [ -s shown.png ] && break; sleep 0.05; done
+    [ -s shown.png ] || fail "no frame was shown"
     kill -TERM "$pid"
     wait "$pid"
     status=$?
@@ -168,7 +169,6 @@ sigterm)
     grep -q "KVCapAPI_Uninitialize success" run.err || fail "the capture library was not shut"
     expect_settings 1 0
     [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
-    [ -s shown.png ] || fail "the virtual projector wrote nothing"
     ;;
 unplug)
     start_x 1920x1080

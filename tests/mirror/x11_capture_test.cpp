@@ -102,6 +102,22 @@ TEST_F(X11CaptureTest, FramesHaveTheSessionSizeInBlueGreenRedNoFasterThanAsked) 
     EXPECT_TRUE(IsColour(PixelAt(frame, 854, 213, 240), kBlue / 2, kGreen / 2, kRed / 2));
 }
 
+// A screen nobody draws on is read once and delivered again; drawing is seen at once.
+TEST_F(X11CaptureTest, WhatIsDrawnDuringTheSessionShowsInTheNextFrames) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(854, 480));
+    FrameRecorder recorder;
+    recorder.firstCallbackDelay = std::chrono::milliseconds(300);
+    std::thread draw([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));  // during the first frame
+        client_->ShowColour(kColour, 0, 0, 854, 480);
+    });
+    Capture(&recorder, 854, 480, 10, 0, 3);
+    draw.join();
+    ASSERT_GE(recorder.frames.size(), 3u);
+    EXPECT_TRUE(IsColour(PixelAt(recorder.frames[0].pixels, 854, 400, 200), 0, 0, 0));
+    EXPECT_TRUE(IsColour(PixelAt(recorder.frames[2].pixels, 854, 400, 200), kBlue, kGreen, kRed));
+}
+
 TEST_F(X11CaptureTest, TheCursorIsDrawnInCursorMode1Only) {
     ASSERT_NO_FATAL_FAILURE(StartServer(854, 480));
     client_->ShowColour(kColour, 0, 0, 854, 480);

@@ -19,13 +19,19 @@ X11TestClient::~X11TestClient() {
     }
 }
 
-void X11TestClient::ShowColour(unsigned long pixel, int x, int y, int width, int height) {
+unsigned long X11TestClient::ShowColour(unsigned long pixel, int x, int y, int width, int height) {
     Window root = DefaultRootWindow(m_display);
     Window window = XCreateSimpleWindow(m_display, root, x, y, width, height, 0, 0, pixel);
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     XChangeWindowAttributes(m_display, window, CWOverrideRedirect, &attributes);
     XMapRaised(m_display, window);
+    XSync(m_display, False);
+    return window;
+}
+
+void X11TestClient::MoveWindow(unsigned long window, int x, int y) {
+    XMoveWindow(m_display, window, x, y);
     XSync(m_display, False);
 }
 

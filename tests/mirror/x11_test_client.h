@@ -15,8 +15,9 @@ class X11TestClient {
 
     bool Connected() const { return m_display != nullptr; }
 
-    // A borderless window over (x, y, width, height) in a 24-bit TrueColor pixel value.
-    void ShowColour(unsigned long pixel, int x, int y, int width, int height);
+    // A borderless window over (x, y, width, height) in a 24-bit TrueColor pixel value; its id.
+    unsigned long ShowColour(unsigned long pixel, int x, int y, int width, int height);
+    void MoveWindow(unsigned long window, int x, int y);
     void MovePointer(int x, int y);
     // Gives the first output a mode of that size, as a monitor that offers it would.
     void OfferMode(int width, int height);
