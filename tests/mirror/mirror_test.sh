@@ -5,6 +5,7 @@
 # picture   what the projector shows is the screen, scaled as an independent capture scales it
 # modes     the display mode and zoom given once are kept for the next run; 800x600 comes and goes
 # sigterm   SIGTERM ends the run through the full shutdown, settings written, desktop restored
+# crash     a crash puts the desktop back before the process dies
 # unplug    the virtual projector vanishing ends the run through the device-loss shutdown
 # errors    bad usage, no display, no projector, a second instance: one line each, exit codes
 # faults    an overheated projector gives one notice on the session bus and one line
@@ -170,6 +171,19 @@ sigterm)
     expect_settings 1 0
     [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
     ;;
+crash)
+    start_x 1920x1080
+    offer_800x600
+    "$mirror" --virtual shown.png --display-mode 800x600 > run.out 2> run.err &
+    pid=$!
+    wait_for run.err "showing display" || fail "the run did not start"
+    [ "$(screen_size)" = 800x600 ] || fail "the screen is $(screen_size) while running"
+    kill -SEGV "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq $((128 + 11)) ] || fail "the crash ended it with $status"
+    [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size) after a crash"
+    ;;
 unplug)
     start_x 1920x1080
     offer_800x600
@@ -201,6 +215,8 @@ errors)
     [ "$status" -eq 2 ] && [ "$(wc -l < badvirtual.err)" -eq 1 ] &&
         grep -q "^kvusb-mirror: the virtual projector: unknown option 'speed'" badvirtual.err ||
         fail "a bad virtual projector: $status, $(cat badvirtual.err)"
+    run nomode --virtual shown.png --display-mode 800x600 --duration 0.5 -q
+    expect_line nomode 0 "kvusb-mirror: warning: the primary monitor offers no 800x600 mode"
     run none --device virtual:projectors=0
     expect_line none 1 \
         "kvusb-mirror: no projector found (no KVUSB TR40W17B6 units among the disk interfaces)"
@@ -227,7 +243,7 @@ faults)
     "$recorder" notices.log > recorder.out &
     pids+=($!)
     wait_for recorder.out ready || fail "no notification service"
-    run faults --device virtual:fault=1 --duration 3.5
+    run faults --device virtual:fault=1 --display-mode mirror --duration 3.5
     [ "$status" -eq 0 ] || fail "exit code $status"
     [ "$(grep -c "warning" faults.err)" -eq 1 ] &&
         grep -qx "kvusb-mirror: warning: Projector Overheated." faults.err ||
