@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 #include "kvcap/capture_source.h"
@@ -27,25 +28,20 @@ int main(int argc, char** argv) {
     }
     unsigned long window = client.ShowColour(0x20C060, 0, 0, 16, 16);
     std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 3);
-    std::vector<double> costs;
+    using Milliseconds = std::chrono::duration<double, std::milli>;
+    std::vector<double> costs(frames);
     for (int i = 0; i < frames; ++i) {
         client.MoveWindow(window, i % 64, 0);
         auto start = std::chrono::steady_clock::now();
         if (source->Grab(frame.data()) != 0) {
-            std::fprintf(stderr, "kv_x11_capture_bench: frame %d failed\n", i);
+            std::fprintf(stderr, "kv_x11_capture_bench: a frame failed\n");
             return 1;
         }
-        costs.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
+        costs[i] = Milliseconds(std::chrono::steady_clock::now() - start).count();
     }
     std::sort(costs.begin(), costs.end());
-    double total = 0;
-    for (double cost : costs) {
-        total += cost;
-    }
     std::printf("%dx%d: mean %.2f ms, median %.2f ms, 90th percentile %.2f ms, max %.2f ms\n",
-                width, height, total / frames, costs[costs.size() / 2],
-                costs[costs.size() * 9 / 10], costs.back());
+                width, height, std::accumulate(costs.begin(), costs.end(), 0.0) / frames,
+                costs[costs.size() / 2], costs[costs.size() * 9 / 10], costs.back());
     return 0;
 }
