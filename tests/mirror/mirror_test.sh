@@ -7,6 +7,7 @@
 # sigterm   SIGTERM ends the run through the full shutdown, settings written, desktop restored
 # crash     a crash puts the desktop back before the process dies
 # unplug    the virtual projector vanishing ends the run through the device-loss shutdown
+# linkerrors  100 failed frames in a row end the run through the full shutdown
 # errors    bad usage, no display, no projector, a second instance: one line each, exit codes
 # faults    an overheated projector gives one notice on the session bus and one line
 # grab      kvusbtool grab saves the frame the projector would get, at each zoom
@@ -195,6 +196,20 @@ unplug)
         fail "the user was not told"
     grep -q "KVCapAPI_Uninitialize" unplug.err && fail "the device-loss path released capture"
     expect_settings 1 2
+    [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
+    ;;
+linkerrors)
+    start_x 1920x1080
+    offer_800x600
+    run linkerrors --device virtual:fail_next=100000:5@12 --display-mode 800x600 -v
+    [ "$status" -eq 0 ] || fail "exit code $status"
+    # The failed writes' traces have no line break, so the end trace may follow on their line.
+    grep -q "USB Link error, vorn_kvusb end!!!$" linkerrors.err || fail "no link-error end"
+    grep -qx "kvusb-mirror: stopped after 100 failed frames in a row" linkerrors.err ||
+        fail "the user was not told"
+    grep -q "KVCapAPI_Uninitialize success" linkerrors.err || fail "the full shutdown did not run"
+    grep -qx "vorn_kvusb end!" linkerrors.err || fail "the shutdown did not end"
+    expect_settings 1 0
     [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
     ;;
 errors)
