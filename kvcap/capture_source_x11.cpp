@@ -114,7 +114,8 @@ bool X11Source::Open() {
         XRRSelectInput(m_display, m_root, RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask);
     }
     XSelectInput(m_display, m_root, StructureNotifyMask);
-    if (XDamageQueryExtension(m_display, &eventBase, &errorBase)) {
+    if (XDamageQueryExtension(m_display, &eventBase, &errorBase) &&
+        XDamageQueryVersion(m_display, &major, &minor)) {
         m_damageEventBase = eventBase;
         m_damage = XDamageCreate(m_display, m_root, XDamageReportNonEmpty);
     }
