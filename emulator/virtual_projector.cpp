@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -99,9 +100,15 @@ std::string UnitLabel(const CommandRecord& record) {
 
 }  // namespace
 
+struct FreeBytes {
+    void operator()(uint8_t* bytes) const { std::free(bytes); }
+};
+
 struct VirtualProjector::Projector {
     ProjectorStatus status;
-    std::vector<uint8_t> memory;  // the two frame banks, allocated at the first write
+    // The two frame banks, allocated zeroed at the first write: the system hands out zero
+    // pages on demand, so only the slices written take memory.
+    std::unique_ptr<uint8_t, FreeBytes> memory;
     FrameAssembler assembler;
 };
 
@@ -452,10 +459,12 @@ uint32_t VirtualProjector::ExecuteWrite(Command* command) {
     }
     Projector& projector = *command->projector;
     const uint8_t* data = static_cast<const uint8_t*>(request.dataBuffer);
-    if (projector.memory.empty()) {
-        projector.memory.resize(kMemoryBytes);
+    if (!projector.memory) {
+        projector.memory.reset(static_cast<uint8_t*>(std::calloc(kMemoryBytes, 1)));
     }
-    memcpy(&projector.memory[offset], data, length);
+    if (projector.memory) {
+        memcpy(projector.memory.get() + offset, data, length);
+    }
 
     SliceWrite slice;
     std::string error = CheckSliceWrite(index, data, length, &slice);
@@ -705,9 +714,9 @@ std::vector<uint8_t> VirtualProjector::ReadMemory(int projector, uint32_t addres
     uint64_t offset = uint64_t{address} - kMemoryBase;
     if (projector >= 0 && static_cast<size_t>(projector) < projectors_.size() &&
         address >= kMemoryBase && offset + length <= kMemoryBytes) {
-        const std::vector<uint8_t>& memory = projectors_[static_cast<size_t>(projector)]->memory;
-        if (!memory.empty()) {
-            memcpy(bytes.data(), &memory[offset], length);
+        const uint8_t* memory = projectors_[static_cast<size_t>(projector)]->memory.get();
+        if (memory != nullptr) {
+            memcpy(bytes.data(), memory + offset, length);
         }
     }
     return bytes;
