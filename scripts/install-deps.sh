@@ -9,7 +9,7 @@ PACKAGES="build-essential cmake pkg-config git clang libclang-rt-14-dev
     liblz4-dev libzstd-dev libqoi-dev libpng-dev
     g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth imagemagick x11-apps xterm xdotool
     libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxdamage-dev libudev-dev libdbus-1-dev
-    dbus x11-utils
+    dbus x11-utils locales bc
     fonts-noto-cjk fonts-noto-core"
 missing=""
 for p in $PACKAGES; do

@@ -155,7 +155,8 @@ TEST_P(ZoomWindowTest, TheProjectorShowsTheCentreWindow) {
 INSTANTIATE_TEST_SUITE_P(Zooms, ZoomWindowTest,
                          ::testing::Values(ZoomCase{ZOOM_ORIGINAL, 854, 480, 0, 0},
                                            ZoomCase{ZOOM_1, 1136, 480, 141, 0},
-                                           ZoomCase{ZOOM_2, 854, 848, 0, 184}));
+                                           ZoomCase{ZOOM_2, 854, 848, 0, 184}),
+                         [](const auto& info) { return "Zoom" + std::to_string(info.index); });
 
 TEST_F(FramePipelineTest, NinetyNineFailuresThenASuccessResetTheCount) {
     StartDevice("link=3.0");
