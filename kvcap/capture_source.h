@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "kvcap/capture_source_spec.h"
+#include "kvcap/capture_source_choice.h"
 
 // What a session asks of its source.
 struct CaptureGeometry {
@@ -32,14 +32,14 @@ class CaptureSource {
     virtual int Grab(uint8_t* bgr) = 0;
 };
 
-// The synthetic sources, for Pattern and Replay specs (capture_source_synthetic.cpp).
+// The synthetic sources, for the Pattern and Replay choices (capture_source_synthetic.cpp).
 ScreenSize SyntheticScreenSize();
-std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceSpec& spec,
+std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceChoice& spec,
                                                    const CaptureGeometry& geometry);
 
-// The desktop of this platform, for Desktop and Gdi specs; one file per platform
+// The desktop of this platform, for the Desktop and Gdi choices; one file per platform
 // (capture_source_win32.cpp, capture_source_none.cpp where there is none yet).
 bool DesktopSourceAvailable(CaptureSourceKind kind);
 ScreenSize DesktopScreenSize();
-std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceSpec& spec,
+std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice& spec,
                                                  const CaptureGeometry& geometry);

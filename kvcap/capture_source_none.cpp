@@ -10,6 +10,7 @@ ScreenSize DesktopScreenSize() {
     return {};
 }
 
-std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceSpec&, const CaptureGeometry&) {
+std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice&,
+                                                 const CaptureGeometry&) {
     return nullptr;
 }

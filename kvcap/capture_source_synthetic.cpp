@@ -104,7 +104,7 @@ class ReplaySource : public CaptureSource {
     size_t m_nextFrame = 0;
 };
 
-std::unique_ptr<CaptureSource> OpenReplaySource(const CaptureSourceSpec& spec,
+std::unique_ptr<CaptureSource> OpenReplaySource(const CaptureSourceChoice& spec,
                                                 const CaptureGeometry& geometry) {
     std::vector<std::vector<uint8_t>> frames;
     for (const std::string& path : spec.imagePaths) {
@@ -161,7 +161,7 @@ ScreenSize SyntheticScreenSize() {
     return kSyntheticScreen;
 }
 
-std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceSpec& spec,
+std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceChoice& spec,
                                                    const CaptureGeometry& geometry) {
     if (spec.kind == CaptureSourceKind::Replay) {
         return OpenReplaySource(spec, geometry);

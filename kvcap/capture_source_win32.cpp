@@ -122,7 +122,7 @@ ScreenSize DesktopScreenSize() {
     return {screen.right, screen.bottom, bitsPerPixel};
 }
 
-std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceSpec& spec,
+std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice& spec,
                                                  const CaptureGeometry& geometry) {
     if (spec.kind == CaptureSourceKind::Desktop) {
         if (std::unique_ptr<CaptureSource> duplication = OpenDuplicationSource(geometry)) {

@@ -345,7 +345,7 @@ ScreenSize DesktopScreenSize() {
     return size;
 }
 
-std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceSpec&,
+std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice&,
                                                  const CaptureGeometry& geometry) {
     Display* display = OpenDisplay();
     if (display == nullptr) {

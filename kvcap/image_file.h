@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "kvcap/capture_source_spec.h"
+#include "kvcap/capture_source_choice.h"
 
 // A picture in the library's pixel order: packed rows, top first, blue, green, red.
 struct BgrImage {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "kvcap/capture_source.h"
-#include "kvcap/capture_source_spec.h"
+#include "kvcap/capture_source_choice.h"
 #include "kvcap/frame_pacer.h"
 #include "platform/debug_print.h"
 
@@ -49,7 +49,7 @@ struct Library {
     std::mutex mutex;
     bool initialized = false;
     bool shuttingDown = false;
-    CaptureSourceSpec spec;
+    CaptureSourceChoice spec;
     std::vector<std::shared_ptr<Session>> sessions;
     KVCapHandle nextHandle = 1;
 };
@@ -175,7 +175,7 @@ int BeginClosing(Session* session) {
 }
 
 std::unique_ptr<CaptureSource> OpenSource(const CaptureGeometry& geometry) {
-    const CaptureSourceSpec& spec = g_Library.spec;
+    const CaptureSourceChoice& spec = g_Library.spec;
     return IsSyntheticSource(spec) ? OpenSyntheticSource(spec, geometry)
                                    : OpenDesktopSource(spec, geometry);
 }
@@ -188,8 +188,8 @@ int KVCapAPI_Initialize(int, int, int) {
         return KVCAP_E_ALREADY_INITIALIZED;
     }
     const char* text = std::getenv(kCaptureSourceVariable);
-    CaptureSourceSpec spec;
-    if (!ParseCaptureSourceSpec(text != nullptr ? text : "", &spec)) {
+    CaptureSourceChoice spec;
+    if (!ParseCaptureSourceChoice(text != nullptr ? text : "", &spec)) {
         DebugPrint(" kvcap: %s \"%s\" names no capture source\n", kCaptureSourceVariable, text);
         return KVCAP_E_BAD_SOURCE;
     }

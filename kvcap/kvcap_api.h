@@ -15,7 +15,7 @@
 // capture thread, so a callback must return once the caller's own state says stop.
 //
 // The source is chosen by KVCapAPI_Initialize from the environment variable
-// VORN_KVUSB_CAPTURE (grammar in kvcap/capture_source_spec.h): the desktop by default, or a
+// VORN_KVUSB_CAPTURE (grammar in kvcap/capture_source_choice.h): the desktop by default, or a
 // synthetic source for tests and the demo.
 
 using KVCapHandle = uint32_t;

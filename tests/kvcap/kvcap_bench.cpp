@@ -36,8 +36,8 @@ const char* KindName(CaptureSourceKind kind) {
 }
 
 bool RunCase(const BenchCase& bench) {
-    CaptureSourceSpec spec;
-    if (!ParseCaptureSourceSpec(bench.source, &spec)) {
+    CaptureSourceChoice spec;
+    if (!ParseCaptureSourceChoice(bench.source, &spec)) {
         std::fprintf(stderr, "not a capture source: %s\n", bench.source.c_str());
         return false;
     }

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "kvcap/capture_source_spec.h"
+#include "kvcap/capture_source_choice.h"
 
 FrameRecorder* g_Recorder = nullptr;
 

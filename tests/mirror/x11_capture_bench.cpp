@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     int height = argc > 2 ? std::atoi(argv[2]) : 480;
     int frames = argc > 3 ? std::atoi(argv[3]) : 200;
     X11TestClient client;
-    CaptureSourceSpec spec;
+    CaptureSourceChoice spec;
     std::unique_ptr<CaptureSource> source =
         OpenDesktopSource(spec, CaptureGeometry{width, height, true});
     if (!client.Connected() || !source || frames < 1) {

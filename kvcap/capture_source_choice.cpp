@@ -1,4 +1,4 @@
-#include "kvcap/capture_source_spec.h"
+#include "kvcap/capture_source_choice.h"
 
 #include <utility>
 
@@ -26,8 +26,8 @@ bool ParsePathList(std::string_view list, std::vector<std::string>* paths) {
 
 }  // namespace
 
-bool ParseCaptureSourceSpec(std::string_view text, CaptureSourceSpec* spec) {
-    CaptureSourceSpec parsed;
+bool ParseCaptureSourceChoice(std::string_view text, CaptureSourceChoice* spec) {
+    CaptureSourceChoice parsed;
     if (text.empty() || text == "desktop") {
         parsed.kind = CaptureSourceKind::Desktop;
     } else if (text == "gdi") {

@@ -21,15 +21,15 @@ inline constexpr const char* kCaptureSourceVariable = "VORN_KVUSB_CAPTURE";
 enum class CaptureSourceKind { Desktop, Gdi, Pattern, Replay };
 enum class ImageFormat { Png, Ppm };
 
-struct CaptureSourceSpec {
+struct CaptureSourceChoice {
     CaptureSourceKind kind = CaptureSourceKind::Desktop;
     ImageFormat imageFormat = ImageFormat::Ppm;  // Replay only
     std::vector<std::string> imagePaths;         // Replay only
 };
 
-inline bool IsSyntheticSource(const CaptureSourceSpec& spec) {
+inline bool IsSyntheticSource(const CaptureSourceChoice& spec) {
     return spec.kind == CaptureSourceKind::Pattern || spec.kind == CaptureSourceKind::Replay;
 }
 
 // False when `text` does not follow the grammar above; `spec` is then left alone.
-bool ParseCaptureSourceSpec(std::string_view text, CaptureSourceSpec* spec);
+bool ParseCaptureSourceChoice(std::string_view text, CaptureSourceChoice* spec);
