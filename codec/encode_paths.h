@@ -52,12 +52,10 @@ int EncodeWords(FrameCodecParams* p, uint8_t* output, Code&& code) {
 // packed writer with it set, the byte writer without.
 template <class Code>
 int EncodeChannelSegments(FrameCodecParams* p, uint8_t* output, Code&& code) {
-    uint8_t* payload = output + p->headerSize;
     if ((p->flags & FLAG_WORD_WRITER) != 0) {
-        PackedWriter w(payload);
-        code(w);
-        return FinishWords(w, p, output);
+        return EncodeWords(p, output, code);
     }
+    uint8_t* payload = output + p->headerSize;
     ByteWriter w(payload);
     code(w);
     return FinishBytes(p, output, payload + w.CloseBytes());

@@ -89,6 +89,20 @@ INT_PTR EndOnOkOrCancel(HWND dialog, WPARAM wParam) {
     return FALSE;
 }
 
+// The two warning boxes differ only in their trace name, text and control.
+INT_PTR WarningProc(HWND hwnd, UINT message, WPARAM wParam, const char* name, WarningKind kind,
+                    int control) {
+    switch (message) {
+        case WM_INITDIALOG:
+            InitWarning(hwnd, name, kind, control);
+            return TRUE;
+        case WM_COMMAND:
+            return EndOnOkOrCancel(hwnd, wParam);
+        default:
+            return FALSE;
+    }
+}
+
 }  // namespace
 
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
@@ -104,27 +118,13 @@ INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
 }
 
 INT_PTR CALLBACK Dialog2Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            InitWarning(hwnd, "Dialog2Proc", WarningKind::Overheat, IDC_OVERHEAT_TEXT);
-            return TRUE;
-        case WM_COMMAND:
-            return EndOnOkOrCancel(hwnd, wParam);
-        default:
-            return FALSE;
-    }
+    return WarningProc(hwnd, message, wParam, "Dialog2Proc", WarningKind::Overheat,
+                       IDC_OVERHEAT_TEXT);
 }
 
 INT_PTR CALLBACK Dialog3Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            InitWarning(hwnd, "Dialog3Proc", WarningKind::FanFailure, IDC_FANFAIL_TEXT);
-            return TRUE;
-        case WM_COMMAND:
-            return EndOnOkOrCancel(hwnd, wParam);
-        default:
-            return FALSE;
-    }
+    return WarningProc(hwnd, message, wParam, "Dialog3Proc", WarningKind::FanFailure,
+                       IDC_FANFAIL_TEXT);
 }
 
 int GetDriverVersion(const wchar_t* path, WORD* major, WORD* minor, WORD* third, WORD* fourth) {
