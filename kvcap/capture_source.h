@@ -34,12 +34,12 @@ class CaptureSource {
 
 // The synthetic sources, for the Pattern and Replay choices (capture_source_synthetic.cpp).
 ScreenSize SyntheticScreenSize();
-std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceChoice& spec,
+std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceChoice& choice,
                                                    const CaptureGeometry& geometry);
 
 // The desktop of this platform, for the Desktop and Gdi choices; one file per platform
 // (capture_source_win32.cpp, capture_source_none.cpp where there is none yet).
 bool DesktopSourceAvailable(CaptureSourceKind kind);
 ScreenSize DesktopScreenSize();
-std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice& spec,
+std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice& choice,
                                                  const CaptureGeometry& geometry);

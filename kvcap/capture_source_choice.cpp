@@ -26,7 +26,7 @@ bool ParsePathList(std::string_view list, std::vector<std::string>* paths) {
 
 }  // namespace
 
-bool ParseCaptureSourceChoice(std::string_view text, CaptureSourceChoice* spec) {
+bool ParseCaptureSourceChoice(std::string_view text, CaptureSourceChoice* choice) {
     CaptureSourceChoice parsed;
     if (text.empty() || text == "desktop") {
         parsed.kind = CaptureSourceKind::Desktop;
@@ -50,6 +50,6 @@ bool ParseCaptureSourceChoice(std::string_view text, CaptureSourceChoice* spec) 
     } else {
         return false;
     }
-    *spec = std::move(parsed);
+    *choice = std::move(parsed);
     return true;
 }

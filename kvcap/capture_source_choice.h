@@ -27,9 +27,9 @@ struct CaptureSourceChoice {
     std::vector<std::string> imagePaths;         // Replay only
 };
 
-inline bool IsSyntheticSource(const CaptureSourceChoice& spec) {
-    return spec.kind == CaptureSourceKind::Pattern || spec.kind == CaptureSourceKind::Replay;
+inline bool IsSyntheticSource(const CaptureSourceChoice& choice) {
+    return choice.kind == CaptureSourceKind::Pattern || choice.kind == CaptureSourceKind::Replay;
 }
 
-// False when `text` does not follow the grammar above; `spec` is then left alone.
-bool ParseCaptureSourceChoice(std::string_view text, CaptureSourceChoice* spec);
+// False when `text` does not follow the grammar above; `choice` is then left alone.
+bool ParseCaptureSourceChoice(std::string_view text, CaptureSourceChoice* choice);

@@ -104,12 +104,12 @@ class ReplaySource : public CaptureSource {
     size_t m_nextFrame = 0;
 };
 
-std::unique_ptr<CaptureSource> OpenReplaySource(const CaptureSourceChoice& spec,
+std::unique_ptr<CaptureSource> OpenReplaySource(const CaptureSourceChoice& choice,
                                                 const CaptureGeometry& geometry) {
     std::vector<std::vector<uint8_t>> frames;
-    for (const std::string& path : spec.imagePaths) {
+    for (const std::string& path : choice.imagePaths) {
         BgrImage image;
-        if (!LoadImageFile(path, spec.imageFormat, &image)) {
+        if (!LoadImageFile(path, choice.imageFormat, &image)) {
             DebugPrint(" kvcap: cannot read image \"%s\"\n", path.c_str());
             return nullptr;
         }
@@ -161,10 +161,10 @@ ScreenSize SyntheticScreenSize() {
     return kSyntheticScreen;
 }
 
-std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceChoice& spec,
+std::unique_ptr<CaptureSource> OpenSyntheticSource(const CaptureSourceChoice& choice,
                                                    const CaptureGeometry& geometry) {
-    if (spec.kind == CaptureSourceKind::Replay) {
-        return OpenReplaySource(spec, geometry);
+    if (choice.kind == CaptureSourceKind::Replay) {
+        return OpenReplaySource(choice, geometry);
     }
     return std::make_unique<PatternSource>(geometry);
 }

@@ -122,9 +122,9 @@ ScreenSize DesktopScreenSize() {
     return {screen.right, screen.bottom, bitsPerPixel};
 }
 
-std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice& spec,
+std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice& choice,
                                                  const CaptureGeometry& geometry) {
-    if (spec.kind == CaptureSourceKind::Desktop) {
+    if (choice.kind == CaptureSourceKind::Desktop) {
         if (std::unique_ptr<CaptureSource> duplication = OpenDuplicationSource(geometry)) {
             DebugPrint(" kvcap: %dx%d from desktop duplication\n", geometry.width, geometry.height);
             return duplication;

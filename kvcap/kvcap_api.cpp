@@ -49,7 +49,7 @@ struct Library {
     std::mutex mutex;
     bool initialized = false;
     bool shuttingDown = false;
-    CaptureSourceChoice spec;
+    CaptureSourceChoice choice;
     std::vector<std::shared_ptr<Session>> sessions;
     KVCapHandle nextHandle = 1;
 };
@@ -175,9 +175,9 @@ int BeginClosing(Session* session) {
 }
 
 std::unique_ptr<CaptureSource> OpenSource(const CaptureGeometry& geometry) {
-    const CaptureSourceChoice& spec = g_Library.spec;
-    return IsSyntheticSource(spec) ? OpenSyntheticSource(spec, geometry)
-                                   : OpenDesktopSource(spec, geometry);
+    const CaptureSourceChoice& choice = g_Library.choice;
+    return IsSyntheticSource(choice) ? OpenSyntheticSource(choice, geometry)
+                                     : OpenDesktopSource(choice, geometry);
 }
 
 }  // namespace
@@ -188,17 +188,17 @@ int KVCapAPI_Initialize(int, int, int) {
         return KVCAP_E_ALREADY_INITIALIZED;
     }
     const char* text = std::getenv(kCaptureSourceVariable);
-    CaptureSourceChoice spec;
-    if (!ParseCaptureSourceChoice(text != nullptr ? text : "", &spec)) {
+    CaptureSourceChoice choice;
+    if (!ParseCaptureSourceChoice(text != nullptr ? text : "", &choice)) {
         DebugPrint(" kvcap: %s \"%s\" names no capture source\n", kCaptureSourceVariable, text);
         return KVCAP_E_BAD_SOURCE;
     }
-    if (!IsSyntheticSource(spec) && !DesktopSourceAvailable(spec.kind)) {
+    if (!IsSyntheticSource(choice) && !DesktopSourceAvailable(choice.kind)) {
         DebugPrint(" kvcap: this build cannot capture the desktop; set %s=synthetic\n",
                    kCaptureSourceVariable);
         return KVCAP_E_BAD_SOURCE;
     }
-    g_Library.spec = std::move(spec);
+    g_Library.choice = std::move(choice);
     g_Library.initialized = true;
     return KVCAP_OK;
 }
@@ -239,7 +239,7 @@ int KVCapAPI_GetScreenSize(KVCapHandle handle, int* width, int* height, uint16_t
         return KVCAP_E_INVALID_ARG;
     }
     ScreenSize screen =
-        IsSyntheticSource(g_Library.spec) ? SyntheticScreenSize() : DesktopScreenSize();
+        IsSyntheticSource(g_Library.choice) ? SyntheticScreenSize() : DesktopScreenSize();
     *width = screen.width;
     *height = screen.height;
     if (extra != nullptr) {

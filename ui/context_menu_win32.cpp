@@ -213,15 +213,15 @@ int SetOwnerDrawnItem(HMENU menu, UINT position, HBITMAP bitmap, DWORD languageI
 }
 
 HFONT CreateMenuItemFont(DWORD languageId) {
-    const MenuFontSpec spec = MenuItemFontSpec(languageId);
+    const MenuFontFields fields = MenuItemFontFields(languageId);
     LOGFONTW font{};
-    font.lfHeight = spec.height;
-    font.lfCharSet = spec.charSet;
-    const std::wstring faceName(spec.faceName.begin(), spec.faceName.end());
+    font.lfHeight = fields.height;
+    font.lfCharSet = fields.charSet;
+    const std::wstring faceName(fields.faceName.begin(), fields.faceName.end());
     if (FAILED(StringCchCopyW(font.lfFaceName, LF_FACESIZE, faceName.c_str()))) {
         DebugPrint("CreateMenuItemFont: StringCchCopy failed!\n");
     } else {
-        DebugPrint("CreateMenuItemFont: lfFaceName = %s!\n", TraceText(spec.faceName).c_str());
+        DebugPrint("CreateMenuItemFont: lfFaceName = %s!\n", TraceText(fields.faceName).c_str());
     }
     return CreateFontIndirectW(&font);
 }

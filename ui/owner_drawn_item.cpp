@@ -17,7 +17,7 @@ constexpr int32_t COLOUR_HIGHLIGHT_TEXT = 14;
 
 }  // namespace
 
-MenuFontSpec MenuItemFontSpec(uint32_t languageId) {
+MenuFontFields MenuItemFontFields(uint32_t languageId) {
     const bool korean = PrimaryLanguage(languageId) == PRIMARY_LANGUAGE_KOREAN;
     return {MENU_FONT_HEIGHT, MENU_FONT_CHARSET, korean ? u"" : u"Arial"};
 }

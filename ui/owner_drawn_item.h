@@ -8,12 +8,12 @@
 // the menu reports, and where and in which colours an item is painted.
 
 // The item font: a LOGFONTW with every other field 0.
-struct MenuFontSpec {
+struct MenuFontFields {
     int32_t height;                // lfHeight
     uint8_t charSet;               // lfCharSet, DEFAULT_CHARSET
     std::u16string_view faceName;  // lfFaceName; empty lets Korean text pick its own face
 };
-MenuFontSpec MenuItemFontSpec(uint32_t languageId);
+MenuFontFields MenuItemFontFields(uint32_t languageId);
 
 // Room for an item's text, terminator included, when it is read from the menu.
 inline constexpr uint32_t MENU_TEXT_CAPACITY = 256;

@@ -5,10 +5,10 @@
 namespace {
 
 CaptureSourceChoice Parse(std::string_view text) {
-    CaptureSourceChoice spec;
-    spec.kind = CaptureSourceKind::Gdi;  // so that a parse that leaves it alone shows
-    EXPECT_TRUE(ParseCaptureSourceChoice(text, &spec)) << text;
-    return spec;
+    CaptureSourceChoice choice;
+    choice.kind = CaptureSourceKind::Gdi;  // so that a parse that leaves it alone shows
+    EXPECT_TRUE(ParseCaptureSourceChoice(text, &choice)) << text;
+    return choice;
 }
 
 TEST(CaptureSourceChoiceTest, NamesTheSources) {
@@ -36,10 +36,10 @@ TEST(CaptureSourceChoiceTest, RefusesAnythingElseAndKeepsTheSpec) {
          {"Synthetic", "synthetic:", "synthetic:png=", "synthetic:png=a.png;",
           "synthetic:ppm=;a.ppm", "synthetic:ppm=a;;b", "synthetic:bmp=a.bmp", "synthetic=png",
           "gdi ", " desktop", "x11", "synthetic:png"}) {
-        CaptureSourceChoice spec;
-        spec.kind = CaptureSourceKind::Gdi;
-        EXPECT_FALSE(ParseCaptureSourceChoice(text, &spec)) << text;
-        EXPECT_EQ(spec.kind, CaptureSourceKind::Gdi) << text;
+        CaptureSourceChoice choice;
+        choice.kind = CaptureSourceKind::Gdi;
+        EXPECT_FALSE(ParseCaptureSourceChoice(text, &choice)) << text;
+        EXPECT_EQ(choice.kind, CaptureSourceKind::Gdi) << text;
     }
 }
 

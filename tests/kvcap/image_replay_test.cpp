@@ -45,9 +45,9 @@ TEST(PpmTest, RefusesMalformedFilesAndLeavesTheImageAlone) {
     }
 }
 
-// Replays `spec` at width x height and returns the first `count` frames.
-std::vector<RecordedFrame> Replay(const std::string& spec, int width, int height, size_t count) {
-    SetCaptureSource(spec.c_str());
+// Replays `choice` at width x height and returns the first `count` frames.
+std::vector<RecordedFrame> Replay(const std::string& choice, int width, int height, size_t count) {
+    SetCaptureSource(choice.c_str());
     FrameRecorder recorder;
     g_Recorder = &recorder;
     KVCapHandle handle = 0;

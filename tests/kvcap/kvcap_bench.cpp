@@ -36,15 +36,15 @@ const char* KindName(CaptureSourceKind kind) {
 }
 
 bool RunCase(const BenchCase& bench) {
-    CaptureSourceChoice spec;
-    if (!ParseCaptureSourceChoice(bench.source, &spec)) {
+    CaptureSourceChoice choice;
+    if (!ParseCaptureSourceChoice(bench.source, &choice)) {
         std::fprintf(stderr, "not a capture source: %s\n", bench.source.c_str());
         return false;
     }
     CaptureGeometry geometry{bench.width, bench.height, true};
-    std::unique_ptr<CaptureSource> source = IsSyntheticSource(spec)
-                                                ? OpenSyntheticSource(spec, geometry)
-                                                : OpenDesktopSource(spec, geometry);
+    std::unique_ptr<CaptureSource> source = IsSyntheticSource(choice)
+                                                ? OpenSyntheticSource(choice, geometry)
+                                                : OpenDesktopSource(choice, geometry);
     if (!source) {
         std::fprintf(stderr, "cannot open %s\n", bench.source.c_str());
         return false;
@@ -69,7 +69,7 @@ bool RunCase(const BenchCase& bench) {
         total += cost;
     }
     std::printf("%-8s %4dx%-4d mean %7.2f ms  median %7.2f ms  max %7.2f ms  (%.0f frames/s)\n",
-                KindName(spec.kind), bench.width, bench.height, total / costs.size(),
+                KindName(choice.kind), bench.width, bench.height, total / costs.size(),
                 costs[costs.size() / 2], costs.back(), 1000.0 * costs.size() / total);
     return true;
 }

@@ -19,9 +19,9 @@ int main(int argc, char** argv) {
     int height = argc > 2 ? std::atoi(argv[2]) : 480;
     int frames = argc > 3 ? std::atoi(argv[3]) : 200;
     X11TestClient client;
-    CaptureSourceChoice spec;
+    CaptureSourceChoice choice;
     std::unique_ptr<CaptureSource> source =
-        OpenDesktopSource(spec, CaptureGeometry{width, height, true});
+        OpenDesktopSource(choice, CaptureGeometry{width, height, true});
     if (!client.Connected() || !source || frames < 1) {
         std::fprintf(stderr, "kv_x11_capture_bench: no X display, or bad arguments\n");
         return 1;

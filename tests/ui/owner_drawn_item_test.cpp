@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 TEST(MenuItemFont, KoreanGetsAnEmptyFaceNameEveryOtherLanguageArial) {
-    EXPECT_EQ(MenuItemFontSpec(0x0412).faceName, u"");
-    EXPECT_EQ(MenuItemFontSpec(0x80000412).faceName, u"");  // with the probe bit
+    EXPECT_EQ(MenuItemFontFields(0x0412).faceName, u"");
+    EXPECT_EQ(MenuItemFontFields(0x80000412).faceName, u"");  // with the probe bit
     for (uint32_t languageId : {0x0409u, 0x0411u, 0x0401u, 0x0804u, 0x0408u}) {
-        EXPECT_EQ(MenuItemFontSpec(languageId).faceName, u"Arial") << std::hex << languageId;
+        EXPECT_EQ(MenuItemFontFields(languageId).faceName, u"Arial") << std::hex << languageId;
     }
-    const MenuFontSpec font = MenuItemFontSpec(0x0409);
+    const MenuFontFields font = MenuItemFontFields(0x0409);
     EXPECT_EQ(font.height, 14);
     EXPECT_EQ(font.charSet, 1);
 }
