@@ -27,11 +27,11 @@ for t in $THREADED; do
 done
 
 echo "=== fuzz (${FUZZ_SECONDS} s each)"
+FUZZ_TARGETS="fuzz_encode_frame fuzz_decode_frame"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-for target in build/fuzz/tests/fuzz/fuzz_*; do
-    [ -x "$target" ] || continue
-    name="$(basename "$target")"
+cmake --build --preset fuzz --target $FUZZ_TARGETS
+for name in $FUZZ_TARGETS; do
+    target="build/fuzz/tests/fuzz/$name"
     corpus="build/fuzz/corpus/$name"
     seeds="tests/fuzz/seeds/$name"
     mkdir -p "$corpus"

@@ -7,20 +7,14 @@ set(crop "${DATA_DIR}/desktop_crop.ppm")
 set(ppm_header_bytes 14)  # "P6\n256 96\n255\n"
 set(slice_bytes 64512)    # one 1024 x 21 slice of 24-bit pixels
 
-function(run_tool result_var stderr_var)
-    execute_process(COMMAND ${EMULATOR} "${TOOL}" ${ARGN}
-        WORKING_DIRECTORY "${WORK_DIR}"
-        RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE err)
-    set(${result_var} "${result}" PARENT_SCOPE)
-    set(${stderr_var} "${err}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../kvusbtool_run.cmake")
 
 if(MODE STREQUAL "round_trip")
-    run_tool(result err encode "${crop}" slice.bin --offset ${ppm_header_bytes})
+    run_tool(result out err encode "${crop}" slice.bin --offset ${ppm_header_bytes})
     if(NOT result EQUAL 0)
         message(FATAL_ERROR "encode failed (${result}): ${err}")
     endif()
-    run_tool(result err decode slice.bin slice.raw)
+    run_tool(result out err decode slice.bin slice.raw)
     if(NOT result EQUAL 0)
         message(FATAL_ERROR "decode failed (${result}): ${err}")
     endif()
@@ -36,20 +30,7 @@ if(MODE STREQUAL "round_trip")
     return()
 endif()
 
-# expect_error(EXIT code MATCH regex ARGS args...): the tool fails with `code` and one line
-# of standard error that matches `regex`.
-function(expect_error)
-    cmake_parse_arguments(E "" "EXIT;MATCH" "ARGS" ${ARGN})
-    run_tool(result err ${E_ARGS})
-    string(REPLACE "\r" "" err "${err}")
-    string(STRIP "${err}" line)
-    if(NOT result EQUAL E_EXIT OR NOT line MATCHES "${E_MATCH}" OR line MATCHES "\n")
-        message(SEND_ERROR "kvusbtool ${E_ARGS}: exit ${result}, stderr '${err}'; "
-                           "expected exit ${E_EXIT} and one line matching '${E_MATCH}'")
-    endif()
-endfunction()
-
-run_tool(result err encode "${crop}" good.bin --offset ${ppm_header_bytes})
+run_tool(result out err encode "${crop}" good.bin --offset ${ppm_header_bytes})
 expect_error(EXIT 2 MATCH "no command given" ARGS)
 expect_error(EXIT 2 MATCH "unknown command frob" ARGS frob)
 expect_error(EXIT 2 MATCH "needs IN.raw and OUT.bin" ARGS encode only.raw)

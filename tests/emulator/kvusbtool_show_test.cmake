@@ -4,37 +4,7 @@
 cmake_minimum_required(VERSION 3.25)
 file(MAKE_DIRECTORY "${WORK_DIR}")
 
-# run_tool(result stdout stderr [ENV var=value] args...)
-function(run_tool result_var out_var err_var)
-    cmake_parse_arguments(ARG "" "ENV" "" ${ARGN})
-    set(env)
-    if(ARG_ENV)
-        set(env ${CMAKE_COMMAND} -E env "${ARG_ENV}")
-    endif()
-    execute_process(COMMAND ${env} ${EMULATOR} "${TOOL}" ${ARG_UNPARSED_ARGUMENTS}
-        WORKING_DIRECTORY "${WORK_DIR}"
-        RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    set(${result_var} "${result}" PARENT_SCOPE)
-    set(${out_var} "${out}" PARENT_SCOPE)
-    set(${err_var} "${err}" PARENT_SCOPE)
-endfunction()
-
-# expect_error(EXIT code MATCH regex [ENV var=value] ARGS args...): the tool fails with `code`
-# and exactly one line of standard error that matches `regex`.
-function(expect_error)
-    cmake_parse_arguments(ARG "" "EXIT;MATCH;ENV" "ARGS" ${ARGN})
-    if(ARG_ENV)
-        run_tool(result out err ENV "${ARG_ENV}" ${ARG_ARGS})
-    else()
-        run_tool(result out err ${ARG_ARGS})
-    endif()
-    string(REGEX MATCHALL "\n" lines "${err}")
-    list(LENGTH lines line_count)
-    if(NOT result EQUAL ARG_EXIT OR NOT line_count EQUAL 1 OR NOT err MATCHES "${ARG_MATCH}")
-        message(FATAL_ERROR "kvusbtool ${ARG_ARGS}: exit ${result}, expected ${ARG_EXIT}; "
-            "stderr '${err}', expected one line matching '${ARG_MATCH}'")
-    endif()
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../kvusbtool_run.cmake")
 
 if(MODE STREQUAL "show")
     find_program(MAGICK_COMPARE compare REQUIRED)
@@ -76,7 +46,6 @@ elseif(MODE STREQUAL "info")
     set(expected "Link speed: USB 3.0 (0x00000001)\nPower mode: ECO\n"
         "K7Q0 FW Version 1.2.3.260 A10\nMicrocontroller id: A10\n")
     string(JOIN "" expected ${expected})
-    string(REPLACE "\r" "" out "${out}")
     if(NOT result EQUAL 0 OR NOT out STREQUAL expected)
         message(FATAL_ERROR "kvusbtool info: exit ${result}, printed '${out}' ${err}")
     endif()
