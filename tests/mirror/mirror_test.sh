@@ -38,26 +38,26 @@ need() {
     done
 }
 
-# Xvfb on the first free display number from :110; DISPLAY set for what follows.
+# Xvfb on a display number it finds free itself and writes to descriptor 3 once it accepts
+# connections (a number chosen here could be taken by a test running alongside, whose server
+# would then answer in ours' place); DISPLAY set for what follows.
 start_x() {
     need Xvfb xdpyinfo
-    local n
-    for n in $(seq 110 199); do
-        [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 "$1x24" -nolisten tcp -br -noreset >/dev/null 2>&1 &
-        local pid=$!
-        local tries
-        for tries in $(seq 100); do
-            kill -0 "$pid" 2>/dev/null || break
-            if xdpyinfo -display ":$n" >/dev/null 2>&1; then
-                pids+=("$pid")
-                export DISPLAY=":$n"
-                return 0
-            fi
-            sleep 0.05
-        done
-        kill "$pid" 2>/dev/null
+    local ready="$work/display"
+    rm -f "$ready"
+    Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -br -noreset 3>"$ready" >/dev/null 2>&1 &
+    local pid=$!
+    local tries
+    for tries in $(seq 200); do
+        kill -0 "$pid" 2>/dev/null || break
+        if grep -q . "$ready" 2>/dev/null; then
+            pids+=("$pid")
+            export DISPLAY=":$(head -n1 "$ready")"
+            return 0
+        fi
+        sleep 0.05
     done
+    kill "$pid" 2>/dev/null
     fail "no Xvfb would start"
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-// A private X server for one test: Xvfb on the first free display number from :110 up, with
+// A private X server for one test: Xvfb on a display number it finds free itself, with
 // DISPLAY pointing at it while it runs. Tests skip where Xvfb is not installed.
 class XvfbServer {
   public:
