@@ -9,38 +9,24 @@
 
 #include "bench/bench_frames.h"
 #include "codec/frame_codec.h"
+#include "device/frame_transfer.h"
 
 namespace {
 
-constexpr int kSliceWidth = 1024;
-constexpr int kSliceHeight = 21;
-constexpr size_t kSliceBytes = size_t{kSliceWidth} * kSliceHeight * 3;
-constexpr size_t kFullSlices = kBenchFrameBytes / kSliceBytes;  // 19
+constexpr size_t kFullSlices = kBenchFrameBytes / SLICE_BYTES;  // 19
 
 class ProjectorCoder : public BenchCoder {
   public:
-    ProjectorCoder() {
-        params_.marker = kFrameMarker;
-        params_.headerSize = kFrameHeaderBytes;
-        params_.type = 1;
-        params_.width = kSliceWidth;
-        params_.widthAttr = 2;
-        params_.height = kSliceHeight;
-        params_.flags = FLAG_TOP_DOWN | FLAG_WORD_WRITER | FLAG_SEGMENT_CODER;
-        params_.hdrByte18 = 4;
-        params_.imageWidth = kSliceWidth;
-        params_.imageHeight = kSliceHeight;
-        params_.bitsPerPixel = 24;
-        params_.segmentPixels = 64;
+    ProjectorCoder() : params_(CompressedSliceParams()) {
         output_.resize(MaxEncodedLength(params_));
     }
     const char* Name() const override { return "codec"; }
     size_t Encode(const uint8_t* frame) override {
-        size_t total = kBenchFrameBytes - kFullSlices * kSliceBytes;
+        size_t total = kBenchFrameBytes - kFullSlices * SLICE_BYTES;
         for (size_t s = 0; s < kFullSlices; ++s) {
             FrameCodecParams p = params_;
             int length = 0;
-            if (!EncodeFrame(&p, frame + s * kSliceBytes, output_.data(), &length))
+            if (!EncodeFrame(&p, frame + s * SLICE_BYTES, output_.data(), &length))
                 return 0;
             total += static_cast<size_t>(length);
         }
@@ -48,7 +34,7 @@ class ProjectorCoder : public BenchCoder {
     }
 
   private:
-    FrameCodecParams params_{};
+    FrameCodecParams params_;
     std::vector<uint8_t> output_;
 };
 

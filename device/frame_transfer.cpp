@@ -71,16 +71,7 @@ uint32_t StageRawSlice(const uint8_t* source, uint32_t n, uint16_t width, uint16
 // the end marker; returns the write length.
 uint32_t StageCompressedSlice(const uint8_t* source) {
     std::memset(g_TransferBuffer, 0, LEAD_IN_BYTES);
-    FrameCodecParams params = HeaderParams(HEADER_TYPE_COMPRESSED);
-    params.width = SLICE_WIDTH;
-    params.widthAttr = SLICE_WIDTH_ATTR;
-    params.height = SLICE_HEIGHT;
-    params.flags = SLICE_CODEC_FLAGS;
-    params.hdrByte18 = SLICE_HDR_BYTE18;
-    params.imageWidth = SLICE_WIDTH;
-    params.imageHeight = SLICE_HEIGHT;
-    params.bitsPerPixel = 24;
-    params.segmentPixels = SLICE_SEGMENT_PIXELS;
+    FrameCodecParams params = CompressedSliceParams();
     int outLength = 0;
     // These parameters are always accepted.
     EncodeFrame(&params, source, g_TransferBuffer + LEAD_IN_BYTES, &outLength);
@@ -121,6 +112,20 @@ int SendSlices(const uint8_t* frame, bool compress) {
 }
 
 }  // namespace
+
+FrameCodecParams CompressedSliceParams() {
+    FrameCodecParams params = HeaderParams(HEADER_TYPE_COMPRESSED);
+    params.width = SLICE_WIDTH;
+    params.widthAttr = SLICE_WIDTH_ATTR;
+    params.height = SLICE_HEIGHT;
+    params.flags = SLICE_CODEC_FLAGS;
+    params.hdrByte18 = SLICE_HDR_BYTE18;
+    params.imageWidth = SLICE_WIDTH;
+    params.imageHeight = SLICE_HEIGHT;
+    params.bitsPerPixel = 24;
+    params.segmentPixels = SLICE_SEGMENT_PIXELS;
+    return params;
+}
 
 void SetFrameCancelCheck(FrameCancelCheck check) {
     g_pfnFrameCancelled.store(check);

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "codec/frame_codec.h"
+
 // Moves one captured frame into one of the projector's two frame banks: 19 full slices and
 // one short last slice, each in one vendor write, then the frame-done control command.
 
@@ -23,6 +25,10 @@ extern uint8_t g_EndMarker[END_MARKER_BYTES];
 // The frame bank of the next frame: 0 bank 0, 1 bank 1. The frame pipeline flips it after
 // every frame; the senders only read it.
 extern int g_bFrameToggle;
+
+// The codec parameters of a full slice as the compressed sender encodes it: 1024 x 21 pixels
+// of 3 bytes, rows top-down, the packed segment coder (flags 0x31).
+FrameCodecParams CompressedSliceParams();
 
 // Fills g_EndMarker: FB 14 02 20 00 .. 00 80 00 00 4F. Runs once at start-up.
 void BuildEndMarker();

@@ -8,13 +8,10 @@
 
 #include "codec/frame_codec.h"
 #include "codec/frame_decoder.h"
+#include "device/frame_transfer.h"
 #include "emulator/image_file.h"
 
 namespace {
-
-constexpr int kSliceWidth = 1024;
-constexpr int kSliceHeight = 21;
-constexpr size_t kSliceBytes = size_t{kSliceWidth} * kSliceHeight * 3;
 
 std::vector<std::vector<uint8_t>> EncodeFrameSlices(const char* name) {
     emu::Image frame;
@@ -22,20 +19,8 @@ std::vector<std::vector<uint8_t>> EncodeFrameSlices(const char* name) {
     if (!emu::ReadImage(std::string(KV_TEST_DATA_DIR) + "/" + name, &frame, &error))
         return {};
     std::vector<std::vector<uint8_t>> units;
-    for (size_t offset = 0; offset + kSliceBytes <= frame.bgr.size(); offset += kSliceBytes) {
-        FrameCodecParams p{};
-        p.marker = kFrameMarker;
-        p.headerSize = kFrameHeaderBytes;
-        p.type = 1;
-        p.width = kSliceWidth;
-        p.widthAttr = 2;
-        p.height = kSliceHeight;
-        p.flags = 0x31;
-        p.hdrByte18 = 4;
-        p.imageWidth = kSliceWidth;
-        p.imageHeight = kSliceHeight;
-        p.bitsPerPixel = 24;
-        p.segmentPixels = 64;
+    for (size_t offset = 0; offset + SLICE_BYTES <= frame.bgr.size(); offset += SLICE_BYTES) {
+        FrameCodecParams p = CompressedSliceParams();
         std::vector<uint8_t> unit(MaxEncodedLength(p));
         int length = 0;
         EncodeFrame(&p, frame.bgr.data() + offset, unit.data(), &length);
@@ -65,8 +50,8 @@ void DecodeFrameSlices(benchmark::State& state, const char* name) {
         }
     }
     state.counters["slices"] = static_cast<double>(units.size());
-    state.counters["ratio"] = static_cast<double>(units.size() * kSliceBytes) / unitBytes;
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(units.size() * kSliceBytes));
+    state.counters["ratio"] = static_cast<double>(units.size() * SLICE_BYTES) / unitBytes;
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(units.size() * SLICE_BYTES));
 }
 
 BENCHMARK_CAPTURE(DecodeFrameSlices, desktop, "desktop_text.png")->Unit(benchmark::kMillisecond);
