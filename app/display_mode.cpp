@@ -8,11 +8,6 @@ std::atomic<int32_t> ZoomMode{0};
 int32_t g_nScreenWidth = 0;
 int32_t g_nScreenHeight = 0;
 
-namespace {
-constexpr int kWidth800x600 = 800;
-constexpr int kHeight800x600 = 600;
-}  // namespace
-
 int ChangeDesktopSize(int width, int height) {
     return g_pDesktop->ChangeSize(width, height) ? 0 : -2;
 }
@@ -22,7 +17,7 @@ void SelectDisplayMode(int dispMode, int zoomMode) {
         ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
         DispMode.store(DISP_MODE_MIRROR);
     } else if (dispMode == DISP_MODE_800X600 && DispMode.load() != DISP_MODE_800X600) {
-        ChangeDesktopSize(kWidth800x600, kHeight800x600);
+        ChangeDesktopSize(DISP_800X600_WIDTH, DISP_800X600_HEIGHT);
         DispMode.store(DISP_MODE_800X600);
     }
     SetCaptureZoom(zoomMode);
@@ -31,9 +26,9 @@ void SelectDisplayMode(int dispMode, int zoomMode) {
 
 void ApplySavedDisplayMode() {
     if (GetDisplaySettings() == 0) {
-        ChangeDesktopSize(kWidth800x600, kHeight800x600);
+        ChangeDesktopSize(DISP_800X600_WIDTH, DISP_800X600_HEIGHT);
         DispMode.store(DISP_MODE_800X600);
     } else if (DispMode.load() == DISP_MODE_800X600) {
-        ChangeDesktopSize(kWidth800x600, kHeight800x600);
+        ChangeDesktopSize(DISP_800X600_WIDTH, DISP_800X600_HEIGHT);
     }
 }

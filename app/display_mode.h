@@ -8,6 +8,9 @@
 
 inline constexpr int32_t DISP_MODE_MIRROR = 0;
 inline constexpr int32_t DISP_MODE_800X600 = 1;
+// The desktop size of DISP_MODE_800X600.
+inline constexpr int DISP_800X600_WIDTH = 800;
+inline constexpr int DISP_800X600_HEIGHT = 600;
 
 // What the user chose; saved at shutdown, possibly from the sender thread.
 extern std::atomic<int32_t> DispMode;

@@ -35,9 +35,6 @@
 
 namespace {
 
-constexpr int kWidth800x600 = 800;
-constexpr int kHeight800x600 = 600;
-
 MirrorLoopSettings g_MirrorLoop;
 // Cleared by the shutdowns, maybe on the sender thread, as they kill the window's timer.
 std::atomic<bool> g_bFaultPollRunning{false};
@@ -104,8 +101,8 @@ void PrintStart() {
     // The 800x600 mode switches the monitor only when it offers such a mode; the mode is kept
     // all the same, as a failed switch is on Windows.
     if (DispMode.load() == DISP_MODE_800X600 &&
-        (g_MirrorLoop.desktop->Width() != kWidth800x600 ||
-         g_MirrorLoop.desktop->Height() != kHeight800x600)) {
+        (g_MirrorLoop.desktop->Width() != DISP_800X600_WIDTH ||
+         g_MirrorLoop.desktop->Height() != DISP_800X600_HEIGHT)) {
         std::fprintf(stderr, "%s: warning: the primary monitor offers no 800x600 mode\n",
                      MIRROR_PROGRAM_NAME);
     }
