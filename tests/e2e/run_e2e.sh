@@ -38,12 +38,11 @@ done
 export LC_ALL="${E2E_LOCALE:-en_US.UTF-8}"
 export LANG="$LC_ALL"
 
-display=""
-for n in $(seq 90 139); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display: skipped"; exit 77; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb takes a free display number itself and writes it to descriptor 3 once it accepts
+# connections: a number picked here could be taken meanwhile by a server started alongside,
+# which would then answer in ours' place.
+rm -f "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 shots=""
 cleanup() {
@@ -53,12 +52,15 @@ cleanup() {
     wait "$xvfb" 2>/dev/null
 }
 trap cleanup EXIT INT TERM
-export DISPLAY="$display"
-for _ in $(seq 50); do
-    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+for _ in $(seq 100); do
+    grep -q . "$work/display" 2>/dev/null && break
+    kill -0 "$xvfb" 2>/dev/null || break
     sleep 0.1
 done
-kill -0 "$xvfb" 2>/dev/null || { echo "Xvfb did not start: skipped"; cat "$work/xvfb.log"; exit 77; }
+grep -q . "$work/display" 2>/dev/null ||
+    { echo "Xvfb did not start: skipped"; cat "$work/xvfb.log"; exit 77; }
+display=":$(head -n1 "$work/display")"
+export DISPLAY="$display"
 
 export WINEPREFIX="$work/prefix"
 export WINEDEBUG="-all"

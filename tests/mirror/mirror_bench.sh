@@ -15,11 +15,11 @@ work=$(mktemp -d)
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
 
-for n in $(seq 110 199); do [ -e "/tmp/.X$n-lock" ] || break; done
-Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+# Xvfb takes a free display number itself and writes it to descriptor 3 once it is ready.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>display >/dev/null 2>&1 &
 xvfb=$!
-export DISPLAY=":$n" XDG_CONFIG_HOME="$work/config"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+for _ in $(seq 200); do grep -q . display && break; sleep 0.05; done
+export DISPLAY=":$(head -n1 display)" XDG_CONFIG_HOME="$work/config"
 convert -size 1920x1080 gradient:'#ff2000-#0040ff' -fill white -draw 'rectangle 300,200 900,640' \
     -fill black -pointsize 40 -draw "text 1000,300 'vorn_kvusb mirror benchmark'" screen.png
 display -window root screen.png || true
