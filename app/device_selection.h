@@ -1,9 +1,18 @@
 #pragma once
 
-// Chooses the device backend at start-up: the virtual projector when VORN_KVUSB_DEVICE
-// selects it ("virtual" or "virtual:options"), the operating system's units otherwise.
-// False, traced, when the variable selects the virtual projector but cannot be parsed.
-bool SelectDeviceBackend();
-// The same from a text of the variable's form given otherwise (the Linux program's command
-// line); null or any text but "virtual..." selects the system's units.
-bool SelectDeviceBackendFrom(const char* selection);
+#include <string>
+
+class DeviceBackend;
+
+// Makes the virtual projector when `request` selects it: true with *backend set, or left null
+// when the request selects the system's units; false with the reason in *error when its
+// options cannot be parsed. Only the programs that may show frames on the virtual projector
+// have one (emu::MakeVirtualProjector); the shipped program has none.
+using VirtualProjectorMaker = bool (*)(const char* request, DeviceBackend** backend,
+                                       std::string* error);
+
+// Chooses the device backend once at start-up, into g_pDeviceBackend: the virtual projector
+// when there is a maker and `request` ("virtual" or "virtual:options", VORN_KVUSB_DEVICE's
+// form) selects it, the operating system's units otherwise. False, traced, when the request
+// selects the virtual projector but cannot be parsed.
+bool SelectDeviceBackend(const char* request, VirtualProjectorMaker makeVirtual);

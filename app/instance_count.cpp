@@ -6,15 +6,13 @@
 #include "platform/debug_print.h"
 #include "platform/process_list.h"
 
-const char* g_pszInstanceFileName = PROGRAM_FILE_NAME;
-
 namespace {
 constexpr size_t kMaxProcesses = 1024;
 constexpr size_t kNameBufferChars = 260;  // MAX_PATH
 constexpr char kUnknownName[] = "<unknown>";
 }  // namespace
 
-int CountInstances() {
+int CountInstances(const char* fileName) {
     uint32_t ids[kMaxProcesses];
     size_t count = 0;
     if (!g_pProcessList->ListIds(ids, kMaxProcesses, &count)) {
@@ -30,7 +28,7 @@ int CountInstances() {
         if (!g_pProcessList->ModuleBaseName(ids[i], name, sizeof name)) {
             std::strcpy(name, kUnknownName);
         }
-        if (std::strcmp(name, g_pszInstanceFileName) == 0) {
+        if (std::strcmp(name, fileName) == 0) {
             ++instances;
         }
     }

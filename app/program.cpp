@@ -9,8 +9,8 @@
 #include "platform/debug_print.h"
 #include "platform/desktop.h"
 
-int RunProgram(MessageLoop runWindow) {
-    if (CountInstances() > 1) {
+int RunProgram(const char* instanceFileName, MessageLoop runWindow) {
+    if (CountInstances(instanceFileName) > 1) {
         return 0;
     }
     DebugPrint("vorn_kvusb started!\n");

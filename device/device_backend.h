@@ -79,12 +79,11 @@ class DeviceBackend {
 // The backend in use; set once at start-up before any unit is opened.
 extern DeviceBackend* g_pDeviceBackend;
 
-// The operating system's backend; the caller owns it (in practice it lives until exit).
-#if defined(_WIN32)
-DeviceBackend* CreateWin32DeviceBackend();
-#else
-// Units and volumes are looked up below these roots; tests pass a fake tree.
-DeviceBackend* CreateLinuxDeviceBackend(const char* sysfsRoot = "/sys",
-                                        const char* devRoot = "/dev",
-                                        const char* mountsFile = "/proc/self/mounts");
+// The operating system's backend, defined by the backend file of each system; the caller owns
+// it (in practice it lives until exit).
+DeviceBackend* CreateSystemDeviceBackend();
+#if !defined(_WIN32)
+// The Linux backend with units and volumes looked up below these roots; tests pass a fake tree.
+DeviceBackend* CreateLinuxDeviceBackend(const char* sysfsRoot, const char* devRoot,
+                                        const char* mountsFile);
 #endif

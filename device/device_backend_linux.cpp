@@ -95,3 +95,7 @@ DeviceBackend* CreateLinuxDeviceBackend(const char* sysfsRoot, const char* devRo
                                         const char* mountsFile) {
     return new LinuxDeviceBackend(sysfsRoot, devRoot, mountsFile);
 }
+
+DeviceBackend* CreateSystemDeviceBackend() {
+    return CreateLinuxDeviceBackend("/sys", "/dev", "/proc/self/mounts");
+}

@@ -178,6 +178,6 @@ class Win32DeviceBackend : public DeviceBackend {
 
 }  // namespace
 
-DeviceBackend* CreateWin32DeviceBackend() {
+DeviceBackend* CreateSystemDeviceBackend() {
     return new Win32DeviceBackend;
 }

@@ -4,10 +4,11 @@
 #include <string_view>
 #include <vector>
 
-// Which source the library captures from, as named by the environment variable
-// VORN_KVUSB_CAPTURE when the library is initialised:
+// Which source the library captures from, as a program names it with KVCapSetSource before
+// the library is initialised (the simulator, kvusb-mirror and kvusbtool pass on the
+// environment variable VORN_KVUSB_CAPTURE; the shipped program names none):
 //
-//   (unset or empty) | "desktop"   the desktop (Windows: desktop duplication, GDI fallback)
+//   (none or empty) | "desktop"    the desktop (Windows: desktop duplication, GDI fallback)
 //   "gdi"                          the desktop through GDI only
 //   "synthetic"                    a moving test pattern, every frame predictable from its
 //                                  index (kvcap/synthetic_pattern.h)

@@ -1,10 +1,10 @@
 #include "kvcap/kvcap_api.h"
 
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -49,6 +49,7 @@ struct Library {
     std::mutex mutex;
     bool initialized = false;
     bool shuttingDown = false;
+    std::string sourceText;  // KVCapSetSource's, parsed at KVCapAPI_Initialize
     CaptureSourceChoice choice;
     std::vector<std::shared_ptr<Session>> sessions;
     KVCapHandle nextHandle = 1;
@@ -187,10 +188,11 @@ int KVCapAPI_Initialize(int, int, int) {
     if (g_Library.initialized) {
         return KVCAP_E_ALREADY_INITIALIZED;
     }
-    const char* text = std::getenv(kCaptureSourceVariable);
+    const std::string& text = g_Library.sourceText;
     CaptureSourceChoice choice;
-    if (!ParseCaptureSourceChoice(text != nullptr ? text : "", &choice)) {
-        DebugPrint(" kvcap: %s \"%s\" names no capture source\n", kCaptureSourceVariable, text);
+    if (!ParseCaptureSourceChoice(text, &choice)) {
+        DebugPrint(" kvcap: %s \"%s\" names no capture source\n", kCaptureSourceVariable,
+                   text.c_str());
         return KVCAP_E_BAD_SOURCE;
     }
     if (!IsSyntheticSource(choice) && !DesktopSourceAvailable(choice.kind)) {
@@ -446,4 +448,9 @@ int KVCapAPI_Uninitialize() {
     g_Library.shuttingDown = false;
     g_Library.initialized = false;
     return KVCAP_OK;
+}
+
+void KVCapSetSource(const char* text) {
+    std::lock_guard lock(g_Library.mutex);
+    g_Library.sourceText = text != nullptr ? text : "";
 }

@@ -14,9 +14,8 @@
 // session opens and cannot change while it is open. Close ends delivery and waits for the
 // capture thread, so a callback must return once the caller's own state says stop.
 //
-// The source is chosen by KVCapAPI_Initialize from the environment variable
-// VORN_KVUSB_CAPTURE (grammar in kvcap/capture_source_choice.h): the desktop by default, or a
-// synthetic source for tests and the demo.
+// The source is the desktop unless a program that lets tests and the demo choose names another
+// with KVCapSetSource before KVCapAPI_Initialize (grammar in kvcap/capture_source_choice.h).
 
 using KVCapHandle = uint32_t;
 
@@ -35,7 +34,7 @@ inline constexpr int KVCAP_E_BUSY = -9;                 // another thread is clo
 inline constexpr int KVCAP_E_WRONG_THREAD = -10;        // Close/Release from the callback
 inline constexpr int KVCAP_E_TOO_MANY_HANDLES = -11;    // every handle slot is in use
 inline constexpr int KVCAP_E_UNSUPPORTED_FORMAT = -12;  // a colour format but CF_24BPP_888
-inline constexpr int KVCAP_E_BAD_SOURCE = -13;      // VORN_KVUSB_CAPTURE malformed or unavailable
+inline constexpr int KVCAP_E_BAD_SOURCE = -13;      // the source named is malformed or unavailable
 inline constexpr int KVCAP_E_SOURCE_FAILED = -14;   // the source could not be opened
 inline constexpr int KVCAP_E_CAPTURE_FAILED = -15;  // status of a frame that could not be had
 
@@ -87,3 +86,7 @@ int KVCapAPI_Close(KVCapHandle handle);
 int KVCapAPI_Release(KVCapHandle handle);
 // Releases every handle still live first.
 int KVCapAPI_Uninitialize();
+
+// Our own call, beside the maker's: the source the next KVCapAPI_Initialize captures from, as
+// the grammar in kvcap/capture_source_choice.h names it; null or "" is the desktop.
+void KVCapSetSource(const char* text);

@@ -1,8 +1,8 @@
 #pragma once
 
 // The program's one trace function: printf-style, cut to 1023 characters, handed to the
-// debugger output (standard error outside Windows), and on Windows also appended to the file
-// the environment variable VORN_KVUSB_TRACE_FILE names, when it is set. There are no levels.
+// debugger output (standard error outside Windows) or to the sink a program or test installs.
+// There are no levels.
 #if defined(__MINGW32__)
 #define KV_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The demo: on a fresh Debian 12 machine, installs what it needs, builds the Windows program,
-# starts an X display with an xterm and a clock on it, and runs vorn_kvusb.exe under Wine for
-# about ten seconds with the desktop captured through GDI onto the virtual projector. Leaves
+# starts an X display with an xterm and a clock on it, and runs it under Wine for about ten
+# seconds (as vorn_kvusb_sim.exe, the build whose environment may choose the projector and the
+# capture) with the desktop captured through GDI onto the virtual projector. Leaves
 # what the projector showed as a PNG, and prints the frame rate and the bytes per frame.
 set -eu
 cd "$(dirname "$0")/.."
@@ -9,7 +10,7 @@ sh scripts/install-deps.sh
 
 build="${DEMO_BUILD:-build/mingw}"  # the mingw preset's build folder
 cmake --preset mingw -B "$build" >/dev/null
-cmake --build "$build" -j2 --target vorn_kvusb e2e_tests
+cmake --build "$build" -j2 --target vorn_kvusb_sim e2e_tests
 
 out="$PWD/$build/demo"
 rm -rf "$out/runs/demo"
@@ -18,7 +19,7 @@ E2E_SCENE='xterm -geometry 100x30+40+40 -fa Monospace -fs 14 -e sh -c "echo vorn
 xclock -geometry 300x300+900+80 -update 1 &
 wait' \
     sh tests/e2e/run_e2e.sh "$out" "$out/artifacts" "$build/tests/e2e/e2e_tests.exe" \
-    "$build/app/vorn_kvusb.exe" --gtest_also_run_disabled_tests --gtest_filter=Demo.*
+    "$build/ui/vorn_kvusb_sim.exe" --gtest_also_run_disabled_tests --gtest_filter=Demo.*
 
 run="$out/runs/demo"
 convert "$run/frame.ppm" "$out/projector.png"

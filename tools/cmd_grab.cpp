@@ -3,12 +3,14 @@
 // cut to 854 x 480 as the frame pipeline cuts it.
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/frame_pipeline.h"
 #include "emulator/image_file.h"
+#include "kvcap/capture_source_choice.h"
 #include "kvcap/kvcap_api.h"
 #include "platform/debug_print.h"
 #include "tools/tool_command.h"
@@ -49,6 +51,7 @@ int TakeFrame(CaptureFrameInfo* info) {
 // One frame at `size`, or false with the reason.
 bool GrabFrame(Grab* grab, CaptureSize size, std::string* error) {
     g_Grab = grab;
+    KVCapSetSource(std::getenv(kCaptureSourceVariable));
     int result = KVCapAPI_Initialize(1, 0, 1);
     if (result == KVCAP_OK) {
         KVCapAPI_Create(&grab->handle);

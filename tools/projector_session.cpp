@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/device_selection.h"
 #include "device/device_discovery.h"
 #include "device/unit_access.h"
+#include "emulator/device_request.h"
 #include "emulator/image_file.h"
+#include "emulator/virtual_config.h"
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"
 
@@ -46,46 +49,37 @@ ProjectorSession::ProjectorSession(const char* command) {
 ProjectorSession::~ProjectorSession() {
     SetExitHandler(nullptr);
     SetTraceSink(nullptr);
-    if (g_pDeviceBackend == backend_.get() && backend_) {
-        for (DeviceHandle* unit : {&g_hDisk1, &g_hDisk2}) {
-            if (*unit != nullptr) {
-                backend_->CloseUnit(*unit);
-                *unit = nullptr;
-            }
-        }
-        g_pDeviceBackend = nullptr;
+    if (g_pDeviceBackend == nullptr) {
+        return;
     }
+    for (DeviceHandle* unit : {&g_hDisk1, &g_hDisk2}) {
+        if (*unit != nullptr) {
+            g_pDeviceBackend->CloseUnit(*unit);
+            *unit = nullptr;
+        }
+    }
+    // A command ends with its session: the virtual projector writes its files as it goes.
+    delete g_pDeviceBackend;
+    g_pDeviceBackend = nullptr;
 }
 
 bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::string* error) {
-    const char* selection = std::getenv(emu::kDeviceEnvVar);
-    if (useVirtual || (selection != nullptr && emu::SelectsVirtualProjector(selection))) {
-        emu::VirtualConfig config;
-        if (selection != nullptr && emu::SelectsVirtualProjector(selection) &&
-            !emu::ParseVirtualConfig(selection, &config, error)) {
-            *error = std::string(emu::kDeviceEnvVar) + ": " + *error;
-            return false;
-        }
-        if (!imagePath.empty()) {
-            std::string reason;
-            if (!emu::ImageFormatSupported(imagePath, &reason)) {
-                *error = imagePath + ": " + reason;
-                return false;
-            }
-            config.imagePath = imagePath;
-        }
-        auto projector = std::make_unique<emu::VirtualProjector>(config);
-        virtual_ = projector.get();
-        backend_ = std::move(projector);
-    } else {
-#if defined(_WIN32)
-        backend_.reset(CreateWin32DeviceBackend());
-#else
-        backend_.reset(CreateLinuxDeviceBackend());
-#endif
+    std::string reason;
+    if (!imagePath.empty() && !emu::ImageFormatSupported(imagePath, &reason)) {
+        *error = imagePath + ": " + reason;
+        return false;
     }
-    g_pDeviceBackend = backend_.get();
-    if (!CheckProjectorUnits(backend_.get(), "kvusbtool", error)) {
+    std::string request;
+    if (!emu::ComposeDeviceRequest({"", std::getenv(emu::kDeviceEnvVar), useVirtual, imagePath},
+                                   &request, error)) {
+        return false;
+    }
+    if (!SelectDeviceBackend(request.c_str(), emu::MakeVirtualProjector)) {
+        *error = Trimmed(g_LastTrace);
+        return false;
+    }
+    virtual_ = dynamic_cast<emu::VirtualProjector*>(g_pDeviceBackend);
+    if (!CheckProjectorUnits(g_pDeviceBackend, "kvusbtool", error)) {
         return false;
     }
     if (OpenDriverlessDevice() != 1) {

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <memory>
 #include <string>
 
-#include "device/device_backend.h"
 #include "emulator/virtual_projector.h"
 
 // The projector a kvusbtool command talks to, opened the way the program opens it at start-up:
@@ -13,7 +11,7 @@ class ProjectorSession {
   public:
     // `command`: the subcommand's name, for the one error line.
     explicit ProjectorSession(const char* command);
-    ~ProjectorSession();  // closes the units and gives the traces back
+    ~ProjectorSession();  // closes the units, ends the backend and gives the traces back
     ProjectorSession(const ProjectorSession&) = delete;
     ProjectorSession& operator=(const ProjectorSession&) = delete;
 
@@ -31,6 +29,5 @@ class ProjectorSession {
     static const char* LinkName();
 
   private:
-    std::unique_ptr<DeviceBackend> backend_;
-    emu::VirtualProjector* virtual_ = nullptr;
+    emu::VirtualProjector* virtual_ = nullptr;  // when it is the device
 };

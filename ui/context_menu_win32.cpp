@@ -7,10 +7,10 @@
 #include <string>
 
 #include "app/display_mode.h"
+#include "app/power_mode.h"
 #include "platform/debug_print.h"
 #include "resources/resource.h"
 #include "ui/language_blocks.h"
-#include "ui/menu_commands.h"
 #include "ui/menu_layout.h"
 #include "ui/owner_drawn_item.h"
 #include "ui/resource_strings.h"

@@ -1,16 +1,18 @@
 #include "ui/device_error_timer.h"
 
+#include "app/fault_warnings.h"
 #include "device/device_status.h"
+#include "resources/resource.h"
 #include "ui/dialogs.h"
-#include "ui/fault_warnings.h"
 #include "ui/tray_window.h"
 
 void CALLBACK DevErrTimerProc(HWND hwnd, UINT, UINT_PTR, DWORD) {
-    const std::optional<FaultWarning> warning = WarningForFaultStatus(ReadDevFaultStatus());
-    if (!warning || !BeginFaultWarning(warning->kind)) {
+    const std::optional<WarningKind> warning = WarningForFaultStatus(ReadDevFaultStatus());
+    if (!warning || !BeginFaultWarning(*warning)) {
         return;
     }
-    const DLGPROC procedure = warning->kind == WarningKind::Overheat ? Dialog2Proc : Dialog3Proc;
-    DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(warning->dialogId), hwnd, procedure, 0);
-    EndFaultWarning(warning->kind);
+    const bool overheat = *warning == WarningKind::Overheat;
+    DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(overheat ? IDD_OVERHEAT : IDD_FANFAIL), hwnd,
+                    overheat ? Dialog2Proc : Dialog3Proc, 0);
+    EndFaultWarning(*warning);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/fault_warnings.h"
+
 // The texts of the About box and the warning boxes that are composed rather than loaded.
 
 // The version lines are formatted into 128-byte buffers: at most 63 characters are shown.
@@ -41,5 +43,4 @@ std::u16string FormatProgramVersionLine(const FileVersion& version,
 
 // Which string a warning box shows instead of its template text, or 0 to keep the template:
 // English and languages without a block keep it.
-enum class WarningKind { Overheat, FanFailure };
 uint32_t WarningStringId(uint32_t lcid, WarningKind kind);

@@ -2,11 +2,10 @@
 
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
+#include "app/power_mode.h"
 #include "device/device_status.h"
 #include "platform/debug_print.h"
 #include "resources/resource.h"
-
-uint32_t PowerMode = POWER_MODE_AUTO;
 
 namespace {
 
@@ -37,13 +36,6 @@ constexpr PowerCommand POWER_COMMANDS[] = {
 
 }  // namespace
 
-void RefreshPowerMode() {
-    const uint8_t mode = GetDevPowerMode();
-    if (mode != POWER_MODE_FAILED) {
-        PowerMode = mode;
-    }
-}
-
 void RunMenuCommand(uint32_t commandId) {
     for (const DisplayCommand& command : DISPLAY_COMMANDS) {
         if (command.id == commandId) {
@@ -54,9 +46,7 @@ void RunMenuCommand(uint32_t commandId) {
     }
     for (const PowerCommand& command : POWER_COMMANDS) {
         if (command.id == commandId) {
-            // The projector's register is the authority: read back what it took.
-            SetDevPowerMode(command.mode);
-            RefreshPowerMode();
+            ChangePowerMode(command.mode);
             return;
         }
     }

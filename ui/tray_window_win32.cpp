@@ -2,15 +2,16 @@
 
 #include <dbt.h>
 
+#include "app/capture_events.h"
+#include "app/power_mode.h"
 #include "app/shutdown.h"
+#include "app/stop_sequence.h"
 #include "platform/debug_print.h"
 #include "resources/resource.h"
-#include "ui/capture_events.h"
 #include "ui/context_menu.h"
 #include "ui/device_error_timer.h"
 #include "ui/dialogs.h"
 #include "ui/menu_commands.h"
-#include "ui/stop_sequence.h"
 #include "ui/tray_events.h"
 #include "ui/tray_icon.h"
 

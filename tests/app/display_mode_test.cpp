@@ -2,7 +2,7 @@
 
 #include "app/capture_session.h"
 #include "app/frame_pipeline.h"
-#include "engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 

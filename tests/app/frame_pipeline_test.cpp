@@ -8,7 +8,7 @@
 #include "app/shutdown.h"
 #include "device/device_discovery.h"
 #include "device/frame_transfer.h"
-#include "engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ TEST_P(ZoomWindowTest, TheProjectorShowsTheCentreWindow) {
     ZoomCase c = GetParam();
     std::string path = ::testing::TempDir() + "zoom_" + std::to_string(c.zoom) + ".ppm";
     std::vector<uint8_t> picture = WriteCapturedPicture(path, c.width, c.height);
-    SetEnvironment("VORN_KVUSB_CAPTURE", ("synthetic:ppm=" + path).c_str());
+    KVCapSetSource(("synthetic:ppm=" + path).c_str());
     StartSession("link=3.0", c.zoom);
     ASSERT_TRUE(WaitForFramesShown(2));
     std::vector<uint8_t> shown = projector_->LastFrame();

@@ -208,7 +208,7 @@ struct Config {
 // Runs one configuration in this process and prints its row.
 int RunOne(const Config& config) {
     SetTraceSink(Quiet);
-    setenv("VORN_KVUSB_CAPTURE", "synthetic", 1);
+    KVCapSetSource("synthetic");
     emu::VirtualConfig projectorConfig;
     std::string error;
     if (!emu::ParseVirtualConfig(std::string("virtual:link=") + config.link, &projectorConfig,

@@ -9,7 +9,8 @@
 #include "app/instance_count.h"
 #include "app/shutdown.h"
 #include "device/device_discovery.h"
-#include "engine_fixture.h"
+#include "emulator/device_request.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ class ProgramTest : public EngineTest {
         s_fixture = this;
         s_quit.store(false);
         s_result.store(-1);
-        main_ = std::thread([] { s_result.store(RunProgram(MessageLoop)); });
+        main_ = std::thread([] { s_result.store(RunProgram(PROGRAM_FILE_NAME, MessageLoop)); });
     }
     int Join() {
         main_.join();
@@ -86,22 +87,28 @@ TEST_F(ProgramTest, AProcessListThatCannotBeHadDoesNotLockTheUserOut) {
     EXPECT_TRUE(Traced("CountInstances: EnumProcesses failed!\n"));
 }
 
-TEST_F(ProgramTest, TheEnvironmentSelectsTheVirtualProjector) {
-    SetEnvironment("VORN_KVUSB_DEVICE", "virtual:link=3.0");
-    ASSERT_TRUE(SelectDeviceBackend());
+TEST_F(ProgramTest, TheRequestSelectsTheVirtualProjectorOnlyInAProgramThatCanMakeOne) {
+    ASSERT_TRUE(SelectDeviceBackend("virtual:link=3.0", emu::MakeVirtualProjector));
     auto* projector = dynamic_cast<emu::VirtualProjector*>(g_pDeviceBackend);
     ASSERT_NE(projector, nullptr);
     EXPECT_EQ(OpenDriverlessDevice(), 1);
     EXPECT_EQ(g_USB3_0, 1u);  // USB 3.0
     delete projector;
 
-    SetEnvironment("VORN_KVUSB_DEVICE", "virtual:link=fast");
     g_pDeviceBackend = nullptr;
-    EXPECT_FALSE(SelectDeviceBackend());
+    EXPECT_FALSE(SelectDeviceBackend("virtual:link=fast", emu::MakeVirtualProjector));
     EXPECT_EQ(g_pDeviceBackend, nullptr);
     ASSERT_FALSE(Traces().empty());
     EXPECT_EQ(Traces().back().rfind("VORN_KVUSB_DEVICE: ", 0), 0u);
-    SetEnvironment("VORN_KVUSB_DEVICE", "");
+
+    // The shipped program has no maker: whatever the request, the system's units.
+    for (const char* request : {"virtual:link=3.0", "virtual:link=fast", "", "system"}) {
+        ASSERT_TRUE(SelectDeviceBackend(request, nullptr));
+        ASSERT_NE(g_pDeviceBackend, nullptr);
+        EXPECT_EQ(dynamic_cast<emu::VirtualProjector*>(g_pDeviceBackend), nullptr);
+        delete g_pDeviceBackend;
+        g_pDeviceBackend = nullptr;
+    }
 }
 
 TEST_F(ProgramTest, NoProjectorEndsWithExitCode1AndLeavesDesktopAndSettingsAlone) {
@@ -191,7 +198,7 @@ TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
         s_fixture = this;
         s_frames = round;
         main_ = std::thread([] {
-            s_result.store(RunProgram([] {
+            s_result.store(RunProgram(PROGRAM_FILE_NAME, [] {
                 // Once frames flow the projector is unplugged, the removal notice reaching
                 // the window at about the moment the sender's next writes fail: at once, or
                 // a few writes into the frame, or before the sender gets there.

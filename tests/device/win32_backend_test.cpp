@@ -11,7 +11,7 @@ namespace {
 // The real system calls, under Windows or Wine: only what holds on any machine.
 class Win32BackendTest : public ::testing::Test {
   protected:
-    std::unique_ptr<DeviceBackend> backend{CreateWin32DeviceBackend()};
+    std::unique_ptr<DeviceBackend> backend{CreateSystemDeviceBackend()};
 };
 
 TEST_F(Win32BackendTest, ErrorTextsComeFromTheSystemInUtf8) {

@@ -154,6 +154,19 @@ DWORD ProgramRun::RunAnotherInstance() {
     return code;
 }
 
+DWORD ProgramRun::RunToEnd(const RunOptions& options, DWORD timeoutMs) {
+    RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+    environment_ = Environment(options);
+    if (!Launch(&process_)) {
+        return STILL_ACTIVE;
+    }
+    return WaitForExit(timeoutMs);
+}
+
+bool ProgramRun::WorkFileExists(const std::string& name) const {
+    return GetFileAttributesW(Wide(work_ + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::vector<std::string> ProgramRun::Traces() const {
     std::vector<std::string> lines;
     const std::string text = ReadFileText(work_ + "\\trace.txt");

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-// One run of the real vorn_kvusb.exe, as a user's machine would have it, but with the virtual
+// One run of the real program, as a user's machine would have it, but with the virtual
 // projector and the synthetic capture source chosen through its environment, its traces
-// appended to a file, and a work folder of its own for the projector's report and frame.
+// appended to a file, and a work folder of its own for the projector's report and frame (the
+// simulator build, vorn_kvusb_sim.exe, honours that environment; the shipped one must not).
 //
 // The runner script gives the paths: E2E_PROGRAM (the program), E2E_WORK (a folder for the
 // runs) and E2E_SHOTS (where screenshots are asked for and kept).
@@ -39,6 +40,10 @@ class ProgramRun {
     bool Start(const RunOptions& options, int frames = 3);
     // Launches one more instance with the same environment; its exit code, or STILL_ACTIVE.
     DWORD RunAnotherInstance();
+    // Launches the program and waits for it to end by itself; its exit code, or STILL_ACTIVE.
+    DWORD RunToEnd(const RunOptions& options, DWORD timeoutMs = 60000);
+    // Whether the run's folder holds the file (trace.txt, report.txt, frame.ppm).
+    bool WorkFileExists(const std::string& name) const;
 
     HWND Window() const { return window_; }
 

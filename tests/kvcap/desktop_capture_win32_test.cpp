@@ -83,7 +83,7 @@ class ColourWindow {
 // Captures one frame through the library at the projector's size, pumping the window's
 // messages while the capture thread works.
 std::vector<uint8_t> CaptureFrame(const char* source, int cursorMode = 1) {
-    SetCaptureSource(source);
+    KVCapSetSource(source);
     FrameRecorder recorder;
     g_Recorder = &recorder;
     KVCapHandle handle = 0;
@@ -179,7 +179,7 @@ class DesktopCaptureTest : public ::testing::Test {
 
 TEST_F(DesktopCaptureTest, GdiCapturesTheScreenAtTheSessionSize) {
     int width = 0, height = 0;
-    SetCaptureSource("gdi");
+    KVCapSetSource("gdi");
     ASSERT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
     KVCapHandle handle = 0;
     ASSERT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);

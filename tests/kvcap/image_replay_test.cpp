@@ -47,7 +47,7 @@ TEST(PpmTest, RefusesMalformedFilesAndLeavesTheImageAlone) {
 
 // Replays `choice` at width x height and returns the first `count` frames.
 std::vector<RecordedFrame> Replay(const std::string& choice, int width, int height, size_t count) {
-    SetCaptureSource(choice.c_str());
+    KVCapSetSource(choice.c_str());
     FrameRecorder recorder;
     g_Recorder = &recorder;
     KVCapHandle handle = 0;

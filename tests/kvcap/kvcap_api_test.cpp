@@ -22,7 +22,7 @@ struct Size {
 class KVCapApiTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SetCaptureSource("synthetic");
+        KVCapSetSource("synthetic");
         ASSERT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
         ASSERT_EQ(KVCapAPI_Create(&m_handle), KVCAP_OK);
         m_recorder.handle = m_handle;
@@ -261,7 +261,7 @@ TEST(KVCapLibraryTest, ProcessEndsNormallyWhileASessionDelivers) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            SetCaptureSource("synthetic");
+            KVCapSetSource("synthetic");
             FrameRecorder recorder;
             g_Recorder = &recorder;
             KVCapAPI_Initialize(1, 0, 1);
@@ -280,15 +280,15 @@ TEST(KVCapLibraryTest, RefusesCallsOutsideInitializeAndBadSources) {
     EXPECT_EQ(KVCapAPI_Close(1), KVCAP_E_NOT_INITIALIZED);
     EXPECT_EQ(KVCapAPI_Uninitialize(), KVCAP_E_NOT_INITIALIZED);
 
-    SetCaptureSource("synthetic:bmp=a.bmp");
+    KVCapSetSource("synthetic:bmp=a.bmp");
     EXPECT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_E_BAD_SOURCE);
     EXPECT_EQ(KVCapAPI_Create(&handle), KVCAP_E_NOT_INITIALIZED);
 #if !defined(_WIN32)
-    SetCaptureSource("gdi");  // no desktop source in this build yet
+    KVCapSetSource("gdi");  // no desktop source in this build yet
     EXPECT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_E_BAD_SOURCE);
 #endif
 
-    SetCaptureSource("synthetic:ppm=/nonexistent/a.ppm");
+    KVCapSetSource("synthetic:ppm=/nonexistent/a.ppm");
     ASSERT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
     EXPECT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_E_ALREADY_INITIALIZED);
     ASSERT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);

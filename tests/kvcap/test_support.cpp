@@ -1,18 +1,6 @@
 #include "tests/kvcap/test_support.h"
 
-#include <cstdlib>
-
-#include "kvcap/capture_source_choice.h"
-
 FrameRecorder* g_Recorder = nullptr;
-
-void SetCaptureSource(const char* text) {
-#if defined(_WIN32)
-    _putenv_s(kCaptureSourceVariable, text);
-#else
-    setenv(kCaptureSourceVariable, text, 1);
-#endif
-}
 
 bool FrameRecorder::WaitForFrames(size_t count) {
     std::unique_lock lock(mutex);

@@ -49,8 +49,5 @@ struct FrameRecorder {
 
 extern FrameRecorder* g_Recorder;
 
-// Names the source the library takes at KVCapAPI_Initialize (VORN_KVUSB_CAPTURE).
-void SetCaptureSource(const char* text);
-
 // The callback handed to KVCapAPI_Open; records into g_Recorder.
 int RecordFrame(CaptureFrameInfo* info);

@@ -43,7 +43,7 @@ for screen in still moving; do
     fi
     for link in 2.0 3.0; do
         # The sender traces its rate every 100 frames.
-        "$build/app/kvusb-mirror" --device "virtual:link=$link" --display-mode mirror \
+        "$build/mirror/kvusb-mirror" --device "virtual:link=$link" --display-mode mirror \
             --zoom original -v 2> trace.txt &
         pid=$!
         sleep 3

@@ -8,9 +8,9 @@
 
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
-#include "app/mirror_fault_notices.h"
-#include "app/mirror_options.h"
 #include "device/device_status.h"
+#include "mirror/mirror_fault_notices.h"
+#include "mirror/mirror_options.h"
 #include "platform/settings_file.h"
 #include "platform/unit_removal_linux.h"
 
@@ -109,30 +109,6 @@ TEST(MirrorOptions, Zoom2ComesOnlyWith800x600AsInTheMenu) {
     ModeSettings mirror = Resolved({"--display-mode", "mirror"}, {true, 1, 2});
     EXPECT_EQ(mirror.dispMode, 0u);
     EXPECT_EQ(mirror.zoomMode, 0u);
-}
-
-TEST(MirrorOptions, TheVirtualProjectorIsChosenByOptionOrVariable) {
-    MirrorOptions options;
-    std::string selection;
-    std::string error;
-    ASSERT_TRUE(MirrorDeviceSelection(options, nullptr, &selection, &error));
-    EXPECT_EQ(selection, "");
-    ASSERT_TRUE(MirrorDeviceSelection(options, "system", &selection, &error));
-    EXPECT_EQ(selection, "");
-    ASSERT_TRUE(MirrorDeviceSelection(options, "virtual:link=3.0", &selection, &error));
-    EXPECT_EQ(selection, "virtual:link=3.0");
-
-    options.virtualImage = "shown.png";
-    ASSERT_TRUE(MirrorDeviceSelection(options, nullptr, &selection, &error));
-    EXPECT_EQ(selection, "virtual:out=shown.png");
-    ASSERT_TRUE(MirrorDeviceSelection(options, "virtual:link=3.0", &selection, &error));
-    EXPECT_EQ(selection, "virtual:link=3.0,out=shown.png");
-    options.device = "virtual:";
-    ASSERT_TRUE(MirrorDeviceSelection(options, "virtual:link=3.0", &selection, &error));
-    EXPECT_EQ(selection, "virtual:out=shown.png");
-
-    options.virtualImage = "a,b.png";
-    EXPECT_FALSE(MirrorDeviceSelection(options, nullptr, &selection, &error));
 }
 
 class SettingsFileTest : public ::testing::Test {

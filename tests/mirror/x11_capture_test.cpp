@@ -34,7 +34,7 @@ class X11CaptureTest : public ::testing::Test {
         }
         g_Traces.clear();
         SetTraceSink(KeepTrace);
-        SetCaptureSource("desktop");
+        KVCapSetSource("desktop");
     }
     void TearDown() override { SetTraceSink(nullptr); }
 

@@ -4,18 +4,19 @@
 
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
+#include "app/power_mode.h"
 #include "resources/resource.h"
-#include "tray_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
 
 namespace {
 
-class MenuCommandsTest : public TrayTest {};
+class MenuCommandsTest : public EngineTest {};
 
 TEST_F(MenuCommandsTest, EachDisplayCommandTracesAndSetsItsModes) {
-    AttachProjector("");
+    OpenProjector("");
     struct Row {
         uint32_t id;
         int32_t dispMode;
@@ -45,8 +46,7 @@ TEST_F(MenuCommandsTest, EachDisplayCommandTracesAndSetsItsModes) {
 }
 
 TEST_F(MenuCommandsTest, ChoosingTheActiveItemRestartsTheSessionWithoutTouchingTheDesktop) {
-    AttachProjector("");
-    StartSession(ZOOM_ORIGINAL);
+    StartSession("", ZOOM_ORIGINAL);
     DispMode.store(DISP_MODE_800X600);
     RunMenuCommand(IDM_MIRROR_ORIGINAL);
     EXPECT_EQ(desktop_.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
@@ -59,7 +59,7 @@ TEST_F(MenuCommandsTest, ChoosingTheActiveItemRestartsTheSessionWithoutTouchingT
 }
 
 TEST_F(MenuCommandsTest, PowerCommandsSetTheRegisterAndReadItBack) {
-    AttachProjector("power=0");
+    OpenProjector("power=0");
     RunMenuCommand(IDM_POWER_ECO);
     EXPECT_EQ(projector_->Report().projectors[0].powerMode, 1);
     EXPECT_EQ(PowerMode, 1u);
@@ -71,7 +71,7 @@ TEST_F(MenuCommandsTest, PowerCommandsSetTheRegisterAndReadItBack) {
 }
 
 TEST_F(MenuCommandsTest, AProjectorThatDoesNotAnswerLeavesTheShownPowerModeAlone) {
-    AttachProjector("power=1");
+    OpenProjector("power=1");
     RefreshPowerMode();
     ASSERT_EQ(PowerMode, 1u);
     projector_->FailNext(2, 31);
@@ -81,7 +81,7 @@ TEST_F(MenuCommandsTest, AProjectorThatDoesNotAnswerLeavesTheShownPowerModeAlone
 }
 
 TEST_F(MenuCommandsTest, TheTitleAboutAndUnknownIdsDoNothingHere) {
-    AttachProjector("");
+    OpenProjector("");
     const uint64_t commands = projector_->Report().commands;
     for (uint32_t id : {uint32_t{IDM_TITLE}, uint32_t{IDM_ABOUT}, 0u, 40015u, 65535u}) {
         RunMenuCommand(id);

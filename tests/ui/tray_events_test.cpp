@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tray_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ constexpr std::u16string_view kDiskPath =
     u"\\\\?\\USBSTOR#Disk&Ven_KVUSB&Prod_TR40W17B6-2&Rev_1.00#7&1c2a3f4e&0&000000#"
     u"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
-class TrayEventsTest : public TrayTest {};
+class TrayEventsTest : public EngineTest {};
 
 TEST(TrayMenuClick, EveryButtonMessageOfBothButtonsOpensTheMenuNothingElse) {
     for (intptr_t message = 0x201; message <= 0x206; ++message) {

@@ -1,4 +1,4 @@
-#include "app/mirror_loop_linux.h"
+#include "mirror/mirror_loop_linux.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -16,22 +16,21 @@
 #include <memory>
 #include <string>
 
+#include "app/capture_events.h"
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
-#include "app/mirror_fault_notices.h"
-#include "app/mirror_options.h"
+#include "app/power_mode.h"
 #include "app/shutdown.h"
+#include "app/stop_sequence.h"
 #include "device/device_discovery.h"
 #include "device/device_status.h"
 #include "device/linux_scsi_units.h"
+#include "mirror/mirror_fault_notices.h"
+#include "mirror/mirror_options.h"
 #include "platform/debug_print.h"
 #include "platform/desktop_notification_linux.h"
 #include "platform/desktop_xrandr_linux.h"
 #include "platform/unit_removal_linux.h"
-#include "resources/resource.h"
-#include "ui/capture_events.h"
-#include "ui/menu_commands.h"
-#include "ui/stop_sequence.h"
 
 namespace {
 
@@ -135,7 +134,7 @@ int RunMirrorLoop() {
     std::unique_ptr<UnitRemovalMonitor> removal = WatchOpticalUnit();
     RefreshPowerMode();
     if (g_MirrorLoop.powerMode) {
-        RunMenuCommand(*g_MirrorLoop.powerMode == POWER_MODE_ECO ? IDM_POWER_ECO : IDM_POWER_AUTO);
+        ChangePowerMode(*g_MirrorLoop.powerMode);
     }
     int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
     const itimerspec everySecond = {{1, 0}, {1, 0}};

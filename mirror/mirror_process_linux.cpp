@@ -1,4 +1,4 @@
-#include "app/mirror_process_linux.h"
+#include "mirror/mirror_process_linux.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -8,10 +8,10 @@
 #include <cstring>
 
 #include "app/display_mode.h"
-#include "app/mirror_options.h"
 #include "app/shutdown.h"
 #include "device/device_backend.h"
 #include "emulator/virtual_projector.h"
+#include "mirror/mirror_options.h"
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"
 

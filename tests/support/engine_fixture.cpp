@@ -1,6 +1,5 @@
 #include "engine_fixture.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -8,8 +7,10 @@
 #include "app/capture_session.h"
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
+#include "app/power_mode.h"
 #include "app/shutdown.h"
 #include "device/device_discovery.h"
+#include "device/device_status.h"
 #include "device/frame_transfer.h"
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"
@@ -28,8 +29,13 @@ void CaptureTrace(const char* text) {
     g_traces.emplace_back(text);
 }
 
-[[noreturn]] void CaptureExit(int code) {
+std::thread::id g_testThread;
+
+[[noreturn]] void CatchExit(int code) {
     g_exitCode.store(code);
+    if (std::this_thread::get_id() == g_testThread) {
+        throw ExitCalled{code};
+    }
     EndCurrentThread();
 }
 
@@ -51,8 +57,9 @@ void ResetEngineState() {
     g_bFrameToggle = 0;
     DispMode.store(DISP_MODE_MIRROR);
     ZoomMode.store(ZOOM_ORIGINAL);
-    g_nScreenWidth = 0;
-    g_nScreenHeight = 0;
+    PowerMode = POWER_MODE_AUTO;
+    g_nScreenWidth = kStartWidth;
+    g_nScreenHeight = kStartHeight;
     g_hDisk1 = nullptr;
     g_hDisk2 = nullptr;
     g_USB3_0 = 0;
@@ -86,8 +93,9 @@ bool FakeProcessList::ModuleBaseName(uint32_t id, char* name, size_t size) {
 void EngineTest::SetUp() {
     ResetEngineState();
     ClearTraces();
+    g_testThread = std::this_thread::get_id();
     SetTraceSink(CaptureTrace);
-    SetExitHandler(CaptureExit);
+    SetExitHandler(CatchExit);
     g_savedStore = g_pSettingsStore;
     g_savedDesktop = g_pDesktop;
     g_savedProcessList = g_pProcessList;
@@ -96,7 +104,7 @@ void EngineTest::SetUp() {
     g_pProcessList = &processes_;
     processes_.listed = {4, 100};
     processes_.names = {{4, "System"}, {100, "vorn_kvusb.exe"}};
-    SetEnvironment("VORN_KVUSB_CAPTURE", "synthetic");
+    KVCapSetSource("synthetic");
 }
 
 void EngineTest::TearDown() {
@@ -119,6 +127,12 @@ void EngineTest::AttachProjector(const std::string& options) {
     ASSERT_TRUE(emu::ParseVirtualConfig(text, &config, &error)) << error;
     projector_ = std::make_unique<emu::VirtualProjector>(config);
     g_pDeviceBackend = projector_.get();
+}
+
+void EngineTest::OpenProjector(const std::string& options) {
+    AttachProjector(options);
+    ASSERT_EQ(OpenDriverlessDevice(), 1);
+    ClearTraces();  // the device search's own
 }
 
 void EngineTest::StartDevice(const std::string& options) {

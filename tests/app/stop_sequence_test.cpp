@@ -1,11 +1,11 @@
-#include "ui/stop_sequence.h"
+#include "app/stop_sequence.h"
 
 #include <gmock/gmock.h>
 
 #include <algorithm>
 
 #include "app/shutdown.h"
-#include "tray_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 using ::testing::ElementsAre;
 
@@ -19,10 +19,10 @@ void Note(const char* event) {
     g_events->push_back(event);
 }
 
-class StopSequenceTest : public TrayTest {
+class StopSequenceTest : public EngineTest {
   protected:
     void SetUp() override {
-        TrayTest::SetUp();
+        EngineTest::SetUp();
         g_events = &events_;
         g_menuOpen = false;
         SetUiShutdownSteps([] { Note("kill timer"); }, [] { Note("shutdown's icon step"); });
@@ -62,7 +62,7 @@ TEST_F(StopSequenceTest, RemovalWithoutMenuTracesAfterPostingQuit) {
 }
 
 TEST_F(StopSequenceTest, WithTheMenuOpenItShutsDownAndExitsWithZero) {
-    AttachProjector("");
+    OpenProjector("");
     for (StopReason reason : {StopReason::Suspend, StopReason::OpticalUnitRemoved}) {
         g_nShutdownState.store(SHUTDOWN_NONE);
         events_.clear();

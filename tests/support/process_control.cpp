@@ -5,17 +5,7 @@
 #include <pthread.h>
 #endif
 
-#include <cstdlib>
-
 #include "engine_fixture.h"
-
-void SetEnvironment(const char* name, const char* value) {
-#if defined(_WIN32)
-    _putenv_s(name, value);
-#else
-    setenv(name, value, 1);
-#endif
-}
 
 void EndCurrentThread() {
 #if defined(_WIN32)

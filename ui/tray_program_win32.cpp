@@ -1,6 +1,5 @@
-#include <windows.h>
+#include "ui/tray_program.h"
 
-#include "app/device_selection.h"
 #include "app/program.h"
 #include "app/shutdown.h"
 #include "ui/tray_window.h"
@@ -17,11 +16,8 @@ int RunTrayWindow() {
 }
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+int RunTrayProgram(HINSTANCE instance, const char* instanceFileName) {
     SetUnhandledExceptionFilter(RestoreDesktopOnCrash);
-    if (!SelectDeviceBackend()) {
-        return 0;
-    }
-    g_hInstance = hInstance;
-    return RunProgram(RunTrayWindow);
+    g_hInstance = instance;
+    return RunProgram(instanceFileName, RunTrayWindow);
 }

@@ -15,13 +15,19 @@
 #include "platform/process_list.h"
 #include "platform/settings_store_memory.h"
 
-// Everything the streaming engine reaches outside itself, made observable: a settings store
-// and a desktop that record, a process list, the virtual projector as the device, the
-// synthetic capture source, traces and process exits captured.
+// Everything the streaming engine reaches outside itself, made observable, for the engine's
+// tests and the tray's: a settings store and a desktop that record, a process list, the
+// virtual projector as the device, the synthetic capture source, traces captured, and process
+// exits caught (thrown back as ExitCalled on the test's own thread, the thread ended on any
+// other). Whatever a test swaps is put back afterwards.
 
 inline constexpr char kSettingsKey[] = "Software\\K7Q0KVUSB";
 inline constexpr int kStartWidth = 1280;
 inline constexpr int kStartHeight = 1024;
+
+struct ExitCalled {
+    int code;
+};
 
 class FakeProcessList : public ProcessList {
   public:
@@ -41,6 +47,8 @@ class EngineTest : public ::testing::Test {
 
     // Installs a virtual projector configured by `options` (the text after "virtual:").
     void AttachProjector(const std::string& options);
+    // AttachProjector, the projector found and opened; the traces start afresh.
+    void OpenProjector(const std::string& options);
     // The projector found and opened, the capture library initialised, a handle created.
     void StartDevice(const std::string& options);
     // StartDevice, then a session opened at `zoom`.
@@ -50,7 +58,7 @@ class EngineTest : public ::testing::Test {
     static bool WaitUntil(const std::function<bool()>& done, double seconds = 20);
     bool WaitForFramesShown(int frames, double seconds = 20);
     int FramesShown() const;
-    // Waits for the process exit a pipeline thread asked for; -1 when none came.
+    // Waits for the process exit a thread asked for; -1 when none came.
     static int WaitForExit(double seconds = 20);
 
     static std::vector<std::string> Traces();
@@ -64,9 +72,6 @@ class EngineTest : public ::testing::Test {
     FakeProcessList processes_;
     std::unique_ptr<emu::VirtualProjector> projector_;
 };
-
-// Sets an environment variable for this process.
-void SetEnvironment(const char* name, const char* value);
 
 // Ends the calling thread at once, as the process exit would end it.
 [[noreturn]] void EndCurrentThread();

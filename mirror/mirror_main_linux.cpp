@@ -8,12 +8,15 @@
 #include "app/device_selection.h"
 #include "app/display_mode.h"
 #include "app/instance_count.h"
-#include "app/mirror_loop_linux.h"
-#include "app/mirror_options.h"
-#include "app/mirror_process_linux.h"
 #include "app/program.h"
 #include "device/unit_access.h"
+#include "emulator/device_request.h"
 #include "emulator/virtual_config.h"
+#include "kvcap/capture_source_choice.h"
+#include "kvcap/kvcap_api.h"
+#include "mirror/mirror_loop_linux.h"
+#include "mirror/mirror_options.h"
+#include "mirror/mirror_process_linux.h"
 #include "platform/desktop_xrandr_linux.h"
 #include "platform/settings_file.h"
 
@@ -58,12 +61,15 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", MIRROR_PROGRAM_NAME, KV_PROGRAM_VERSION);
         return 0;
     }
-    std::string selection;
+    std::string request;
     emu::VirtualConfig config;
-    if (!MirrorDeviceSelection(options, std::getenv(emu::kDeviceEnvVar), &selection, &error) ||
-        (!selection.empty() && !emu::ParseVirtualConfig(selection, &config, &error))) {
+    if (!emu::ComposeDeviceRequest({options.device, std::getenv(emu::kDeviceEnvVar),
+                                    !options.virtualImage.empty(), options.virtualImage},
+                                   &request, &error) ||
+        (!request.empty() && !emu::ParseVirtualConfig(request, &config, &error))) {
         return Fail(MIRROR_EXIT_USAGE, "the virtual projector: " + error);
     }
+    KVCapSetSource(std::getenv(kCaptureSourceVariable));
 
     // The engine's settings and desktop are these from here on. Both live to the end of the
     // process: a shutdown may run on the sender thread while the process exits.
@@ -83,17 +89,16 @@ int main(int argc, char** argv) {
     }
     g_pDesktop = desktop;
 
-    g_pszInstanceFileName = MIRROR_PROGRAM_NAME;
-    if (CountInstances() > 1) {
+    if (CountInstances(MIRROR_PROGRAM_NAME) > 1) {
         return Fail(0, "already running");
     }
     StartMirrorProcess(options.verbose, options.quiet);
-    if (!SelectDeviceBackendFrom(selection.c_str()) ||
+    if (!SelectDeviceBackend(request.c_str(), emu::MakeVirtualProjector) ||
         !CheckProjectorUnits(g_pDeviceBackend, MIRROR_PROGRAM_NAME, &error)) {
         return Fail(MIRROR_EXIT_NO_PROJECTOR, error);
     }
     PrepareMirrorLoop({desktop, options.powerMode, options.duration, options.quiet});
-    int result = RunProgram(RunMirrorLoop);
+    int result = RunProgram(MIRROR_PROGRAM_NAME, RunMirrorLoop);
     FlushVirtualProjector();
     return result;
 }

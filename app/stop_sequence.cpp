@@ -1,4 +1,4 @@
-#include "ui/stop_sequence.h"
+#include "app/stop_sequence.h"
 
 #include "app/shutdown.h"
 #include "platform/debug_print.h"

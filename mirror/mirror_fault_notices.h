@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "ui/dialog_texts.h"
+#include "app/fault_warnings.h"
 
 // The Linux program's form of the fault warning boxes: a notice when the once-a-second poll
 // first reports a fault, and no other of that kind while the projector goes on reporting it;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The tray window's stop sequence, run when the system suspends or the projector's optical
-// unit is removed.
+// The stop sequence of a program's window (or loop), run when the system suspends or the
+// projector's optical unit is removed.
 
 enum class StopReason { Suspend, OpticalUnitRemoved };
 

@@ -1,20 +1,19 @@
-#include "ui/capture_events.h"
+#include "app/capture_events.h"
 
 #include <gmock/gmock.h>
 
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
-#include "tray_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 using ::testing::Contains;
 
 namespace {
 
-class CaptureEventsTest : public TrayTest {};
+class CaptureEventsTest : public EngineTest {};
 
 TEST_F(CaptureEventsTest, ASavedZoomRestartsTheRunningSessionWithIt) {
-    AttachProjector("");
-    StartSession(ZOOM_ORIGINAL);
+    StartSession("", ZOOM_ORIGINAL);
     ZoomMode.store(ZOOM_2);
     ApplySavedZoom();
     EXPECT_EQ(g_nCaptureZoom, ZOOM_2);
@@ -23,8 +22,7 @@ TEST_F(CaptureEventsTest, ASavedZoomRestartsTheRunningSessionWithIt) {
 }
 
 TEST_F(CaptureEventsTest, TheOriginalSizeLeavesTheSessionAlone) {
-    AttachProjector("");
-    StartSession(ZOOM_ORIGINAL);
+    StartSession("", ZOOM_ORIGINAL);
     ClearTraces();
     ApplySavedZoom();
     EXPECT_TRUE(Traces().empty());
@@ -32,8 +30,7 @@ TEST_F(CaptureEventsTest, TheOriginalSizeLeavesTheSessionAlone) {
 }
 
 TEST_F(CaptureEventsTest, ADisplayChangeReopensTheSessionAtItsZoom) {
-    AttachProjector("");
-    StartSession(ZOOM_1);
+    StartSession("", ZOOM_1);
     ClearTraces();
     OnDisplayChangeMessage();
     const std::vector<std::string> traces = Traces();

@@ -1,4 +1,4 @@
-#include "app/mirror_options.h"
+#include "mirror/mirror_options.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -189,33 +189,5 @@ bool ResolveModeOptions(const MirrorOptions& options, const SavedModes& saved,
         zoomMode = ZOOM_ORIGINAL;
     }
     *store = ModeSettings{static_cast<uint32_t>(dispMode), static_cast<uint32_t>(zoomMode)};
-    return true;
-}
-
-bool MirrorDeviceSelection(const MirrorOptions& options, const char* environment,
-                           std::string* selection, std::string* error) {
-    if (!options.device.empty()) {
-        *selection = options.device;
-    } else if (environment != nullptr && emu::SelectsVirtualProjector(environment)) {
-        *selection = environment;
-    } else {
-        selection->clear();
-    }
-    if (options.virtualImage.empty()) {
-        return true;
-    }
-    if (options.virtualImage.find(',') != std::string::npos) {
-        *error = "--virtual: the file name cannot hold a comma";
-        return false;
-    }
-    if (selection->empty()) {
-        *selection = "virtual";
-    }
-    if (*selection == "virtual") {
-        *selection += ':';
-    } else if (selection->back() != ':') {
-        *selection += ',';
-    }
-    *selection += "out=" + options.virtualImage;
     return true;
 }

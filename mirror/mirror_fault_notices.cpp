@@ -1,17 +1,12 @@
-#include "app/mirror_fault_notices.h"
+#include "mirror/mirror_fault_notices.h"
 
 #include "device/device_status.h"
-#include "ui/fault_warnings.h"
 
 std::optional<WarningKind> FaultNotices::Poll(int status) {
     if (status == DEV_FAULT_READ_FAILED) {
         return std::nullopt;
     }
-    std::optional<FaultWarning> warning = WarningForFaultStatus(status);
-    std::optional<WarningKind> kind;
-    if (warning) {
-        kind = warning->kind;
-    }
+    std::optional<WarningKind> kind = WarningForFaultStatus(status);
     bool fresh = kind && kind != m_reported;
     m_reported = kind;
     return fresh ? kind : std::nullopt;

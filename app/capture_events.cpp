@@ -1,4 +1,4 @@
-#include "ui/capture_events.h"
+#include "app/capture_events.h"
 
 #include "app/capture_session.h"
 #include "app/display_mode.h"

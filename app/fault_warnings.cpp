@@ -1,7 +1,6 @@
-#include "ui/fault_warnings.h"
+#include "app/fault_warnings.h"
 
 #include "device/device_status.h"
-#include "resources/resource.h"
 
 namespace {
 bool g_bWarningOpen[2] = {false, false};  // by WarningKind
@@ -11,12 +10,12 @@ bool& WarningOpen(WarningKind kind) {
 }
 }  // namespace
 
-std::optional<FaultWarning> WarningForFaultStatus(int status) {
+std::optional<WarningKind> WarningForFaultStatus(int status) {
     switch (status) {
         case DEV_FAULT_OVERHEAT:
-            return FaultWarning{WarningKind::Overheat, IDD_OVERHEAT};
+            return WarningKind::Overheat;
         case DEV_FAULT_FAN_FAILURE:
-            return FaultWarning{WarningKind::FanFailure, IDD_FANFAIL};
+            return WarningKind::FanFailure;
         default:
             return std::nullopt;
     }

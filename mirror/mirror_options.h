@@ -53,9 +53,3 @@ struct ModeSettings {
 // mirror mode is asked for. False with the reason in *error.
 bool ResolveModeOptions(const MirrorOptions& options, const SavedModes& saved,
                         std::optional<ModeSettings>* store, std::string* error);
-
-// The VORN_KVUSB_DEVICE-style text that selects the device: --device, else the variable's
-// value `environment` (may be null), then --virtual's image added as out=. "" selects the
-// system's projector. False with the reason in *error.
-bool MirrorDeviceSelection(const MirrorOptions& options, const char* environment,
-                           std::string* selection, std::string* error);
