@@ -7,6 +7,9 @@ sh scripts/install-deps.sh
 
 FUZZ_SECONDS="${FUZZ_SECONDS:-20}"
 
+echo "=== layers"
+cmake -P scripts/check_layers.cmake
+
 for preset in linux linux-asan; do
     echo "=== $preset"
     cmake --preset "$preset" >/dev/null
