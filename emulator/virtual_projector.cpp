@@ -350,8 +350,12 @@ uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& reques
         // The link carries the bytes at its own pace; the checking above happens meanwhile.
         double bytesPerSecond =
             delay == LinkDelay::Usb2 ? kUsb2BytesPerSecond : kUsb11BytesPerSecond;
-        std::this_thread::sleep_until(
-            start + std::chrono::nanoseconds(static_cast<int64_t>(bytes * 1e9 / bytesPerSecond)));
+        const Clock::time_point done =
+            start + std::chrono::nanoseconds(static_cast<int64_t>(bytes * 1e9 / bytesPerSecond));
+        // A sleep may end early where the system counts it in whole milliseconds (Windows).
+        while (Clock::now() < done) {
+            std::this_thread::sleep_until(done);
+        }
     }
     deviceNanoseconds_ += static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
