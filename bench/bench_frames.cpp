@@ -1,29 +1,26 @@
 #include "bench/bench_frames.h"
 
-#include <png.h>
-
 #include <random>
+#include <utility>
+
+#include "image/image_file.h"
 
 namespace {
 
-bool ReadPng(const std::string& path, std::vector<uint8_t>* rgb, std::string* error) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        *error = path + ": " + image.message;
+// The frame's bytes in the file's order, red first, as the figures have always been measured.
+bool ReadFrame(const std::string& path, std::vector<uint8_t>* rgb, std::string* error) {
+    Image image;
+    if (!ReadImage(path, &image, error)) {
         return false;
     }
-    image.format = PNG_FORMAT_RGB;
     if (image.width != kBenchFrameWidth || image.height != kBenchFrameHeight) {
-        png_image_free(&image);
         *error = path + ": not 854 x 480";
         return false;
     }
-    rgb->resize(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr) == 0) {
-        *error = path + ": " + image.message;
-        return false;
+    for (size_t i = 0; i + 2 < image.bgr.size(); i += 3) {
+        std::swap(image.bgr[i], image.bgr[i + 2]);
     }
+    *rgb = std::move(image.bgr);
     return true;
 }
 
@@ -38,7 +35,7 @@ bool LoadBenchFrames(const std::string& dataDir, std::vector<BenchFrame>* frames
     frames->clear();
     for (const char* name : {"desktop_text", "photo"}) {
         BenchFrame frame{name, {}};
-        if (!ReadPng(dataDir + "/" + name + ".png", &frame.bytes, error))
+        if (!ReadFrame(dataDir + "/" + name + ".png", &frame.bytes, error))
             return false;
         frames->push_back(std::move(frame));
     }

@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "emulator/image_file.h"
 #include "emulator/projector_protocol.h"
+#include "image/image_file.h"
 
 namespace emu {
 namespace {

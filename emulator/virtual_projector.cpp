@@ -8,9 +8,10 @@
 #include <thread>
 
 #include "emulator/hex_text.h"
-#include "emulator/image_file.h"
 #include "emulator/projector_protocol.h"
+#include "image/image_file.h"
 #include "platform/debug_print.h"
+#include "platform/whole_file.h"
 
 namespace emu {
 namespace {

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/image_file.h"
+
 // Which source the library captures from, as a program names it with KVCapSetSource before
 // the library is initialised (the simulator, kvusb-mirror and kvusbtool pass on the
 // environment variable VORN_KVUSB_CAPTURE; the shipped program names none):
@@ -14,13 +16,12 @@
 //                                  index (kvcap/synthetic_pattern.h)
 //   "synthetic:png=" paths         the images replayed in turn, one a frame, each scaled to
 //   "synthetic:ppm=" paths         the session's size; paths are separated by ';' and none
-//                                  may be empty (PNG needs a build with libpng)
+//                                  may be empty
 //
 // Names are lower case and exact; anything else is refused.
 inline constexpr const char* kCaptureSourceVariable = "VORN_KVUSB_CAPTURE";
 
 enum class CaptureSourceKind { Desktop, Gdi, Pattern, Replay };
-enum class ImageFormat { Png, Ppm };
 
 struct CaptureSourceChoice {
     CaptureSourceKind kind = CaptureSourceKind::Desktop;

@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "image/image_file.h"
+#include "image/image_fit.h"
 #include "kvcap/capture_source.h"
-#include "kvcap/image_file.h"
 #include "kvcap/kvcap_api.h"
 #include "kvcap/synthetic_pattern.h"
 #include "platform/debug_print.h"
@@ -15,9 +17,6 @@ namespace {
 
 // The synthetic screen is nominally the projector's.
 constexpr ScreenSize kSyntheticScreen = {854, 480, 24};
-
-constexpr int kFixedShift = 16;
-constexpr int kWeightShift = 8;  // bits of the blend weights
 
 uint8_t Ramp(int position, int size) {
     return static_cast<uint8_t>(size > 1 ? position * 255 / (size - 1) : 0);
@@ -36,57 +35,6 @@ class PatternSource : public CaptureSource {
     CaptureGeometry m_geometry;
     uint32_t m_nextFrame = 0;
 };
-
-// Where destination column (or row) `index` of `dstSize` samples the source, in 16.16 fixed
-// point, pixel centres aligned, clamped to the source.
-int64_t SourcePosition(int index, int dstSize, int srcSize) {
-    int64_t position = ((2 * static_cast<int64_t>(index) + 1) * srcSize << kFixedShift) /
-                           (2 * static_cast<int64_t>(dstSize)) -
-                       (int64_t{1} << (kFixedShift - 1));
-    return std::clamp<int64_t>(position, 0, static_cast<int64_t>(srcSize - 1) << kFixedShift);
-}
-
-// Bilinear scaling; at the same size it copies exactly.
-std::vector<uint8_t> ScaleImage(const BgrImage& image, int width, int height) {
-    struct Tap {
-        int first, second, weight;  // byte offsets (columns) or rows, and the second's weight
-    };
-    auto taps = [](int dstSize, int srcSize, int unit) {
-        std::vector<Tap> result(dstSize);
-        for (int i = 0; i < dstSize; ++i) {
-            int64_t position = SourcePosition(i, dstSize, srcSize);
-            int first = static_cast<int>(position >> kFixedShift);
-            int second = std::min(first + 1, srcSize - 1);
-            int weight = static_cast<int>(position >> (kFixedShift - kWeightShift)) &
-                         ((1 << kWeightShift) - 1);
-            result[i] = {first * unit, second * unit, weight};
-        }
-        return result;
-    };
-    std::vector<Tap> columns = taps(width, image.width, 3);
-    std::vector<Tap> rows = taps(height, image.height, 1);
-    size_t srcStride = static_cast<size_t>(image.width) * 3;
-    std::vector<uint8_t> scaled(static_cast<size_t>(width) * height * 3);
-    uint8_t* out = scaled.data();
-    constexpr int kOne = 1 << kWeightShift;
-    constexpr int kRound = 1 << (2 * kWeightShift - 1);
-    for (const Tap& row : rows) {
-        const uint8_t* top = image.pixels.data() + row.first * srcStride;
-        const uint8_t* bottom = image.pixels.data() + row.second * srcStride;
-        for (const Tap& column : columns) {
-            for (int c = 0; c < 3; ++c) {
-                int upper = top[column.first + c] * (kOne - column.weight) +
-                            top[column.second + c] * column.weight;
-                int lower = bottom[column.first + c] * (kOne - column.weight) +
-                            bottom[column.second + c] * column.weight;
-                *out++ = static_cast<uint8_t>(
-                    (upper * (kOne - row.weight) + lower * row.weight + kRound) >>
-                    (2 * kWeightShift));
-            }
-        }
-    }
-    return scaled;
-}
 
 class ReplaySource : public CaptureSource {
   public:
@@ -108,12 +56,13 @@ std::unique_ptr<CaptureSource> OpenReplaySource(const CaptureSourceChoice& choic
                                                 const CaptureGeometry& geometry) {
     std::vector<std::vector<uint8_t>> frames;
     for (const std::string& path : choice.imagePaths) {
-        BgrImage image;
-        if (!LoadImageFile(path, choice.imageFormat, &image)) {
+        Image image;
+        std::string error;
+        if (!ReadImageAs(path, choice.imageFormat, &image, &error)) {
             DebugPrint(" kvcap: cannot read image \"%s\"\n", path.c_str());
             return nullptr;
         }
-        frames.push_back(ScaleImage(image, geometry.width, geometry.height));
+        frames.push_back(ScaleImage(image, geometry.width, geometry.height).bgr);
     }
     return std::make_unique<ReplaySource>(std::move(frames));
 }

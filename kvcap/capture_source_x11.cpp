@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kvcap/area_scaler.h"
+#include "image/area_scaler.h"
 #include "kvcap/capture_source.h"
 #include "kvcap/kvcap_api.h"
 #include "platform/debug_print.h"

@@ -6,7 +6,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES="build-essential cmake pkg-config git clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    liblz4-dev libzstd-dev libqoi-dev libpng-dev
+    liblz4-dev libzstd-dev libqoi-dev libstb-dev
     g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth imagemagick x11-apps xterm xdotool
     libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxdamage-dev libudev-dev libdbus-1-dev
     dbus x11-utils locales bc

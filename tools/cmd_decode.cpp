@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec/frame_decoder.h"
+#include "platform/whole_file.h"
 #include "tools/tool_command.h"
 
 namespace {

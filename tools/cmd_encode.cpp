@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/frame_codec.h"
+#include "platform/whole_file.h"
 #include "tools/tool_command.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/frame_pipeline.h"
-#include "emulator/image_file.h"
+#include "image/image_file.h"
 #include "kvcap/capture_source_choice.h"
 #include "kvcap/kvcap_api.h"
 #include "platform/debug_print.h"
@@ -94,7 +94,7 @@ int RunGrabCommand(int argc, char** argv) {
                           &error)) {
         return ToolError(kCommand, kToolMisused, error);
     }
-    if (!emu::ImageFormatSupported(path, &error)) {
+    if (!ImageFormatSupported(path, &error)) {
         return ToolError(kCommand, kToolMisused, path + ": " + error);
     }
     SetTraceSink(KeepLastTrace);
@@ -106,8 +106,7 @@ int RunGrabCommand(int argc, char** argv) {
     }
     CropToProjectorWindow(grab.pixels.data(), static_cast<int32_t>(zoom));
     grab.pixels.resize(PROJECTOR_FRAME_BYTES);
-    if (!emu::WriteImage(path, {PROJECTOR_WIDTH, PROJECTOR_HEIGHT, std::move(grab.pixels)},
-                         &error)) {
+    if (!WriteImage(path, {PROJECTOR_WIDTH, PROJECTOR_HEIGHT, std::move(grab.pixels)}, &error)) {
         return ToolError(kCommand, kToolFailed, error);
     }
     return 0;

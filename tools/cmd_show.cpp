@@ -7,8 +7,8 @@
 
 #include "device/device_discovery.h"
 #include "device/frame_transfer.h"
-#include "emulator/image_file.h"
-#include "emulator/image_fit.h"
+#include "image/image_file.h"
+#include "image/image_fit.h"
 #include "tools/projector_session.h"
 #include "tools/tool_command.h"
 
@@ -38,12 +38,12 @@ int RunShowCommand(int argc, char** argv) {
     if (imagePath.empty()) {
         return ToolError(kCommand, kToolMisused, "usage: kvusbtool show IMAGE [--virtual OUT.png]");
     }
-    emu::Image picture;
+    Image picture;
     std::string error;
-    if (!emu::ReadImage(imagePath, &picture, &error)) {
+    if (!ReadImage(imagePath, &picture, &error)) {
         return ToolError(kCommand, kToolFailed, error);
     }
-    emu::Image frame = emu::FitImage(picture, kFrameWidth, kFrameHeight);
+    Image frame = FitImage(picture, kFrameWidth, kFrameHeight);
 
     ProjectorSession session(kCommand);
     if (!session.Open(useVirtual, virtualOut, &error)) {

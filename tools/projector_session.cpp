@@ -8,8 +8,8 @@
 #include "device/device_discovery.h"
 #include "device/unit_access.h"
 #include "emulator/device_request.h"
-#include "emulator/image_file.h"
 #include "emulator/virtual_config.h"
+#include "image/image_file.h"
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"
 
@@ -65,7 +65,7 @@ ProjectorSession::~ProjectorSession() {
 
 bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::string* error) {
     std::string reason;
-    if (!imagePath.empty() && !emu::ImageFormatSupported(imagePath, &reason)) {
+    if (!imagePath.empty() && !ImageFormatSupported(imagePath, &reason)) {
         *error = imagePath + ": " + reason;
         return false;
     }

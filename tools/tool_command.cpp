@@ -10,39 +10,6 @@ int ToolError(const char* command, int code, const std::string& message) {
     return code;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bytes->clear();
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes->insert(bytes->end(), chunk, chunk + got);
-    }
-    const bool failed = std::ferror(file);
-    std::fclose(file);
-    if (failed)
-        *error = "cannot read " + path;
-    return !failed;
-}
-
-bool WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length,
-                    std::string* error) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        *error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(bytes, 1, length, file) == length;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed)
-        *error = "cannot write " + path;
-    return written && closed;
-}
-
 namespace {
 
 bool ParseNumber(const char* text, long* value) {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-// What every kvusbtool subcommand shares: its entry, one-line errors, whole-file input and
-// output, and "--name value" options.
+// What every kvusbtool subcommand shares: its entry, one-line errors and "--name value"
+// options.
 
 // A subcommand: argv[0] is the subcommand's name, the rest its arguments. Returns the
 // process exit code: 0 done, 1 failed on its input, 2 misused.
@@ -16,10 +16,6 @@ inline constexpr int kToolMisused = 2;
 
 // Prints "kvusbtool <command>: <message>" as one line on standard error; returns `code`.
 int ToolError(const char* command, int code, const std::string& message);
-
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
-bool WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length,
-                    std::string* error);
 
 // One option: a number in [min, max] (decimal, or hex with 0x), a flag without a value, or
 // a text.

@@ -17,8 +17,8 @@
 #include "codec/frame_codec.h"
 #include "device/device_discovery.h"
 #include "device/frame_transfer.h"
-#include "emulator/image_file.h"
 #include "emulator/virtual_projector.h"
+#include "image/image_file.h"
 #include "platform/debug_print.h"
 
 namespace {
@@ -28,9 +28,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kFrames = 300;
 
 std::vector<uint8_t> LoadFrame(const char* name) {
-    emu::Image image;
+    Image image;
     std::string error;
-    if (!emu::ReadImage(std::string(KV_BENCH_DATA_DIR) + "/" + name, &image, &error) ||
+    if (!ReadImage(std::string(KV_BENCH_DATA_DIR) + "/" + name, &image, &error) ||
         image.bgr.size() != FRAME_BYTES) {
         std::fprintf(stderr, "transfer_bench: %s\n", error.empty() ? name : error.c_str());
         std::exit(1);

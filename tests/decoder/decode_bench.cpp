@@ -9,14 +9,14 @@
 #include "codec/frame_codec.h"
 #include "codec/frame_decoder.h"
 #include "device/frame_transfer.h"
-#include "emulator/image_file.h"
+#include "image/image_file.h"
 
 namespace {
 
 std::vector<std::vector<uint8_t>> EncodeFrameSlices(const char* name) {
-    emu::Image frame;
+    Image frame;
     std::string error;
-    if (!emu::ReadImage(std::string(KV_TEST_DATA_DIR) + "/" + name, &frame, &error))
+    if (!ReadImage(std::string(KV_TEST_DATA_DIR) + "/" + name, &frame, &error))
         return {};
     std::vector<std::vector<uint8_t>> units;
     for (size_t offset = 0; offset + SLICE_BYTES <= frame.bgr.size(); offset += SLICE_BYTES) {

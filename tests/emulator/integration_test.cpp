@@ -8,8 +8,8 @@
 #include "device/device_discovery.h"
 #include "device/device_status.h"
 #include "device/frame_transfer.h"
-#include "emulator/image_file.h"
 #include "emulator/virtual_projector.h"
+#include "image/image_file.h"
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"
 #include "tests/emulator/hand_host.h"
@@ -29,26 +29,13 @@ struct ProgramExited {
     int code;
 };
 
-// The real desktop screenshot; builds without PNG support tile its committed PPM crop.
+// The real desktop screenshot.
 std::vector<uint8_t> DesktopFrame() {
-    emu::Image image;
+    Image image;
     std::string error;
-#if defined(KV_HAVE_PNG)
-    EXPECT_TRUE(emu::ReadImage(KV_TEST_DATA_DIR "/desktop_text.png", &image, &error)) << error;
+    EXPECT_TRUE(ReadImage(KV_TEST_DATA_DIR "/desktop_text.png", &image, &error)) << error;
     EXPECT_EQ(image.bgr.size(), kFrameBytes);
     return image.bgr;
-#else
-    EXPECT_TRUE(emu::ReadImage(KV_TEST_DATA_DIR "/desktop_crop.ppm", &image, &error)) << error;
-    std::vector<uint8_t> frame(kFrameBytes);
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 854; ++x) {
-            const uint8_t* from =
-                &image.bgr[((y % image.height) * image.width + x % image.width) * 3];
-            std::memcpy(&frame[(static_cast<size_t>(y) * 854 + x) * 3], from, 3);
-        }
-    }
-    return frame;
-#endif
 }
 
 class WithVirtualProjector : public ::testing::Test {

@@ -1,6 +1,6 @@
 # kvusbtool show and info against the virtual projector, as a user runs them. Run with
-# -DMODE=show|errors|info -DTOOL=... -DDATA_DIR=... -DWORK_DIR=... -DEXT=png|ppm (the image
-# format the build reads and writes) and, in cross builds, -DEMULATOR=... (runs the tool).
+# -DMODE=show|errors|info -DTOOL=... -DDATA_DIR=... -DWORK_DIR=... and, in cross builds,
+# -DEMULATOR=... (runs the tool).
 cmake_minimum_required(VERSION 3.25)
 file(MAKE_DIRECTORY "${WORK_DIR}")
 
@@ -9,30 +9,26 @@ include("${CMAKE_CURRENT_LIST_DIR}/../kvusbtool_run.cmake")
 if(MODE STREQUAL "show")
     find_program(MAGICK_COMPARE compare REQUIRED)
     set(input "${DATA_DIR}/photo.png")
-    if(EXT STREQUAL "ppm")
-        # Builds without PNG support read the same picture as PPM.
-        find_program(MAGICK_CONVERT convert REQUIRED)
-        execute_process(COMMAND ${MAGICK_CONVERT} "${input}" "${WORK_DIR}/photo.ppm"
-            RESULT_VARIABLE result)
-        set(input "${WORK_DIR}/photo.ppm")
-    endif()
-    file(REMOVE "${WORK_DIR}/out.${EXT}")
-    run_tool(result out err show --virtual "out.${EXT}" "${input}")
+    file(REMOVE "${WORK_DIR}/out.png")
+    run_tool(result out err show --virtual "out.png" "${input}")
     if(NOT result EQUAL 0)
         message(FATAL_ERROR "kvusbtool show failed (${result}): ${err}")
     endif()
     # The picture is already 854 x 480, so the fitted frame is the picture itself.
-    execute_process(COMMAND ${MAGICK_COMPARE} -metric AE "${input}" "${WORK_DIR}/out.${EXT}" null:
+    execute_process(COMMAND ${MAGICK_COMPARE} -metric AE "${input}" "${WORK_DIR}/out.png" null:
         RESULT_VARIABLE result ERROR_VARIABLE differing)
     if(NOT result EQUAL 0 OR NOT differing STREQUAL "0")
         message(FATAL_ERROR "the projector shows ${differing} pixels other than the picture's")
     endif()
 elseif(MODE STREQUAL "errors")
-    expect_error(EXIT 1 MATCH "^kvusbtool show: cannot open missing\\.${EXT}"
-        ARGS show --virtual "out.${EXT}" "missing.${EXT}")
-    file(WRITE "${WORK_DIR}/garbage.${EXT}" "not a picture")
-    expect_error(EXIT 1 MATCH "^kvusbtool show: .*garbage\\.${EXT}: "
-        ARGS show --virtual "out.${EXT}" "garbage.${EXT}")
+    expect_error(EXIT 1 MATCH "^kvusbtool show: cannot open missing\\.png"
+        ARGS show --virtual "out.png" "missing.png")
+    file(WRITE "${WORK_DIR}/garbage.png" "not a picture")
+    expect_error(EXIT 1 MATCH "^kvusbtool show: .*garbage\\.png: "
+        ARGS show --virtual "out.png" "garbage.png")
+    file(WRITE "${WORK_DIR}/garbage.ppm" "P6 2 2 255 short")
+    expect_error(EXIT 1 MATCH "^kvusbtool show: .*garbage\\.ppm: PPM file is truncated"
+        ARGS show --virtual "out.png" "garbage.ppm")
     expect_error(EXIT 1 MATCH "^kvusbtool show: no projector found"
         ENV VORN_KVUSB_DEVICE=virtual:projectors=0 ARGS show "${DATA_DIR}/desktop_crop.ppm")
     expect_error(EXIT 1 MATCH "^kvusbtool info: no projector with a working USB link found"

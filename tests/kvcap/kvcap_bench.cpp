@@ -83,9 +83,7 @@ int main(int argc, char** argv) {
     } else {
         cases = {{"synthetic", 854, 480}, {"synthetic", 1136, 480}, {"synthetic", 854, 848}};
         std::string data = KV_TEST_DATA_DIR;
-#if defined(KVCAP_HAVE_PNG)
         cases.push_back({"synthetic:png=" + data + "/photo.png", 1136, 480});
-#endif
         cases.push_back({"synthetic:ppm=" + data + "/photo_crop.ppm", 854, 480});
 #if defined(_WIN32)
         cases.push_back({"gdi", 854, 480});

@@ -1,4 +1,4 @@
-#include "kvcap/area_scaler.h"
+#include "image/area_scaler.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,9 +1,8 @@
-#include "emulator/image_fit.h"
+#include "image/image_fit.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace emu {
 namespace {
 
 // The source samples, and their weights, that make one output sample along one axis.
@@ -42,28 +41,15 @@ std::vector<Taps> BuildTaps(int sourceLength, int targetLength) {
 
 }  // namespace
 
-Image FitImage(const Image& source, int width, int height) {
-    Image fitted;
-    fitted.width = width;
-    fitted.height = height;
-    fitted.bgr.assign(static_cast<size_t>(width) * height * 3, 0);
-    if (source.width < 1 || source.height < 1) {
-        return fitted;
-    }
-    double scale = std::min(static_cast<double>(width) / source.width,
-                            static_cast<double>(height) / source.height);
-    int scaledWidth = std::clamp(static_cast<int>(std::lround(source.width * scale)), 1, width);
-    int scaledHeight = std::clamp(static_cast<int>(std::lround(source.height * scale)), 1, height);
-    int left = (width - scaledWidth) / 2;
-    int top = (height - scaledHeight) / 2;
-
+Image ScaleImage(const Image& source, int width, int height) {
+    Image scaled{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
     // Rows first, into a float picture of the scaled width and the source height.
-    std::vector<Taps> columns = BuildTaps(source.width, scaledWidth);
-    std::vector<float> rows(static_cast<size_t>(scaledWidth) * source.height * 3);
+    std::vector<Taps> columns = BuildTaps(source.width, width);
+    std::vector<float> rows(static_cast<size_t>(width) * source.height * 3);
     for (int y = 0; y < source.height; ++y) {
         const uint8_t* in = &source.bgr[static_cast<size_t>(y) * source.width * 3];
-        float* out = &rows[static_cast<size_t>(y) * scaledWidth * 3];
-        for (int x = 0; x < scaledWidth; ++x) {
+        float* out = &rows[static_cast<size_t>(y) * width * 3];
+        for (int x = 0; x < width; ++x) {
             const Taps& tap = columns[static_cast<size_t>(x)];
             for (int c = 0; c < 3; ++c) {
                 float sum = 0;
@@ -74,20 +60,38 @@ Image FitImage(const Image& source, int width, int height) {
             }
         }
     }
-    // Then columns, into the centre of the black frame.
-    std::vector<Taps> lines = BuildTaps(source.height, scaledHeight);
-    for (int y = 0; y < scaledHeight; ++y) {
+    // Then columns.
+    std::vector<Taps> lines = BuildTaps(source.height, height);
+    for (int y = 0; y < height; ++y) {
         const Taps& tap = lines[static_cast<size_t>(y)];
-        uint8_t* out = &fitted.bgr[(static_cast<size_t>(top + y) * width + left) * 3];
-        for (int x = 0; x < scaledWidth * 3; ++x) {
+        uint8_t* out = &scaled.bgr[static_cast<size_t>(y) * width * 3];
+        for (int x = 0; x < width * 3; ++x) {
             float sum = 0;
             for (size_t i = 0; i < tap.weights.size(); ++i) {
-                sum += tap.weights[i] * rows[(tap.first + i) * scaledWidth * 3 + x];
+                sum += tap.weights[i] * rows[(tap.first + i) * width * 3 + x];
             }
             out[x] = static_cast<uint8_t>(std::clamp(std::lround(sum), 0L, 255L));
         }
     }
-    return fitted;
+    return scaled;
 }
 
-}  // namespace emu
+Image FitImage(const Image& source, int width, int height) {
+    Image fitted{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+    if (source.width < 1 || source.height < 1) {
+        return fitted;
+    }
+    double scale = std::min(static_cast<double>(width) / source.width,
+                            static_cast<double>(height) / source.height);
+    int scaledWidth = std::clamp(static_cast<int>(std::lround(source.width * scale)), 1, width);
+    int scaledHeight = std::clamp(static_cast<int>(std::lround(source.height * scale)), 1, height);
+    int left = (width - scaledWidth) / 2;
+    int top = (height - scaledHeight) / 2;
+    Image scaled = ScaleImage(source, scaledWidth, scaledHeight);
+    const size_t rowBytes = static_cast<size_t>(scaledWidth) * 3;
+    for (int y = 0; y < scaledHeight; ++y) {
+        std::copy_n(&scaled.bgr[y * rowBytes], rowBytes,
+                    &fitted.bgr[(static_cast<size_t>(top + y) * width + left) * 3]);
+    }
+    return fitted;
+}
