@@ -35,7 +35,7 @@ endfunction()
 # The folder is seen through a link in the build tree: build/include/<folder>/<folder>.
 function(kv_headers)
     file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-    string(REGEX REPLACE "/.*" "" folder "${folder}")  # emulator/bench is emulator's
+    string(REGEX REPLACE "/.*" "" folder "${folder}")  # resources/art belongs to resources
     set(root ${PROJECT_BINARY_DIR}/include/${folder})
     if(NOT IS_SYMLINK ${root}/${folder})
         file(MAKE_DIRECTORY ${root})

@@ -1,6 +1,6 @@
 // How long the decoder takes for a whole frame the sender's way: 19 compressed slices of
 // 1024 x 21 pixels cut from a captured 854 x 480 frame. Run
-// build/<dir>/tests/decoder/decoder_bench.
+// build/<dir>/bench/decoder_bench.
 #include <benchmark/benchmark.h>
 
 #include <string>

@@ -1,6 +1,6 @@
 #!/bin/bash
 # What mirroring a 1920 x 1080 X desktop costs (a benchmark, not a test):
-#   tests/mirror/mirror_bench.sh [BUILD_DIR] [SECONDS]
+#   bench/mirror_bench.sh [BUILD_DIR] [SECONDS]
 # - reading and scaling one frame, grabbed back to back with the screen changed before each;
 # - CPU share of one core, frames per second and resident memory of kvusb-mirror showing the
 #   desktop on the virtual projector with no link delay, at 30 fps (USB 2.0: frames
@@ -30,7 +30,7 @@ now() { date +%s.%N; }
 
 echo "== reading and scaling a frame of the 1920x1080 screen, for each session size"
 for size in "854 480" "1136 480" "854 848"; do
-    "$build/tests/mirror/kv_x11_capture_bench" $size 2>/dev/null
+    "$build/bench/x11_capture_bench" $size 2>/dev/null
 done
 
 echo "== kvusb-mirror on the virtual projector, ${seconds} s after 3 s of warming up"

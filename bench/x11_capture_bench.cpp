@@ -2,7 +2,7 @@
 // desktop source of the capture library grabbing frames back to back, with a small window
 // moved before each one so that every grab reads the whole screen anew (a screen nobody draws
 // on is read once).
-//   kv_x11_capture_bench [WIDTH HEIGHT [FRAMES]]     the session's size, 854 x 480 by default
+//   x11_capture_bench [WIDTH HEIGHT [FRAMES]]     the session's size, 854 x 480 by default
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<CaptureSource> source =
         OpenDesktopSource(choice, CaptureGeometry{width, height, true});
     if (!client.Connected() || !source || frames < 1) {
-        std::fprintf(stderr, "kv_x11_capture_bench: no X display, or bad arguments\n");
+        std::fprintf(stderr, "x11_capture_bench: no X display, or bad arguments\n");
         return 1;
     }
     unsigned long window = client.ShowColour(0x20C060, 0, 0, 16, 16);
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
         client.MoveWindow(window, i % 64, 0);
         auto start = std::chrono::steady_clock::now();
         if (source->Grab(frame.data()) != 0) {
-            std::fprintf(stderr, "kv_x11_capture_bench: a frame failed\n");
+            std::fprintf(stderr, "x11_capture_bench: a frame failed\n");
             return 1;
         }
         costs[i] = Milliseconds(std::chrono::steady_clock::now() - start).count();
