@@ -8,23 +8,16 @@
 #include <vector>
 
 #include "codec/frame_codec.h"
+#include "device/frame_transfer.h"
 
 // The parameters of the compressed sender's slice, for a region equal to a width x height
 // image.
 inline FrameCodecParams SenderParams(int width, int height) {
-    FrameCodecParams p{};
-    p.marker = kFrameMarker;
-    p.headerSize = kFrameHeaderBytes;
-    p.type = 1;
+    FrameCodecParams p = CompressedSliceParams();
     p.width = static_cast<uint16_t>(width);
-    p.widthAttr = 2;
     p.height = static_cast<uint16_t>(height);
-    p.flags = 0x31;
-    p.hdrByte18 = 4;
     p.imageWidth = width;
     p.imageHeight = height;
-    p.bitsPerPixel = 24;
-    p.segmentPixels = 64;
     return p;
 }
 

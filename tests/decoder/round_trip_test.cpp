@@ -5,6 +5,7 @@
 #include <random>
 
 #include "image/image_file.h"
+#include "tests/codec/codec_test_util.h"
 #include "tests/decoder/round_trip_check.h"
 
 namespace {
@@ -71,23 +72,6 @@ Bytes MakeSource(const Picture& picture, int bitsPerPixel, bool topDown) {
     return source;
 }
 
-FrameCodecParams SliceParams(int width, int height) {
-    FrameCodecParams p{};
-    p.marker = 0xFB;
-    p.headerSize = 20;
-    p.type = 1;
-    p.width = static_cast<uint16_t>(width);
-    p.widthAttr = 2;
-    p.height = static_cast<uint16_t>(height);
-    p.flags = 0x31;
-    p.hdrByte18 = 4;
-    p.imageWidth = width;
-    p.imageHeight = height;
-    p.bitsPerPixel = 24;
-    p.segmentPixels = 64;
-    return p;
-}
-
 // The whole picture, and a region inside it that starts neither at row 0 nor column 0.
 std::vector<FrameCodecParams> Regions(const FrameCodecParams& base) {
     FrameCodecParams inner = base;
@@ -118,7 +102,7 @@ void RunSweep(const Sweep& sweep) {
             for (uint8_t flags : sweep.flags) {
                 const Bytes source = MakeSource(picture, bitsPerPixel, flags & FLAG_TOP_DOWN);
                 for (int segmentPixels : sweep.segmentPixels) {
-                    FrameCodecParams base = SliceParams(picture.width, picture.height);
+                    FrameCodecParams base = SenderParams(picture.width, picture.height);
                     base.type = static_cast<uint8_t>(type);
                     base.bitsPerPixel = bitsPerPixel;
                     base.flags = flags;
@@ -173,7 +157,7 @@ TEST(RoundTrip, BlankRegions) {
     for (uint8_t flags : {0x31, 0x21, 0x11, 0x01}) {
         for (int segmentPixels : {64, 1, 2, 3, 85}) {
             for (auto [width, height] : {std::pair{3, 1}, {64, 1}, {100, 2}, {1024, 21}}) {
-                FrameCodecParams params = SliceParams(width, height);
+                FrameCodecParams params = SenderParams(width, height);
                 params.flags = flags;
                 params.segmentPixels = segmentPixels;
                 ExpectRoundTrip(params, nullptr);
@@ -188,7 +172,7 @@ TEST(RoundTrip, HeaderFieldsAndSizes) {
     for (int headerSize : {20, 21, 23, 24, 255}) {
         for (auto [type, flags] : {std::pair{1, 0x31}, {1, 0x11}, {1, 0x01}, {2, 0x01}}) {
             const Bytes source = MakeSource(picture, 24, true);
-            FrameCodecParams params = SliceParams(picture.width, picture.height);
+            FrameCodecParams params = SenderParams(picture.width, picture.height);
             params.headerSize = static_cast<uint8_t>(headerSize);
             params.type = static_cast<uint8_t>(type);
             params.flags = static_cast<uint8_t>(flags);
@@ -214,7 +198,7 @@ TEST(RoundTrip, SenderSlicesOfARealFrame) {
     constexpr size_t kSliceBytes = 1024 * 21 * 3;
     ASSERT_GE(frame.pixels.size(), kSliceBytes);
     for (size_t offset = 0; offset + kSliceBytes <= frame.pixels.size(); offset += kSliceBytes) {
-        ExpectRoundTrip(SliceParams(1024, 21), frame.pixels.data() + offset);
+        ExpectRoundTrip(SenderParams(1024, 21), frame.pixels.data() + offset);
     }
 }
 

@@ -165,19 +165,7 @@ TEST_F(FrameTransferTest, CompressedFrameShipsTheCodecUnitsThatDecodeToTheFrame)
 }
 
 TEST_F(FrameTransferTest, StagingBufferHoldsTheCodecsWorstCase) {
-    FrameCodecParams params{};
-    params.marker = 0xFB;
-    params.headerSize = 20;
-    params.type = 1;
-    params.width = 1024;
-    params.widthAttr = 2;
-    params.height = 21;
-    params.flags = 0x31;
-    params.hdrByte18 = 4;
-    params.imageWidth = 1024;
-    params.imageHeight = 21;
-    params.bitsPerPixel = 24;
-    params.segmentPixels = 64;
+    FrameCodecParams params = CompressedSliceParams();
     size_t worst = MaxEncodedLength(params);
     ASSERT_GT(worst, 0u);
     EXPECT_LE(LEAD_IN_BYTES + worst + END_MARKER_BYTES, TRANSFER_BUFFER_BYTES);

@@ -192,19 +192,7 @@ TEST_F(SenderTest, AnotherErrorAtSlice7FailsTheFrameAndTheNextOneIsShown) {
 
 // A compressed slice write as the sender makes it, built here with the real encoder.
 std::vector<uint8_t> CompressedSliceWrite(const std::vector<uint8_t>& frame, int slice) {
-    FrameCodecParams params{};
-    params.marker = 0xFB;
-    params.headerSize = 20;
-    params.type = 1;
-    params.width = 1024;
-    params.widthAttr = 2;
-    params.height = 21;
-    params.flags = 0x31;
-    params.hdrByte18 = 4;
-    params.imageWidth = 1024;
-    params.imageHeight = 21;
-    params.bitsPerPixel = 24;
-    params.segmentPixels = 64;
+    FrameCodecParams params = CompressedSliceParams();
     std::vector<uint8_t> write(64 + MaxEncodedLength(params), 0);
     int length = 0;
     EXPECT_TRUE(EncodeFrame(&params, &frame[static_cast<size_t>(slice) * kSliceBytes], &write[64],
