@@ -59,10 +59,10 @@ class FakeTree {
     void Projector() const {
         fs::create_directories(Path("sys/bus/scsi/devices/host6"));
         fs::create_directories(Path("sys/bus/scsi/devices/target6:0:0"));
-        Unit("10:0:0:0", 0, "ATA     ", "Samsung SSD 860 ", "2B6Q", "sg0");
+        Unit("10:0:0:0", 0, "ATA     ", "Quillon SSD 512 ", "Q1B2", "sg0");
         Unit("6:0:0:1", 0, "KVUSB   ", "TR40W17B6-2     ", "1.00", "sg3");
         Unit("6:0:0:0", 5, "KVUSB   ", "TR40W17B6-1     ", "1.00", "sg2");
-        Unit("2:0:0:0", 1, "HP      ", "Ultrium 5-SCSI  ", "Z6ID", "sg1");
+        Unit("2:0:0:0", 1, "TAPEKO  ", "Streamer LT5    ", "T5Z1", "sg1");
     }
 
   private:
@@ -71,7 +71,7 @@ class FakeTree {
 
 const char* const OPTICAL_PATH = "USBSTOR#Optical&Ven_KVUSB&Prod_TR40W17B6-1&Rev_1.00#6:0:0:0#sg2";
 const char* const DISK_PATH = "USBSTOR#Disk&Ven_KVUSB&Prod_TR40W17B6-2&Rev_1.00#6:0:0:1#sg3";
-const char* const SSD_PATH = "USBSTOR#Disk&Ven_ATA&Prod_Samsung_SSD_860&Rev_2B6Q#10:0:0:0#sg0";
+const char* const SSD_PATH = "USBSTOR#Disk&Ven_ATA&Prod_Quillon_SSD_512&Rev_Q1B2#10:0:0:0#sg0";
 
 TEST(LinuxScsiUnits, DiskAndOpticalUnitsInHostOrderNamedLikeInterfacePaths) {
     FakeTree tree;
@@ -84,7 +84,7 @@ TEST(LinuxScsiUnits, DiskAndOpticalUnitsInHostOrderNamedLikeInterfacePaths) {
 TEST(LinuxScsiUnits, IdentifierNamesTheSgNode) {
     EXPECT_EQ(BuildUnitInterfacePath(7, "KVUSB", "TR40W17B6-1", "1.00", "1:0:0:0", "sg12"),
               "USBSTOR#Optical&Ven_KVUSB&Prod_TR40W17B6-1&Rev_1.00#1:0:0:0#sg12");
-    EXPECT_EQ(BuildUnitInterfacePath(1, "HP", "Ultrium", "Z6ID", "1:0:0:0", "sg1"), "");
+    EXPECT_EQ(BuildUnitInterfacePath(1, "TAPEKO", "Streamer", "T5Z1", "1:0:0:0", "sg1"), "");
     EXPECT_EQ(SgNodeOfUnitPath(DISK_PATH), "sg3");
     EXPECT_EQ(SgNodeOfUnitPath("USBSTOR#Disk&Ven_A&Prod_B&Rev_C#1:0:0:0#"), "");
     EXPECT_EQ(SgNodeOfUnitPath("USBSTOR#Disk#1:0:0:0#../sda"), "");
