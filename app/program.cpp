@@ -4,12 +4,13 @@
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/instance_count.h"
+#include "app/program_window.h"
 #include "app/shutdown.h"
 #include "device/device_discovery.h"
 #include "platform/debug_print.h"
 #include "platform/desktop.h"
 
-int RunProgram(const char* instanceFileName, MessageLoop runWindow) {
+int RunProgram(const char* instanceFileName, ProgramWindow& window) {
     if (CountInstances(instanceFileName) > 1) {
         return 0;
     }
@@ -24,7 +25,7 @@ int RunProgram(const char* instanceFileName, MessageLoop runWindow) {
     CreateCapture();
     ApplySavedDisplayMode();
     OpenCapture();
-    runWindow();
+    window.RunLoop();
     DebugPrint("return from CreateMyWindow!\n");
     Shutdown();
     return 0;

@@ -3,6 +3,7 @@
 #include "app/capture_session.h"
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
+#include "app/program_window.h"
 #include "device/device_discovery.h"
 #include "platform/debug_print.h"
 #include "platform/timer.h"
@@ -10,12 +11,17 @@
 std::atomic<int32_t> g_nShutdownState{SHUTDOWN_NONE};
 
 namespace {
-std::atomic<UiShutdownStep> g_pfnKillTimer{nullptr};
-std::atomic<UiShutdownStep> g_pfnDeleteTrayIcon{nullptr};
+std::atomic<ProgramWindow*> g_pProgramWindow{nullptr};
 
-void RunUiStep(const std::atomic<UiShutdownStep>& step) {
-    if (UiShutdownStep run = step.load()) {
-        run();
+void WindowStopsFaultPoll() {
+    if (ProgramWindow* window = g_pProgramWindow.load()) {
+        window->StopFaultPoll();
+    }
+}
+
+void WindowReleasesTrayIcon() {
+    if (ProgramWindow* window = g_pProgramWindow.load()) {
+        window->ReleaseTrayIcon();
     }
 }
 
@@ -48,22 +54,21 @@ bool ShutdownBegun() {
     return g_nShutdownState.load() != SHUTDOWN_NONE;
 }
 
-void SetUiShutdownSteps(UiShutdownStep killTimer, UiShutdownStep deleteTrayIcon) {
-    g_pfnKillTimer.store(killTimer);
-    g_pfnDeleteTrayIcon.store(deleteTrayIcon);
+void AttachProgramWindow(ProgramWindow* window) {
+    g_pProgramWindow.store(window);
 }
 
 bool Shutdown() {
     if (!BeginShutdown()) {
         return false;
     }
-    RunUiStep(g_pfnKillTimer);
+    WindowStopsFaultPoll();
     SetDisplaySettings();
     ReleaseCapture();
     CloseUnit(g_hDisk1);
     CloseUnit(g_hDisk2);
     ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
-    RunUiStep(g_pfnDeleteTrayIcon);
+    WindowReleasesTrayIcon();
     EndShutdown();
     return true;
 }
@@ -72,10 +77,10 @@ bool ShutdownAfterDeviceLoss() {
     if (!BeginShutdown()) {
         return false;
     }
-    RunUiStep(g_pfnKillTimer);
+    WindowStopsFaultPoll();
     SetDisplaySettings();
     ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
-    RunUiStep(g_pfnDeleteTrayIcon);
+    WindowReleasesTrayIcon();
     EndShutdown();
     return true;
 }

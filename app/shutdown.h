@@ -24,12 +24,10 @@ bool Shutdown();
 // ran the sequence.
 bool ShutdownAfterDeviceLoss();
 
-// The tray window's part in both sequences, registered when the window is created:
-// stopping its device-error timer, and removing its icon. Either may run on the sender
-// thread while the window thread also removes the icon, so the icon record must be taken by
-// atomic exchange.
-using UiShutdownStep = void (*)();
-void SetUiShutdownSteps(UiShutdownStep killTimer, UiShutdownStep deleteTrayIcon);
+// The window's part in both sequences (stopping the fault poll, removing the tray icon),
+// attached once the window's loop starts; nullptr detaches it.
+class ProgramWindow;
+void AttachProgramWindow(ProgramWindow* window);
 
 // For the unhandled-exception filter: puts back the desktop size recorded at start-up, which
 // the 800 x 600 mode changed as the user's stored setting.

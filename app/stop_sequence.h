@@ -5,15 +5,9 @@
 
 enum class StopReason { Suspend, OpticalUnitRemoved };
 
-// The window's part in it, as plain calls.
-struct StopSequenceSteps {
-    void (*releaseTrayIcon)();
-    bool (*contextMenuOpen)();
-    void (*destroyContextMenu)();
-    void (*postQuitMessage)();
-};
+class ProgramWindow;
 
 // Removes the tray icon. Inside the context menu's modal loop the message loop cannot be
 // reached, so the menu is destroyed, the full shutdown runs and the process ends with exit
-// code 0 here; otherwise the quit message is posted and the program ends after its loop.
-void RunStopSequence(StopReason reason, const StopSequenceSteps& steps);
+// code 0 here; otherwise the window's loop is asked to end and the program ends after it.
+void RunStopSequence(StopReason reason, ProgramWindow& window);

@@ -20,6 +20,7 @@
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/power_mode.h"
+#include "app/program_window.h"
 #include "app/shutdown.h"
 #include "app/stop_sequence.h"
 #include "device/device_discovery.h"
@@ -34,11 +35,6 @@
 
 namespace {
 
-MirrorLoopSettings g_MirrorLoop;
-// Cleared by the shutdowns, maybe on the sender thread, as they kill the window's timer.
-std::atomic<bool> g_bFaultPollRunning{false};
-bool g_bQuit = false;
-
 sigset_t StopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -47,20 +43,6 @@ sigset_t StopSignals() {
     sigaddset(&signals, SIGHUP);
     return signals;
 }
-
-void StopFaultPoll() {
-    g_bFaultPollRunning.store(false);
-}
-
-// The stop sequence's steps where there is no tray icon and no menu.
-void NoStep() {}
-bool NoMenuOpen() {
-    return false;
-}
-void Quit() {
-    g_bQuit = true;
-}
-constexpr StopSequenceSteps kStopSteps = {NoStep, NoMenuOpen, NoStep, Quit};
 
 // The optical unit start-up opened is the one just before the next search position. Watched
 // by its sg node and SCSI address, the last two fields of its path; not at all where it has
@@ -96,22 +78,22 @@ void PollFaults(FaultNotices* notices, DesktopNotifier* notifier) {
     }
 }
 
-void PrintStart() {
+void PrintStart(const MirrorLoopSettings& settings) {
     // The 800x600 mode switches the monitor only when it offers such a mode; the mode is kept
     // all the same, as a failed switch is on Windows.
     if (DispMode.load() == DISP_MODE_800X600 &&
-        (g_MirrorLoop.desktop->Width() != DISP_800X600_WIDTH ||
-         g_MirrorLoop.desktop->Height() != DISP_800X600_HEIGHT)) {
+        (settings.desktop->Width() != DISP_800X600_WIDTH ||
+         settings.desktop->Height() != DISP_800X600_HEIGHT)) {
         std::fprintf(stderr, "%s: warning: the primary monitor offers no 800x600 mode\n",
                      MIRROR_PROGRAM_NAME);
     }
-    if (g_MirrorLoop.quiet) {
+    if (settings.quiet) {
         return;
     }
     static const char* const kZoomNames[] = {"original", "1", "2"};
     int32_t zoom = ZoomMode.load();
     std::fprintf(stderr, "%s: showing display %s on the projector (%s, zoom %s); Ctrl-C stops\n",
-                 MIRROR_PROGRAM_NAME, g_MirrorLoop.desktop->DisplayName().c_str(),
+                 MIRROR_PROGRAM_NAME, settings.desktop->DisplayName().c_str(),
                  DispMode.load() == DISP_MODE_800X600 ? "800x600" : "mirror",
                  zoom >= ZOOM_ORIGINAL && zoom <= ZOOM_2 ? kZoomNames[zoom] : "original");
 }
@@ -123,23 +105,19 @@ void HoldStopSignals() {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-void PrepareMirrorLoop(const MirrorLoopSettings& settings) {
-    g_MirrorLoop = settings;
-}
-
-int RunMirrorLoop() {
-    XRandrDesktop* desktop = g_MirrorLoop.desktop;
+int MirrorLoop::RunLoop() {
+    XRandrDesktop* desktop = m_settings.desktop;
     // What the window's creation does.
-    SetUiShutdownSteps(StopFaultPoll, nullptr);
+    AttachProgramWindow(this);
     std::unique_ptr<UnitRemovalMonitor> removal = WatchOpticalUnit();
     RefreshPowerMode();
-    if (g_MirrorLoop.powerMode) {
-        ChangePowerMode(*g_MirrorLoop.powerMode);
+    if (m_settings.powerMode) {
+        ChangePowerMode(*m_settings.powerMode);
     }
     int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
     const itimerspec everySecond = {{1, 0}, {1, 0}};
     timerfd_settime(timer, 0, &everySecond, nullptr);
-    g_bFaultPollRunning.store(true);
+    m_faultPollRunning.store(true);
     ApplySavedZoom();
     // Start-up's own change of size came before the loop, as it comes before the window.
     desktop->TakeScreenChange();
@@ -147,12 +125,12 @@ int RunMirrorLoop() {
     sigset_t signals = StopSignals();
     int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
     auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::duration<double>(g_MirrorLoop.duration.value_or(0));
+                    std::chrono::duration<double>(m_settings.duration.value_or(0));
     FaultNotices notices;
     DesktopNotifier notifier(MIRROR_PROGRAM_NAME);
-    PrintStart();
-    g_bQuit = false;
-    while (!g_bQuit) {
+    PrintStart(m_settings);
+    m_quit = false;
+    while (!m_quit) {
         if (desktop->TakeScreenChange()) {
             OnDisplayChangeMessage();
         }
@@ -161,7 +139,7 @@ int RunMirrorLoop() {
                           {desktop->ConnectionFd(), POLLIN, 0},
                           {removal ? removal->Fd() : -1, POLLIN, 0}};
         int timeout = -1;
-        if (g_MirrorLoop.duration) {
+        if (m_settings.duration) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             timeout = static_cast<int>(std::max<int64_t>(left.count(), 0));
@@ -171,22 +149,30 @@ int RunMirrorLoop() {
         if ((waits[0].revents & POLLIN) && read(signalFd, &signal, sizeof signal) > 0) {
             DebugPrint("RunMirrorLoop: signal %u (%s), will stop vorn_kvusb!\n", signal.ssi_signo,
                        strsignal(static_cast<int>(signal.ssi_signo)));
-            g_bQuit = true;
+            m_quit = true;
         }
         uint64_t ticks = 0;
         if ((waits[1].revents & POLLIN) && read(timer, &ticks, sizeof ticks) > 0 &&
-            g_bFaultPollRunning.load()) {
+            m_faultPollRunning.load()) {
             PollFaults(&notices, &notifier);
         }
         if ((waits[3].revents & POLLIN) && removal->TakeRemoval()) {
-            RunStopSequence(StopReason::OpticalUnitRemoved, kStopSteps);
+            RunStopSequence(StopReason::OpticalUnitRemoved, *this);
         }
-        if (g_MirrorLoop.duration && std::chrono::steady_clock::now() >= deadline) {
+        if (m_settings.duration && std::chrono::steady_clock::now() >= deadline) {
             DebugPrint("RunMirrorLoop: the time is up, will stop vorn_kvusb!\n");
-            g_bQuit = true;
+            m_quit = true;
         }
     }
     close(signalFd);
     close(timer);
     return 0;
+}
+
+void MirrorLoop::StopFaultPoll() {
+    m_faultPollRunning.store(false);
+}
+
+void MirrorLoop::PostQuit() {
+    m_quit = true;
 }

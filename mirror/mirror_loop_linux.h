@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
+
+#include "app/program_window.h"
 
 class XRandrDesktop;
 
@@ -22,8 +25,21 @@ struct MirrorLoopSettings {
 // every thread, for the loop to take.
 void HoldStopSignals();
 
-// Before RunProgram.
-void PrepareMirrorLoop(const MirrorLoopSettings& settings);
+class MirrorLoop final : public ProgramWindow {
+  public:
+    explicit MirrorLoop(const MirrorLoopSettings& settings) : m_settings(settings) {}
 
-// The message loop handed to RunProgram. Returns 0.
-int RunMirrorLoop();
+    int RunLoop() override;
+    void StopFaultPoll() override;
+    // There is no tray icon and no menu.
+    void ReleaseTrayIcon() override {}
+    bool ContextMenuOpen() override { return false; }
+    void DestroyContextMenu() override {}
+    void PostQuit() override;
+
+  private:
+    const MirrorLoopSettings m_settings;
+    // Cleared by the shutdowns, maybe on the sender thread, as they kill the window's timer.
+    std::atomic<bool> m_faultPollRunning{false};
+    bool m_quit = false;  // the loop's own thread only
+};

@@ -97,8 +97,9 @@ int main(int argc, char** argv) {
         !CheckProjectorUnits(g_pDeviceBackend, MIRROR_PROGRAM_NAME, &error)) {
         return Fail(MIRROR_EXIT_NO_PROJECTOR, error);
     }
-    PrepareMirrorLoop({desktop, options.powerMode, options.duration, options.quiet});
-    int result = RunProgram(MIRROR_PROGRAM_NAME, RunMirrorLoop);
+    // Attached to the shutdowns, which the sender thread may still run as the process ends.
+    auto* loop = new MirrorLoop({desktop, options.powerMode, options.duration, options.quiet});
+    int result = RunProgram(MIRROR_PROGRAM_NAME, *loop);
     FlushVirtualProjector();
     return result;
 }

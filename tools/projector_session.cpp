@@ -78,7 +78,7 @@ bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::
         *error = Trimmed(g_LastTrace);
         return false;
     }
-    virtual_ = dynamic_cast<emu::VirtualProjector*>(g_pDeviceBackend);
+    m_virtual = dynamic_cast<emu::VirtualProjector*>(g_pDeviceBackend);
     if (!CheckProjectorUnits(g_pDeviceBackend, "kvusbtool", error)) {
         return false;
     }
@@ -90,13 +90,13 @@ bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::
 }
 
 bool ProjectorSession::Finish(std::string* error) {
-    if (virtual_ == nullptr) {
+    if (m_virtual == nullptr) {
         return true;
     }
-    if (!virtual_->Flush(error)) {
+    if (!m_virtual->Flush(error)) {
         return false;
     }
-    emu::EmulatorReport report = virtual_->Report();
+    emu::EmulatorReport report = m_virtual->Report();
     if (report.protocolErrorCount > 0) {
         *error = "the virtual projector saw " + std::to_string(report.protocolErrorCount) +
                  " protocol errors, the first: " + report.protocolErrors.front();

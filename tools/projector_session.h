@@ -29,5 +29,5 @@ class ProjectorSession {
     static const char* LinkName();
 
   private:
-    emu::VirtualProjector* virtual_ = nullptr;  // when it is the device
+    emu::VirtualProjector* m_virtual = nullptr;  // when it is the device
 };

@@ -10,14 +10,12 @@ LONG WINAPI RestoreDesktopOnCrash(EXCEPTION_POINTERS*) {
     RestoreDesktopAfterCrash();
     return EXCEPTION_CONTINUE_SEARCH;
 }
-
-int RunTrayWindow() {
-    return CreateMyWindow(g_hInstance);
-}
 }  // namespace
 
 int RunTrayProgram(HINSTANCE instance, const char* instanceFileName) {
     SetUnhandledExceptionFilter(RestoreDesktopOnCrash);
     g_hInstance = instance;
-    return RunProgram(instanceFileName, RunTrayWindow);
+    // Attached to the shutdowns, which the sender thread may still run as the process ends.
+    static TrayWindow window;
+    return RunProgram(instanceFileName, window);
 }

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "app/program_window.h"
+
 // The hidden window that owns the tray icon, and the program's message loop.
 
 // The program instance, for the window class, the icon, the menu and the dialogs.
@@ -20,14 +22,26 @@ extern const UINT NotifyIconMessage;
 inline constexpr UINT_PTR IDT_DEVERR = 1;
 inline constexpr UINT DEVERR_PERIOD_MS = 1000;
 
-// Registers the class, creates the hidden window and runs the message loop until WM_QUIT.
-// Returns 0.
 // A window handle as the traces print it.
 inline int HandleNumber(HWND hwnd) {
     return static_cast<int>(reinterpret_cast<intptr_t>(hwnd));
 }
 
+// Registers the class, creates the hidden window and runs the message loop until WM_QUIT.
+// Returns 0.
 int CreateMyWindow(HINSTANCE hInstance);
+
+// The window as the engine sees it. It holds nothing: its state is the globals above.
+class TrayWindow final : public ProgramWindow {
+  public:
+    // Attaches the window to the shutdowns and runs CreateMyWindow.
+    int RunLoop() override;
+    void StopFaultPoll() override;  // the device-error timer
+    void ReleaseTrayIcon() override;
+    bool ContextMenuOpen() override;
+    void DestroyContextMenu() override;
+    void PostQuit() override;
+};
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Device-interface notifications of `interfaceClass` for `hwnd`; true when registered.
 bool RegisterDiskNotification(HWND hwnd, const GUID& interfaceClass, HDEVNOTIFY* notification);

@@ -4,6 +4,7 @@
 
 #include "app/capture_events.h"
 #include "app/power_mode.h"
+#include "app/program_window.h"
 #include "app/shutdown.h"
 #include "app/stop_sequence.h"
 #include "platform/debug_print.h"
@@ -33,10 +34,6 @@ const UINT TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
 constexpr GUID GUID_DEVINTERFACE_DISK = {
     0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 
-void KillDevErrTimer() {
-    KillTimer(hMainWnd.load(), IDT_DEVERR);
-}
-
 void OnCreate(HWND hwnd) {
     TrayIcon* icon = NewTrayIcon(hwnd);
     pTrayIcon.store(icon);
@@ -48,7 +45,6 @@ void OnCreate(HWND hwnd) {
     RegisterDiskNotification(hwnd, GUID_DEVINTERFACE_DISK, &notification);
     RefreshPowerMode();
     hMainWnd.store(hwnd);
-    SetUiShutdownSteps(KillDevErrTimer, ReleaseTrayIcon);
     SetTimer(hwnd, IDT_DEVERR, DEVERR_PERIOD_MS, DevErrTimerProc);
     ApplySavedZoom();
 }
@@ -80,15 +76,36 @@ void OnCommand(HWND hwnd, UINT commandId) {
 }
 
 void StopProgram(StopReason reason) {
-    RunStopSequence(reason, {
-                                ReleaseTrayIcon,
-                                [] { return hContextMenu != nullptr; },
-                                [] { DestroyMenu(hContextMenu); },
-                                [] { PostQuitMessage(0); },
-                            });
+    TrayWindow window;
+    RunStopSequence(reason, window);
 }
 
 }  // namespace
+
+int TrayWindow::RunLoop() {
+    AttachProgramWindow(this);
+    return CreateMyWindow(g_hInstance);
+}
+
+void TrayWindow::StopFaultPoll() {
+    KillTimer(hMainWnd.load(), IDT_DEVERR);
+}
+
+void TrayWindow::ReleaseTrayIcon() {
+    ::ReleaseTrayIcon();
+}
+
+bool TrayWindow::ContextMenuOpen() {
+    return hContextMenu != nullptr;
+}
+
+void TrayWindow::DestroyContextMenu() {
+    DestroyMenu(hContextMenu);
+}
+
+void TrayWindow::PostQuit() {
+    PostQuitMessage(0);
+}
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == NotifyIconMessage) {

@@ -1,5 +1,8 @@
 #include "app/program.h"
 
+#include <array>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "app/capture_session.h"
@@ -7,6 +10,7 @@
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/instance_count.h"
+#include "app/program_window.h"
 #include "app/shutdown.h"
 #include "device/device_discovery.h"
 #include "emulator/device_request.h"
@@ -14,38 +18,64 @@
 
 namespace {
 
-class ProgramTest : public EngineTest {
-  protected:
-    // Runs the program on a thread of its own, as the process's main thread, with a message
-    // loop that returns once `frames` frames were shown (WM_CLOSE) or when told to.
-    void Run(int frames) {
-        s_frames = frames;
-        s_fixture = this;
-        s_quit.store(false);
-        s_result.store(-1);
-        main_ = std::thread([] { s_result.store(RunProgram(PROGRAM_FILE_NAME, MessageLoop)); });
-    }
-    int Join() {
-        main_.join();
-        return s_result.load();
-    }
+// The program's window for these runs: its loop is the test's, and its shutdown steps are
+// counted, the icon record taken by exchange as the tray window takes it.
+class TestWindow final : public ProgramWindow {
+  public:
+    explicit TestWindow(std::function<void()> loop) : m_loop(std::move(loop)) {}
 
-    static int MessageLoop() {
-        s_fixture->WaitUntil([] { return s_quit.load() || s_fixture->FramesShown() >= s_frames; });
+    int RunLoop() override {
+        AttachProgramWindow(this);
+        m_loop();
         return 0;
     }
+    void StopFaultPoll() override { m_timersKilled.fetch_add(1); }
+    void ReleaseTrayIcon() override {
+        if (int* icon = m_trayIcon.exchange(nullptr)) {
+            delete icon;
+            m_iconsDeleted.fetch_add(1);
+        }
+    }
+    bool ContextMenuOpen() override { return false; }
+    void DestroyContextMenu() override {}
+    void PostQuit() override {}
 
-    static bool ProjectorVanished() { return s_fixture->projector_->Report().vanished; }
-    static bool FramesFlow() { return s_fixture->FramesShown() >= 1; }
-    static void Unplug(uint64_t afterCommands) {
-        s_fixture->projector_->VanishAfter(afterCommands);
+    std::atomic<int> m_timersKilled{0};
+    std::atomic<int> m_iconsDeleted{0};
+    std::atomic<int*> m_trayIcon{new int(105)};
+
+  private:
+    std::function<void()> m_loop;
+};
+
+class ProgramTest : public EngineTest {
+  protected:
+    // Runs the program on a thread of its own, as the process's main thread, with a window
+    // whose loop returns once `frames` frames were shown (WM_CLOSE) or when told to.
+    void Run(int frames) {
+        Run([this, frames] {
+            WaitUntil([&] { return m_quit.load() || FramesShown() >= frames; });
+        });
+    }
+    void Run(std::function<void()> loop) {
+        m_quit.store(false);
+        m_result.store(-1);
+        m_window = std::make_unique<TestWindow>(std::move(loop));
+        m_main = std::thread([this] { m_result.store(RunProgram(PROGRAM_FILE_NAME, *m_window)); });
+    }
+    int Join() {
+        m_main.join();
+        return m_result.load();
+    }
+    void TearDown() override {
+        EngineTest::TearDown();
+        delete m_window->m_trayIcon.load();
     }
 
-    static inline ProgramTest* s_fixture = nullptr;
-    static inline int s_frames = 0;
-    static inline std::atomic<bool> s_quit{false};
-    static inline std::atomic<int> s_result{-1};
-    std::thread main_;
+    std::atomic<bool> m_quit{false};
+    std::atomic<int> m_result{-1};
+    std::unique_ptr<TestWindow> m_window = std::make_unique<TestWindow>([] {});
+    std::thread m_main;
 };
 
 TEST_F(ProgramTest, ASecondInstanceEndsAtOnceAndTouchesNothing) {
@@ -159,27 +189,13 @@ TEST_F(ProgramTest, AfterDeviceLossTheSettingsInForceAreSavedAndTheLibraryIsKept
     AttachProjector("link=2.0,vanish_after=60");
     Run(1000);
     EXPECT_EQ(WaitForExit(), 0);
-    s_quit.store(true);
+    m_quit.store(true);
     Join();
     EXPECT_EQ(store_.Value(kSettingsKey, "DispMode"), 0u);
     EXPECT_EQ(store_.Value(kSettingsKey, "ZoomMode"), 2u);
     EXPECT_FALSE(Traced(" KVCapAPI_Release success\n"));
     EXPECT_EQ(TraceIndex("vorn_kvusb end!\n", TraceIndex("vorn_kvusb end!\n") + 1), -1);
     EXPECT_EQ(desktop_.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
-}
-
-// The tray window's steps, counted; the icon record taken by exchange as the window does.
-std::atomic<int> g_timersKilled{0};
-std::atomic<int> g_iconsDeleted{0};
-std::atomic<int*> g_pTrayIcon{nullptr};
-void KillTimerStep() {
-    g_timersKilled.fetch_add(1);
-}
-void DeleteTrayIconStep() {
-    if (int* icon = g_pTrayIcon.exchange(nullptr)) {
-        delete icon;
-        g_iconsDeleted.fetch_add(1);
-    }
 }
 
 // Unplugging starts both ends at once: the sender thread sees the device gone while the main
@@ -190,28 +206,19 @@ TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
         SCOPED_TRACE(round);
         TearDown();
         SetUp();
-        g_timersKilled.store(0);
-        g_iconsDeleted.store(0);
-        g_pTrayIcon.store(new int(105));
-        SetUiShutdownSteps(KillTimerStep, DeleteTrayIconStep);
         AttachProjector("link=2.0");
-        s_fixture = this;
-        s_frames = round;
-        main_ = std::thread([] {
-            s_result.store(RunProgram(PROGRAM_FILE_NAME, [] {
-                // Once frames flow the projector is unplugged, the removal notice reaching
-                // the window at about the moment the sender's next writes fail: at once, or
-                // a few writes into the frame, or before the sender gets there.
-                WaitUntil(FramesFlow);
-                const uint64_t vanishAfter[] = {0, 3, 40};
-                Unplug(vanishAfter[s_frames % 3]);
-                if (s_frames % 3 == 0) {
-                    WaitUntil(ProjectorVanished);
-                }
-                return 0;
-            }));
+        const uint64_t vanishAfter = std::array<uint64_t, 3>{0, 3, 40}[round % 3];
+        Run([this, vanishAfter] {
+            // Once frames flow the projector is unplugged, the removal notice reaching the
+            // window at about the moment the sender's next writes fail: at once, or a few
+            // writes into the frame, or before the sender gets there.
+            WaitUntil([this] { return FramesShown() >= 1; });
+            projector_->VanishAfter(vanishAfter);
+            if (vanishAfter == 0) {
+                WaitUntil([this] { return projector_->Report().vanished; });
+            }
         });
-        main_.join();
+        Join();
         // When the sender's shutdown ran, the library is still open and its thread may still
         // be on its way out: releasing the library waits for it.
         bool senderEnded = g_hCapture.load() != NO_CAPTURE;
@@ -220,9 +227,9 @@ TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
         }
         EXPECT_EQ(WaitForExit(0), senderEnded ? 0 : -1);
         senderShutdowns += senderEnded;
-        EXPECT_EQ(s_result.load(), 0);
-        EXPECT_EQ(g_iconsDeleted.load(), 1);
-        EXPECT_EQ(g_pTrayIcon.load(), nullptr);
+        EXPECT_EQ(m_result.load(), 0);
+        EXPECT_EQ(m_window->m_iconsDeleted.load(), 1);
+        EXPECT_EQ(m_window->m_trayIcon.load(), nullptr);
         EXPECT_EQ(g_nShutdownState.load(), SHUTDOWN_DONE);
         int ends = 0;
         for (const std::string& line : Traces()) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/program_window.h"
 #include "app/shutdown.h"
 #include "tests/support/engine_fixture.h"
 
@@ -11,46 +12,44 @@ using ::testing::ElementsAre;
 
 namespace {
 
-// What the window's steps did, in order, among the traces.
-std::vector<std::string>* g_events = nullptr;
-bool g_menuOpen = false;
+// A window that notes its steps in order.
+class NotingWindow final : public ProgramWindow {
+  public:
+    int RunLoop() override { return 0; }
+    void StopFaultPoll() override { events.push_back("kill timer"); }
+    void ReleaseTrayIcon() override { events.push_back("release icon"); }
+    bool ContextMenuOpen() override { return menuOpen; }
+    void DestroyContextMenu() override { events.push_back("destroy menu"); }
+    void PostQuit() override { events.push_back("post quit"); }
 
-void Note(const char* event) {
-    g_events->push_back(event);
-}
+    std::vector<std::string> events;
+    bool menuOpen = false;
+};
 
 class StopSequenceTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        g_events = &events_;
-        g_menuOpen = false;
-        SetUiShutdownSteps([] { Note("kill timer"); }, [] { Note("shutdown's icon step"); });
+        AttachProgramWindow(&m_window);
     }
 
     // Runs the sequence; the exit code when it ended the process, -1 otherwise.
     int Run(StopReason reason) {
-        const StopSequenceSteps steps = {
-            [] { Note("release icon"); },
-            [] { return g_menuOpen; },
-            [] { Note("destroy menu"); },
-            [] { Note("post quit"); },
-        };
         try {
-            RunStopSequence(reason, steps);
+            RunStopSequence(reason, m_window);
         } catch (const ExitCalled& exit) {
             return exit.code;
         }
         return -1;
     }
 
-    std::vector<std::string> events_;
+    NotingWindow m_window;
 };
 
 TEST_F(StopSequenceTest, SuspendWithoutMenuRemovesTheIconAndPostsQuit) {
     EXPECT_EQ(Run(StopReason::Suspend), -1);
     EXPECT_THAT(Traces(), ElementsAre("PBT_APMSUSPEND detected, will stop vorn_kvusb!\n"));
-    EXPECT_THAT(events_, ElementsAre("release icon", "post quit"));
+    EXPECT_THAT(m_window.events, ElementsAre("release icon", "post quit"));
     EXPECT_FALSE(ShutdownBegun());  // WinMain runs it after the loop
 }
 
@@ -58,20 +57,20 @@ TEST_F(StopSequenceTest, RemovalWithoutMenuTracesAfterPostingQuit) {
     EXPECT_EQ(Run(StopReason::OpticalUnitRemoved), -1);
     EXPECT_THAT(Traces(), ElementsAre("KVUSB cd removed, will stop vorn_kvusb thread!\n",
                                       "DBT_DEVICEREMOVECOMPLETE: PostQuitMessage!\n"));
-    EXPECT_THAT(events_, ElementsAre("release icon", "post quit"));
+    EXPECT_THAT(m_window.events, ElementsAre("release icon", "post quit"));
 }
 
 TEST_F(StopSequenceTest, WithTheMenuOpenItShutsDownAndExitsWithZero) {
     OpenProjector("");
     for (StopReason reason : {StopReason::Suspend, StopReason::OpticalUnitRemoved}) {
         g_nShutdownState.store(SHUTDOWN_NONE);
-        events_.clear();
+        m_window.events.clear();
         ClearTraces();
         desktop_.FailChanges(false);
-        g_menuOpen = true;
+        m_window.menuOpen = true;
         EXPECT_EQ(Run(reason), 0);
-        EXPECT_THAT(events_, ElementsAre("release icon", "destroy menu", "kill timer",
-                                         "shutdown's icon step"));
+        EXPECT_THAT(m_window.events,
+                    ElementsAre("release icon", "destroy menu", "kill timer", "release icon"));
         const std::vector<std::string> traces = Traces();
         EXPECT_EQ(traces[1], "vorn_kvusb quit with menu!\n");
         EXPECT_EQ(traces.back(), "vorn_kvusb end!\n");
@@ -84,10 +83,10 @@ TEST_F(StopSequenceTest, WithTheMenuOpenItShutsDownAndExitsWithZero) {
 }
 
 TEST_F(StopSequenceTest, WithTheMenuOpenWhileAnotherShutdownRanItStillExits) {
-    g_menuOpen = true;
+    m_window.menuOpen = true;
     g_nShutdownState.store(SHUTDOWN_DONE);  // the sender thread's, after the projector was lost
     EXPECT_EQ(Run(StopReason::OpticalUnitRemoved), 0);
-    EXPECT_THAT(events_, ElementsAre("release icon", "destroy menu"));
+    EXPECT_THAT(m_window.events, ElementsAre("release icon", "destroy menu"));
 }
 
 }  // namespace

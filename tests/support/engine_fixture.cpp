@@ -42,7 +42,7 @@ std::thread::id g_testThread;
 // The engine's process-wide state as a fresh process has it.
 void ResetEngineState() {
     g_nShutdownState.store(SHUTDOWN_NONE);
-    SetUiShutdownSteps(nullptr, nullptr);
+    AttachProgramWindow(nullptr);
     g_nCaptureState.store(CAPTURE_STOPPED);
     g_nCaptureZoom = ZOOM_ORIGINAL;
     {

@@ -1,0 +1,24 @@
+#pragma once
+
+// What the program's window is to the engine: the hidden tray window on Windows, the signal
+// loop of kvusb-mirror. RunProgram runs its loop; the shutdowns and the stop sequence take its
+// steps. Each program keeps its own state in the object that implements it.
+class ProgramWindow {
+  public:
+    // The main thread's loop after start-up, until the program is to end. Returns 0.
+    virtual int RunLoop() = 0;
+
+    // The shutdowns' steps, once the window is attached (AttachProgramWindow). Either may run
+    // on the sender thread while the window's own thread takes it too.
+    virtual void StopFaultPoll() = 0;
+    virtual void ReleaseTrayIcon() = 0;
+
+    // The stop sequence's: whether the context menu's modal loop is running, ending it, and
+    // asking the loop to end.
+    virtual bool ContextMenuOpen() = 0;
+    virtual void DestroyContextMenu() = 0;
+    virtual void PostQuit() = 0;
+
+  protected:
+    ~ProgramWindow() = default;
+};
