@@ -197,8 +197,6 @@ int __wrap__Z19SendFrameCompressedPKh(const uint8_t* frame) {
 }
 
 namespace {
-void Quiet(const char*) {}
-
 struct Config {
     const char* name;
     int zoom;
@@ -207,7 +205,8 @@ struct Config {
 
 // Runs one configuration in this process and prints its row.
 int RunOne(const Config& config) {
-    SetTraceSink(Quiet);
+    static DroppedTraces quiet;
+    SetTraceSink(&quiet);
     KVCapSetSource("synthetic");
     emu::VirtualConfig projectorConfig;
     std::string error;

@@ -46,7 +46,8 @@ std::unique_ptr<emu::VirtualProjector> OpenProjector(uint32_t link, emu::LinkDel
     auto projector = std::make_unique<emu::VirtualProjector>(config);
     g_pDeviceBackend = projector.get();
     g_uDiskSearchIndex = g_uOpticalSearchIndex = 0;
-    SetTraceSink([](const char*) {});
+    DroppedTraces quiet;
+    SetTraceSink(&quiet);
     bool opened = OpenDriverlessDevice() == 1;
     SetTraceSink(nullptr);
     if (!opened) {

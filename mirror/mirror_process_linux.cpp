@@ -23,8 +23,7 @@ namespace {
 constexpr unsigned kCrashRestoreSeconds = 3;  // the most a crash may spend putting back
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
-bool g_bVerbose = false;
-bool g_bQuiet = false;
+// Xlib's error handler takes no context of its own.
 std::atomic<bool> g_bDisplayLost{false};
 
 // The engine's traces of the ends it decides on, and what the user is told of each.
@@ -38,25 +37,35 @@ constexpr EndNote kEndNotes[] = {
     {"USB Link error, vorn_kvusb end!!!\n", "stopped after 100 failed frames in a row"},
 };
 
-void MirrorTrace(const char* text) {
-    if (g_bVerbose) {
-        std::fputs(text, stderr);
-    }
-    for (const EndNote& end : kEndNotes) {
-        if (!g_bQuiet && std::strcmp(text, end.trace) == 0) {
-            std::fprintf(stderr, "%s: %s\n", MIRROR_PROGRAM_NAME, end.note);
+// Where the engine's traces and its ends of the process meet the user.
+class MirrorProcess final : public TraceSink, public ExitHandler {
+  public:
+    MirrorProcess(bool verbose, bool quiet) : m_verbose(verbose), m_quiet(quiet) {}
+
+    void Write(const char* text) override {
+        if (m_verbose) {
+            std::fputs(text, stderr);
+        }
+        for (const EndNote& end : kEndNotes) {
+            if (!m_quiet && std::strcmp(text, end.trace) == 0) {
+                std::fprintf(stderr, "%s: %s\n", MIRROR_PROGRAM_NAME, end.note);
+            }
         }
     }
-}
 
-// Exit code 1 comes only from the device search, when no unit with a link is left.
-void BeforeExit(int code) {
-    if (code == MIRROR_EXIT_NO_PROJECTOR) {
-        std::fprintf(stderr, "%s: no projector with a working USB link found\n",
-                     MIRROR_PROGRAM_NAME);
+    // Exit code 1 comes only from the device search, when no unit with a link is left.
+    void BeforeExit(int code) override {
+        if (code == MIRROR_EXIT_NO_PROJECTOR) {
+            std::fprintf(stderr, "%s: no projector with a working USB link found\n",
+                         MIRROR_PROGRAM_NAME);
+        }
+        FlushVirtualProjector();
     }
-    FlushVirtualProjector();
-}
+
+  private:
+    const bool m_verbose;
+    const bool m_quiet;
+};
 
 // The 800 x 600 mode changed the monitor: put it back on the way out, with an alarm in case
 // the crash left the display's lock taken.
@@ -83,10 +92,10 @@ int OnDisplayLost(Display*) {
 }  // namespace
 
 void StartMirrorProcess(bool verbose, bool quiet) {
-    g_bVerbose = verbose;
-    g_bQuiet = quiet;
-    SetTraceSink(MirrorTrace);
-    SetExitHandler(BeforeExit);
+    // Never destroyed: threads may trace while the process exits.
+    auto* process = new MirrorProcess(verbose, quiet);
+    SetTraceSink(process);
+    SetExitHandler(process);
     struct sigaction crash {};
     crash.sa_handler = RestoreDesktopAndCrash;
     crash.sa_flags = SA_RESETHAND | SA_NODEFER;

@@ -6,10 +6,12 @@
 
 namespace {
 constexpr int kTraceBufferSize = 1024;
-std::atomic<TraceSink> g_TraceSink{nullptr};
+std::atomic<TraceSink*> g_pTraceSink{nullptr};
 }  // namespace
 
-void SetTraceSink(TraceSink sink) { g_TraceSink.store(sink); }
+void SetTraceSink(TraceSink* sink) {
+    g_pTraceSink.store(sink);
+}
 
 void DebugPrint(const char* format, ...) {
     char text[kTraceBufferSize];
@@ -20,6 +22,9 @@ void DebugPrint(const char* format, ...) {
         text[0] = '\0';
     }
     va_end(args);
-    TraceSink sink = g_TraceSink.load();
-    (sink != nullptr ? sink : PlatformTraceOutput)(text);
+    if (TraceSink* sink = g_pTraceSink.load()) {
+        sink->Write(text);
+    } else {
+        PlatformTraceOutput(text);
+    }
 }

@@ -11,10 +11,24 @@
 
 void DebugPrint(const char* format, ...) KV_PRINTF_FORMAT(1, 2);
 
-// Where formatted traces go. Tests and the Linux tools install their own; nullptr restores
-// the platform output.
-using TraceSink = void (*)(const char* text);
-void SetTraceSink(TraceSink sink);
+// Where formatted traces go instead of the platform output, for a program or a test that
+// keeps or shows them itself. The installer owns it and keeps it alive while installed; Write
+// may be called on any thread.
+class TraceSink {
+  public:
+    virtual void Write(const char* text) = 0;
+
+  protected:
+    ~TraceSink() = default;
+};
+// nullptr restores the platform output.
+void SetTraceSink(TraceSink* sink);
+
+// Drops every trace: for benchmarks, and tests that make traces they do not read.
+class DroppedTraces final : public TraceSink {
+  public:
+    void Write(const char*) override {}
+};
 
 // Platform output of one formatted trace (OutputDebugStringA on Windows).
 void PlatformTraceOutput(const char* text);

@@ -4,14 +4,16 @@
 #include <cstdlib>
 
 namespace {
-std::atomic<ExitHandler> g_ExitHandler{nullptr};
+std::atomic<ExitHandler*> g_pExitHandler{nullptr};
 }
 
-void SetExitHandler(ExitHandler handler) { g_ExitHandler.store(handler); }
+void SetExitHandler(ExitHandler* handler) {
+    g_pExitHandler.store(handler);
+}
 
 void ExitProgram(int code) {
-    if (ExitHandler handler = g_ExitHandler.load()) {
-        handler(code);
+    if (ExitHandler* handler = g_pExitHandler.load()) {
+        handler->BeforeExit(code);
     }
     std::exit(code);
 }

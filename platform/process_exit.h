@@ -1,8 +1,18 @@
 #pragma once
 
-// Ends the process with `code`, running the exit-time destructions. Tests install a handler
-// that unwinds to the test instead; a handler must not return.
+// Ends the process with `code`, running the exit-time destructions, after the installed
+// handler has had its turn.
 [[noreturn]] void ExitProgram(int code);
 
-using ExitHandler = void (*)(int code);
-void SetExitHandler(ExitHandler handler);  // nullptr restores the real exit
+// What a program or a test does when the process is about to end: a program has its last
+// word, a test ends the calling thread or unwinds to itself instead. The installer owns it and
+// keeps it alive while installed.
+class ExitHandler {
+  public:
+    virtual void BeforeExit(int code) = 0;
+
+  protected:
+    ~ExitHandler() = default;
+};
+// nullptr restores the plain exit.
+void SetExitHandler(ExitHandler* handler);

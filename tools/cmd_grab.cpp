@@ -12,8 +12,8 @@
 #include "image/image_file.h"
 #include "kvcap/capture_source_choice.h"
 #include "kvcap/kvcap_api.h"
-#include "platform/debug_print.h"
 #include "tools/tool_command.h"
+#include "tools/trace_keeper.h"
 
 namespace {
 
@@ -21,12 +21,6 @@ constexpr const char* kCommand = "grab";
 constexpr const char* kUsage = "usage: kvusbtool grab OUT.png [--zoom 0|1|2]";
 constexpr auto kFrameTimeout = std::chrono::seconds(10);
 constexpr int kFps = 30;
-
-// The capture library's traces say why a capture failed; the last one is kept.
-std::string g_LastTrace;
-void KeepLastTrace(const char* text) {
-    g_LastTrace = text;
-}
 
 // The first good frame, copied out during its callback.
 struct Grab {
@@ -36,6 +30,7 @@ struct Grab {
     std::condition_variable done;
     bool grabbed = false;
 };
+// The capture library's callback takes no context of its own.
 Grab* g_Grab = nullptr;
 
 int TakeFrame(CaptureFrameInfo* info) {
@@ -48,8 +43,9 @@ int TakeFrame(CaptureFrameInfo* info) {
     return 0;
 }
 
-// One frame at `size`, or false with the reason.
+// One frame at `size`, or false with the reason: the capture library's last trace.
 bool GrabFrame(Grab* grab, CaptureSize size, std::string* error) {
+    TraceKeeper traces;
     g_Grab = grab;
     KVCapSetSource(std::getenv(kCaptureSourceVariable));
     int result = KVCapAPI_Initialize(1, 0, 1);
@@ -70,12 +66,9 @@ bool GrabFrame(Grab* grab, CaptureSize size, std::string* error) {
     }
     KVCapAPI_Uninitialize();
     if (!grabbed) {
-        // The trace without its leading blank and line break: " kvcap: cannot open ...\n".
-        size_t first = g_LastTrace.find_first_not_of(' ');
-        size_t last = g_LastTrace.find_last_not_of(" \n");
         *error = "no frame of the desktop came";
-        if (last != std::string::npos) {
-            *error += " (" + g_LastTrace.substr(first, last - first + 1) + ")";
+        if (!traces.Last().empty()) {
+            *error += " (" + traces.Last() + ")";
         }
     }
     return grabbed;
@@ -97,10 +90,8 @@ int RunGrabCommand(int argc, char** argv) {
     if (!ImageFormatSupported(path, &error)) {
         return ToolError(kCommand, kToolMisused, path + ": " + error);
     }
-    SetTraceSink(KeepLastTrace);
     Grab grab;
     bool grabbed = GrabFrame(&grab, CaptureSizeForZoom(static_cast<int32_t>(zoom)), &error);
-    SetTraceSink(nullptr);
     if (!grabbed) {
         return ToolError(kCommand, kToolFailed, error);
     }

@@ -59,7 +59,7 @@ int RunInfoCommand(int argc, char** argv) {
                              (power == POWER_MODE_FAILED ? "power mode"
                               : !firmware                ? "firmware version"
                                                          : "microcontroller id") +
-                             " request (" + ProjectorSession::LastTrace() + ")");
+                             " request (" + session.LastTrace() + ")");
     }
     return 0;
 }

@@ -56,7 +56,7 @@ int RunShowCommand(int argc, char** argv) {
     }
     if (result != 0) {
         return ToolError(kCommand, kToolFailed,
-                         "the frame transfer failed (" + ProjectorSession::LastTrace() + ")");
+                         "the frame transfer failed (" + session.LastTrace() + ")");
     }
     if (!session.Finish(&error)) {
         return ToolError(kCommand, kToolFailed, error);

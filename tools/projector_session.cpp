@@ -1,6 +1,5 @@
 #include "tools/projector_session.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,45 +9,13 @@
 #include "emulator/device_request.h"
 #include "emulator/virtual_config.h"
 #include "image/image_file.h"
-#include "platform/debug_print.h"
-#include "platform/process_exit.h"
 
-namespace {
-
-// The device layer's traces are for the program's log, not for the tool's user; the last one
-// explains a failure.
-std::string g_LastTrace;
-const char* g_ToolCommand = "";
-
-void KeepLastTrace(const char* text) {
-    g_LastTrace = text;
-}
-
-// The device search ends the process when no unit with a link is left.
-void ExitWithoutProjector(int code) {
-    std::fprintf(stderr, "kvusbtool %s: no projector with a working USB link found\n",
-                 g_ToolCommand);
-    std::exit(code);
-}
-
-std::string Trimmed(std::string text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.pop_back();
-    }
-    return text;
-}
-
-}  // namespace
-
-ProjectorSession::ProjectorSession(const char* command) {
-    g_ToolCommand = command;
-    SetTraceSink(KeepLastTrace);
-    SetExitHandler(ExitWithoutProjector);
+ProjectorSession::ProjectorSession(const char* command) : m_command(command) {
+    SetExitHandler(this);
 }
 
 ProjectorSession::~ProjectorSession() {
     SetExitHandler(nullptr);
-    SetTraceSink(nullptr);
     if (g_pDeviceBackend == nullptr) {
         return;
     }
@@ -63,6 +30,12 @@ ProjectorSession::~ProjectorSession() {
     g_pDeviceBackend = nullptr;
 }
 
+// The device search ends the process when no unit with a link is left.
+void ProjectorSession::BeforeExit(int) {
+    std::fprintf(stderr, "kvusbtool %s: no projector with a working USB link found\n",
+                 m_command);
+}
+
 bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::string* error) {
     std::string reason;
     if (!imagePath.empty() && !ImageFormatSupported(imagePath, &reason)) {
@@ -75,7 +48,7 @@ bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::
         return false;
     }
     if (!SelectDeviceBackend(request.c_str(), emu::MakeVirtualProjector)) {
-        *error = Trimmed(g_LastTrace);
+        *error = m_traces.Last();
         return false;
     }
     m_virtual = dynamic_cast<emu::VirtualProjector*>(g_pDeviceBackend);
@@ -83,7 +56,7 @@ bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::
         return false;
     }
     if (OpenDriverlessDevice() != 1) {
-        *error = "the projector's units could not be opened (" + Trimmed(g_LastTrace) + ")";
+        *error = "the projector's units could not be opened (" + m_traces.Last() + ")";
         return false;
     }
     return true;
@@ -105,8 +78,8 @@ bool ProjectorSession::Finish(std::string* error) {
     return true;
 }
 
-std::string ProjectorSession::LastTrace() {
-    return Trimmed(g_LastTrace);
+std::string ProjectorSession::LastTrace() const {
+    return m_traces.Last();
 }
 
 const char* ProjectorSession::LinkName() {

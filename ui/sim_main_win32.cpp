@@ -26,24 +26,32 @@ namespace {
 constexpr char kSimulatorFileName[] = "vorn_kvusb_sim.exe";
 constexpr char kTraceFileVariable[] = "VORN_KVUSB_TRACE_FILE";
 
-HANDLE g_hTraceFile = INVALID_HANDLE_VALUE;
-std::mutex g_traceFileLock;
+// Every trace to the debugger output and appended to the file.
+class TraceFile final : public TraceSink {
+  public:
+    explicit TraceFile(HANDLE file) : m_file(file) {}
 
-void TraceToFile(const char* text) {
-    PlatformTraceOutput(text);
-    std::lock_guard<std::mutex> hold(g_traceFileLock);
-    DWORD written = 0;
-    WriteFile(g_hTraceFile, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
-}
+    void Write(const char* text) override {
+        PlatformTraceOutput(text);
+        std::lock_guard<std::mutex> hold(m_lock);
+        DWORD written = 0;
+        WriteFile(m_file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+    }
+
+  private:
+    const HANDLE m_file;
+    std::mutex m_lock;
+};
 
 void AppendTracesTo(const char* path) {
     if (path == nullptr || *path == '\0') {
         return;
     }
-    g_hTraceFile = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (g_hTraceFile != INVALID_HANDLE_VALUE) {
-        SetTraceSink(TraceToFile);
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        // Never destroyed: threads may trace while the process exits.
+        SetTraceSink(new TraceFile(file));
     }
 }
 

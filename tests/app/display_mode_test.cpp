@@ -15,14 +15,14 @@ TEST_F(DisplayModeTest, FirstRunSwitchesTo800x600AndSavesIt) {
     g_nScreenHeight = kStartHeight;
     ApplySavedDisplayMode();
     EXPECT_TRUE(Traced("GetDisplaySettings: RegOpenKeyEx failed!\n"));
-    EXPECT_EQ(desktop_.Changes(), std::vector<Size>{Size(800, 600)});
+    EXPECT_EQ(m_desktop.Changes(), std::vector<Size>{Size(800, 600)});
     EXPECT_EQ(DispMode.load(), DISP_MODE_800X600);
 
     EXPECT_EQ(SetDisplaySettings(), 1);
     EXPECT_TRUE(Traced("SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x0\n"));
-    EXPECT_EQ(store_.Value(kSettingsKey, "DispMode"), 1u);
-    EXPECT_EQ(store_.Value(kSettingsKey, "ZoomMode"), 0u);
-    EXPECT_EQ(store_.OpenKeyCount(), 0);
+    EXPECT_EQ(m_store.Value(kSettingsKey, "DispMode"), 1u);
+    EXPECT_EQ(m_store.Value(kSettingsKey, "ZoomMode"), 0u);
+    EXPECT_EQ(m_store.OpenKeyCount(), 0);
 }
 
 TEST_F(DisplayModeTest, SavedValuesAreReadAsTheMenuKnowsThem) {
@@ -35,8 +35,8 @@ TEST_F(DisplayModeTest, SavedValuesAreReadAsTheMenuKnowsThem) {
                    Case{0xFFFFFFFF, 0xFFFFFFFF, DISP_MODE_MIRROR, ZOOM_ORIGINAL}}) {
         DispMode.store(DISP_MODE_800X600);
         ZoomMode.store(ZOOM_ORIGINAL);
-        store_.SetValue(kSettingsKey, "DispMode", c.dispMode);
-        store_.SetValue(kSettingsKey, "ZoomMode", c.zoomMode);
+        m_store.SetValue(kSettingsKey, "DispMode", c.dispMode);
+        m_store.SetValue(kSettingsKey, "ZoomMode", c.zoomMode);
         EXPECT_EQ(GetDisplaySettings(), 1);
         EXPECT_EQ(DispMode.load(), c.wantDisp) << c.dispMode;
         EXPECT_EQ(ZoomMode.load(), c.wantZoom) << c.zoomMode;
@@ -44,16 +44,16 @@ TEST_F(DisplayModeTest, SavedValuesAreReadAsTheMenuKnowsThem) {
 }
 
 TEST_F(DisplayModeTest, MissingValuesKeepTheModesAndSavedMirrorLeavesTheDesktop) {
-    store_.SetValue(kSettingsKey, "Other", 7);
+    m_store.SetValue(kSettingsKey, "Other", 7);
     ZoomMode.store(ZOOM_1);
     ApplySavedDisplayMode();
     EXPECT_EQ(DispMode.load(), DISP_MODE_MIRROR);
     EXPECT_EQ(ZoomMode.load(), ZOOM_1);
-    EXPECT_TRUE(desktop_.Changes().empty());
+    EXPECT_TRUE(m_desktop.Changes().empty());
 
-    store_.SetValue(kSettingsKey, "DispMode", 1);
+    m_store.SetValue(kSettingsKey, "DispMode", 1);
     ApplySavedDisplayMode();
-    EXPECT_EQ(desktop_.Changes(), std::vector<Size>{Size(800, 600)});
+    EXPECT_EQ(m_desktop.Changes(), std::vector<Size>{Size(800, 600)});
 }
 
 // A store whose writes of one value, or whose keys, can be made to fail.
@@ -159,7 +159,7 @@ TEST_F(DisplayModeTest, TheFiveMenuChoices) {
         ClearTraces();
         SelectDisplayMode(choice.dispMode, choice.zoomMode);
         changes.insert(changes.end(), choice.desktopChanges.begin(), choice.desktopChanges.end());
-        EXPECT_EQ(desktop_.Changes(), changes) << choice.dispMode << "/" << choice.zoomMode;
+        EXPECT_EQ(m_desktop.Changes(), changes) << choice.dispMode << "/" << choice.zoomMode;
         EXPECT_EQ(SessionSizes(Traces()), std::vector<std::string>{choice.session});
         EXPECT_TRUE(Traced(" KVCapAPI_Close success\n"));
         EXPECT_EQ(DispMode.load(), choice.dispMode);
@@ -170,7 +170,7 @@ TEST_F(DisplayModeTest, TheFiveMenuChoices) {
 }
 
 TEST_F(DisplayModeTest, AFailedDesktopChangeStillChangesTheMode) {
-    desktop_.FailChanges(true);
+    m_desktop.FailChanges(true);
     SelectDisplayMode(DISP_MODE_800X600, ZOOM_ORIGINAL);
     EXPECT_EQ(DispMode.load(), DISP_MODE_800X600);
     EXPECT_EQ(ChangeDesktopSize(800, 600), -2);
@@ -184,8 +184,8 @@ TEST_F(DisplayModeTest, WithTheCaptureStoppedTheZoomIsNotApplied) {
 }
 
 TEST_F(DisplayModeTest, SavedZoom1GivesAnOriginalSessionThenAZoomedOne) {
-    store_.SetValue(kSettingsKey, "DispMode", 0);
-    store_.SetValue(kSettingsKey, "ZoomMode", 1);
+    m_store.SetValue(kSettingsKey, "DispMode", 0);
+    m_store.SetValue(kSettingsKey, "ZoomMode", 1);
     StartDevice("link=2.0");
     ApplySavedDisplayMode();
     OpenCapture();

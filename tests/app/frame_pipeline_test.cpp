@@ -141,7 +141,7 @@ TEST_P(ZoomWindowTest, TheProjectorShowsTheCentreWindow) {
     KVCapSetSource(("synthetic:ppm=" + path).c_str());
     StartSession("link=3.0", c.zoom);
     ASSERT_TRUE(WaitForFramesShown(2));
-    std::vector<uint8_t> shown = projector_->LastFrame();
+    std::vector<uint8_t> shown = m_projector->LastFrame();
     std::vector<uint8_t> expected = ExpectedWindow(picture, c.width, c.left, c.top);
     ASSERT_EQ(shown.size(), expected.size());
     // First pixel: captured pixel (left, top).
@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Zooms, ZoomWindowTest,
 
 TEST_F(FramePipelineTest, NinetyNineFailuresThenASuccessResetTheCount) {
     StartDevice("link=3.0");
-    projector_->FailNext(99, 31);
+    m_projector->FailNext(99, 31);
     OpenCapture();
     ASSERT_TRUE(WaitForFramesShown(1));
     CloseCapture();
@@ -190,7 +190,7 @@ TEST_F(FramePipelineTest, TheHundredthFailureEndsTheProgramThroughTheFullShutdow
     g_nScreenHeight = kStartHeight;
     DispMode.store(DISP_MODE_800X600);
     StartDevice("link=3.0");
-    projector_->FailNext(100, 31);
+    m_projector->FailNext(100, 31);
     OpenCapture();
     EXPECT_EQ(WaitForExit(), 0);
     int at = TraceIndex("USB Link error, vorn_kvusb end!!!\n");
@@ -204,10 +204,10 @@ TEST_F(FramePipelineTest, TheHundredthFailureEndsTheProgramThroughTheFullShutdow
     EXPECT_EQ(g_hCapture.load(), NO_CAPTURE);
     EXPECT_EQ(g_hDisk1, nullptr);
     EXPECT_EQ(g_hDisk2, nullptr);
-    EXPECT_EQ(desktop_.Changes().back(), std::make_pair(kStartWidth, kStartHeight));
-    EXPECT_EQ(store_.Value(kSettingsKey, "DispMode"), 1u);
-    EXPECT_EQ(projector_->Report().projectors[0].framesCompleted[0] +
-                  projector_->Report().projectors[0].framesCompleted[1],
+    EXPECT_EQ(m_desktop.Changes().back(), std::make_pair(kStartWidth, kStartHeight));
+    EXPECT_EQ(m_store.Value(kSettingsKey, "DispMode"), 1u);
+    EXPECT_EQ(m_projector->Report().projectors[0].framesCompleted[0] +
+                  m_projector->Report().projectors[0].framesCompleted[1],
               0);
 }
 
@@ -226,8 +226,8 @@ TEST_F(FramePipelineTest, ALostProjectorOnTheFirstFrameEndsTheProgramAtOnce) {
     EXPECT_FALSE(Traced(" KVCapAPI_Close success\n"));
     EXPECT_NE(g_hCapture.load(), NO_CAPTURE);
     EXPECT_NE(g_hDisk1, nullptr);
-    EXPECT_EQ(store_.Value(kSettingsKey, "ZoomMode"), 1u);
-    EXPECT_EQ(desktop_.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
+    EXPECT_EQ(m_store.Value(kSettingsKey, "ZoomMode"), 1u);
+    EXPECT_EQ(m_desktop.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
 }
 
 TEST_F(FramePipelineTest, ClosingWithFramesQueuedEmptiesTheQueue) {
@@ -239,14 +239,14 @@ TEST_F(FramePipelineTest, ClosingWithFramesQueuedEmptiesTheQueue) {
     EXPECT_TRUE(QueuedBuffers().empty());
     EXPECT_EQ(g_hSenderThread.load(), nullptr);
     // The frame in flight was abandoned between slices, without its frame-done.
-    std::vector<emu::CommandRecord> log = projector_->CommandLog();
+    std::vector<emu::CommandRecord> log = m_projector->CommandLog();
     int writesSinceFrameDone = 0;
     for (const emu::CommandRecord& command : log) {
         writesSinceFrameDone = command.cdb[0] == 0xFE ? 0 : writesSinceFrameDone + 1;
     }
     EXPECT_GT(writesSinceFrameDone, 0);
     EXPECT_LT(writesSinceFrameDone, 20);
-    EXPECT_EQ(projector_->CommandLog().size(), log.size());
+    EXPECT_EQ(m_projector->CommandLog().size(), log.size());
 }
 
 TEST_F(FramePipelineTest, ANewSessionStartsAgainAtBufferZero) {
@@ -261,7 +261,7 @@ TEST_F(FramePipelineTest, ANewSessionStartsAgainAtBufferZero) {
 
 TEST_F(FramePipelineTest, ReopeningKeepsTheCountersAndTheBankToggle) {
     StartDevice("link=3.0");
-    projector_->FailNext(3, 31);
+    m_projector->FailNext(3, 31);
     OpenCapture();
     ASSERT_TRUE(WaitForFramesShown(2));
     // The counters are the sender's own: read them while no sender runs.

@@ -79,40 +79,40 @@ class ProgramTest : public EngineTest {
 };
 
 TEST_F(ProgramTest, ASecondInstanceEndsAtOnceAndTouchesNothing) {
-    processes_.listed = {4, 100, 200};
-    processes_.names[200] = "vorn_kvusb.exe";
+    m_processes.listed = {4, 100, 200};
+    m_processes.names[200] = "vorn_kvusb.exe";
     AttachProjector("");
     Run(1);
     EXPECT_EQ(Join(), 0);
     EXPECT_TRUE(Traces().empty());
-    EXPECT_EQ(projector_->Report().commands, 0u);
-    EXPECT_TRUE(desktop_.Changes().empty());
-    EXPECT_FALSE(store_.HasKey(kSettingsKey));
+    EXPECT_EQ(m_projector->Report().commands, 0u);
+    EXPECT_TRUE(m_desktop.Changes().empty());
+    EXPECT_FALSE(m_store.HasKey(kSettingsKey));
 }
 
 TEST_F(ProgramTest, OnlyTheExactExecutableNameCounts) {
-    processes_.listed = {0, 4, 100, 200, 300, 400};
-    processes_.names = {{4, "System"},
+    m_processes.listed = {0, 4, 100, 200, 300, 400};
+    m_processes.names = {{4, "System"},
                         {100, "vorn_kvusb.exe"},
                         {200, "VORN_KVUSB.EXE"},
                         {300, "vorn_kvusb_copy.exe"}};  // 400 cannot be opened
     EXPECT_EQ(CountInstances(), 1);
-    processes_.names[400] = "vorn_kvusb.exe";
+    m_processes.names[400] = "vorn_kvusb.exe";
     EXPECT_EQ(CountInstances(), 2);
 }
 
 TEST_F(ProgramTest, TheCountLooksAtNoMoreThan1024Processes) {
-    processes_.listed.clear();
+    m_processes.listed.clear();
     for (uint32_t id = 1; id <= 2000; ++id) {
-        processes_.listed.push_back(id);
-        processes_.names[id] = "vorn_kvusb.exe";
+        m_processes.listed.push_back(id);
+        m_processes.names[id] = "vorn_kvusb.exe";
     }
     EXPECT_EQ(CountInstances(), 1024);
-    EXPECT_EQ(processes_.highestIdOpened, 1024u);
+    EXPECT_EQ(m_processes.highestIdOpened, 1024u);
 }
 
 TEST_F(ProgramTest, AProcessListThatCannotBeHadDoesNotLockTheUserOut) {
-    processes_.fail = true;
+    m_processes.fail = true;
     EXPECT_EQ(CountInstances(), 1);
     EXPECT_TRUE(Traced("CountInstances: EnumProcesses failed!\n"));
 }
@@ -148,8 +148,8 @@ TEST_F(ProgramTest, NoProjectorEndsWithExitCode1AndLeavesDesktopAndSettingsAlone
     Join();
     EXPECT_EQ(Traces().front(), "vorn_kvusb started!\n");
     EXPECT_TRUE(Traced("SetupDiEnumDeviceInterfaces failed.\n"));
-    EXPECT_TRUE(desktop_.Changes().empty());
-    EXPECT_FALSE(store_.HasKey(kSettingsKey));
+    EXPECT_TRUE(m_desktop.Changes().empty());
+    EXPECT_FALSE(m_store.HasKey(kSettingsKey));
     EXPECT_EQ(g_hCapture.load(), NO_CAPTURE);
 }
 
@@ -171,11 +171,11 @@ TEST_F(ProgramTest, ANormalRunStreamsThenEndsInOrder) {
     }
     EXPECT_EQ(at, static_cast<int>(traces.size()) - 1);
     // First run: 800 x 600 while streaming, the start-up size again at the end.
-    EXPECT_EQ(desktop_.Changes(),
+    EXPECT_EQ(m_desktop.Changes(),
               (std::vector<std::pair<int, int>>{{800, 600}, {kStartWidth, kStartHeight}}));
-    EXPECT_EQ(store_.Value(kSettingsKey, "DispMode"), 1u);
-    EXPECT_EQ(store_.Value(kSettingsKey, "ZoomMode"), 0u);
-    emu::EmulatorReport report = projector_->Report();
+    EXPECT_EQ(m_store.Value(kSettingsKey, "DispMode"), 1u);
+    EXPECT_EQ(m_store.Value(kSettingsKey, "ZoomMode"), 0u);
+    emu::EmulatorReport report = m_projector->Report();
     EXPECT_GE(report.projectors[0].framesCompleted[0] + report.projectors[0].framesCompleted[1], 3);
     EXPECT_EQ(report.protocolErrorCount, 0u)
         << (report.protocolErrors.empty() ? "" : report.protocolErrors[0]);
@@ -184,18 +184,18 @@ TEST_F(ProgramTest, ANormalRunStreamsThenEndsInOrder) {
 }
 
 TEST_F(ProgramTest, AfterDeviceLossTheSettingsInForceAreSavedAndTheLibraryIsKept) {
-    store_.SetValue(kSettingsKey, "DispMode", 0);
-    store_.SetValue(kSettingsKey, "ZoomMode", 2);
+    m_store.SetValue(kSettingsKey, "DispMode", 0);
+    m_store.SetValue(kSettingsKey, "ZoomMode", 2);
     AttachProjector("link=2.0,vanish_after=60");
     Run(1000);
     EXPECT_EQ(WaitForExit(), 0);
     m_quit.store(true);
     Join();
-    EXPECT_EQ(store_.Value(kSettingsKey, "DispMode"), 0u);
-    EXPECT_EQ(store_.Value(kSettingsKey, "ZoomMode"), 2u);
+    EXPECT_EQ(m_store.Value(kSettingsKey, "DispMode"), 0u);
+    EXPECT_EQ(m_store.Value(kSettingsKey, "ZoomMode"), 2u);
     EXPECT_FALSE(Traced(" KVCapAPI_Release success\n"));
     EXPECT_EQ(TraceIndex("vorn_kvusb end!\n", TraceIndex("vorn_kvusb end!\n") + 1), -1);
-    EXPECT_EQ(desktop_.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
+    EXPECT_EQ(m_desktop.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
 }
 
 // Unplugging starts both ends at once: the sender thread sees the device gone while the main
@@ -213,9 +213,9 @@ TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
             // window at about the moment the sender's next writes fail: at once, or a few
             // writes into the frame, or before the sender gets there.
             WaitUntil([this] { return FramesShown() >= 1; });
-            projector_->VanishAfter(vanishAfter);
+            m_projector->VanishAfter(vanishAfter);
             if (vanishAfter == 0) {
-                WaitUntil([this] { return projector_->Report().vanished; });
+                WaitUntil([this] { return m_projector->Report().vanished; });
             }
         });
         Join();
@@ -236,7 +236,7 @@ TEST_F(ProgramTest, BothShutdownsAtOnceReleaseEverythingOnce) {
             ends += line == "vorn_kvusb end!\n";
         }
         EXPECT_EQ(ends, 1);
-        EXPECT_EQ(desktop_.Changes().back(), std::make_pair(kStartWidth, kStartHeight));
+        EXPECT_EQ(m_desktop.Changes().back(), std::make_pair(kStartWidth, kStartHeight));
     }
     RecordProperty("SenderShutdowns", senderShutdowns);
 }

@@ -66,7 +66,7 @@ TEST_F(StopSequenceTest, WithTheMenuOpenItShutsDownAndExitsWithZero) {
         g_nShutdownState.store(SHUTDOWN_NONE);
         m_window.events.clear();
         ClearTraces();
-        desktop_.FailChanges(false);
+        m_desktop.FailChanges(false);
         m_window.menuOpen = true;
         EXPECT_EQ(Run(reason), 0);
         EXPECT_THAT(m_window.events,
@@ -74,8 +74,8 @@ TEST_F(StopSequenceTest, WithTheMenuOpenItShutsDownAndExitsWithZero) {
         const std::vector<std::string> traces = Traces();
         EXPECT_EQ(traces[1], "vorn_kvusb quit with menu!\n");
         EXPECT_EQ(traces.back(), "vorn_kvusb end!\n");
-        EXPECT_EQ(store_.Value("Software\\K7Q0KVUSB", "DispMode"), 0u);
-        EXPECT_EQ(desktop_.Changes().back(), (std::pair<int, int>{kStartWidth, kStartHeight}));
+        EXPECT_EQ(m_store.Value("Software\\K7Q0KVUSB", "DispMode"), 0u);
+        EXPECT_EQ(m_desktop.Changes().back(), (std::pair<int, int>{kStartWidth, kStartHeight}));
         EXPECT_EQ(std::count(traces.begin(), traces.end(),
                              "DBT_DEVICEREMOVECOMPLETE: PostQuitMessage!\n"),
                   0);

@@ -43,7 +43,7 @@ class DeviceDiscoveryTest : public DeviceTest {
     int ExitCodeOfOpen() {
         try {
             OpenDriverlessDevice();
-        } catch (const ExitRequested& exit) {
+        } catch (const ExitCalled& exit) {
             return exit.code;
         }
         return -1;

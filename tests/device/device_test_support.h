@@ -5,22 +5,23 @@
 #include <string>
 
 #include "tests/device/fake_device_backend.h"
-
-// What the exit handler throws, so that a test sees ExitProgram as an exception.
-struct ExitRequested {
-    int code;
-};
+#include "tests/support/caught_exits.h"
+#include "tests/support/trace_recorder.h"
 
 // Puts a fresh fake backend in place, resets the transport's process-wide state, captures
-// traces and turns ExitProgram into ExitRequested.
+// traces and turns ExitProgram into ExitCalled.
 class DeviceTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
 
     // Everything traced since SetUp.
-    static const std::string& Traces();
-    static void ClearTraces();
+    std::string Traces() const { return m_traces.Text(); }
+    void ClearTraces() { m_traces.Clear(); }
 
     FakeDeviceBackend fake;
+
+  private:
+    TraceRecorder m_traces;
+    CaughtExits m_exits;
 };

@@ -11,6 +11,8 @@
 #include "emulator/virtual_projector.h"
 #include "image/image_file.h"
 #include "platform/debug_print.h"
+#include "tests/support/caught_exits.h"
+#include "tests/support/trace_recorder.h"
 #include "platform/process_exit.h"
 #include "tests/emulator/hand_host.h"
 
@@ -24,10 +26,6 @@ const uint8_t kLastRawHeader[20] = {0xFB, 0x14, 0,    0,    0, 0, 0,    0, 0x2A,
                                     0x20, 0,    0xC0, 0x0F, 0, 0, 0x01, 0, 0,    0xD7};
 const uint8_t kEndMarker[20] = {0xFB, 0x14, 0x02, 0x20, 0, 0, 0,    0, 0, 0,
                                 0,    0,    0,    0,    0, 0, 0x80, 0, 0, 0x4F};
-
-struct ProgramExited {
-    int code;
-};
 
 // The real desktop screenshot.
 std::vector<uint8_t> DesktopFrame() {
@@ -45,8 +43,6 @@ class WithVirtualProjector : public ::testing::Test {
         g_pDeviceBackend = projector_.get();
     }
     void SetUp() override {
-        SetTraceSink([](const char*) {});
-        SetExitHandler([](int code) { throw ProgramExited{code}; });
         Use(VirtualConfig());
         g_hDisk1 = g_hDisk2 = nullptr;
         g_USB3_0 = 0;
@@ -56,8 +52,6 @@ class WithVirtualProjector : public ::testing::Test {
     void TearDown() override {
         g_pDeviceBackend = nullptr;
         g_hDisk1 = g_hDisk2 = nullptr;
-        SetExitHandler(nullptr);
-        SetTraceSink(nullptr);
     }
     std::string Errors() const {
         std::string text;
@@ -68,6 +62,8 @@ class WithVirtualProjector : public ::testing::Test {
     }
 
     std::unique_ptr<VirtualProjector> projector_;
+    TraceRecorder m_traces;  // kept from the platform output, unread
+    CaughtExits m_exits;
 };
 
 class SenderTest : public WithVirtualProjector {
@@ -349,7 +345,7 @@ TEST_F(WithVirtualProjector, WithNoProjectorTheSearchEndsTheProgram) {
     int exitCode = -1;
     try {
         OpenDriverlessDevice();
-    } catch (const ProgramExited& exited) {
+    } catch (const ExitCalled& exited) {
         exitCode = exited.code;
     }
     EXPECT_EQ(exitCode, 1);

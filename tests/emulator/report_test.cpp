@@ -6,7 +6,7 @@
 
 #include "emulator/virtual_projector.h"
 #include "image/image_file.h"
-#include "platform/debug_print.h"
+#include "tests/support/trace_recorder.h"
 #include "tests/emulator/hand_host.h"
 
 namespace {
@@ -24,7 +24,7 @@ std::string ReadText(const std::string& path) {
 }
 
 TEST(ReportTest, ReportFileAndLastFrameAreWrittenWhenAsked) {
-    SetTraceSink([](const char*) {});  // the unknown control code below is traced
+    TraceRecorder traces;  // the unknown control code below is traced
     emu::VirtualConfig config;
     config.reportPath = TempPath("report.txt");
     config.imagePath = TempPath("shown.ppm");
@@ -63,7 +63,6 @@ TEST(ReportTest, ReportFileAndLastFrameAreWrittenWhenAsked) {
     EXPECT_EQ(shown.bgr, frame);
     std::filesystem::remove(config.reportPath);
     std::filesystem::remove(config.imagePath);
-    SetTraceSink(nullptr);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/debug_print.h"
+#include "tests/support/trace_recorder.h"
 #include "tests/emulator/hand_host.h"
 
 namespace {
@@ -19,10 +19,7 @@ using emu::VirtualProjector;
 
 class QuietTraces : public ::testing::Test {
   protected:
-    void SetUp() override {
-        SetTraceSink([](const char*) {});
-    }
-    void TearDown() override { SetTraceSink(nullptr); }
+    TraceRecorder m_traces;  // kept from the platform output, unread
 };
 
 VirtualConfig WithLinks(std::vector<uint32_t> links) {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "kvcap/kvcap_api.h"
-#include "platform/debug_print.h"
 #include "tests/kvcap/test_support.h"
+#include "tests/support/trace_recorder.h"
 
 // The desktop sources against a real desktop: a window of a known colour is put on the
 // screen, captured at the projector's size, and looked for in the frame.
@@ -21,11 +21,6 @@ constexpr int kHeight = 480;
 constexpr BYTE kRed = 0x20, kGreen = 0xC0, kBlue = 0x60;
 constexpr int kColourTolerance = 6;
 constexpr int kEdgeTolerance = 3;  // pixels; scaling blends the window's edges
-
-std::string g_traces;
-void KeepTrace(const char* text) {
-    g_traces += text;
-}
 
 bool UnderWine() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -208,17 +203,16 @@ TEST_F(DesktopCaptureTest, GdiDrawsTheCursorOnlyWhenAsked) {
 }
 
 TEST_F(DesktopCaptureTest, DesktopSourceFindsTheWindowAndTracesItsChoice) {
-    g_traces.clear();
-    SetTraceSink(KeepTrace);
+    TraceRecorder traces;
     std::vector<uint8_t> frame = CaptureFrame("desktop");
-    SetTraceSink(nullptr);
+    const std::string text = traces.Text();
     ExpectWindowInFrame(frame, window->area);
     if (UnderWine()) {
-        EXPECT_NE(g_traces.find("desktop duplication unavailable, falling back to GDI"),
+        EXPECT_NE(text.find("desktop duplication unavailable, falling back to GDI"),
                   std::string::npos)
-            << g_traces;
+            << text;
     } else {
-        EXPECT_NE(g_traces.find("854x480 from "), std::string::npos) << g_traces;
+        EXPECT_NE(text.find("854x480 from "), std::string::npos) << text;
     }
 }
 

@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "kvcap/kvcap_api.h"
-#include "platform/debug_print.h"
 #include "platform/desktop_xrandr_linux.h"
 #include "tests/kvcap/test_support.h"
 #include "tests/mirror/x11_test_client.h"
 #include "tests/mirror/xvfb_server.h"
+#include "tests/support/trace_recorder.h"
 
 // The X11 desktop source and desktop on an X server of their own: a window of a known colour
 // is put on the screen and looked for in the frames.
@@ -21,22 +21,14 @@ namespace {
 constexpr uint8_t kRed = 0x20, kGreen = 0xC0, kBlue = 0x60;
 constexpr unsigned long kColour = (kRed << 16) | (kGreen << 8) | kBlue;  // 24-bit TrueColor
 
-std::string g_Traces;
-void KeepTrace(const char* text) {
-    g_Traces += text;
-}
-
 class X11CaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!XvfbServer::Installed()) {
             GTEST_SKIP() << "Xvfb is not installed";
         }
-        g_Traces.clear();
-        SetTraceSink(KeepTrace);
         KVCapSetSource("desktop");
     }
-    void TearDown() override { SetTraceSink(nullptr); }
 
     void StartServer(int width, int height, const std::vector<std::string>& arguments = {}) {
         server_ = XvfbServer::Start(width, height, arguments);
@@ -63,6 +55,7 @@ class X11CaptureTest : public ::testing::Test {
         g_Recorder = nullptr;
     }
 
+    TraceRecorder m_traces;
     std::unique_ptr<XvfbServer> server_;
     std::unique_ptr<X11TestClient> client_;
 };
@@ -82,7 +75,7 @@ TEST_F(X11CaptureTest, FramesHaveTheSessionSizeInBlueGreenRedNoFasterThanAsked) 
     constexpr int kFps = 10;
     Capture(&recorder, 854, 480, kFps, 0, 14);
     ASSERT_GE(recorder.frames.size(), 14u);
-    EXPECT_NE(g_Traces.find(" kvcap: 854x480 from X11 shared memory\n"), std::string::npos);
+    EXPECT_NE(m_traces.Text().find(" kvcap: 854x480 from X11 shared memory\n"), std::string::npos);
     // Any T seconds hold at most T x fps frames and the two a late start may add: the 13
     // frames from the second on take at least 1.1 s.
     auto window = recorder.frames[13].time - recorder.frames[1].time;
@@ -147,7 +140,7 @@ TEST_F(X11CaptureTest, WithoutSharedMemoryTheScreenIsReadWithXGetImage) {
     FrameRecorder recorder;
     Capture(&recorder, 854, 480, 30, 0, 2);
     ASSERT_GE(recorder.frames.size(), 2u);
-    EXPECT_NE(g_Traces.find(" kvcap: 854x480 from X11 XGetImage\n"), std::string::npos);
+    EXPECT_NE(m_traces.Text().find(" kvcap: 854x480 from X11 XGetImage\n"), std::string::npos);
     const std::vector<uint8_t>& frame = recorder.frames[1].pixels;
     EXPECT_TRUE(IsColour(PixelAt(frame, 854, 426, 0), kBlue, kGreen, kRed));
     EXPECT_TRUE(IsColour(PixelAt(frame, 854, 427, 479), 0, 0, 0));
@@ -187,7 +180,7 @@ TEST_F(X11CaptureTest, WithoutADisplayTheSessionDoesNotOpenAndSaysWhy) {
     ASSERT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);
     EXPECT_EQ(KVCapAPI_Open(handle, RecordFrame, 0, 854, 480), KVCAP_E_SOURCE_FAILED);
     EXPECT_EQ(KVCapAPI_Uninitialize(), KVCAP_OK);
-    EXPECT_NE(g_Traces.find(" kvcap: cannot open the X display (DISPLAY is not set)\n"),
+    EXPECT_NE(m_traces.Text().find(" kvcap: cannot open the X display (DISPLAY is not set)\n"),
               std::string::npos);
     EXPECT_EQ(XRandrDesktop::Open(nullptr), nullptr);
 }

@@ -4,27 +4,22 @@
 
 #include <string>
 
-namespace {
-std::string g_captured;
-void Capture(const char* text) { g_captured += text; }
+#include "tests/support/trace_recorder.h"
 
+namespace {
 class DebugPrintTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        g_captured.clear();
-        SetTraceSink(Capture);
-    }
-    void TearDown() override { SetTraceSink(nullptr); }
+  protected:
+    TraceRecorder m_traces;
 };
 }  // namespace
 
 TEST_F(DebugPrintTest, FormatsLikePrintf) {
     DebugPrint("SCSI Error: %d  ", 31);
-    EXPECT_EQ(g_captured, "SCSI Error: 31  ");
+    EXPECT_EQ(m_traces.Text(), "SCSI Error: 31  ");
 }
 
 TEST_F(DebugPrintTest, CutsLongOutputTo1023Characters) {
     std::string longText(3000, 'x');
     DebugPrint("%s", longText.c_str());
-    EXPECT_EQ(g_captured, std::string(1023, 'x'));
+    EXPECT_EQ(m_traces.Text(), std::string(1023, 'x'));
 }

@@ -1,4 +1,4 @@
-#include "engine_fixture.h"
+#include "tests/support/engine_fixture.h"
 
 #include <cstring>
 #include <mutex>
@@ -16,28 +16,6 @@
 #include "platform/process_exit.h"
 
 namespace {
-std::mutex g_traceLock;
-std::vector<std::string> g_traces;
-std::atomic<int> g_exitCode{-1};
-
-SettingsStore* g_savedStore = nullptr;
-Desktop* g_savedDesktop = nullptr;
-ProcessList* g_savedProcessList = nullptr;
-
-void CaptureTrace(const char* text) {
-    std::lock_guard<std::mutex> hold(g_traceLock);
-    g_traces.emplace_back(text);
-}
-
-std::thread::id g_testThread;
-
-[[noreturn]] void CatchExit(int code) {
-    g_exitCode.store(code);
-    if (std::this_thread::get_id() == g_testThread) {
-        throw ExitCalled{code};
-    }
-    EndCurrentThread();
-}
 
 // The engine's process-wide state as a fresh process has it.
 void ResetEngineState() {
@@ -65,9 +43,10 @@ void ResetEngineState() {
     g_USB3_0 = 0;
     g_uOpticalSearchIndex = 0;
     g_uDiskSearchIndex = 0;
-    g_exitCode.store(-1);
 }
 }  // namespace
+
+
 
 bool FakeProcessList::ListIds(uint32_t* ids, size_t capacity, size_t* count) {
     if (fail) {
@@ -93,17 +72,15 @@ bool FakeProcessList::ModuleBaseName(uint32_t id, char* name, size_t size) {
 void EngineTest::SetUp() {
     ResetEngineState();
     ClearTraces();
-    g_testThread = std::this_thread::get_id();
-    SetTraceSink(CaptureTrace);
-    SetExitHandler(CatchExit);
-    g_savedStore = g_pSettingsStore;
-    g_savedDesktop = g_pDesktop;
-    g_savedProcessList = g_pProcessList;
-    g_pSettingsStore = &store_;
-    g_pDesktop = &desktop_;
-    g_pProcessList = &processes_;
-    processes_.listed = {4, 100};
-    processes_.names = {{4, "System"}, {100, "vorn_kvusb.exe"}};
+    m_exits.Clear();
+    m_savedStore = g_pSettingsStore;
+    m_savedDesktop = g_pDesktop;
+    m_savedProcessList = g_pProcessList;
+    g_pSettingsStore = &m_store;
+    g_pDesktop = &m_desktop;
+    g_pProcessList = &m_processes;
+    m_processes.listed = {4, 100};
+    m_processes.names = {{4, "System"}, {100, "vorn_kvusb.exe"}};
     KVCapSetSource("synthetic");
 }
 
@@ -112,12 +89,10 @@ void EngineTest::TearDown() {
         ReleaseCapture();
     }
     g_pDeviceBackend = nullptr;
-    projector_.reset();
-    g_pSettingsStore = g_savedStore;
-    g_pDesktop = g_savedDesktop;
-    g_pProcessList = g_savedProcessList;
-    SetExitHandler(nullptr);
-    SetTraceSink(nullptr);
+    m_projector.reset();
+    g_pSettingsStore = m_savedStore;
+    g_pDesktop = m_savedDesktop;
+    g_pProcessList = m_savedProcessList;
 }
 
 void EngineTest::AttachProjector(const std::string& options) {
@@ -125,8 +100,8 @@ void EngineTest::AttachProjector(const std::string& options) {
     std::string error;
     std::string text = options.empty() ? "virtual" : "virtual:" + options;
     ASSERT_TRUE(emu::ParseVirtualConfig(text, &config, &error)) << error;
-    projector_ = std::make_unique<emu::VirtualProjector>(config);
-    g_pDeviceBackend = projector_.get();
+    m_projector = std::make_unique<emu::VirtualProjector>(config);
+    g_pDeviceBackend = m_projector.get();
 }
 
 void EngineTest::OpenProjector(const std::string& options) {
@@ -162,7 +137,7 @@ bool EngineTest::WaitUntil(const std::function<bool()>& done, double seconds) {
 }
 
 int EngineTest::FramesShown() const {
-    emu::EmulatorReport report = projector_->Report();
+    emu::EmulatorReport report = m_projector->Report();
     return report.projectors.empty()
                ? 0
                : report.projectors[0].framesCompleted[0] + report.projectors[0].framesCompleted[1];
@@ -173,13 +148,12 @@ bool EngineTest::WaitForFramesShown(int frames, double seconds) {
 }
 
 int EngineTest::WaitForExit(double seconds) {
-    WaitUntil([] { return g_exitCode.load() != -1; }, seconds);
-    return g_exitCode.load();
+    WaitUntil([this] { return m_exits.Code() != -1; }, seconds);
+    return m_exits.Code();
 }
 
 std::vector<std::string> EngineTest::Traces() {
-    std::lock_guard<std::mutex> hold(g_traceLock);
-    return g_traces;
+    return m_traces.Traces();
 }
 
 bool EngineTest::Traced(const std::string& line) {
@@ -197,6 +171,5 @@ int EngineTest::TraceIndex(const std::string& line, int from) {
 }
 
 void EngineTest::ClearTraces() {
-    std::lock_guard<std::mutex> hold(g_traceLock);
-    g_traces.clear();
+    m_traces.Clear();
 }

@@ -14,6 +14,8 @@
 #include "platform/desktop_recorded.h"
 #include "platform/process_list.h"
 #include "platform/settings_store_memory.h"
+#include "tests/support/caught_exits.h"
+#include "tests/support/trace_recorder.h"
 
 // Everything the streaming engine reaches outside itself, made observable, for the engine's
 // tests and the tray's: a settings store and a desktop that record, a process list, the
@@ -24,10 +26,6 @@
 inline constexpr char kSettingsKey[] = "Software\\K7Q0KVUSB";
 inline constexpr int kStartWidth = 1280;
 inline constexpr int kStartHeight = 1024;
-
-struct ExitCalled {
-    int code;
-};
 
 class FakeProcessList : public ProcessList {
   public:
@@ -59,19 +57,23 @@ class EngineTest : public ::testing::Test {
     bool WaitForFramesShown(int frames, double seconds = 20);
     int FramesShown() const;
     // Waits for the process exit a thread asked for; -1 when none came.
-    static int WaitForExit(double seconds = 20);
+    int WaitForExit(double seconds = 20);
 
-    static std::vector<std::string> Traces();
-    static bool Traced(const std::string& line);
+    std::vector<std::string> Traces();
+    bool Traced(const std::string& line);
     // Index of the first trace equal to `line` at or after `from`, or -1.
-    static int TraceIndex(const std::string& line, int from = 0);
-    static void ClearTraces();
+    int TraceIndex(const std::string& line, int from = 0);
+    void ClearTraces();
 
-    MemorySettingsStore store_;
-    RecordedDesktop desktop_{kStartWidth, kStartHeight};
-    FakeProcessList processes_;
-    std::unique_ptr<emu::VirtualProjector> projector_;
+    MemorySettingsStore m_store;
+    RecordedDesktop m_desktop{kStartWidth, kStartHeight};
+    FakeProcessList m_processes;
+    std::unique_ptr<emu::VirtualProjector> m_projector;
+
+  private:
+    TraceRecorder m_traces;
+    CaughtExits m_exits;
+    SettingsStore* m_savedStore = nullptr;
+    Desktop* m_savedDesktop = nullptr;
+    ProcessList* m_savedProcessList = nullptr;
 };
-
-// Ends the calling thread at once, as the process exit would end it.
-[[noreturn]] void EndCurrentThread();

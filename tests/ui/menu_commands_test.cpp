@@ -39,20 +39,20 @@ TEST_F(MenuCommandsTest, EachDisplayCommandTracesAndSetsItsModes) {
         EXPECT_EQ(ZoomMode.load(), row.zoomMode) << row.trace;
     }
     // The desktop changed once into 800 x 600 and once back, on the mode changes only.
-    EXPECT_EQ(desktop_.Changes(),
+    EXPECT_EQ(m_desktop.Changes(),
               (std::vector<std::pair<int, int>>{{800, 600}, {kStartWidth, kStartHeight}}));
     // Nothing is saved before the shutdown.
-    EXPECT_FALSE(store_.HasKey("Software\\K7Q0KVUSB"));
+    EXPECT_FALSE(m_store.HasKey("Software\\K7Q0KVUSB"));
 }
 
 TEST_F(MenuCommandsTest, ChoosingTheActiveItemRestartsTheSessionWithoutTouchingTheDesktop) {
     StartSession("", ZOOM_ORIGINAL);
     DispMode.store(DISP_MODE_800X600);
     RunMenuCommand(IDM_MIRROR_ORIGINAL);
-    EXPECT_EQ(desktop_.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
+    EXPECT_EQ(m_desktop.Changes(), (std::vector<std::pair<int, int>>{{kStartWidth, kStartHeight}}));
     ClearTraces();
     RunMenuCommand(IDM_MIRROR_ORIGINAL);
-    EXPECT_EQ(desktop_.Changes().size(), 1u);
+    EXPECT_EQ(m_desktop.Changes().size(), 1u);
     EXPECT_THAT(Traces(), Contains(" KVCapAPI_Close success\n"));
     EXPECT_THAT(Traces(), Contains(" KVCapAPI_Start success\n"));
     EXPECT_EQ(g_nCaptureState.load(), CAPTURE_RUNNING);
@@ -61,12 +61,12 @@ TEST_F(MenuCommandsTest, ChoosingTheActiveItemRestartsTheSessionWithoutTouchingT
 TEST_F(MenuCommandsTest, PowerCommandsSetTheRegisterAndReadItBack) {
     OpenProjector("power=0");
     RunMenuCommand(IDM_POWER_ECO);
-    EXPECT_EQ(projector_->Report().projectors[0].powerMode, 1);
+    EXPECT_EQ(m_projector->Report().projectors[0].powerMode, 1);
     EXPECT_EQ(PowerMode, 1u);
     EXPECT_THAT(Traces(), ElementsAre("SetDevPowerMode: scsi_cmd_read_driverless success!\n",
                                       "GetDevPowerMode: scsi_cmd_read_driverless success!\n"));
     RunMenuCommand(IDM_POWER_AUTO);
-    EXPECT_EQ(projector_->Report().projectors[0].powerMode, 0);
+    EXPECT_EQ(m_projector->Report().projectors[0].powerMode, 0);
     EXPECT_EQ(PowerMode, 0u);
 }
 
@@ -74,7 +74,7 @@ TEST_F(MenuCommandsTest, AProjectorThatDoesNotAnswerLeavesTheShownPowerModeAlone
     OpenProjector("power=1");
     RefreshPowerMode();
     ASSERT_EQ(PowerMode, 1u);
-    projector_->FailNext(2, 31);
+    m_projector->FailNext(2, 31);
     RunMenuCommand(IDM_POWER_AUTO);
     EXPECT_EQ(PowerMode, 1u);
     EXPECT_THAT(Traces(), Contains("GetDevPowerMode: scsi_cmd_read_driverless error!\n"));
@@ -82,12 +82,12 @@ TEST_F(MenuCommandsTest, AProjectorThatDoesNotAnswerLeavesTheShownPowerModeAlone
 
 TEST_F(MenuCommandsTest, TheTitleAboutAndUnknownIdsDoNothingHere) {
     OpenProjector("");
-    const uint64_t commands = projector_->Report().commands;
+    const uint64_t commands = m_projector->Report().commands;
     for (uint32_t id : {uint32_t{IDM_TITLE}, uint32_t{IDM_ABOUT}, 0u, 40015u, 65535u}) {
         RunMenuCommand(id);
     }
     EXPECT_TRUE(Traces().empty());
-    EXPECT_EQ(projector_->Report().commands, commands);
+    EXPECT_EQ(m_projector->Report().commands, commands);
     EXPECT_EQ(DispMode.load(), DISP_MODE_MIRROR);
 }
 

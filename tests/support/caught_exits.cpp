@@ -1,0 +1,33 @@
+#include "tests/support/caught_exits.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
+namespace {
+[[noreturn]] void EndCurrentThread() {
+#if defined(_WIN32)
+    ExitThread(0);
+#else
+    pthread_exit(nullptr);
+#endif
+}
+}  // namespace
+
+CaughtExits::CaughtExits() {
+    SetExitHandler(this);
+}
+
+CaughtExits::~CaughtExits() {
+    SetExitHandler(nullptr);
+}
+
+void CaughtExits::BeforeExit(int code) {
+    m_code.store(code);
+    if (std::this_thread::get_id() == m_testThread) {
+        throw ExitCalled{code};
+    }
+    EndCurrentThread();
+}
