@@ -32,8 +32,7 @@ ProjectorSession::~ProjectorSession() {
 
 // The device search ends the process when no unit with a link is left.
 void ProjectorSession::BeforeExit(int) {
-    std::fprintf(stderr, "kvusbtool %s: no projector with a working USB link found\n",
-                 m_command);
+    std::fprintf(stderr, "kvusbtool %s: no projector with a working USB link found\n", m_command);
 }
 
 bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::string* error) {

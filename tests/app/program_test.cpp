@@ -93,9 +93,9 @@ TEST_F(ProgramTest, ASecondInstanceEndsAtOnceAndTouchesNothing) {
 TEST_F(ProgramTest, OnlyTheExactExecutableNameCounts) {
     m_processes.listed = {0, 4, 100, 200, 300, 400};
     m_processes.names = {{4, "System"},
-                        {100, "vorn_kvusb.exe"},
-                        {200, "VORN_KVUSB.EXE"},
-                        {300, "vorn_kvusb_copy.exe"}};  // 400 cannot be opened
+                         {100, "vorn_kvusb.exe"},
+                         {200, "VORN_KVUSB.EXE"},
+                         {300, "vorn_kvusb_copy.exe"}};  // 400 cannot be opened
     EXPECT_EQ(CountInstances(), 1);
     m_processes.names[400] = "vorn_kvusb.exe";
     EXPECT_EQ(CountInstances(), 2);

@@ -11,10 +11,10 @@
 #include "emulator/virtual_projector.h"
 #include "image/image_file.h"
 #include "platform/debug_print.h"
-#include "tests/support/caught_exits.h"
-#include "tests/support/trace_recorder.h"
 #include "platform/process_exit.h"
 #include "tests/emulator/hand_host.h"
+#include "tests/support/caught_exits.h"
+#include "tests/support/trace_recorder.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "emulator/virtual_projector.h"
 #include "image/image_file.h"
-#include "tests/support/trace_recorder.h"
 #include "tests/emulator/hand_host.h"
+#include "tests/support/trace_recorder.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/trace_recorder.h"
 #include "tests/emulator/hand_host.h"
+#include "tests/support/trace_recorder.h"
 
 namespace {
 

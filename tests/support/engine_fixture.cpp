@@ -46,8 +46,6 @@ void ResetEngineState() {
 }
 }  // namespace
 
-
-
 bool FakeProcessList::ListIds(uint32_t* ids, size_t capacity, size_t* count) {
     if (fail) {
         return false;

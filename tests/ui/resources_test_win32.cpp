@@ -13,9 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "app/display_mode.h"
+#include "app/power_mode.h"
 #include "resources/resource.h"
+#include "tests/support/engine_fixture.h"
 #include "ui/dialog_texts.h"
 #include "ui/language_blocks.h"
+#include "ui/menu_commands.h"
 #include "ui/menu_layout.h"
 
 namespace {
@@ -24,135 +28,23 @@ HINSTANCE Instance() {
     return GetModuleHandleW(nullptr);
 }
 
-struct ExpectedBlock {
-    uint32_t languageBase;
-    const wchar_t* texts[TEXT_ROLE_COUNT];
-};
+// The string table: 21 blocks of TEXT_ROLE_COUNT strings at 2001 + 100 k.
+constexpr uint32_t kFirstBlock = 2001;
+constexpr uint32_t kBlockSpacing = 100;
+constexpr uint32_t kBlockCount = 21;
+constexpr size_t kStringBufferChars = 128;  // the program's string buffers
 
-// Every string of every language block, in role order.
-const ExpectedBlock EXPECTED_BLOCKS[] = {
-    // Spanish
-    {2001,
-     {L"Modo pantalla", L"Espejo", L"Tamaño original", L"Zoom 1", L"Zoom 2", L"Modo de energía",
-      L"Encendido automático", L"Acerca de", L"Tarq Projira Versión", L"K7Q0 Versión de FW",
-      L"© 2026 Desarrolladores de vorn_kvusb", L"Todos los derechos reservados.",
-      L"Fallo de ventilador.", L"El proyector se ha sobrecalentado."}},
-    // French
-    {2101,
-     {L"Mode d'affichage", L"Miroir", L"Taille d'origine", L"Zoom 1", L"Zoom 2",
-      L"Mode d'alimentation", L"Alimentation auto", L"À propos de", L"Tarq Projira Version",
-      L"K7Q0 Version micrologiciel", L"© 2026 Développeurs de vorn_kvusb", L"Tous droits réservés.",
-      L"Panne de ventilateur", L"Surchauffe du projecteur."}},
-    // German
-    {2201,
-     {L"Anzeigemodus", L"Spiegel", L"Originalgröße", L"Zoom 1", L"Zoom 2", L"Energiemodus",
-      L"Autom. EIN/AUS", L"Info", L"Tarq Projira-Version", L"K7Q0 FW-Version",
-      L"© 2026 vorn_kvusb-Entwickler", L"Alle Rechte vorbehalten.", L"Lüfter defekt.",
-      L"Projektor überhitzt."}},
-    // Italian
-    {2301,
-     {L"Modalità visualizzazione", L"Rifletti", L"Formato originale", L"Zoom 1", L"Zoom 2",
-      L"Modalità alimentazione", L"Accensione auto", L"Informazioni su", L"Tarq Projira  Versione",
-      L"K7Q0 FW Versione", L"© 2026 Sviluppatori di vorn_kvusb", L"Tutti i diritti riservati.",
-      L"Errore ventola.", L"Proiettore surriscaldato."}},
-    // Portuguese
-    {2401,
-     {L"Modo de Exibição", L"Espelho", L"Tamanho Original", L"Zoom 1", L"Zoom 2",
-      L"Modo de energia", L"Energia Auto", L"Sobre", L"Versão Tarq Projira", L"Versão K7Q0 FW",
-      L"© 2026 Programadores do vorn_kvusb", L"Todos os direitos reservados.",
-      L"Falha na ventoinha.", L"Projector em sobreaquecimento."}},
-    // Russian
-    {2501,
-     {L"Режим отображения", L"Зеркало", L"Исходный размер", L"Масштаб 1", L"Масштаб 2",
-      L"Режим питания", L"Автом. питание", L"О программе", L"Версия Tarq Projira",
-      L"Версия K7Q0 FW", L"© 2026 Разработчики vorn_kvusb", L"Все права защищены.",
-      L"Сбой вентилятора.", L"Перегрев проектора."}},
-    // Japanese
-    {2601,
-     {L"ディスプレイモード", L"ミラー", L"元のサイズ", L"ズーム 1", L"ズーム 2", L"電源モード",
-      L"自動", L"バージョン情報", L"Tarq Projira バージョン", L"K7Q0 FW バージョン",
-      L"© 2026 vorn_kvusb 開発者", L"無断複製・転載を禁じます。", L"ファンが故障しています。",
-      L"プロジェクタが過熱しています。"}},
-    // Chinese, traditional script
-    {2701,
-     {L"顯示模式", L"鏡像", L"原始尺寸", L"縮放 1", L"縮放 2", L"電源模式", L"自動", L"關於",
-      L"Tarq Projira 版本", L"K7Q0 FW 版本", L"© 2026 vorn_kvusb 開發者", L"版權所有。",
-      L"風扇失敗。", L"投影機過熱。"}},
-    // Chinese, simplified script
-    {2801,
-     {L"显示模式", L"镜像", L"原始大小", L"缩放 1", L"缩放 2", L"电源模式", L"自动", L"关于",
-      L"Tarq Projira 版本", L"K7Q0 FW 版本 A01", L"© 2026 vorn_kvusb 开发者", L"保留所有权利。",
-      L"风扇故障。", L"投影机过热。"}},
-    // Polish
-    {2901,
-     {L"Tryb wyświetlania", L"Lustro", L"Rozmiar oryginału", L"Zoom 1", L"Zoom 2",
-      L"Tryb zasilania", L"Automatyczne ustawienia zasilania", L"Informacje",
-      L"Tarq Projira wersja", L"Oprogramowanie K7Q0 wersja", L"© 2026 Twórcy vorn_kvusb",
-      L"Wszelkie prawa zastrzeżone.", L"Usterka wentylatora", L"Przegrzanie projektora"}},
-    // Thai
-    {3001,
-     {L"โหมดการแสดงผล", L"สำเนาเหมือนจริง", L"ขนาดต้นฉบับ", L"ซูม 1", L"ซูม 2", L"โหมดพลังงาน",
-      L"จัดการพลังงานอัตโนมัติ", L"เกี่ยวกับ", L"Tarq Projira เวอร์ชั่น", L"K7Q0 FW เวอร์ชั่น",
-      L"© 2026 ผู้พัฒนา vorn_kvusb", L"สงวนลิขสิทธิ์", L"พัดลมทำงานผิดพลาด", L"โปรเจคเตอร์ร้อนเกินไป"}},
-    // Dutch
-    {3101,
-     {L"Weergavemodus", L"Spiegelen", L"Origineel formaat", L"Zoom 1", L"Zoom 2", L"Energiebeheer",
-      L"Auto-energie", L"Info", L"Tarq Projira Versie", L"K7Q0 FW Versioe",
-      L"© 2026 vorn_kvusb-ontwikkelaars", L"Alle rechten voorbehouden.", L"Ventilatorstoring",
-      L"Projector oververhit."}},
-    // Czech
-    {3201,
-     {L"Režim zobrazení", L"Zrcadlo", L"Původní velikost", L"Přiblížení 1", L"Přiblížení 2",
-      L"Režim napájení", L"Automatické napájení", L"Informace", L"Verze Tarq Projira",
-      L"K7Q0 Verze FW", L"© 2026 Vývojáři vorn_kvusb", L"Všechna práva vyhrazena.",
-      L"Chyba ventilátoru.", L"Projektor se přehřívá."}},
-    // Danish
-    {3301,
-     {L"Skærmtilstand", L"Spejl", L"Oprindelig størrelse", L"Zoom 1", L"Zoom 2", L"Strømtilstand",
-      L"Automatisk strøm", L"Om", L"Tarq Projira Version", L"K7Q0 FW Version",
-      L"© 2026 vorn_kvusb-udviklerne", L"Alle rettigheder forbeholdes.", L"Blæserfejl.",
-      L"Projektor overophedet."}},
-    // Swedish
-    {3401,
-     {L"Visningsläge", L"Spegel", L"Originalstorlek", L"Zoom 1", L"Zoom 2", L"Effektläge",
-      L"Autostart", L"Om", L"Tarq Projira Version", L"K7Q0 FW Version",
-      L"© 2026 vorn_kvusb-utvecklarna", L"Alla rättigheter förbehållna.", L"Fläktfel.",
-      L"Projektor överhettad."}},
-    // Hungarian
-    {3501,
-     {L"Megjelenítési mód", L"Tükrözés", L"Eredeti méret", L"Zoom 1", L"Zoom 2",
-      L"Energiagazdálkodás mód", L"Automatikus energiagazdálkodás", L"Névjegy",
-      L"Tarq Projira Verzió", L"K7Q0 FW verzió", L"© 2026 A vorn_kvusb fejlesztői",
-      L"Minden jog fenntartva.", L"Ventilátor hiba.", L"A projektor túlmalagedett."}},
-    // Turkish
-    {3601,
-     {L"Gösterim Modu", L"Ayna", L"Orijinal Boyut", L"Yakınlaştırma 1", L"Yakınlaştırma 2",
-      L"Güç Modu", L"Otomatik Güç", L"Hakkında", L"Tarq Projira Sürüm", L"K7Q0 FW Sürümü",
-      L"© 2026 vorn_kvusb geliştiricileri", L"Tüm hakları saklıdır.", L"Fan hatası.",
-      L"Projektör fazla ısındı."}},
-    // Korean
-    {3701,
-     {L"디스플레이 모드", L"미러", L"원래 크기", L"확대 1", L"확대 2", L"전원 모드", L"자동 전원:",
-      L"정보", L"Tarq Projira 버전", L"K7Q0 FW 버전", L"© 2026 vorn_kvusb 개발자",
-      L"모든 권리 보유.", L"팬 오류.", L"프로젝터 과열."}},
-    // Vietnamese
-    {3801,
-     {L"Chế Độ Hiển Thị", L"Gương", L"Kích Cỡ Ban Đầu", L"Zoom 1", L"Zoom 2", L"Chế Độ Pin",
-      L"Nguồn Tự Động", L"Giới thiệu", L"Tarq Projira Phiên bản", L"K7Q0 Phần sụn phiên bản",
-      L"© 2026 Các nhà phát triển vorn_kvusb", L"Bảo lưu mọi quyền.", L"Hỏng quạt.",
-      L"Máy chiếu quá nóng."}},
-    // Arabic
-    {3901,
-     {L"وضع العرض", L"المرآة", L"الحجم الأصلي", L"تكبير/تصغير 1", L"تكبير/تصغير 2", L"وضع الطاقة",
-      L"طاقة تلقائية", L"حول", L"Tarq Projira الإصدار", L"K7Q0 FW الإصدار",
-      L"© 2026 مطورو vorn_kvusb", L"جميع الحقوق محفوظة.", L"فشلت المروحة.",
-      L"ارتفاع حرارة جهاز الإسقاط الضوئي."}},
-    // English
-    {4001,
-     {L"Display Mode", L"Mirror", L"Original", L"Zoom 1", L"Zoom 2", L"Power Mode", L"Auto Power",
-      L"About", L"Tarq Projira Version", L"K7Q0 FW Version", L"© 2026 vorn_kvusb developers",
-      L"All rights reserved.", L"Fan failure.", L"Projector overheated."}},
-};
+bool InBlock(uint32_t id) {
+    return id >= kFirstBlock && (id - kFirstBlock) % kBlockSpacing < TEXT_ROLE_COUNT &&
+           (id - kFirstBlock) / kBlockSpacing < kBlockCount;
+}
+
+// The whole text of a string resource, however long; empty when there is none.
+std::wstring WholeText(UINT id) {
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(Instance(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
+}
 
 std::wstring LoadText(UINT id) {
     wchar_t buffer[128];  // the program's string buffers
@@ -195,16 +87,30 @@ BOOL CALLBACK CollectTypeLanguages(HMODULE module, LPWSTR type, LONG_PTR param) 
 
 }  // namespace
 
-TEST(StringTable, EveryBlockHoldsItsFourteenTexts) {
-    ASSERT_EQ(std::size(EXPECTED_BLOCKS), 21u);
-    for (const ExpectedBlock& block : EXPECTED_BLOCKS) {
-        for (uint32_t role = 0; role < TEXT_ROLE_COUNT; ++role) {
-            EXPECT_EQ(LoadText(block.languageBase + role), block.texts[role])
-                << "string " << block.languageBase + role;
+TEST(StringTable, EveryBlockIsCompleteAndNothingLiesOutsideTheBlocks) {
+    for (uint32_t id = kFirstBlock - kBlockSpacing; id < kFirstBlock + kBlockSpacing * kBlockCount;
+         ++id) {
+        const std::wstring text = WholeText(id);
+        if (InBlock(id)) {
+            EXPECT_FALSE(text.empty()) << "string " << id << " is missing";
+            EXPECT_LT(text.size(), kStringBufferChars) << "string " << id << " is cut when loaded";
+        } else {
+            EXPECT_TRUE(text.empty()) << "string " << id << " lies outside the blocks";
         }
-        // Nothing beyond the block, nothing before it.
-        EXPECT_EQ(LoadText(block.languageBase + TEXT_ROLE_COUNT), L"") << block.languageBase;
-        EXPECT_EQ(LoadText(block.languageBase - 1), L"") << block.languageBase;
+    }
+}
+
+// The resource compiler reads the script in one code page; a text in another comes out as
+// replacement characters or C1 controls.
+TEST(StringTable, EveryTextSurvivedTheResourceCompiler) {
+    for (uint32_t k = 0; k < kBlockCount; ++k) {
+        for (uint32_t role = 0; role < TEXT_ROLE_COUNT; ++role) {
+            const uint32_t id = kFirstBlock + kBlockSpacing * k + role;
+            for (wchar_t c : WholeText(id)) {
+                EXPECT_FALSE(c == 0xFFFD || (c >= 0x80 && c < 0xA0) || c < 0x20)
+                    << "string " << id << " holds U+" << std::hex << static_cast<int>(c);
+            }
+        }
     }
 }
 
@@ -218,14 +124,18 @@ TEST(StringTable, SpotChecksInUtf16) {
     EXPECT_EQ(LoadText(2810), std::wstring(L"K7Q0 FW \x7248\x672C A01"));
 }
 
-TEST(StringTable, LanguageBlocksMatchGetLanguageBase) {
-    // Every base GetLanguageBase can return is a block of the table.
+TEST(StringTable, EveryLanguageHasItsBlockAndEveryBlockALanguage) {
+    std::set<uint32_t> reached;
     for (uint32_t lcid = 0; lcid < 0x10000; ++lcid) {
-        const uint32_t base = GetLanguageBase(lcid);
-        if (base != 0) {
-            ASSERT_NE(LoadText(base), L"") << std::hex << lcid;
+        if (const uint32_t base = GetLanguageBase(lcid)) {
+            reached.insert(base);
         }
     }
+    std::set<uint32_t> blocks;
+    for (uint32_t k = 0; k < kBlockCount; ++k) {
+        blocks.insert(kFirstBlock + kBlockSpacing * k);
+    }
+    EXPECT_EQ(reached, blocks);
 }
 
 TEST(Resources, AllStoredUnderOneLanguage) {
@@ -240,56 +150,74 @@ TEST(Resources, AllStoredUnderOneLanguage) {
     SetThreadUILanguage(before);
 }
 
-TEST(TrayMenu, ItemsIdsAndPositions) {
+// The sub-menus of resource 106 by level, walked the way the menu build walks them.
+struct TrayMenuResource {
     HMENU resource = LoadMenuW(Instance(), MAKEINTRESOURCEW(IDR_TRAYMENU));
-    ASSERT_NE(resource, nullptr);
-    HMENU top = GetSubMenu(resource, 0);
-    ASSERT_NE(top, nullptr);
-    ASSERT_EQ(GetMenuItemCount(top), 5);
+    HMENU menus[5] = {};
 
-    EXPECT_EQ(GetMenuItemID(top, 0), static_cast<UINT>(IDM_TITLE));
-    EXPECT_EQ(MenuText(top, 0), L"Tarq Projira");
-    EXPECT_TRUE(GetMenuState(top, 0, MF_BYPOSITION) & MF_GRAYED);
-    EXPECT_TRUE(GetMenuState(top, 1, MF_BYPOSITION) & MF_SEPARATOR);
-    EXPECT_EQ(MenuText(top, 2), L"Display Mode");
-    EXPECT_EQ(MenuText(top, 3), L"Power Mode");
-    EXPECT_EQ(GetMenuItemID(top, 4), static_cast<UINT>(IDM_ABOUT));
-    EXPECT_EQ(MenuText(top, 4), L"About");
-    EXPECT_FALSE(GetMenuState(top, 4, MF_BYPOSITION) & MF_GRAYED);
-
-    // Walk the sub-menus the way the menu build does.
-    HMENU menus[5] = {top};
-    for (const SubMenuLink& link : SUB_MENU_LINKS) {
-        menus[static_cast<int>(link.level)] =
-            GetSubMenu(menus[static_cast<int>(link.parent)], link.position);
-        ASSERT_NE(menus[static_cast<int>(link.level)], nullptr);
-    }
-    HMENU displayMode = menus[static_cast<int>(MenuLevel::DisplayMode)];
-    EXPECT_EQ(MenuText(displayMode, 0), L"Mirror");
-    EXPECT_EQ(MenuText(displayMode, 1), L"800x600");
-
-    const struct {
-        MenuLevel level;
-        std::vector<UINT> ids;
-        std::vector<std::wstring> texts;
-    } leaves[] = {
-        {MenuLevel::Mirror, {40013, 40014}, {L"Original", L"Zoom 1"}},
-        {MenuLevel::Mode800x600, {40017, 40018, 40019}, {L"Original", L"Zoom 1", L"Zoom 2"}},
-        {MenuLevel::PowerMode, {40020, 40021}, {L"Auto Power", L"ECO"}},
-    };
-    for (const auto& leaf : leaves) {
-        HMENU menu = menus[static_cast<int>(leaf.level)];
-        ASSERT_EQ(GetMenuItemCount(menu), static_cast<int>(leaf.ids.size()));
-        for (UINT i = 0; i < leaf.ids.size(); ++i) {
-            EXPECT_EQ(GetMenuItemID(menu, i), leaf.ids[i]);
-            EXPECT_EQ(MenuText(menu, i), leaf.texts[i]);
+    TrayMenuResource() {
+        menus[static_cast<int>(MenuLevel::Top)] = GetSubMenu(resource, 0);
+        for (const SubMenuLink& link : SUB_MENU_LINKS) {
+            menus[static_cast<int>(link.level)] =
+                GetSubMenu(menus[static_cast<int>(link.parent)], link.position);
         }
     }
-    for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
-        EXPECT_LT(item.position,
-                  static_cast<uint32_t>(GetMenuItemCount(menus[static_cast<int>(item.level)])));
+    ~TrayMenuResource() { DestroyMenu(resource); }
+    HMENU operator[](MenuLevel level) const { return menus[static_cast<int>(level)]; }
+};
+
+std::wstring EnglishText(TextRole role) {
+    return LoadText(StringId(ENGLISH_LANGUAGE_BASE, role));
+}
+
+TEST(TrayMenu, EveryMenuTheBuildReachesIsThereInEnglish) {
+    const TrayMenuResource menu;
+    ASSERT_NE(menu.resource, nullptr);
+    for (HMENU level : menu.menus) {
+        ASSERT_NE(level, nullptr);
     }
-    DestroyMenu(resource);
+    HMENU top = menu[MenuLevel::Top];
+    EXPECT_EQ(GetMenuItemID(top, 0), static_cast<UINT>(IDM_TITLE));
+    EXPECT_TRUE(GetMenuState(top, 0, MF_BYPOSITION) & MF_GRAYED);
+    EXPECT_TRUE(GetMenuState(top, 1, MF_BYPOSITION) & MF_SEPARATOR);
+    EXPECT_EQ(GetMenuItemID(top, 4), static_cast<UINT>(IDM_ABOUT));
+    // The resource's own texts are the English block's, which the build puts in their place.
+    for (const TopMenuItem& item : TOP_MENU_ITEMS) {
+        EXPECT_EQ(MenuText(top, item.position), EnglishText(item.text)) << item.position;
+    }
+    for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
+        HMENU parent = menu[item.level];
+        ASSERT_LT(item.position, static_cast<uint32_t>(GetMenuItemCount(parent)));
+        if (item.text) {
+            EXPECT_EQ(MenuText(parent, item.position), EnglishText(*item.text)) << item.traceGroup;
+        }
+    }
+}
+
+// Every command item, chosen, leaves the menu showing it "on" and its neighbours "off": the
+// resource's ids, the command handler and the pictures agree.
+class TrayMenuCommands : public EngineTest {};
+
+TEST_F(TrayMenuCommands, EachItemChosenIsTheOneShownOn) {
+    OpenProjector("");
+    const TrayMenuResource menu;
+    int commands = 0;
+    for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
+        const UINT id = GetMenuItemID(menu[item.level], item.position);
+        if (id == static_cast<UINT>(-1)) {
+            continue;  // a sub-menu: shown on through its items
+        }
+        ++commands;
+        RunMenuCommand(id);
+        const MenuState state{DispMode.load(), ZoomMode.load(), PowerMode};
+        for (const PictureMenuItem& other : PICTURE_MENU_ITEMS) {
+            if (other.level == item.level) {
+                EXPECT_EQ(IsMenuCheckOn(other.check, state), other.position == item.position)
+                    << "after command " << id << ", item " << other.position;
+            }
+        }
+    }
+    EXPECT_EQ(commands, 7);
 }
 
 TEST(Pictures, BitmapsLoadAt32BitsPerPixel) {
