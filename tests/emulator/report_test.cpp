@@ -1,27 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "emulator/virtual_projector.h"
 #include "image/image_file.h"
 #include "tests/emulator/hand_host.h"
+#include "tests/support/test_files.h"
 #include "tests/support/trace_recorder.h"
 
 namespace {
-
-std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() /
-            ("emulator_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-             name))
-        .string();
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TEST(ReportTest, ReportFileAndLastFrameAreWrittenWhenAsked) {
     TraceRecorder traces;  // the unknown control code below is traced

@@ -3,25 +3,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 
 #include "image/image_file.h"
 #include "image/image_fit.h"
+#include "tests/support/test_files.h"
 
 namespace {
-
-std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() /
-            ("image_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-             name))
-        .string();
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<uint8_t> Noise(size_t bytes, uint32_t seed) {
     std::vector<uint8_t> noise(bytes);
