@@ -23,6 +23,10 @@ namespace {
 class TestWindow final : public ProgramWindow {
   public:
     explicit TestWindow(std::function<void()> loop) : m_loop(std::move(loop)) {}
+    ~TestWindow() {
+        AttachProgramWindow(nullptr);
+        delete m_trayIcon.load();
+    }
 
     int RunLoop() override {
         AttachProgramWindow(this);
@@ -67,14 +71,9 @@ class ProgramTest : public EngineTest {
         m_main.join();
         return m_result.load();
     }
-    void TearDown() override {
-        EngineTest::TearDown();
-        delete m_window->m_trayIcon.load();
-    }
-
     std::atomic<bool> m_quit{false};
     std::atomic<int> m_result{-1};
-    std::unique_ptr<TestWindow> m_window = std::make_unique<TestWindow>([] {});
+    std::unique_ptr<TestWindow> m_window;
     std::thread m_main;
 };
 
