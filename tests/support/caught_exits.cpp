@@ -25,8 +25,10 @@ CaughtExits::~CaughtExits() {
 }
 
 void CaughtExits::BeforeExit(int code) {
+    // Once the code is out the test may end and this object with it: nothing of it after.
+    const bool onTestThread = std::this_thread::get_id() == m_testThread;
     m_code.store(code);
-    if (std::this_thread::get_id() == m_testThread) {
+    if (onTestThread) {
         throw ExitCalled{code};
     }
     EndCurrentThread();
