@@ -34,6 +34,11 @@ inline constexpr char kDeviceEnvVar[] = "VORN_KVUSB_DEVICE";
 
 enum class LinkDelay { None, Usb2, Usb11 };
 
+// What of each request reaches the projector: the whole pass-through request (in process), or
+// only what the USB mass-storage transport carries (the CDB, the direction and the length), so
+// that TargetId, the sense length and the timeout, which stay in the host, are not checked.
+enum class RequestView { PassThrough, UsbTransport };
+
 struct VirtualConfig {
     std::vector<uint32_t> linkValues = {2};  // one per projector
     uint8_t fault = 0;
@@ -46,6 +51,7 @@ struct VirtualConfig {
     uint32_t failCode = 0;
     uint64_t failAfter = 0;
     LinkDelay delay = LinkDelay::None;
+    RequestView requestView = RequestView::PassThrough;  // not set from the text
     std::string imagePath;
     std::string reportPath;
 };

@@ -294,6 +294,13 @@ void VirtualProjector::SetLinkDelay(LinkDelay delay) {
     delay_ = delay;
 }
 
+void VirtualProjector::SetLinkValue(uint32_t value) {
+    std::lock_guard lock(mutex_);
+    for (auto& projector : projectors_) {
+        projector->status.linkValue = value;
+    }
+}
+
 // ---- Commands
 
 uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& request) {
@@ -396,15 +403,16 @@ bool VirtualProjector::CheckRequest(Command* command, uint8_t targetId, uint8_t 
                                     uint8_t dataIn, uint32_t timeout) {
     const ScsiRequest& request = *command->request;
     std::string wrong;
-    if (request.targetId != targetId) {
+    bool passThrough = config_.requestView == RequestView::PassThrough;
+    if (passThrough && request.targetId != targetId) {
         wrong = "TargetId " + std::to_string(request.targetId) + ", expected " +
                 std::to_string(targetId);
-    } else if (request.senseInfoLength != senseLength) {
+    } else if (passThrough && request.senseInfoLength != senseLength) {
         wrong = "SenseInfoLength " + std::to_string(request.senseInfoLength) + ", expected " +
                 std::to_string(senseLength);
     } else if (request.dataIn != dataIn) {
         wrong = "DataIn " + std::to_string(request.dataIn) + ", expected " + std::to_string(dataIn);
-    } else if (request.timeOutValue != timeout) {
+    } else if (passThrough && request.timeOutValue != timeout) {
         wrong = "TimeOutValue " + std::to_string(request.timeOutValue) + " s, expected " +
                 std::to_string(timeout) + " s";
     } else if ((request.dataTransferLength == 0) != (request.dataBuffer == nullptr)) {
@@ -674,6 +682,9 @@ void VirtualProjector::DecoderLoop() {
         pending_.pop_front();
         lock.unlock();
         std::string error = AssembleFrame(job.frame, &scratch, &pixels);
+        if (error.empty() && observer_) {
+            observer_(pixels);
+        }
         lock.lock();
         ProjectorStatus& status = projectors_[static_cast<size_t>(job.projector)]->status;
         if (error.empty()) {

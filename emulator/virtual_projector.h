@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -103,6 +104,13 @@ class VirtualProjector final : public DeviceBackend {
     void SetFault(uint8_t status);
     void SetLinkDelay(LinkDelay delay);
     void AddVolume(const VolumeInfo& volume);  // another drive beside the projectors' own
+    // Every projector's link-speed reply from now on, as when its link came up again.
+    void SetLinkValue(uint32_t value);
+
+    // Called on the decoder thread, with no lock held, for every frame shown (B, G, R bytes,
+    // 854 x 480). Set before the first command.
+    using FrameObserver = std::function<void(const std::vector<uint8_t>& frame)>;
+    void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
     // Both wait until every frame closed so far is decoded.
     EmulatorReport Report() const;
@@ -179,6 +187,7 @@ class VirtualProjector final : public DeviceBackend {
     uint64_t framesQueued_ = 0;         // closed frames handed to the decoder thread
     uint64_t framesDecoded_ = 0;        // of those, decoded (or rejected) and written out
     bool stopping_ = false;
+    FrameObserver observer_;
     std::condition_variable work_;
     mutable std::condition_variable idle_;
     std::thread decoder_;  // started last, joined first

@@ -25,7 +25,7 @@
 #include "app/stop_sequence.h"
 #include "device/device_discovery.h"
 #include "device/device_status.h"
-#include "device/linux_scsi_units.h"
+#include "device/opened_unit_linux.h"
 #include "mirror/mirror_fault_notices.h"
 #include "mirror/mirror_options.h"
 #include "platform/debug_print.h"
@@ -44,22 +44,15 @@ sigset_t StopSignals() {
     return signals;
 }
 
-// The optical unit start-up opened is the one just before the next search position. Watched
-// by its sg node and SCSI address, the last two fields of its path; not at all where it has
-// no sg node (the virtual projector's units).
+// Watched by the optical unit's sg node and SCSI address; not at all where it has no sg node
+// (the virtual projector's units).
 std::unique_ptr<UnitRemovalMonitor> WatchOpticalUnit() {
-    std::string path;
-    uint32_t error = 0;
-    if (g_uOpticalSearchIndex == 0 ||
-        g_pDeviceBackend->GetDiskInterface(g_uOpticalSearchIndex - 1, &path, &error) !=
-            InterfaceLookup::Found ||
-        !PathContainsText(path, OPTICAL_UNIT_SEARCH_TEXT) || SgNodeOfUnitPath(path).empty()) {
+    std::string sgNode;
+    std::string hctl;
+    if (!FindOpenedOpticalUnit(&sgNode, &hctl)) {
         return nullptr;
     }
-    size_t last = path.rfind('#');
-    size_t before = path.rfind('#', last - 1);
-    auto monitor = std::make_unique<UnitRemovalMonitor>(SgNodeOfUnitPath(path),
-                                                        path.substr(before + 1, last - before - 1));
+    auto monitor = std::make_unique<UnitRemovalMonitor>(sgNode, hctl);
     if (!monitor->Open()) {
         DebugPrint("RunMirrorLoop: udev cannot be watched; a removal shows as a failed frame\n");
         return nullptr;

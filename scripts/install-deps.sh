@@ -10,7 +10,8 @@ PACKAGES="build-essential cmake pkg-config git clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth imagemagick x11-apps xterm xdotool
     libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxdamage-dev libudev-dev libdbus-1-dev
     dbus x11-utils locales bc
-    fonts-noto-cjk fonts-noto-core"
+    fonts-noto-cjk fonts-noto-core
+    qemu-system-x86 busybox-static cpio kmod"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -19,3 +20,20 @@ if [ -n "$missing" ]; then
     $SUDO apt-get update
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
 fi
+
+# The kernel test's guest: Debian's kernel and udev, unpacked into a cache folder rather than
+# installed, so the host keeps its own kernel and has no udev daemon of ours.
+GUEST_DIR="${KVUSB_GUEST_DIR:-/var/cache/vorn_kvusb/guest}"
+kernel=$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
+for package in "$kernel" udev; do
+    [ -f "$GUEST_DIR/$package.unpacked" ] && continue
+    $SUDO mkdir -p "$GUEST_DIR/root" "$GUEST_DIR/debs"
+    (cd "$GUEST_DIR/debs" && $SUDO apt-get download "$package")
+    $SUDO dpkg-deb -x "$GUEST_DIR/debs/${package}_"*.deb "$GUEST_DIR/root"
+    $SUDO rm -f "$GUEST_DIR/debs/${package}_"*.deb
+    $SUDO touch "$GUEST_DIR/$package.unpacked"
+done
+# The package leaves modules.dep to its install script.
+version=${kernel#linux-image-}
+[ -f "$GUEST_DIR/root/lib/modules/$version/modules.dep" ] ||
+    $SUDO depmod -b "$GUEST_DIR/root" "$version"

@@ -11,6 +11,9 @@ int RunBenchCommand(int argc, char** argv);
 int RunShowCommand(int argc, char** argv);
 int RunInfoCommand(int argc, char** argv);
 int RunGrabCommand(int argc, char** argv);
+#if defined(KV_HAVE_STREAM)
+int RunStreamCommand(int argc, char** argv);
+#endif
 
 namespace {
 
@@ -28,6 +31,9 @@ const ToolCommand kCommands[] = {
     {"show", "show IMAGE [--virtual OUT.png]", RunShowCommand},
     {"info", "info [--virtual]", RunInfoCommand},
     {"grab", "grab OUT.png [--zoom 0|1|2]", RunGrabCommand},
+#if defined(KV_HAVE_STREAM)
+    {"stream", "stream [--seconds N] [--settings FILE] [-v]", RunStreamCommand},
+#endif
 };
 
 void PrintUsage() {

@@ -1,0 +1,209 @@
+#!/bin/sh
+# The first process of the kernel test's virtual machine. Loads the USB gadget and storage
+# modules, starts udev, and plays the projector with kvusb-gadget on dummy_hcd, first at super
+# speed (raw frames) and then at high speed (compressed frames), driving it each time with
+# kvusbtool info, show and stream; then pulls the cable in the middle of a frame while a stream
+# runs, and plugs it in again. Every outcome goes to /results, shared with the host, which
+# judges it (check_results.sh). Ends by powering the machine off, whatever happened.
+export PATH=/bin HOME=/tmp
+R=/results
+
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /run
+mount -t tmpfs tmpfs /tmp
+
+fail() {
+    echo "FAIL: $*" | tee -a $R/failures
+}
+
+load_modules() {
+    for module in $(cat /lib/modules/load-order); do
+        [ "$module" = dummy_hcd.ko ] || insmod "/lib/modules/$module" || echo "insmod $module failed"
+    done
+}
+
+# The projector's SCSI devices, one path a line.
+projector_units() {
+    for unit in /sys/bus/scsi/devices/*:*:*:*; do
+        grep -qs KVUSB "$unit/vendor" && echo "$unit"
+    done
+}
+
+# Waits until both units are there with their sg nodes and udev has handled them.
+wait_for_units() {
+    tries=0
+    while [ $tries -lt 240 ]; do
+        if [ "$(projector_units | wc -l)" -eq 2 ] &&
+            [ "$(ls -d /sys/bus/scsi/devices/*/scsi_generic/sg* 2>/dev/null | wc -l)" -ge 2 ]; then
+            udevadm settle -t 60
+            return 0
+        fi
+        sleep 0.25
+        tries=$((tries + 1))
+    done
+    return 1
+}
+
+wait_for_no_units() {
+    tries=0
+    while [ -n "$(projector_units)" ] && [ $tries -lt 120 ]; do
+        sleep 0.25
+        tries=$((tries + 1))
+    done
+    udevadm settle -t 30
+}
+
+unit_with_model() {
+    for unit in $(projector_units); do
+        grep -qs "$1" "$unit/model" && echo "$unit"
+    done
+}
+
+# What a real device with two LUNs looks like in sysfs, for the fakes that stand in for it.
+list_sysfs() {
+    for unit in $(projector_units); do
+        echo "unit $(basename "$unit") -> $(readlink -f "$unit")"
+        for attribute in vendor model rev type scsi_level queue_depth timeout state; do
+            printf '  %s=[%s]\n' "$attribute" "$(cat "$unit/$attribute" 2>/dev/null)"
+        done
+        echo "  scsi_generic: $(ls "$unit/scsi_generic" 2>/dev/null)"
+        for block in "$unit"/block/*; do
+            [ -d "$block" ] || continue
+            echo "  block: $(basename "$block") size=$(cat "$block/size") ro=$(cat "$block/ro")" \
+                "removable=$(cat "$block/removable")" \
+                "max_sectors_kb=$(cat "$block/queue/max_sectors_kb")" \
+                "max_hw_sectors_kb=$(cat "$block/queue/max_hw_sectors_kb")" \
+                "max_segments=$(cat "$block/queue/max_segments")" \
+                "logical_block_size=$(cat "$block/queue/logical_block_size")"
+        done
+    done
+    for usb in /sys/bus/usb/devices/*; do
+        grep -qs 4b56 "$usb/idVendor" || continue
+        echo "usb device $(basename "$usb") -> $(readlink -f "$usb")"
+        for attribute in idVendor idProduct bcdDevice serial manufacturer product speed version \
+            bDeviceClass bNumConfigurations bMaxPower; do
+            printf '  %s=[%s]\n' "$attribute" "$(cat "$usb/$attribute" 2>/dev/null)"
+        done
+        for interface in "$usb"/*:*; do
+            echo "  interface $(basename "$interface"): class=$(cat "$interface/bInterfaceClass")" \
+                "subclass=$(cat "$interface/bInterfaceSubClass")" \
+                "protocol=$(cat "$interface/bInterfaceProtocol")" \
+                "driver=$(basename "$(readlink "$interface/driver")")"
+        done
+    done
+    echo "host: $(ls /sys/class/scsi_host) sg_tablesize=$(cat /sys/class/scsi_host/*/sg_tablesize)" \
+        "max_sectors=$(cat /sys/class/scsi_host/*/max_sectors 2>/dev/null)"
+    echo "/dev/disk/by-label:"
+    ls -l /dev/disk/by-label 2>&1 | sed 's/^/  /'
+    echo "/dev/disk/by-id:"
+    ls -l /dev/disk/by-id 2>&1 | sed 's/^/  /'
+}
+
+# The gadget decodes a frame after it is closed, then writes the picture (at once for the
+# first frame).
+wait_for_picture() {
+    local tries=0
+    while [ ! -s "$1" ] && [ $tries -lt 120 ]; do
+        sleep 0.25
+        tries=$((tries + 1))
+    done
+    [ -s "$1" ]
+}
+
+start_gadget() {
+    local name=$1
+    shift
+    kvusb-gadget --expect-pattern --projector "report=$R/$name-report.txt,out=$R/$name-last.png" \
+        "$@" > "$R/$name-gadget.out" 2> "$R/$name-gadget.err" &
+    GADGET=$!
+    wait_for_units || fail "$name: the kernel did not find the projector's two units"
+}
+
+stop_gadget() {
+    kill -TERM $GADGET 2>/dev/null
+    wait $GADGET
+    echo $? > "$R/$1-gadget.exit"
+    wait_for_no_units
+}
+
+# Runs a command with a time limit; its standard output, error and exit code go to files.
+run() {
+    local name=$1
+    shift
+    timeout 120 "$@" > "$R/$name.out" 2> "$R/$name.err"
+    echo $? > "$R/$name.exit"
+}
+
+# The udev rule, against the real device: the verdict of udevadm test on each unit's sg node.
+test_udev_rule() {
+    local kind unit sg
+    for kind in optical:TR40W17B6-1 disk:TR40W17B6-2; do
+        unit=$(unit_with_model "${kind#*:}")
+        sg=$(ls "$unit/scsi_generic" 2>/dev/null)
+        udevadm test "/sys/class/scsi_generic/$sg" > "$R/udev-${kind%%:*}.txt" 2>&1
+    done
+}
+
+# Drives one projector: the status replies, the projector's volume hidden, a picture, a stream.
+drive_projector() {
+    local name=$1 disk
+    list_sysfs > "$R/$name-sysfs.txt"
+    disk=$(ls "$(unit_with_model TR40W17B6-2)/block" 2>/dev/null)
+    mkdir -p /mnt/projector
+    mount -t vfat -o ro "/dev/$disk" /mnt/projector || fail "$name: the volume on /dev/$disk does not mount"
+    run "$name-info" kvusbtool info
+    grep -q /mnt/projector /proc/mounts && fail "$name: kvusbtool info left the volume mounted"
+    run "$name-show" kvusbtool show /data/photo.png
+    wait_for_picture "$R/$name-last.png" && cp "$R/$name-last.png" "$R/$name-show.png"
+    run "$name-stream" kvusbtool stream --seconds 12 --settings "$R/$name-settings" -v
+}
+
+main() {
+    load_modules
+    mount -t 9p -o trans=virtio,version=9p2000.L results $R || { echo "no results folder"; return; }
+    mount -t configfs configfs /sys/kernel/config
+    /bin/systemd-udevd --daemon --resolve-names=never
+
+    echo "=== super speed: raw frames"
+    insmod /lib/modules/dummy_hcd.ko is_super_speed=1
+    start_gadget raw
+    test_udev_rule
+    drive_projector raw
+    stop_gadget raw
+    rmmod dummy_hcd
+
+    echo "=== high speed: compressed frames"
+    insmod /lib/modules/dummy_hcd.ko
+    start_gadget compressed
+    drive_projector compressed
+    stop_gadget compressed
+
+    echo "=== the cable pulled in the middle of a frame"
+    start_gadget unplug --unplug-after-frames 20
+    run unplug-stream kvusbtool stream --settings "$R/unplug-settings" -v
+    wait $GADGET
+    echo $? > "$R/unplug-gadget.exit"
+    wait_for_no_units
+
+    echo "=== plugged in again"
+    start_gadget replug
+    run replug-info kvusbtool info
+    stop_gadget replug
+    rmmod dummy_hcd
+
+    # The same streams into the virtual projector in process, on the same machine: what the
+    # kernel's storage stack and the USB link cost beside them.
+    for link in raw:3.0 compressed:2.0; do
+        VORN_KVUSB_DEVICE="virtual:link=${link#*:},report=$R/inprocess-${link%%:*}-report.txt" \
+            run "inprocess-${link%%:*}-stream" kvusbtool stream --seconds 12 \
+            --settings "/tmp/inprocess-settings"
+    done
+}
+
+main 2>&1 | tee /tmp/guest.log
+cp /tmp/guest.log $R/guest.log 2>/dev/null
+dmesg > $R/kernel.log
+sync
+poweroff -f
