@@ -88,17 +88,17 @@ void CommandTally::Add(const char* unit, const CommandBlock& block, uint8_t stat
         key += " " + std::string(DirectionName(block.direction)) + std::to_string(block.dataLength);
     }
     auto kind =
-        std::find_if(kinds_.begin(), kinds_.end(), [&](const Kind& k) { return k.key == key; });
-    if (kind == kinds_.end()) {
+        std::find_if(m_kinds.begin(), m_kinds.end(), [&](const Kind& k) { return k.key == key; });
+    if (kind == m_kinds.end()) {
         std::string name = command != nullptr ? command->name : "unknown";
-        kinds_.push_back({key,
-                          std::string(unit) + " " + name + " " + Hex(block.cdb, block.cdbLength),
-                          block.direction,
-                          block.dataLength,
-                          block.dataLength,
-                          0,
-                          {}});
-        kind = kinds_.end() - 1;
+        m_kinds.push_back({key,
+                           std::string(unit) + " " + name + " " + Hex(block.cdb, block.cdbLength),
+                           block.direction,
+                           block.dataLength,
+                           block.dataLength,
+                           0,
+                           {}});
+        kind = m_kinds.end() - 1;
     }
     char answer[64];
     if (status == CSW_PASSED && !(command != nullptr && command->lengthVaries)) {
@@ -121,7 +121,7 @@ void CommandTally::Add(const char* unit, const CommandBlock& block, uint8_t stat
 
 std::string CommandTally::Format() const {
     std::string text;
-    for (const Kind& kind : kinds_) {
+    for (const Kind& kind : m_kinds) {
         std::string lengths =
             kind.direction == Direction::None ? "" : std::to_string(kind.minLength);
         if (kind.maxLength != kind.minLength) {

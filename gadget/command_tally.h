@@ -36,7 +36,7 @@ class CommandTally {
         uint64_t count;
         std::vector<std::string> answers;  // distinct, in the order seen
     };
-    std::vector<Kind> kinds_;
+    std::vector<Kind> m_kinds;
 };
 
 // "INQUIRY", "READ(10)", "vendor write" ...; "" for a command without a name here.

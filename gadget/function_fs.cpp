@@ -91,23 +91,23 @@ std::vector<uint8_t> BuildFunctionStrings(const std::string& interfaceName) {
 }
 
 long FunctionFsPipes::Receive(uint8_t* data, size_t length) {
-    ssize_t got = read(out_, data, length);
+    ssize_t got = read(m_out, data, length);
     return got < 0 ? -errno : got;
 }
 
 long FunctionFsPipes::Send(const uint8_t* data, size_t length) {
-    ssize_t sent = write(in_, data, length);
+    ssize_t sent = write(m_in, data, length);
     return sent < 0 ? -errno : sent;
 }
 
 void FunctionFsPipes::HaltIn() {
     uint8_t byte = 0;
-    (void)!read(in_, &byte, sizeof byte);
+    (void)!read(m_in, &byte, sizeof byte);
 }
 
 void FunctionFsPipes::HaltOut() {
     uint8_t byte = 0;
-    (void)!write(out_, &byte, sizeof byte);
+    (void)!write(m_out, &byte, sizeof byte);
 }
 
 }  // namespace gadget

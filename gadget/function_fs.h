@@ -19,15 +19,15 @@ std::vector<uint8_t> BuildFunctionStrings(const std::string& interfaceName);
 // A halt is an I/O of the wrong direction, as FunctionFS takes it.
 class FunctionFsPipes : public BulkPipes {
   public:
-    FunctionFsPipes(int in, int out) : in_(in), out_(out) {}
+    FunctionFsPipes(int in, int out) : m_in(in), m_out(out) {}
     long Receive(uint8_t* data, size_t length) override;
     long Send(const uint8_t* data, size_t length) override;
     void HaltIn() override;
     void HaltOut() override;
 
   private:
-    int in_;
-    int out_;
+    int m_in;
+    int m_out;
 };
 
 }  // namespace gadget

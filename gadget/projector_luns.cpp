@@ -37,14 +37,14 @@ bool IsVendorCommand(uint8_t opcode) {
 
 ProjectorLuns::ProjectorLuns(DeviceBackend* core, const std::vector<uint8_t>* volume,
                              std::string serial)
-    : core_(core),
-      luns_{{"optical", MakeUnit(PERIPHERAL_OPTICAL_MEMORY, OPTICAL_PRODUCT, serial, nullptr)},
-            {"disk", MakeUnit(PERIPHERAL_DISK, DISK_PRODUCT, serial, volume)}} {}
+    : m_core(core),
+      m_luns{{"optical", MakeUnit(PERIPHERAL_OPTICAL_MEMORY, OPTICAL_PRODUCT, serial, nullptr)},
+             {"disk", MakeUnit(PERIPHERAL_DISK, DISK_PRODUCT, serial, volume)}} {}
 
 ProjectorLuns::~ProjectorLuns() {
-    for (Lun& lun : luns_) {
+    for (Lun& lun : m_luns) {
         if (lun.coreUnit != nullptr) {
-            core_->CloseUnit(lun.coreUnit);
+            m_core->CloseUnit(lun.coreUnit);
         }
     }
 }
@@ -54,17 +54,17 @@ bool ProjectorLuns::Open(std::string* error) {
     for (uint32_t index = 0;; ++index) {
         std::string path;
         uint32_t code = 0;
-        if (core_->GetDiskInterface(index, &path, &code) != InterfaceLookup::Found) {
+        if (m_core->GetDiskInterface(index, &path, &code) != InterfaceLookup::Found) {
             break;
         }
-        Lun* lun = PathContainsText(path, OPTICAL_UNIT_SEARCH_TEXT) ? &luns_[OPTICAL_LUN]
-                   : PathContainsText(path, DISK_UNIT_SEARCH_TEXT)  ? &luns_[DISK_LUN]
+        Lun* lun = PathContainsText(path, OPTICAL_UNIT_SEARCH_TEXT) ? &m_luns[OPTICAL_LUN]
+                   : PathContainsText(path, DISK_UNIT_SEARCH_TEXT)  ? &m_luns[DISK_LUN]
                                                                     : nullptr;
         if (lun != nullptr && lun->coreUnit == nullptr) {
-            lun->coreUnit = core_->OpenUnit(path, &code);
+            lun->coreUnit = m_core->OpenUnit(path, &code);
         }
     }
-    if (luns_[OPTICAL_LUN].coreUnit == nullptr || luns_[DISK_LUN].coreUnit == nullptr) {
+    if (m_luns[OPTICAL_LUN].coreUnit == nullptr || m_luns[DISK_LUN].coreUnit == nullptr) {
         *error = "the projector core has no optical and disk unit to serve";
         return false;
     }
@@ -80,7 +80,7 @@ uint32_t ProjectorLuns::DataOutWanted(const CommandBlock& block) const {
 }
 
 LunReply ProjectorLuns::Run(const CommandBlock& block, const std::vector<uint8_t>& dataOut) {
-    Lun* lun = &luns_[block.lun];
+    Lun* lun = &m_luns[block.lun];
     if (IsVendorCommand(block.cdb[0])) {
         return RunVendor(lun, block, dataOut);
     }
@@ -89,7 +89,7 @@ LunReply ProjectorLuns::Run(const CommandBlock& block, const std::vector<uint8_t
 }
 
 bool ProjectorLuns::UnplugNow(const CommandBlock& block) const {
-    if (block.cdb[0] != VENDOR_WRITE || framesClosed_ < unplugAfterFrames_) {
+    if (block.cdb[0] != VENDOR_WRITE || m_framesClosed < m_unplugAfterFrames) {
         return false;
     }
     uint32_t address = block.cdb[4] | block.cdb[5] << 8 | block.cdb[6] << 16 |
@@ -117,7 +117,7 @@ LunReply ProjectorLuns::RunVendor(Lun* lun, const CommandBlock& block,
         request.dataIn = SCSI_IOCTL_DATA_OUT;
         request.dataBuffer = const_cast<uint8_t*>(dataOut.data());  // the core only reads it
     }
-    uint32_t result = core_->SendScsi(lun->coreUnit, request);
+    uint32_t result = m_core->SendScsi(lun->coreUnit, request);
     if (result == ERROR_DEVICE_NOT_CONNECTED) {
         reply.deviceGone = true;
     } else if (result != 0) {
@@ -127,14 +127,14 @@ LunReply ProjectorLuns::RunVendor(Lun* lun, const CommandBlock& block,
         lun->unit.sense = Sense();
         bool frameDone = block.cdb[0] == VENDOR_CONTROL && block.cdb[6] == emu::kCtrlFrameDone &&
                          block.cdb[7] == 0;
-        framesClosed_ += frameDone ? 1 : 0;
+        m_framesClosed += frameDone ? 1 : 0;
     }
     return reply;
 }
 
 void ProjectorLuns::Record(const CommandBlock& block, uint8_t status, uint32_t dataMoved) {
-    const Lun& lun = luns_[block.lun];
-    tally_.Add(lun.name, block, status, lun.unit.sense, dataMoved);
+    const Lun& lun = m_luns[block.lun];
+    m_tally.Add(lun.name, block, status, lun.unit.sense, dataMoved);
 }
 
 }  // namespace gadget

@@ -46,11 +46,11 @@ class ProjectorLuns {
 
     // At the write of the middle slice of the frame after `frames` closed ones, the device
     // leaves the bus without answering, as when the cable is pulled in the middle of a frame.
-    void UnplugAfterFrames(uint64_t frames) { unplugAfterFrames_ = frames; }
+    void UnplugAfterFrames(uint64_t frames) { m_unplugAfterFrames = frames; }
 
     // Tallies how a command went: the CSW's status and the bytes of data moved.
     void Record(const CommandBlock& block, uint8_t status, uint32_t dataMoved);
-    const CommandTally& Tally() const { return tally_; }
+    const CommandTally& Tally() const { return m_tally; }
 
   private:
     struct Lun {
@@ -61,11 +61,11 @@ class ProjectorLuns {
     LunReply RunVendor(Lun* lun, const CommandBlock& block, const std::vector<uint8_t>& dataOut);
     bool UnplugNow(const CommandBlock& block) const;
 
-    DeviceBackend* core_;
-    Lun luns_[MAX_LUN + 1];
-    CommandTally tally_;
-    uint64_t framesClosed_ = 0;
-    uint64_t unplugAfterFrames_ = UINT64_MAX;
+    DeviceBackend* m_core;
+    Lun m_luns[MAX_LUN + 1];
+    CommandTally m_tally;
+    uint64_t m_framesClosed = 0;
+    uint64_t m_unplugAfterFrames = UINT64_MAX;
 };
 
 // True for the projector's own opcodes, which only its core answers.

@@ -11,13 +11,13 @@ namespace {
 
 class ScsiUnitTest : public ::testing::Test {
   protected:
-    ScsiUnitTest() : volume_(BuildFatVolume(2048, "TARQ K7Q0", 0x01020304)) {
+    ScsiUnitTest() : m_volume(BuildFatVolume(2048, "TARQ K7Q0", 0x01020304)) {
         disk_.peripheralType = PERIPHERAL_DISK;
         disk_.vendor = "KVUSB";
         disk_.product = "TR40W17B6-2";
         disk_.revision = "1.00";
         disk_.serial = "7B6A17000001";
-        disk_.medium = &volume_;
+        disk_.medium = &m_volume;
         optical_ = disk_;
         optical_.peripheralType = PERIPHERAL_OPTICAL_MEMORY;
         optical_.product = "TR40W17B6-1";
@@ -37,7 +37,7 @@ class ScsiUnitTest : public ::testing::Test {
         EXPECT_EQ(unit.sense.asc, asc);
     }
 
-    std::vector<uint8_t> volume_;
+    std::vector<uint8_t> m_volume;
     StorageUnit disk_;
     StorageUnit optical_;
 };

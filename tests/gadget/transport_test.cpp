@@ -46,7 +46,7 @@ class LoopbackPipes : public BulkPipes {
 // A host backend whose units are the gadget's LUNs: handle 1 is LUN 0, handle 2 LUN 1.
 class LoopbackHost : public DeviceBackend {
   public:
-    explicit LoopbackHost(ProjectorLuns* luns) : luns_(luns) {}
+    explicit LoopbackHost(ProjectorLuns* luns) : m_luns(luns) {}
 
     uint32_t SendScsi(DeviceHandle unit, const ScsiRequest& request) override {
         CommandOutcome outcome =
@@ -71,7 +71,7 @@ class LoopbackHost : public DeviceBackend {
     // One command: the CBW, data out when `in` is false, then what came back.
     CommandOutcome Serve(uint8_t lun, const uint8_t* cdb, uint32_t length, bool in, uint8_t* data) {
         uint8_t cbw[CBW_BYTES] = {'U', 'S', 'B', 'C'};
-        std::memcpy(cbw + 4, &++tag_, 4);
+        std::memcpy(cbw + 4, &++m_tag, 4);
         std::memcpy(cbw + 8, &length, 4);
         cbw[12] = in ? 0x80 : 0;
         cbw[13] = lun;
@@ -81,7 +81,7 @@ class LoopbackHost : public DeviceBackend {
         if (!in && length > 0) {
             pipes.toDevice.assign(data, data + length);
         }
-        CommandOutcome outcome = ServeCommand(&pipes, luns_, cbw, sizeof cbw);
+        CommandOutcome outcome = ServeCommand(&pipes, m_luns, cbw, sizeof cbw);
         if (outcome == CommandOutcome::Answered) {
             lastStatus = pipes.fromDevice.back();
             if (in && pipes.fromDevice.size() == 2) {
@@ -95,8 +95,8 @@ class LoopbackHost : public DeviceBackend {
     std::vector<uint8_t> lastStatus;
 
   private:
-    ProjectorLuns* luns_;
-    uint32_t tag_ = 0;
+    ProjectorLuns* m_luns;
+    uint32_t m_tag = 0;
 };
 
 std::vector<uint8_t> TestFrame() {
@@ -110,16 +110,16 @@ std::vector<uint8_t> TestFrame() {
 class TransportTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SetTraceSink(&dropped_);
+        SetTraceSink(&m_dropped);
         emu::VirtualConfig config;
         config.requestView = emu::RequestView::UsbTransport;
-        core_ = std::make_unique<emu::VirtualProjector>(config);
-        volume_ = BuildFatVolume(2048, "TARQ K7Q0", 1);
-        luns_ = std::make_unique<ProjectorLuns>(core_.get(), &volume_, "7B6A17000001");
+        m_core = std::make_unique<emu::VirtualProjector>(config);
+        m_volume = BuildFatVolume(2048, "TARQ K7Q0", 1);
+        m_luns = std::make_unique<ProjectorLuns>(m_core.get(), &m_volume, "7B6A17000001");
         std::string error;
-        ASSERT_TRUE(luns_->Open(&error)) << error;
-        host_ = std::make_unique<LoopbackHost>(luns_.get());
-        g_pDeviceBackend = host_.get();
+        ASSERT_TRUE(m_luns->Open(&error)) << error;
+        m_host = std::make_unique<LoopbackHost>(m_luns.get());
+        g_pDeviceBackend = m_host.get();
         g_hDisk1 = reinterpret_cast<DeviceHandle>(uintptr_t{1});
         g_hDisk2 = reinterpret_cast<DeviceHandle>(uintptr_t{2});
         g_bFrameToggle = 0;
@@ -132,35 +132,35 @@ class TransportTest : public ::testing::Test {
     }
     std::string Errors() const {
         std::string text;
-        for (const std::string& error : core_->Report().protocolErrors) {
+        for (const std::string& error : m_core->Report().protocolErrors) {
             text += error + "\n";
         }
         return text;
     }
 
-    DroppedTraces dropped_;
-    std::unique_ptr<emu::VirtualProjector> core_;
-    std::vector<uint8_t> volume_;
-    std::unique_ptr<ProjectorLuns> luns_;
-    std::unique_ptr<LoopbackHost> host_;
+    DroppedTraces m_dropped;
+    std::unique_ptr<emu::VirtualProjector> m_core;
+    std::vector<uint8_t> m_volume;
+    std::unique_ptr<ProjectorLuns> m_luns;
+    std::unique_ptr<LoopbackHost> m_host;
 };
 
 TEST_F(TransportTest, FramesOfBothSendersArriveWhole) {
     std::vector<uint8_t> frame = TestFrame();
     ASSERT_EQ(SendFrameRaw(frame.data()), 0);
-    EXPECT_TRUE(core_->LastFrame() == frame);
+    EXPECT_TRUE(m_core->LastFrame() == frame);
     frame[1000] ^= 0xFF;
     g_bFrameToggle = 1;
     ASSERT_EQ(SendFrameCompressed(frame.data()), 0);
-    EXPECT_TRUE(core_->LastFrame() == frame);
-    emu::EmulatorReport report = core_->Report();
+    EXPECT_TRUE(m_core->LastFrame() == frame);
+    emu::EmulatorReport report = m_core->Report();
     EXPECT_EQ(report.protocolErrorCount, 0u) << Errors();
     EXPECT_EQ(report.projectors[0].framesCompleted[0], 1);
     EXPECT_EQ(report.projectors[0].framesCompleted[1], 1);
 }
 
 TEST_F(TransportTest, LinkSpeedAndStatusRepliesComeBackThroughTheDiskUnit) {
-    core_->SetLinkValue(1);
+    m_core->SetLinkValue(1);
     g_USB3_0 = 0;
     EXPECT_EQ(scsi_cmd_read_link_speed(), 0);
     EXPECT_EQ(g_USB3_0, 1u);
@@ -172,14 +172,14 @@ TEST_F(TransportTest, LinkSpeedAndStatusRepliesComeBackThroughTheDiskUnit) {
     // The answer is one byte; the host asked for four and gets zeros after it.
     uint8_t reply[4] = {9, 9, 9, 9};
     const uint8_t fault[16] = {0xFD, 0, 0, 0, 0xC0, 0xFF, 0x38, 0, 0, 0, 1};
-    EXPECT_EQ(host_->Serve(1, fault, 4, true, reply), CommandOutcome::Answered);
+    EXPECT_EQ(m_host->Serve(1, fault, 4, true, reply), CommandOutcome::Answered);
     EXPECT_EQ(std::vector<uint8_t>(reply, reply + 4), (std::vector<uint8_t>{0, 0, 0, 0}));
-    EXPECT_EQ(core_->Report().protocolErrorCount, 0u) << Errors();
+    EXPECT_EQ(m_core->Report().protocolErrorCount, 0u) << Errors();
 }
 
 TEST_F(TransportTest, AVendorCommandOnTheWrongUnitReachesTheCoreWhichReportsIt) {
     EXPECT_EQ(scsi_cmd_control_driverless(g_hDisk2, 1), 0);
-    emu::EmulatorReport report = core_->Report();
+    emu::EmulatorReport report = m_core->Report();
     ASSERT_EQ(report.protocolErrorCount, 1u);
     EXPECT_NE(report.protocolErrors[0].find("belongs on the optical unit"), std::string::npos);
 }
@@ -188,36 +188,36 @@ TEST_F(TransportTest, ACommandWithoutItsDataEndsInAHaltAndAFailedStatus) {
     // READ CAPACITY on the optical unit, which has no medium: case 4 of the class.
     const uint8_t readCapacity[16] = {0x25};
     uint8_t data[8] = {};
-    EXPECT_EQ(host_->Serve(0, readCapacity, 8, true, data), CommandOutcome::Answered);
-    EXPECT_TRUE(host_->pipes.haltedIn);
-    ASSERT_EQ(host_->lastStatus.size(), CSW_BYTES);
-    EXPECT_EQ(host_->lastStatus[8], 8) << "residue";
-    EXPECT_EQ(host_->lastStatus[12], CSW_FAILED);
+    EXPECT_EQ(m_host->Serve(0, readCapacity, 8, true, data), CommandOutcome::Answered);
+    EXPECT_TRUE(m_host->pipes.haltedIn);
+    ASSERT_EQ(m_host->lastStatus.size(), CSW_BYTES);
+    EXPECT_EQ(m_host->lastStatus[8], 8) << "residue";
+    EXPECT_EQ(m_host->lastStatus[12], CSW_FAILED);
 }
 
 TEST_F(TransportTest, AnInvalidWrapperHaltsBothPipes) {
     uint8_t junk[CBW_BYTES] = {'U', 'S', 'B', 'X'};
-    EXPECT_EQ(ServeCommand(&host_->pipes, luns_.get(), junk, sizeof junk),
+    EXPECT_EQ(ServeCommand(&m_host->pipes, m_luns.get(), junk, sizeof junk),
               CommandOutcome::InvalidBlock);
-    EXPECT_TRUE(host_->pipes.haltedIn);
-    EXPECT_TRUE(host_->pipes.haltedOut);
-    EXPECT_TRUE(host_->pipes.fromDevice.empty());
+    EXPECT_TRUE(m_host->pipes.haltedIn);
+    EXPECT_TRUE(m_host->pipes.haltedOut);
+    EXPECT_TRUE(m_host->pipes.fromDevice.empty());
 }
 
 TEST_F(TransportTest, UnpluggedInTheMiddleOfAFrameNothingIsAnswered) {
-    luns_->UnplugAfterFrames(1);
+    m_luns->UnplugAfterFrames(1);
     std::vector<uint8_t> frame = TestFrame();
     ASSERT_EQ(SendFrameRaw(frame.data()), 0);
     g_bFrameToggle = 1;
     EXPECT_EQ(SendFrameRaw(frame.data()), static_cast<int>(ERROR_DEVICE_NOT_CONNECTED));
-    EXPECT_TRUE(host_->pipes.fromDevice.empty()) << "no status for the write the cable took";
+    EXPECT_TRUE(m_host->pipes.fromDevice.empty()) << "no status for the write the cable took";
     // Slices 0 to 9 of the second frame reached the core; slice 10 did not.
-    std::vector<emu::CommandRecord> log = core_->CommandLog();
+    std::vector<emu::CommandRecord> log = m_core->CommandLog();
     EXPECT_EQ(log.size(), 21u + 10u);
     const std::array<uint8_t, 16>& last = log.back().cdb;
     uint32_t address = last[4] | last[5] << 8 | last[6] << 16 | uint32_t{last[7]} << 24;
     EXPECT_EQ(address, 0x80800000u + 10 * 0xFC00u) << "slice 9 of bank 1";
-    EXPECT_EQ(core_->Report().projectors[0].framesCompleted[0], 1);
+    EXPECT_EQ(m_core->Report().projectors[0].framesCompleted[0], 1);
 }
 
 }  // namespace
