@@ -1,5 +1,6 @@
 #include "bench/bench_frames.h"
 
+#include <cstring>
 #include <random>
 #include <utility>
 
@@ -33,9 +34,15 @@ const char* DefaultBenchDataDir() {
 bool LoadBenchFrames(const std::string& dataDir, std::vector<BenchFrame>* frames,
                      std::string* error) {
     frames->clear();
-    for (const char* name : {"desktop_text", "photo"}) {
-        BenchFrame frame{name, {}};
-        if (!ReadFrame(dataDir + "/" + name + ".png", &frame.bytes, error))
+    // The desktops are programs drawn on Xvfb by scripts/capture-desktops.sh.
+    const char* const kPictures[] = {
+        "desktop_text",      "desktops/terminal",     "desktops/editor", "desktops/spreadsheet",
+        "desktops/web_page", "desktops/file_manager", "desktops/game",   "photo",
+    };
+    for (const char* path : kPictures) {
+        const char* slash = std::strrchr(path, '/');
+        BenchFrame frame{slash != nullptr ? slash + 1 : path, {}};
+        if (!ReadFrame(dataDir + "/" + path + ".png", &frame.bytes, error))
             return false;
         frames->push_back(std::move(frame));
     }

@@ -15,7 +15,7 @@ struct BenchFrame {
     std::vector<uint8_t> bytes;  // kBenchFrameBytes
 };
 
-// The text desktop and the photo from `dataDir` (desktop_text.png, photo.png), and random
+// The desktops of real programs and the photo from `dataDir` (PNG files), and random
 // noise. False, with the reason in `error`, when an image is missing or not 854 x 480.
 bool LoadBenchFrames(const std::string& dataDir, std::vector<BenchFrame>* frames,
                      std::string* error);
