@@ -8,8 +8,6 @@
 // The payload decoders behind DecodeFrame, one per family of coding paths. Each takes a
 // coded payload in stream order and fills the region's pixels, rows one after another.
 
-// Every segment's first pixel is predicted from this value in each channel.
-inline constexpr uint8_t kSegmentPredictor = 128;
 // The most values one segment holds (the encoder's difference buffers); the decoder keeps
 // to it.
 inline constexpr int kMaxSegmentValues = 256;

@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr unsigned kRawSegment = 0x8000;  // length field flag: the body is plain bytes
-constexpr unsigned kMaxCodedBody = 192;   // longer coded segments are stored raw
-
 // Turns the differences of one segment into pixel values: the first pixel is predicted
 // from 128 in every channel, every later one from the pixel before it in raster order.
 // The predictors are plain locals so that they stay in registers; kept in memory they would
@@ -71,17 +68,17 @@ DecodeResult DecodeSegmentStream(const StreamPayload& payload, size_t pixels, in
             return DECODE_BAD_SEGMENT;
         const unsigned field = bytes[pos] | bytes[pos + 1] << 8;
         pos += 2;
-        if (field & kRawSegment) {
+        if (field & kRawSegmentFlag) {
             const bool padded = paddedRaw && segment < step && segment % 2 == 1;
             const size_t stored = count + (padded ? static_cast<size_t>(channels) : 0);
-            if ((field & ~kRawSegment) != stored || payload.size - pos < stored) {
+            if ((field & ~kRawSegmentFlag) != stored || payload.size - pos < stored) {
                 return DECODE_BAD_SEGMENT;
             }
             std::memcpy(values, bytes + pos, count);
             pos += stored;
             continue;
         }
-        if (field == 0 || field > kMaxCodedBody || payload.size - pos < field) {
+        if (field == 0 || field > kMaxCodedSegmentBody || payload.size - pos < field) {
             return DECODE_BAD_SEGMENT;
         }
         CodedSegment coded{

@@ -3,21 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// One self-describing compressed unit for the projector: a 20-byte frame header, then a
-// payload, then zero to three bytes of padding.
+#include "codec/frame_format.h"
 
-inline constexpr int kFrameHeaderBytes = 20;
-inline constexpr uint8_t kFrameMarker = 0xFB;
-inline constexpr int kMaxExtraHeaderBytes = 255 - kFrameHeaderBytes;
-
-// flags bits
-inline constexpr uint8_t FLAG_TOP_DOWN = 0x01;
-inline constexpr uint8_t FLAG_PLAIN_DIFFERENCES = 0x08;
-inline constexpr uint8_t FLAG_WORD_WRITER =
-    0x10;  // segment coder: words least significant byte first
-inline constexpr uint8_t FLAG_SEGMENT_CODER = 0x20;
-inline constexpr uint8_t FLAG_PIXEL_PAIRS = 0x40;  // planar coder: block variant
-inline constexpr uint8_t FLAG_PAIR_CODER = 0x80;
+// The encoder's entry: one self-describing unit for the projector (frame_format.h) from a
+// region of an uncompressed picture.
 
 // Described by the caller, read by the codec; the codec writes back payloadSize only.
 struct FrameCodecParams {

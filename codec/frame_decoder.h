@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/frame_format.h"
+
 // Decodes what EncodeFrame writes. Malformed or truncated input gives an error result;
 // the decoder never reads past `length` bytes of the unit or writes past its output.
 // Safe to call from several threads at once (the decoding tables are built once, under
@@ -23,26 +25,6 @@ enum DecodeResult : int {
 };
 
 const char* DecodeResultText(DecodeResult result);
-
-// The fields the 20-byte frame header carries.
-struct FrameHeader {
-    uint8_t headerSize;
-    uint8_t type;
-    uint16_t tag;
-    uint16_t x;
-    uint8_t xAttr;
-    uint16_t y;
-    uint8_t yAttr;
-    uint16_t width;
-    uint8_t widthAttr;
-    uint16_t height;
-    uint8_t heightAttr;
-    uint32_t payloadSize;
-    uint8_t payloadAttr;
-    uint8_t flags;
-    uint8_t hdrByte17;
-    uint8_t hdrByte18;
-};
 
 // Checks marker, header size and checksum of the first 20 bytes and unpacks the fields.
 // Does not look at the payload.

@@ -22,13 +22,13 @@ constexpr uint8_t kRunLengthSymbols[] = {
 
 }  // namespace
 
-const HuffmanSpec CategoryHuffman = {
+const CodeLengthDefinition CategoryHuffman = {
     {0, 1, 5, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
     kCategorySymbols,
     sizeof kCategorySymbols,
 };
 
-const HuffmanSpec RunLengthHuffman = {
+const CodeLengthDefinition RunLengthHuffman = {
     {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 125},
     kRunLengthSymbols,
     sizeof kRunLengthSymbols,

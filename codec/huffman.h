@@ -3,16 +3,17 @@
 #include <cstdint>
 
 // The two prefix-code definitions of the codec, each given as in JPEG by how many codes
-// have each length from 1 to 16 and the symbols in code order.
+// have each length from 1 to 16 and the symbols in code order: the code lengths fix the
+// canonical codes.
 
-struct HuffmanSpec {
-    uint8_t counts[16];
+struct CodeLengthDefinition {
+    uint8_t counts[16];  // codes of length 1, 2, ... 16
     const uint8_t* symbols;
     int symbolCount;
 };
 
-extern const HuffmanSpec CategoryHuffman;   // magnitude categories 0 to 8
-extern const HuffmanSpec RunLengthHuffman;  // luminance AC table of ITU-T T.81, Table K.5
+extern const CodeLengthDefinition CategoryHuffman;   // magnitude categories 0 to 8
+extern const CodeLengthDefinition RunLengthHuffman;  // luminance AC table of ITU-T T.81, Table K.5
 
 inline constexpr uint8_t EOB = 0x00;  // end of block
 inline constexpr uint8_t ZRL = 0xF0;  // sixteen zeros

@@ -17,9 +17,6 @@
 // byte first in the stream, then the segment's ValueCodes, or its raw bytes when the codes
 // would take more than 192 bytes.
 
-inline constexpr size_t kMaxCodedSegmentBody = 192;
-inline constexpr unsigned kRawSegmentFlag = 0x8000;
-
 inline constexpr int kPairBlock = 16;  // values whose pair indices are formed together
 
 // The pair indices a * kPairRowStride + b of the 8 pairs of differences cur[i] - prev[i], i
@@ -57,7 +54,7 @@ bool PutDifferenceCodes(BitWriter<kOrder>& writer, const CodeTables& tables, con
     const uint32_t* pairs = tables.pairCodes - kMinDifference * (kPairRowStride + 1);
     auto pairCode = [&](int i) {
         auto difference = [&](int k) {
-            return values[k] - (k < channels ? 128 : values[k - channels]);
+            return values[k] - (k < channels ? kSegmentPredictor : values[k - channels]);
         };
         return pairs[difference(i) * kPairRowStride +
                      (i + 1 < count ? difference(i + 1) : kNoValue)];
@@ -79,7 +76,7 @@ bool PutDifferenceCodes(BitWriter<kOrder>& writer, const CodeTables& tables, con
     }
     // The first block takes its first pixel's predictors from a copy.
     uint8_t head[kMaxChannels + kPairBlock];
-    std::memset(head, 128, kMaxChannels);
+    std::memset(head, kSegmentPredictor, kMaxChannels);
     std::memcpy(head + kMaxChannels, values, static_cast<size_t>(std::min(count, kPairBlock)));
     bool fits = true;
     for (; i + kPairBlock <= count; i += kPairBlock) {
