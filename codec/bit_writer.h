@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
-// Writes a bit stream most significant bit first. Bits gather in a 64-bit accumulator and
-// leave it a whole 32-bit word at a time. How a word lands in memory is the writer's type:
+// The planar and 8-bit paths' bit writer: a stream most significant bit first. Bits gather
+// in a 64-bit accumulator and leave it a whole 32-bit word at a time. How a word lands in
+// memory is the writer's type:
 // - kWordsLittleEndian: the packed word writer; each word is stored least significant byte
 //   first, so the stream's first byte of a word is the word's fourth byte in memory.
 // - kStreamOrder: the stream's bytes appear in memory in stream order. This is the byte
@@ -28,34 +29,6 @@ class BitWriter {
         }
     }
 
-    // Put without a branch on the code's length, for the innermost loops: the accumulator's
-    // top word is stored at every call and kept when it is complete. Writes the 4 bytes at
-    // End(), which the next stored word overwrites.
-    void PutSpeculative(unsigned length, uint32_t code) {
-        pending_ = (pending_ << length) | code;
-        pendingBits_ += length;
-        const unsigned full = pendingBits_ >> 5;  // 1 when a word is complete
-        pendingBits_ &= 31;
-        StoreWordAt(next_, static_cast<uint32_t>(pending_ >> pendingBits_));
-        next_ += 4 * full;
-    }
-
-    // Appends the bytes as 8-bit codes, four at a time.
-    void PutBytes(const uint8_t* bytes, size_t count) {
-        BitWriter w = *this;  // in registers: the stores cannot alias it
-        for (; count >= 4; count -= 4, bytes += 4) {
-            uint32_t word;
-            std::memcpy(&word, bytes, 4);
-            if constexpr (std::endian::native == std::endian::little) {
-                word = __builtin_bswap32(word);
-            }
-            w.PutSpeculative(32, word);
-        }
-        for (; count > 0; --count)
-            w.Put(8, *bytes++);
-        *this = w;
-    }
-
     // Zero bits up to the next byte boundary.
     void AlignToByte() { Put((8 - pendingBits_ % 8) % 8, 0); }
 
@@ -72,19 +45,6 @@ class BitWriter {
             const unsigned shift = pendingBits_ - 8 * static_cast<unsigned>(offset - stored + 1);
             pending_ |= uint64_t{value} << shift;
         }
-    }
-
-    struct Mark {
-        uint8_t* next;
-        uint64_t pending;
-        unsigned pendingBits;
-    };
-    // Where the writer stands; returning to it forgets everything written since.
-    Mark Save() const { return {next_, pending_, pendingBits_}; }
-    void Restore(const Mark& mark) {
-        next_ = mark.next;
-        pending_ = mark.pending;
-        pendingBits_ = mark.pendingBits;
     }
 
     // Packed close: pads to a byte, stores the last partial word (its unused bytes zero) and
@@ -119,16 +79,12 @@ class BitWriter {
                                                  : (offset & ~size_t{3}) + 3 - (offset & 3);
     }
 
-    static void StoreWordAt(uint8_t* at, uint32_t word) {
+    void StoreWord(uint32_t word) {
         const bool swap =
             (kOrder == ByteOrder::kStreamOrder) == (std::endian::native == std::endian::little);
         if (swap)
             word = __builtin_bswap32(word);
-        std::memcpy(at, &word, 4);
-    }
-
-    void StoreWord(uint32_t word) {
-        StoreWordAt(next_, word);
+        std::memcpy(next_, &word, 4);
         next_ += 4;
     }
 

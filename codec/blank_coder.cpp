@@ -17,14 +17,17 @@ constexpr auto kBlankSegment = [] {
 }  // namespace
 
 // Written like the segment coder's units, words included.
-int EncodeBlank(FrameCodecParams* p, uint8_t* output) {
+int EncodeBlank(FrameCodecParams* p, const EncodeRequest& r, uint8_t* output) {
     const CodeTables& tables = GetCodeTables();
     const int64_t sp = p->segmentPixels;
-    return EncodeWords(p, output, [&](auto& w) {
-        for (int64_t left = int64_t{p->width} * p->height; left > 0; left -= sp) {
-            int values = static_cast<int>(std::min(left, sp) * 3);
-            values += values % 2;  // an odd count codes one more zero
-            PutPixelSegment(w, tables, kBlankSegment.data(), 3, values, values, false);
-        }
-    });
+    uint8_t* payload = output + p->headerSize;
+    uint8_t* at = payload;
+    for (int64_t left = int64_t{p->width} * p->height; left > 0; left -= sp) {
+        int values = static_cast<int>(std::min(left, sp) * 3);
+        values += values % 2;  // an odd count codes one more zero
+        bool raw = false;
+        at = PutPixelSegmentBefore<BaseTier>(output + r.maxLength, at, tables, kBlankSegment.data(),
+                                             3, values, values, false, &raw);
+    }
+    return FinishPaddedPayload(p, output, CloseSegmentPayload<BaseTier>(payload, at, p->flags));
 }

@@ -1,4 +1,5 @@
 #include "codec/encode_paths.h"
+#include "codec/segment_kernels.h"
 
 int FinishBytes(FrameCodecParams* p, uint8_t* output, uint8_t* payloadEnd) {
     p->payloadSize = static_cast<int32_t>(payloadEnd - (output + p->headerSize));
@@ -8,7 +9,18 @@ int FinishBytes(FrameCodecParams* p, uint8_t* output, uint8_t* payloadEnd) {
     return static_cast<int>(payloadEnd - output);
 }
 
+int FinishPaddedPayload(FrameCodecParams* p, uint8_t* output, size_t size) {
+    p->payloadSize = static_cast<int32_t>(size);
+    WriteFrameHeader(p, output);
+    return static_cast<int>(p->headerSize + (size + 3) / 4 * 4);
+}
+
 bool EncodeFrame(FrameCodecParams* params, const uint8_t* source, uint8_t* output, int* outLength) {
+    return EncodeFrameWith(FastestSegmentKernel(), params, source, output, outLength);
+}
+
+bool EncodeFrameWith(const SegmentKernel& kernel, FrameCodecParams* params, const uint8_t* source,
+                     uint8_t* output, int* outLength) {
     EncodeRequest r;
     if (params == nullptr || output == nullptr || outLength == nullptr ||
         !ClassifyRequest(*params, source != nullptr, &r)) {
@@ -26,10 +38,10 @@ bool EncodeFrame(FrameCodecParams* params, const uint8_t* source, uint8_t* outpu
             *outLength = EncodeSamples8(params, r, image, output);
             break;
         case EncodePath::kBlank:
-            *outLength = EncodeBlank(params, output);
+            *outLength = EncodeBlank(params, r, output);
             break;
         case EncodePath::kSegments:
-            *outLength = EncodeSegments(params, r, image, output);
+            *outLength = EncodeSegments(params, r, image, output, kernel);
             break;
         case EncodePath::kPlanar:
             *outLength = EncodePlanar(params, r, image, output);

@@ -11,13 +11,15 @@
 // whole unit (payload, padding, then the header, which carries payloadSize) and returns
 // the output length.
 
+struct SegmentKernel;
+
 int EncodeSegments(FrameCodecParams* p, const EncodeRequest& r, const SourceImage& image,
-                   uint8_t* output);
+                   uint8_t* output, const SegmentKernel& kernel);
 int EncodePlanar(FrameCodecParams* p, const EncodeRequest& r, const SourceImage& image,
                  uint8_t* output);
 int EncodeSamples8(FrameCodecParams* p, const EncodeRequest& r, const SourceImage& image,
                    uint8_t* output);
-int EncodeBlank(FrameCodecParams* p, uint8_t* output);
+int EncodeBlank(FrameCodecParams* p, const EncodeRequest& r, uint8_t* output);
 int CopyPixels3(FrameCodecParams* p, const SourceImage& image, uint8_t* output);
 int CopyRows(FrameCodecParams* p, const SourceImage& image, uint8_t* output);
 
@@ -31,6 +33,9 @@ int FinishWords(BitWriter<kOrder>& w, FrameCodecParams* p, uint8_t* output) {
 
 // Byte writer and copy close: zero bytes until the whole unit is a multiple of 4 long.
 int FinishBytes(FrameCodecParams* p, uint8_t* output, uint8_t* payloadEnd);
+
+// Close of a payload of `size` bytes already padded to a whole word: the header.
+int FinishPaddedPayload(FrameCodecParams* p, uint8_t* output, size_t size);
 
 // Runs `code` (taking a writer) with the packed writer and its close: words least
 // significant byte first with flags bit 4 (FLAG_WORD_WRITER) set, byte-reversed, which is

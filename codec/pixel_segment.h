@@ -5,108 +5,20 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "codec/bit_writer.h"
 #include "codec/code_tables.h"
+#include "codec/frame_format.h"
+#include "codec/pair_tiers.h"
 #include "codec/region_walk.h"
+#include "codec/stream_writer.h"
 
 // The segments of the segment coder and the blank-region coder: a 16-bit length field, low
 // byte first in the stream, then the segment's ValueCodes, or its raw bytes when the codes
-// would take more than 192 bytes.
+// would take more than 192 bytes. A segment starts and ends on a byte, so it is written as
+// bytes in stream order; the payload's words are turned round once at the end.
 
-inline constexpr int kPairBlock = 16;  // values whose pair indices are formed together
-
-// The pair indices a * kPairRowStride + b of the 8 pairs of differences cur[i] - prev[i], i
-// below 16. False, with nothing stored, when all 16 differences are zero.
-inline bool PairIndices16(const uint8_t* cur, const uint8_t* prev, int32_t index[8]) {
-#if defined(__SSE2__)
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur));
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(c, p)) == 0xFFFF)
-        return false;
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i weights = _mm_set1_epi32(1 << 16 | kPairRowStride);  // a * stride + b
-    const __m128i low = _mm_sub_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(p, zero));
-    const __m128i high = _mm_sub_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(p, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(index), _mm_madd_epi16(low, weights));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(index + 4), _mm_madd_epi16(high, weights));
-#else
-    if (std::memcmp(cur, prev, kPairBlock) == 0)
-        return false;
-    for (int k = 0; k < kPairBlock / 2; ++k) {
-        index[k] = (cur[2 * k] - prev[2 * k]) * kPairRowStride + cur[2 * k + 1] - prev[2 * k + 1];
-    }
-#endif
-    return true;
-}
-
-// Emits the ValueCodes of the differences of `count` values through PairCodes, one lookup
-// per two values. Stops, returning false, once the stream passes bit `limit`.
-template <ByteOrder kOrder>
-bool PutDifferenceCodes(BitWriter<kOrder>& writer, const CodeTables& tables, const uint8_t* values,
-                        int channels, int count, size_t limit) {
-    // A local copy keeps the writer in registers: its stores cannot alias it.
-    BitWriter<kOrder> w = writer;
-    // PairCode(a, b) is pairs[a * kPairRowStride + b].
-    const uint32_t* pairs = tables.pairCodes - kMinDifference * (kPairRowStride + 1);
-    auto pairCode = [&](int i) {
-        auto difference = [&](int k) {
-            return values[k] - (k < channels ? kSegmentPredictor : values[k - channels]);
-        };
-        return pairs[difference(i) * kPairRowStride +
-                     (i + 1 < count ? difference(i + 1) : kNoValue)];
-    };
-    int i = 0;
-    // A flat segment, every pixel equal to the first: the first pixel's codes, then zeros.
-    if (count > channels &&
-        std::memcmp(values + channels, values, static_cast<size_t>(count - channels)) == 0) {
-        for (; i < channels; i += 2) {
-            const uint32_t code = pairCode(i);
-            w.Put(CodeLength626(code), CodeBits626(code));
-        }
-        int zeroBits = 2 * (count - i);
-        for (; zeroBits >= 32; zeroBits -= 32)
-            w.PutSpeculative(32, 0);
-        w.Put(static_cast<unsigned>(zeroBits), 0);
-        writer = w;
-        return w.BitPosition() <= limit;
-    }
-    // The first block takes its first pixel's predictors from a copy.
-    uint8_t head[kMaxChannels + kPairBlock];
-    std::memset(head, kSegmentPredictor, kMaxChannels);
-    std::memcpy(head + kMaxChannels, values, static_cast<size_t>(std::min(count, kPairBlock)));
-    bool fits = true;
-    for (; i + kPairBlock <= count; i += kPairBlock) {
-        const uint8_t* cur = i == 0 ? head + kMaxChannels : values + i;
-        int32_t index[kPairBlock / 2];
-        if (!PairIndices16(cur, cur - channels, index)) {
-            w.PutSpeculative(32, 0);  // sixteen zero codes
-            continue;
-        }
-        // Unrolled, so that the indices stay in registers.
-#pragma GCC unroll 8
-        for (int k = 0; k < kPairBlock / 2; ++k) {
-            const uint32_t code = pairs[index[k]];
-            w.PutSpeculative(CodeLength626(code), CodeBits626(code));
-        }
-        if (w.BitPosition() > limit) {
-            fits = false;
-            break;
-        }
-    }
-    if (fits) {
-        for (; i < count; i += 2) {
-            const uint32_t code = pairCode(i);
-            w.Put(CodeLength626(code), CodeBits626(code));
-        }
-        fits = w.BitPosition() <= limit;
-    }
-    writer = w;
-    return fits;
-}
+// The most a segment writes at its start: the length field and a coded attempt of every
+// slot's longest code, then the writer's reach.
+inline constexpr int kSegmentRoom = 2 + kSegmentSlots * kMaxValueCodeBits / 8 + kStreamWriterReach;
 
 // Whether the codes of the differences take more than `limit` bits. Reads only a small
 // table, where a coded attempt of noise would miss the cache at nearly every pair.
@@ -116,9 +28,9 @@ inline bool CodesExceed(const CodeTables& tables, const uint8_t* values, int cha
     unsigned bits = 0;
     int i = 0;
     for (; i < channels && i < count; ++i)
-        bits += lengths[values[i] - 128];
-    for (; i + kPairBlock <= count; i += kPairBlock) {
-        for (int k = i; k < i + kPairBlock; ++k)
+        bits += lengths[values[i] - kSegmentPredictor];
+    for (; i + 16 <= count; i += 16) {
+        for (int k = i; k < i + 16; ++k)
             bits += lengths[values[k] - values[k - channels]];
         if (bits > limit)
             return true;
@@ -128,33 +40,132 @@ inline bool CodesExceed(const CodeTables& tables, const uint8_t* values, int cha
     return bits > limit;
 }
 
-// One segment of `codedValues` values, `channels` a pixel: the predictor of values[i] is
-// values[i - channels], and 128 for the first pixel. Codes their differences, or, when the
-// codes exceed 192 bytes, stores the first `rawValues` values as they are. `expectRaw` (the
-// segment before was raw) only changes how soon that is found out. Returns whether the
-// segment was stored raw. Reads the values up to the larger of the two counts.
-template <ByteOrder kOrder>
-bool PutPixelSegment(BitWriter<kOrder>& w, const CodeTables& tables, const uint8_t* values,
-                     int channels, int codedValues, int rawValues, bool expectRaw) {
-    const auto start = w.Save();
-    const size_t field = w.BytePosition();
-    constexpr unsigned kLimit = kMaxCodedSegmentBody * 8;
-    if (!expectRaw || !CodesExceed(tables, values, channels, codedValues, kLimit)) {
-        w.Put(16, 0);
-        if (PutDifferenceCodes(w, tables, values, channels, codedValues,
-                               w.BitPosition() + kLimit)) {
-            w.AlignToByte();
-            const size_t body = w.BytePosition() - field - 2;
-            w.SetByte(field, static_cast<uint8_t>(body));
-            w.SetByte(field + 1, static_cast<uint8_t>(body >> 8));
-            return false;
-        }
-        // The raw segment overwrites the abandoned attempt from the same bit position.
-        w.Restore(start);
+// Puts `zeros` zero pairs, then the code.
+inline void PutAfterZeros(StreamWriter& w, unsigned* zeros, unsigned length, uint64_t code) {
+    const unsigned zeroBits = 4 * *zeros;
+    if (zeroBits + length > kMaxPutBits) {
+        w.PutZeros(zeroBits);
+        w.Put(length, code);
+    } else {
+        w.Put(zeroBits + length, code);
     }
-    const unsigned rawField = kRawSegmentFlag | static_cast<unsigned>(rawValues);
-    w.Put(8, rawField & 0xFF);
-    w.Put(8, rawField >> 8);
-    w.PutBytes(values, static_cast<size_t>(rawValues));
-    return true;
+    *zeros = 0;
+}
+
+// The codes of `count` differences (see SegmentDifference) after a 2-byte gap for the
+// length field; returns the end of the last, byte-padded code. Pairs of zero differences
+// cost nothing here: their codes are zero bits, written with the next code or at the end.
+template <class Tier>
+uint8_t* PutSegmentCodes(uint8_t* at, const CodeTables& t, const uint8_t* values, int channels,
+                         int count) {
+    const SegmentValues segment(values, channels, count);
+    const int pairCount = count / 2;
+    const uint32_t* codes = PairCodeOrigin(t);
+    StreamWriter w{at + 2};
+    uint64_t nonzero[kMaxSegmentPairs / 64] = {};
+    uint64_t any = 0;
+    for (int word = 0; word * 64 < pairCount; ++word) {
+        nonzero[word] = Tier::NonzeroPairs(segment, 64 * word, pairCount);
+        any |= word == 0 ? nonzero[word] & ~uint64_t{3} : nonzero[word];
+    }
+    unsigned zeros = 0;  // zero pairs not yet written
+    int next = 0;        // the first pair neither written nor counted in `zeros`
+    const bool flat = any == 0 && pairCount >= 2;
+    if (flat) {
+        // A flat segment, every pixel like the first: the first pixel's pairs, then zeros.
+        const uint32_t first = codes[PairIndex(values, channels, 0)];
+        const uint32_t second = codes[PairIndex(values, channels, 1)];
+        w.Put(CodeLength626(first) + CodeLength626(second),
+              uint64_t{CodeBits626(first)} << CodeLength626(second) | CodeBits626(second));
+        next = 2;
+    }
+    for (int word = 0; !flat && word * 64 < pairCount; ++word) {
+        for (uint64_t mask = nonzero[word]; mask != 0;) {
+            // The group of eight pairs with the next nonzero pair.
+            const int offset = __builtin_ctzll(mask) & -kGroupPairs;
+            const int group = 64 * word + offset;
+            mask &= ~(uint64_t{0xFF} << offset);
+            zeros += static_cast<unsigned>(group - next);
+            const int pairs = std::min(kGroupPairs, pairCount - group);
+            next = group + pairs;
+            if (pairs < kGroupPairs) {  // the end of a segment of an odd length
+                for (int k = group; k < next; ++k) {
+                    const uint32_t code = codes[PairIndex(values, channels, k)];
+                    PutAfterZeros(w, &zeros, CodeLength626(code), CodeBits626(code));
+                }
+                continue;
+            }
+            GroupCodes g;
+            Tier::CodeGroup(segment, group / kGroupPairs, t, &g);
+            PutAfterZeros(w, &zeros, static_cast<unsigned>(g.length[0]), g.code[0]);
+            for (int q = 1; q < kGroupPairs / 2; ++q)
+                w.Put(static_cast<unsigned>(g.length[q]), g.code[q]);
+        }
+    }
+    zeros += static_cast<unsigned>(pairCount - next);
+    if (zeros > 0)
+        w.PutZeros(4 * zeros);
+    if (count % 2 != 0) {
+        const uint32_t code = t.ValueCode(SegmentDifference(values, channels, count - 1));
+        w.Put(CodeLength824(code), CodeBits824(code));
+    }
+    return w.AlignToByte();
+}
+
+// One segment at `at` of `codedValues` values, `channels` a pixel: their differences coded,
+// or, when the codes exceed 192 bytes, the first `rawValues` values as they are. Reads the
+// values up to the larger of the two counts. `expectRaw` (the segment before was raw) only
+// changes how soon a raw segment is found out. Returns the end of the segment; writes up
+// to kSegmentRoom bytes from `at`.
+template <class Tier>
+uint8_t* PutPixelSegment(uint8_t* at, const CodeTables& t, const uint8_t* values, int channels,
+                         int codedValues, int rawValues, bool expectRaw, bool* raw) {
+    constexpr unsigned kLimit = kMaxCodedSegmentBody * 8;
+    *raw = expectRaw && CodesExceed(t, values, channels, codedValues, kLimit);
+    if (!*raw) {
+        uint8_t* end = PutSegmentCodes<Tier>(at, t, values, channels, codedValues);
+        const size_t body = static_cast<size_t>(end - at) - 2;
+        *raw = body > kMaxCodedSegmentBody;
+        if (!*raw) {
+            at[0] = static_cast<uint8_t>(body);
+            at[1] = static_cast<uint8_t>(body >> 8);
+            return end;
+        }
+    }
+    // The raw segment overwrites the abandoned attempt.
+    const unsigned field = kRawSegmentFlag | static_cast<unsigned>(rawValues);
+    at[0] = static_cast<uint8_t>(field);
+    at[1] = static_cast<uint8_t>(field >> 8);
+    std::memcpy(at + 2, values, static_cast<size_t>(rawValues));
+    return at + 2 + rawValues;
+}
+
+// PutPixelSegment at `at`, through a buffer of its own when less than kSegmentRoom bytes
+// are left before `limit`, the end of the caller's output.
+template <class Tier>
+uint8_t* PutPixelSegmentBefore(const uint8_t* limit, uint8_t* at, const CodeTables& t,
+                               const uint8_t* values, int channels, int codedValues, int rawValues,
+                               bool expectRaw, bool* raw) {
+    if (limit - at >= kSegmentRoom) {
+        return PutPixelSegment<Tier>(at, t, values, channels, codedValues, rawValues, expectRaw,
+                                     raw);
+    }
+    uint8_t room[kSegmentRoom];
+    const uint8_t* end =
+        PutPixelSegment<Tier>(room, t, values, channels, codedValues, rawValues, expectRaw, raw);
+    std::memcpy(at, room, static_cast<size_t>(end - room));
+    return at + (end - room);
+}
+
+// Ends a payload of segments that runs from `payload` to `end`: zero bytes up to a whole
+// word, then, with FLAG_WORD_WRITER, every word least significant byte first. Returns the
+// payload's size without the padding.
+template <class Tier>
+size_t CloseSegmentPayload(uint8_t* payload, uint8_t* end, uint8_t flags) {
+    const size_t size = static_cast<size_t>(end - payload);
+    const size_t words = (size + 3) / 4;
+    std::memset(end, 0, 4 * words - size);
+    if ((flags & FLAG_WORD_WRITER) != 0)
+        Tier::SwapWords(payload, words);
+    return size;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +21,42 @@ inline FrameCodecParams SenderParams(int width, int height) {
     p.imageWidth = width;
     p.imageHeight = height;
     return p;
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;  // rows top-down, 3 bytes a pixel
+};
+
+// A binary PPM (P6, maximum 255) from tests/data.
+inline Picture ReadPpm(const std::string& name) {
+    std::ifstream in(std::string(KV_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+    std::string magic;
+    int maxValue = 0;
+    Picture p;
+    in >> magic >> p.width >> p.height >> maxValue;
+    in.get();
+    p.rgb.assign(std::istreambuf_iterator<char>(in), {});
+    p.rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
+    return p;
+}
+
+// The picture as a source image of `bitsPerPixel` (8: channel 0 only; 32: a fourth byte
+// that varies), rows padded to 4 bytes, in memory top-down or bottom-up.
+inline std::vector<uint8_t> PictureImage(const Picture& pic, int bitsPerPixel, bool topDown) {
+    const int bytes = bitsPerPixel / 8;
+    const size_t stride = (static_cast<size_t>(pic.width) * bytes + 3) / 4 * 4;
+    std::vector<uint8_t> image(stride * pic.height);
+    for (int r = 0; r < pic.height; ++r) {
+        uint8_t* row = &image[(topDown ? r : pic.height - 1 - r) * stride];
+        for (int c = 0; c < pic.width; ++c) {
+            const uint8_t* px = &pic.rgb[(static_cast<size_t>(r) * pic.width + c) * 3];
+            for (int k = 0; k < bytes; ++k) {
+                row[c * bytes + k] = k < 3 ? px[k] : static_cast<uint8_t>(r * 31 + c);
+            }
+        }
+    }
+    return image;
 }
 
 struct Encoded {

@@ -1,47 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "codec/frame_decoder.h"
 #include "codec_test_util.h"
 
 namespace {
-
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;  // rows top-down, 3 bytes a pixel
-};
-
-Picture ReadPpm(const std::string& name) {
-    std::ifstream in(std::string(KV_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-    std::string magic;
-    int maxValue = 0;
-    Picture p;
-    in >> magic >> p.width >> p.height >> maxValue;
-    in.get();
-    p.rgb.assign(std::istreambuf_iterator<char>(in), {});
-    p.rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
-    return p;
-}
-
-// The picture as a source image of `bitsPerPixel` (8: channel 0 only; 32: a fourth byte
-// that varies), rows padded to 4 bytes, in memory top-down or bottom-up.
-std::vector<uint8_t> SourceImage(const Picture& pic, int bitsPerPixel, bool topDown) {
-    const int bytes = bitsPerPixel / 8;
-    const size_t stride = (static_cast<size_t>(pic.width) * bytes + 3) / 4 * 4;
-    std::vector<uint8_t> image(stride * pic.height);
-    for (int r = 0; r < pic.height; ++r) {
-        uint8_t* row = &image[(topDown ? r : pic.height - 1 - r) * stride];
-        for (int c = 0; c < pic.width; ++c) {
-            const uint8_t* px = &pic.rgb[(static_cast<size_t>(r) * pic.width + c) * 3];
-            for (int k = 0; k < bytes; ++k) {
-                row[c * bytes + k] = k < 3 ? px[k] : static_cast<uint8_t>(r * 31 + c);
-            }
-        }
-    }
-    return image;
-}
 
 // The region's pixels as the decoder returns them: `channels` bytes of each.
 std::vector<uint8_t> Region(const Picture& pic, int bitsPerPixel, const FrameCodecParams& p,
@@ -95,7 +57,7 @@ TEST(RoundTrip, EveryPathDecodesToTheRegion) {
         ASSERT_GT(pic.width, 64) << file;
         for (const Case& c : kCases) {
             const std::vector<uint8_t> image =
-                SourceImage(pic, c.bitsPerPixel, (c.flags & FLAG_TOP_DOWN) != 0);
+                PictureImage(pic, c.bitsPerPixel, (c.flags & FLAG_TOP_DOWN) != 0);
             for (bool whole : {true, false}) {
                 SCOPED_TRACE(std::string(file) + ", " + c.name + (whole ? "" : ", region"));
                 FrameCodecParams p = SenderParams(pic.width, pic.height);
