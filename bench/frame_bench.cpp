@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bench/bench_frames.h"
+#include "codec/segment_kernels.h"
 
 namespace {
 
@@ -45,8 +46,10 @@ std::vector<std::unique_ptr<BenchCoder>> MakeBenchCoders() {
 }
 
 void PrintBenchTable(const std::vector<BenchResult>& results, std::FILE* out) {
-    std::fprintf(out, "%zu-byte frames (854 x 480 x 3); median time per frame; MB = 10^6 bytes\n",
-                 kBenchFrameBytes);
+    std::fprintf(out,
+                 "%zu-byte frames (854 x 480 x 3); median time per frame; MB = 10^6 bytes; "
+                 "codec kernel %s\n",
+                 kBenchFrameBytes, FastestSegmentKernel().name);
     std::fprintf(out, "%-14s %-7s %9s %9s %9s %7s %6s\n", "frame", "coder", "ms/frame", "MB/s",
                  "bytes", "size", "runs");
     for (const BenchResult& r : results) {

@@ -79,28 +79,41 @@ uint8_t* PutSegmentCodes(uint8_t* at, const CodeTables& t, const uint8_t* values
               uint64_t{CodeBits626(first)} << CodeLength626(second) | CodeBits626(second));
         next = 2;
     }
+    // The codes of every group with a nonzero pair first, then the writes: the lookups of
+    // all groups are under way together instead of each waiting for the writes before it.
+    constexpr int kMaxGroups = kMaxSegmentPairs / kGroupPairs;
+    GroupCodes groupCodes[kMaxGroups];
+    int groupStart[kMaxGroups];
+    int groups = 0;
+    int tail = pairCount;  // the pairs of a last group short of eight, if it has nonzero ones
     for (int word = 0; !flat && word * 64 < pairCount; ++word) {
         for (uint64_t mask = nonzero[word]; mask != 0;) {
-            // The group of eight pairs with the next nonzero pair.
             const int offset = __builtin_ctzll(mask) & -kGroupPairs;
-            const int group = 64 * word + offset;
             mask &= ~(uint64_t{0xFF} << offset);
-            zeros += static_cast<unsigned>(group - next);
-            const int pairs = std::min(kGroupPairs, pairCount - group);
-            next = group + pairs;
-            if (pairs < kGroupPairs) {  // the end of a segment of an odd length
-                for (int k = group; k < next; ++k) {
-                    const uint32_t code = codes[PairIndex(values, channels, k)];
-                    PutAfterZeros(w, &zeros, CodeLength626(code), CodeBits626(code));
-                }
+            const int group = 64 * word + offset;
+            if (pairCount - group < kGroupPairs) {
+                tail = group;
                 continue;
             }
-            GroupCodes g;
-            Tier::CodeGroup(segment, group / kGroupPairs, t, &g);
-            PutAfterZeros(w, &zeros, static_cast<unsigned>(g.length[0]), g.code[0]);
-            for (int q = 1; q < kGroupPairs / 2; ++q)
-                w.Put(static_cast<unsigned>(g.length[q]), g.code[q]);
+            groupStart[groups] = group;
+            Tier::CodeGroup(segment, group / kGroupPairs, t, &groupCodes[groups++]);
         }
+    }
+    for (int i = 0; i < groups; ++i) {
+        const GroupCodes& g = groupCodes[i];
+        zeros += static_cast<unsigned>(groupStart[i] - next);
+        next = groupStart[i] + kGroupPairs;
+        PutAfterZeros(w, &zeros, static_cast<unsigned>(g.length[0]), g.code[0]);
+        for (int q = 1; q < kGroupPairs / 2; ++q)
+            w.Put(static_cast<unsigned>(g.length[q]), g.code[q]);
+    }
+    if (tail < pairCount) {
+        zeros += static_cast<unsigned>(tail - next);
+        for (int k = tail; k < pairCount; ++k) {
+            const uint32_t code = codes[PairIndex(values, channels, k)];
+            PutAfterZeros(w, &zeros, CodeLength626(code), CodeBits626(code));
+        }
+        next = pairCount;
     }
     zeros += static_cast<unsigned>(pairCount - next);
     if (zeros > 0)
