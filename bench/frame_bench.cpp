@@ -19,19 +19,33 @@ const BenchResult* Find(const std::vector<BenchResult>& results, const std::stri
     return nullptr;
 }
 
-BenchResult Measure(BenchCoder& coder, const BenchFrame& frame, double seconds, int minRuns) {
+// Every coder on one frame, taking turns run by run, so that a machine whose load changes
+// during the measurement slows all of them alike and their ratios hold. `seconds` is the
+// time for each coder.
+std::vector<BenchResult> MeasureFrame(const std::vector<std::unique_ptr<BenchCoder>>& coders,
+                                      const BenchFrame& frame, double seconds, int minRuns) {
     using Clock = std::chrono::steady_clock;
-    const size_t bytes = coder.Encode(frame.bytes.data());  // warm caches and tables
-    std::vector<double> times;
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (static_cast<int>(times.size()) < minRuns || Clock::now() < end) {
-        const Clock::time_point start = Clock::now();
-        coder.Encode(frame.bytes.data());
-        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    std::vector<size_t> bytes;
+    for (auto& coder : coders)
+        bytes.push_back(coder->Encode(frame.bytes.data()));  // warm caches and tables
+    std::vector<std::vector<double>> times(coders.size());
+    const auto end =
+        Clock::now() + std::chrono::duration<double>(seconds * static_cast<double>(coders.size()));
+    while (static_cast<int>(times[0].size()) < minRuns || Clock::now() < end) {
+        for (size_t c = 0; c < coders.size(); ++c) {
+            const Clock::time_point start = Clock::now();
+            coders[c]->Encode(frame.bytes.data());
+            times[c].push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        }
     }
-    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-    return {frame.name, coder.Name(), times[times.size() / 2], bytes,
-            static_cast<int>(times.size())};
+    std::vector<BenchResult> results;
+    for (size_t c = 0; c < coders.size(); ++c) {
+        std::vector<double>& t = times[c];
+        std::nth_element(t.begin(), t.begin() + t.size() / 2, t.end());
+        results.push_back(
+            {frame.name, coders[c]->Name(), t[t.size() / 2], bytes[c], static_cast<int>(t.size())});
+    }
+    return results;
 }
 
 }  // namespace
@@ -103,8 +117,8 @@ int RunFrameBench(int argc, char** argv) {
     std::vector<std::unique_ptr<BenchCoder>> coders = MakeBenchCoders();
     std::vector<BenchResult> results;
     for (const BenchFrame& frame : frames) {
-        for (auto& coder : coders)
-            results.push_back(Measure(*coder, frame, seconds, minRuns));
+        const std::vector<BenchResult> frameResults = MeasureFrame(coders, frame, seconds, minRuns);
+        results.insert(results.end(), frameResults.begin(), frameResults.end());
     }
     PrintBenchTable(results, stdout);
     return 0;

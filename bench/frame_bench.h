@@ -25,7 +25,8 @@ std::vector<std::unique_ptr<BenchCoder>> MakeBenchCoders();
 // codec/LZ4 and codec/QOI.
 void PrintBenchTable(const std::vector<BenchResult>& results, std::FILE* out);
 
-// `kvusbtool bench`: times every coder on every frame and prints the table. argv[0] is the
+// `kvusbtool bench`: times every coder on every frame, the coders taking turns, and prints
+// the table. argv[0] is the
 // command's name; options: --data DIR (the test pictures), --seconds S (time per
 // measurement, default 0.5), --runs N (at least N runs, default 25). Returns 0, or 1 on a bad
 // option or a missing image.

@@ -87,6 +87,22 @@ void BuildCodeTables(CodeTables* t) {
                 BuildPairCode(*t, a, b);
         }
     }
+    CategoryRows& rows = t->categoryRows;
+    for (int n = 0; n < 16; ++n) {
+        int bits = 0;
+        for (int m = n; m != 0; m >>= 1)
+            ++bits;
+        rows.bitsOfLowNibble[n] = static_cast<uint8_t>(bits);
+        rows.bitsOfHighNibble[n] = static_cast<uint8_t>(n == 0 ? 0 : 4 + bits);
+    }
+    for (int c = 0; c < 16; ++c) {
+        const bool category = c <= 8;
+        const unsigned code = category ? unsigned{t->category.code[c]} << c : 0;
+        rows.codeLow[c] = static_cast<uint8_t>(code);
+        rows.codeHigh[c] = static_cast<uint8_t>(code >> 8);
+        rows.length[c] = static_cast<uint8_t>(category ? t->category.length[c] + c : 0);
+        rows.extraMask[c] = static_cast<uint8_t>(category ? (1u << c) - 1 : 0);
+    }
     t->eobCode = PackCode824(t->runLength.length[EOB], t->runLength.code[EOB]);
     t->zrlCode = PackCode824(t->runLength.length[ZRL], t->runLength.code[ZRL]);
 }

@@ -52,6 +52,17 @@ struct ValueEscape {
 };
 extern const ValueEscape ValueEscapes[3];
 
+// The value codes of categories 0 to 8 as 16-byte rows for byte shuffles, for the coders that
+// work out sixteen codes at once instead of looking each up.
+struct CategoryRows {
+    uint8_t bitsOfHighNibble[16];  // n == 0 ? 0 : 4 + the bits of n
+    uint8_t bitsOfLowNibble[16];   // the bits of n
+    uint8_t codeLow[16];           // (CategoryHuffman code << category) & 0xFF
+    uint8_t codeHigh[16];          // (CategoryHuffman code << category) >> 8
+    uint8_t length[16];            // CategoryHuffman length + category
+    uint8_t extraMask[16];         // (1 << category) - 1
+};
+
 struct CodeTables {
     HuffmanTable category;                           // CategoryHuffman
     HuffmanTable runLength;                          // RunLengthHuffman
@@ -61,7 +72,8 @@ struct CodeTables {
     uint8_t valueLengths[kDifferenceCount];          // of valueCodes, [v + 255]
     uint32_t pairCodes[kPairSide * kPairRowStride];  // 6/26, [(a + 255) * 528 + b + 255]
     uint32_t eobCode;                                // 8/24
-    uint32_t zrlCode;                                // 8/24
+    CategoryRows categoryRows;
+    uint32_t zrlCode;  // 8/24
 
     uint8_t Category(int v) const { return categoryOf[v - kMinDifference]; }
     uint32_t ValueCode(int v) const { return valueCodes[v - kMinDifference]; }

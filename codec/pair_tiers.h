@@ -258,6 +258,8 @@ struct Avx2Tier : Sse41Tier {
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values - channels)));
     }
 
+    // The sixteen codes worked out side by side, from the category rows instead of
+    // PairCodes, whose megabyte the other work between two frames pushes out of the cache.
     KV_TARGET_AVX2 static void CodeGroup(const SegmentValues& s, int group, const CodeTables& t,
                                          GroupCodes* out) {
         const uint8_t* values = s.Group(group);
@@ -265,10 +267,65 @@ struct Avx2Tier : Sse41Tier {
             _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values)));
         const __m256i p = _mm256_cvtepu8_epi16(
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(values - s.channels)));
-        const __m256i index =
-            _mm256_madd_epi16(_mm256_sub_epi16(c, p), _mm256_set1_epi32(1 << 16 | kPairRowStride));
-        CodePairsOfPairs(_mm256_castsi256_si128(index), t, out->code, out->length);
-        CodePairsOfPairs(_mm256_extracti128_si256(index, 1), t, out->code + 2, out->length + 2);
+        const __m256i v = _mm256_sub_epi16(c, p);  // -255 to 255
+        // +-128, 127 and -127 escape to the ValueCodes of their own.
+        const __m256i is128 = _mm256_or_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(128)),
+                                              _mm256_cmpeq_epi16(v, _mm256_set1_epi16(-128)));
+        const __m256i is127 = _mm256_cmpeq_epi16(v, _mm256_set1_epi16(127));
+        const __m256i isMinus127 = _mm256_cmpeq_epi16(v, _mm256_set1_epi16(-127));
+        const __m256i escape = _mm256_or_si256(is128, _mm256_or_si256(is127, isMinus127));
+        const __m256i escapeCode = _mm256_or_si256(
+            _mm256_and_si256(is128, _mm256_set1_epi16(CodeBits(t, 128))),
+            _mm256_or_si256(_mm256_and_si256(is127, _mm256_set1_epi16(CodeBits(t, 127))),
+                            _mm256_and_si256(isMinus127, _mm256_set1_epi16(CodeBits(t, -127)))));
+        // Every other v taken modulo 256 into -127..127, and its category: the bits of |w|,
+        // looked up nibble by nibble. A shuffle index with its top bit set gives 0, which
+        // keeps each lane's high byte clear.
+        const __m256i w = _mm256_srai_epi16(_mm256_slli_epi16(v, 8), 8);
+        const __m256i magnitude = _mm256_abs_epi16(w);
+        const __m256i clearHigh = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
+        const CategoryRows& rows = t.categoryRows;
+        const __m256i category = _mm256_max_epi16(
+            _mm256_shuffle_epi8(Row(rows.bitsOfHighNibble),
+                                _mm256_or_si256(_mm256_srli_epi16(magnitude, 4), clearHigh)),
+            _mm256_shuffle_epi8(
+                Row(rows.bitsOfLowNibble),
+                _mm256_or_si256(_mm256_and_si256(magnitude, _mm256_set1_epi16(15)), clearHigh)));
+        const __m256i index = _mm256_or_si256(category, clearHigh);
+        const __m256i prefix =
+            _mm256_or_si256(_mm256_shuffle_epi8(Row(rows.codeLow), index),
+                            _mm256_slli_epi16(_mm256_shuffle_epi8(Row(rows.codeHigh), index), 8));
+        // Extra bits: w, or w - 1 when negative, cut to the category's width.
+        const __m256i extra = _mm256_and_si256(_mm256_add_epi16(w, _mm256_srai_epi16(w, 15)),
+                                               _mm256_shuffle_epi8(Row(rows.extraMask), index));
+        const __m256i code = _mm256_blendv_epi8(_mm256_or_si256(prefix, extra), escapeCode, escape);
+        const __m256i length = _mm256_blendv_epi8(
+            _mm256_shuffle_epi8(Row(rows.length), index),
+            _mm256_set1_epi16(static_cast<int16_t>(CodeLength824(t.ValueCode(128)))), escape);
+        // Pairs in 32-bit lanes: the first code times 2 to the second's length, plus the second.
+        const __m256i secondLength = _mm256_srli_epi32(length, 16);
+        const __m256i weights = _mm256_or_si256(
+            _mm256_sllv_epi32(_mm256_set1_epi32(1), secondLength), _mm256_set1_epi32(1 << 16));
+        const __m256i pair = _mm256_madd_epi16(code, weights);
+        const __m256i pairLength = _mm256_madd_epi16(length, _mm256_set1_epi16(1));
+        // Pairs of pairs in 64-bit lanes, the same way.
+        const __m256i low32 = _mm256_set1_epi64x(0xFFFFFFFF);
+        const __m256i secondPairLength = _mm256_srli_epi64(pairLength, 32);
+        const __m256i joined =
+            _mm256_or_si256(_mm256_sllv_epi64(_mm256_and_si256(pair, low32), secondPairLength),
+                            _mm256_srli_epi64(pair, 32));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out->code), joined);
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(out->length),
+            _mm256_add_epi64(_mm256_and_si256(pairLength, low32), secondPairLength));
+    }
+
+    KV_TARGET_AVX2 static __m256i Row(const uint8_t row[16]) {
+        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+    }
+
+    static int16_t CodeBits(const CodeTables& t, int v) {
+        return static_cast<int16_t>(CodeBits824(t.ValueCode(v)));
     }
 
     KV_TARGET_AVX2 static void SwapWords(uint8_t* bytes, size_t words) {
