@@ -13,9 +13,10 @@
 #include "codec/region_walk.h"
 
 // The steps of the segment coder that run on many bytes at once, one tier per instruction
-// set: finding the pairs of differences and their PairCodes entries, and turning the
-// payload's words round. The baseline tier needs SSE2 (every x86-64 processor has it); the
-// others are compiled for their instructions and chosen at run time (segment_kernels.h).
+// set: finding the pairs of differences that are not zero, coding a group of eight pairs,
+// and turning the payload's words round. The baseline tier needs SSE2 (every x86-64
+// processor has it); the others are compiled for their instructions and chosen at run time
+// (segment_kernels.h).
 
 #if defined(__GNUC__)
 #define KV_TARGET(isa) __attribute__((target(isa)))
@@ -53,10 +54,10 @@ inline constexpr int kHeadValues = 2 * kGroupValues;
 struct SegmentValues {
     const uint8_t* values;
     int channels;
-    int count;
     uint8_t head[kMaxChannels + kHeadValues];
 
-    SegmentValues(const uint8_t* v, int c, int n) : values(v), channels(c), count(n) {
+    // `n` values.
+    SegmentValues(const uint8_t* v, int c, int n) : values(v), channels(c) {
         std::memset(head, kSegmentPredictor, kMaxChannels);
         if (n >= kHeadValues)
             std::memcpy(head + kMaxChannels, v, kHeadValues);  // one move, not a call

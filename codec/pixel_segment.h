@@ -53,8 +53,8 @@ inline void PutAfterZeros(StreamWriter& w, unsigned* zeros, unsigned length, uin
 }
 
 // The codes of `count` differences (see SegmentDifference) after a 2-byte gap for the
-// length field; returns the end of the last, byte-padded code. Pairs of zero differences
-// cost nothing here: their codes are zero bits, written with the next code or at the end.
+// length field; returns the end of the last, byte-padded code. A group of eight zero pairs
+// costs nothing here: its codes are zero bits, written with the next code or at the end.
 template <class Tier>
 uint8_t* PutSegmentCodes(uint8_t* at, const CodeTables& t, const uint8_t* values, int channels,
                          int count) {
