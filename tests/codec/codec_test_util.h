@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codec/frame_codec.h"
 #include "device/frame_transfer.h"
+#include "image/image_file.h"
 
 // The parameters of the compressed sender's slice, for a region equal to a width x height
 // image.
@@ -28,16 +28,20 @@ struct Picture {
     std::vector<uint8_t> rgb;  // rows top-down, 3 bytes a pixel
 };
 
-// A binary PPM (P6, maximum 255) from tests/data.
+// A picture from tests/data, through the program's own reader; empty when it cannot be read.
 inline Picture ReadPpm(const std::string& name) {
-    std::ifstream in(std::string(KV_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-    std::string magic;
-    int maxValue = 0;
+    Image image;
+    std::string error;
     Picture p;
-    in >> magic >> p.width >> p.height >> maxValue;
-    in.get();
-    p.rgb.assign(std::istreambuf_iterator<char>(in), {});
-    p.rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
+    if (!ReadImage(std::string(KV_TEST_DATA_DIR) + "/" + name, &image, &error)) {
+        return p;
+    }
+    for (size_t i = 0; i + 2 < image.bgr.size(); i += 3) {
+        std::swap(image.bgr[i], image.bgr[i + 2]);
+    }
+    p.width = image.width;
+    p.height = image.height;
+    p.rgb = std::move(image.bgr);
     return p;
 }
 
