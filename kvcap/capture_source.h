@@ -10,6 +10,7 @@ struct CaptureGeometry {
     int width = 0;  // of the frames, in pixels
     int height = 0;
     bool drawCursor = false;
+    int fps = 0;  // the most frames a second the session takes
 };
 
 // The captured screen as KVCapAPI_GetScreenSize reports it.

@@ -12,17 +12,17 @@
 #include <cstring>
 
 #include "image/area_scaler.h"
-#include "kvcap/capture_source.h"
+#include "kvcap/capture_source_x11.h"
 #include "kvcap/kvcap_api.h"
 #include "platform/debug_print.h"
 #include "platform/x11_display_linux.h"
 
-// The X11 desktop: the primary monitor's part of the root window, read through shared memory
-// (MIT-SHM) where the server can share it with us, else with XGetImage (a remote display, a
-// server without the extension); scaled by area averaging, the cursor blended in when asked.
-// A change of the screen's configuration is seen in the events of the source's own connection
-// and the picture is set up again for the new area before the next frame. The X server also
-// reports there where the screen was drawn on (XDamage): while nothing was, and the cursor has
+// The X11 desktop: the primary monitor's part of the root window (or a named monitor's), read
+// through shared memory (MIT-SHM) where the server can share it with us, else with XGetImage (a
+// remote display, a server without the extension); scaled by area averaging, the cursor blended in
+// when asked. A change of the screen's configuration is seen in the events of the source's own
+// connection and the picture is set up again for the new area before the next frame. The X server
+// also reports there where the screen was drawn on (XDamage): while nothing was, and the cursor has
 // neither moved nor changed, the last frame is delivered again without reading the screen.
 
 namespace {
@@ -47,10 +47,23 @@ int ChannelOffset(unsigned long mask, int byteOrder) {
     return -1;
 }
 
+// The named monitor's area, empty when there is no such monitor; without a name the primary's.
+MonitorArea TargetArea(Display* display, const std::string& monitorName) {
+    if (monitorName.empty()) {
+        return PrimaryMonitorArea(display);
+    }
+    MonitorArea area;
+    NamedMonitorArea(display, monitorName.c_str(), &area);
+    return area;
+}
+
 class X11Source : public CaptureSource {
   public:
-    X11Source(Display* display, const CaptureGeometry& geometry)
-        : m_display(display), m_root(DefaultRootWindow(display)), m_geometry(geometry) {}
+    X11Source(Display* display, std::string monitorName, const CaptureGeometry& geometry)
+        : m_display(display),
+          m_root(DefaultRootWindow(display)),
+          m_monitorName(std::move(monitorName)),
+          m_geometry(geometry) {}
     ~X11Source() override;
 
     bool Open();
@@ -78,6 +91,7 @@ class X11Source : public CaptureSource {
 
     Display* const m_display;
     const Window m_root;
+    const std::string m_monitorName;  // empty: the primary monitor
     const CaptureGeometry m_geometry;
     MonitorArea m_area;
     XImage* m_image = nullptr;
@@ -119,7 +133,7 @@ bool X11Source::Open() {
         m_damageEventBase = eventBase;
         m_damage = XDamageCreate(m_display, m_root, XDamageReportNonEmpty);
     }
-    return SetUpArea(PrimaryMonitorArea(m_display));
+    return SetUpArea(TargetArea(m_display, m_monitorName));
 }
 
 bool X11Source::SetUpArea(const MonitorArea& area) {
@@ -279,7 +293,7 @@ bool X11Source::TakeEvents() {
 
 int X11Source::Grab(uint8_t* bgr) {
     if (TakeEvents() || m_image == nullptr) {
-        MonitorArea area = PrimaryMonitorArea(m_display);
+        MonitorArea area = TargetArea(m_display, m_monitorName);
         bool same = m_image != nullptr && area.x == m_area.x && area.y == m_area.y &&
                     area.width == m_area.width && area.height == m_area.height;
         if (!same && !SetUpArea(area)) {
@@ -330,28 +344,24 @@ Display* OpenDisplay() {
 
 }  // namespace
 
-bool DesktopSourceAvailable(CaptureSourceKind kind) {
-    return kind == CaptureSourceKind::Desktop;
-}
-
-ScreenSize DesktopScreenSize() {
+ScreenSize X11ScreenSize(const std::string& monitorName) {
     Display* display = OpenDisplay();
     if (display == nullptr) {
         return {};
     }
-    MonitorArea area = PrimaryMonitorArea(display);
+    MonitorArea area = TargetArea(display, monitorName);
     ScreenSize size = {area.width, area.height, DefaultDepth(display, DefaultScreen(display))};
     XCloseDisplay(display);
     return size;
 }
 
-std::unique_ptr<CaptureSource> OpenDesktopSource(const CaptureSourceChoice&,
-                                                 const CaptureGeometry& geometry) {
+std::unique_ptr<CaptureSource> OpenX11Source(const std::string& monitorName,
+                                             const CaptureGeometry& geometry) {
     Display* display = OpenDisplay();
     if (display == nullptr) {
         return nullptr;
     }
-    auto source = std::make_unique<X11Source>(display, geometry);
+    auto source = std::make_unique<X11Source>(display, monitorName, geometry);
     if (!source->Open()) {
         return nullptr;
     }

@@ -311,7 +311,7 @@ int KVCapAPI_Open(KVCapHandle handle, KVCapFrameCallback callback, int flags, in
         height < 1 || height > KVCAP_MAX_DIMENSION) {
         return KVCAP_E_INVALID_ARG;
     }
-    CaptureGeometry geometry{width, height, session->cursorMode == 1};
+    CaptureGeometry geometry{width, height, session->cursorMode == 1, session->fps};
     std::unique_ptr<CaptureSource> source = OpenSource(geometry);
     if (!source) {
         return KVCAP_E_SOURCE_FAILED;

@@ -74,9 +74,13 @@ void PollFaults(FaultNotices* notices, DesktopNotifier* notifier) {
 void PrintStart(const MirrorLoopSettings& settings) {
     // The 800x600 mode switches the monitor only when it offers such a mode; the mode is kept
     // all the same, as a failed switch is on Windows.
-    if (DispMode.load() == DISP_MODE_800X600 &&
-        (settings.desktop->Width() != DISP_800X600_WIDTH ||
-         settings.desktop->Height() != DISP_800X600_HEIGHT)) {
+    XRandrDesktop* desktop = settings.desktop;
+    bool sized = DispMode.load() == DISP_MODE_800X600 && !settings.extend;
+    if (sized && desktop == nullptr) {
+        std::fprintf(stderr, "%s: warning: only an X11 desktop can be switched to 800x600\n",
+                     MIRROR_PROGRAM_NAME);
+    } else if (sized && (desktop->Width() != DISP_800X600_WIDTH ||
+                         desktop->Height() != DISP_800X600_HEIGHT)) {
         std::fprintf(stderr, "%s: warning: the primary monitor offers no 800x600 mode\n",
                      MIRROR_PROGRAM_NAME);
     }
@@ -85,9 +89,11 @@ void PrintStart(const MirrorLoopSettings& settings) {
     }
     static const char* const kZoomNames[] = {"original", "1", "2"};
     int32_t zoom = ZoomMode.load();
-    std::fprintf(stderr, "%s: showing display %s on the projector (%s, zoom %s); Ctrl-C stops\n",
-                 MIRROR_PROGRAM_NAME, settings.desktop->DisplayName().c_str(),
-                 DispMode.load() == DISP_MODE_800X600 ? "800x600" : "mirror",
+    std::fprintf(stderr, "%s: showing %s on the projector (%s, zoom %s); Ctrl-C stops\n",
+                 MIRROR_PROGRAM_NAME, settings.shown.c_str(),
+                 settings.extend                    ? "second screen"
+                 : DispMode.load() == DISP_MODE_800X600 ? "800x600"
+                                                        : "mirror",
                  zoom >= ZOOM_ORIGINAL && zoom <= ZOOM_2 ? kZoomNames[zoom] : "original");
 }
 
@@ -113,7 +119,9 @@ int MirrorLoop::RunLoop() {
     m_faultPollRunning.store(true);
     ApplySavedZoom();
     // Start-up's own change of size came before the loop, as it comes before the window.
-    desktop->TakeScreenChange();
+    if (desktop != nullptr) {
+        desktop->TakeScreenChange();
+    }
 
     sigset_t signals = StopSignals();
     int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
@@ -124,12 +132,12 @@ int MirrorLoop::RunLoop() {
     PrintStart(m_settings);
     m_quit = false;
     while (!m_quit) {
-        if (desktop->TakeScreenChange()) {
+        if (desktop != nullptr && desktop->TakeScreenChange()) {
             OnDisplayChangeMessage();
         }
         pollfd waits[] = {{signalFd, POLLIN, 0},
                           {timer, POLLIN, 0},
-                          {desktop->ConnectionFd(), POLLIN, 0},
+                          {desktop != nullptr ? desktop->ConnectionFd() : -1, POLLIN, 0},
                           {removal ? removal->Fd() : -1, POLLIN, 0}};
         int timeout = -1;
         if (m_settings.duration) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "app/program_window.h"
 
@@ -15,7 +16,9 @@ class XRandrDesktop;
 // until SIGINT, SIGTERM or SIGHUP comes, the unit is removed, or the run's time is up.
 
 struct MirrorLoopSettings {
-    XRandrDesktop* desktop = nullptr;
+    XRandrDesktop* desktop = nullptr;  // the X desktop whose changes restart the session, if any
+    std::string shown;                 // what the start line says is shown
+    bool extend = false;               // a screen of the projector's own: no display mode
     std::optional<uint8_t> powerMode;  // set at the start, as the menu would
     std::optional<double> duration;    // seconds
     bool quiet = false;                // no start-up line

@@ -1,6 +1,6 @@
 // kvusb-mirror: the program on a Linux desktop. The engine of the Windows program (start-up,
-// display modes, capture session, frame pipeline, shutdowns) with the X11 desktop, settings
-// in a file, udev and a signal-driven loop where Windows has its window.
+// display modes, capture session, frame pipeline, shutdowns) with the X11 or Wayland desktop,
+// settings in a file, udev and a signal-driven loop where Windows has its window.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,10 +14,11 @@
 #include "emulator/virtual_config.h"
 #include "kvcap/capture_source_choice.h"
 #include "kvcap/kvcap_api.h"
+#include "mirror/extended_screen_linux.h"
 #include "mirror/mirror_loop_linux.h"
 #include "mirror/mirror_options.h"
 #include "mirror/mirror_process_linux.h"
-#include "platform/desktop_xrandr_linux.h"
+#include "mirror/mirror_screen_linux.h"
 #include "platform/settings_file.h"
 
 namespace {
@@ -80,26 +81,30 @@ int main(int argc, char** argv) {
         return Fail(MIRROR_EXIT_USAGE, error);
     }
 
-    XRandrDesktop* desktop = XRandrDesktop::Open(nullptr);
-    if (desktop == nullptr) {
-        const char* display = std::getenv("DISPLAY");
-        return Fail(MIRROR_EXIT_USAGE, display != nullptr && display[0] != '\0'
-                                           ? std::string("cannot open the X display ") + display
-                                           : std::string("no X display: DISPLAY is not set"));
+    MirrorScreen screen;
+    int result = ChooseMirrorScreen(options, &screen, &error);
+    if (result != 0) {
+        return Fail(result, error);
     }
-    g_pDesktop = desktop;
 
     if (CountInstances(MIRROR_PROGRAM_NAME) > 1) {
         return Fail(0, "already running");
     }
     StartMirrorProcess(options.verbose, options.quiet);
+    result = OpenMirrorScreen(options, store, &screen, &error);
+    if (result != 0) {
+        return Fail(result, error);
+    }
     if (!SelectDeviceBackend(request.c_str(), emu::MakeVirtualProjector) ||
         !CheckProjectorUnits(g_pDeviceBackend, MIRROR_PROGRAM_NAME, &error)) {
+        RemoveExtendedScreen();
         return Fail(MIRROR_EXIT_NO_PROJECTOR, error);
     }
     // Attached to the shutdowns, which the sender thread may still run as the process ends.
-    auto* loop = new MirrorLoop({desktop, options.powerMode, options.duration, options.quiet});
-    int result = RunProgram(MIRROR_PROGRAM_NAME, *loop);
+    auto* loop = new MirrorLoop({screen.x11, screen.shown, options.extend, options.powerMode,
+                                 options.duration, options.quiet});
+    result = RunProgram(MIRROR_PROGRAM_NAME, *loop);
+    RemoveExtendedScreen();
     FlushVirtualProjector();
     return result;
 }

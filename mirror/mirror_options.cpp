@@ -24,6 +24,8 @@ constexpr Choice<int32_t> kDisplayModes[] = {{"mirror", DISP_MODE_MIRROR},
 constexpr Choice<int32_t> kZooms[] = {
     {"original", ZOOM_ORIGINAL}, {"0", ZOOM_ORIGINAL}, {"1", ZOOM_1}, {"2", ZOOM_2}};
 constexpr Choice<uint8_t> kPowerModes[] = {{"auto", POWER_MODE_AUTO}, {"eco", POWER_MODE_ECO}};
+constexpr Choice<CaptureWay> kCaptureWays[] = {
+    {"auto", CaptureWay::Auto}, {"portal", CaptureWay::Portal}, {"x11", CaptureWay::X11}};
 
 template <typename T, size_t N>
 bool Choose(const Choice<T> (&choices)[N], std::string_view word, std::optional<T>* value) {
@@ -62,6 +64,13 @@ constexpr ValueOption kValueOptions[] = {
     {"--power",
      [](const std::string& value, MirrorOptions* options) {
          return Choose(kPowerModes, value, &options->powerMode);
+     }},
+    {"--capture",
+     [](const std::string& value, MirrorOptions* options) {
+         std::optional<CaptureWay> way;
+         bool known = Choose(kCaptureWays, value, &way);
+         options->capture = way.value_or(CaptureWay::Auto);
+         return known;
      }},
     {"--duration", [](const std::string& value,
                       MirrorOptions* options) { return ParseDuration(value, &options->duration); }},
@@ -113,6 +122,10 @@ bool ParseMirrorOptions(int argc, const char* const* argv, MirrorOptions* option
             parsed.version = true;
             continue;
         }
+        if (IsFlag(argument, nullptr, "--extend")) {
+            parsed.extend = true;
+            continue;
+        }
         std::string_view name = argument.substr(0, argument.find('='));
         const ValueOption* option = FindValueOption(name);
         if (option == nullptr) {
@@ -139,9 +152,14 @@ bool ParseMirrorOptions(int argc, const char* const* argv, MirrorOptions* option
 
 const char* MirrorUsage() {
     return "Usage: kvusb-mirror [OPTION]...\n"
-           "Shows the X11 desktop on the KVUSB pico projector until it is stopped (Ctrl-C,\n"
+           "Shows the desktop on the KVUSB pico projector until it is stopped (Ctrl-C,\n"
            "SIGTERM), the projector is unplugged, or --duration has passed.\n"
            "\n"
+           "  --extend                       the projector as a second screen of 854x480\n"
+           "                                 beside the others, instead of a copy\n"
+           "  --capture auto|portal|x11      read the desktop through the screen-cast portal\n"
+           "                                 (Wayland) or the X display; auto takes the\n"
+           "                                 portal in a Wayland session where it answers\n"
            "  --display-mode mirror|800x600  mirror the desktop at its own size, or switch\n"
            "                                 the primary monitor to 800x600 while running\n"
            "  --zoom original|1|2            the whole desktop; its middle three quarters\n"
@@ -164,7 +182,8 @@ const char* MirrorUsage() {
            "are shown as desktop notifications and on standard error.\n"
            "\n"
            "Exit status: 0 when it ended, 1 when no projector could be used, 2 on bad\n"
-           "usage or without an X display.\n";
+           "usage, or when there is no desktop to show (no X display, no portal, the\n"
+           "screen cast declined).\n";
 }
 
 bool ResolveModeOptions(const MirrorOptions& options, const SavedModes& saved,

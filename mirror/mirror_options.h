@@ -11,19 +11,25 @@ inline constexpr char MIRROR_PROGRAM_NAME[] = "kvusb-mirror";
 
 // Exit codes beside the engine's 0 (ended) and 1 (no projector).
 inline constexpr int MIRROR_EXIT_NO_PROJECTOR = 1;
-inline constexpr int MIRROR_EXIT_USAGE = 2;  // bad usage, or no X display
+inline constexpr int MIRROR_EXIT_USAGE = 2;  // bad usage, or no desktop to capture
+
+// Where the desktop is read: the screen-cast portal when the session is Wayland's and the
+// portal answers, else the X display; or one of them, forced.
+enum class CaptureWay { Auto, Portal, X11 };
 
 struct MirrorOptions {
-    std::optional<int32_t> dispMode;   // --display-mode mirror|800x600
-    std::optional<int32_t> zoomMode;   // --zoom original|1|2
-    std::optional<uint8_t> powerMode;  // --power auto|eco
-    std::string virtualImage;          // --virtual OUT.png
-    std::string device;                // --device virtual[:options]
-    std::optional<double> duration;    // --duration SECONDS
-    bool quiet = false;                // -q, --quiet
-    bool verbose = false;              // -v, --verbose
-    bool help = false;                 // -h, --help
-    bool version = false;              // --version
+    std::optional<int32_t> dispMode;        // --display-mode mirror|800x600
+    std::optional<int32_t> zoomMode;        // --zoom original|1|2
+    std::optional<uint8_t> powerMode;       // --power auto|eco
+    std::string virtualImage;               // --virtual OUT.png
+    std::string device;                     // --device virtual[:options]
+    std::optional<double> duration;         // --duration SECONDS
+    CaptureWay capture = CaptureWay::Auto;  // --capture auto|portal|x11
+    bool extend = false;                    // --extend
+    bool quiet = false;                     // -q, --quiet
+    bool verbose = false;                   // -v, --verbose
+    bool help = false;                      // -h, --help
+    bool version = false;                   // --version
 };
 
 // Options as "--name value" or "--name=value". False with a one-line reason in *error.

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "app/display_mode.h"
+#include "mirror/extended_screen_linux.h"
+#include "mirror/mirror_options.h"
 #include "app/shutdown.h"
 #include "device/device_backend.h"
 #include "emulator/virtual_projector.h"
@@ -55,6 +57,7 @@ class MirrorProcess final : public TraceSink, public ExitHandler {
 
     // Exit code 1 comes only from the device search, when no unit with a link is left.
     void BeforeExit(int code) override {
+        RemoveExtendedScreen();
         if (code == MIRROR_EXIT_NO_PROJECTOR) {
             std::fprintf(stderr, "%s: no projector with a working USB link found\n",
                          MIRROR_PROGRAM_NAME);
@@ -67,10 +70,11 @@ class MirrorProcess final : public TraceSink, public ExitHandler {
     const bool m_quiet;
 };
 
-// The 800 x 600 mode changed the monitor: put it back on the way out, with an alarm in case
-// the crash left the display's lock taken.
+// The 800 x 600 mode changed the monitor, --extend added a screen: put them back on the way
+// out, with an alarm in case the crash left the display's lock taken.
 void RestoreDesktopAndCrash(int signalNumber) {
     alarm(kCrashRestoreSeconds);
+    RemoveExtendedScreen();
     RestoreDesktopAfterCrash();
     raise(signalNumber);
 }
@@ -81,6 +85,7 @@ void RestoreDesktopAndCrash(int signalNumber) {
 int OnDisplayLost(Display*) {
     if (!g_bDisplayLost.exchange(true)) {
         std::fprintf(stderr, "%s: the X display was lost\n", MIRROR_PROGRAM_NAME);
+        AbandonExtendedScreen();
         SetDisplaySettings();
         ExitProgram(0);
     }

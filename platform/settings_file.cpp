@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "platform/debug_print.h"
 
@@ -68,11 +69,11 @@ bool WriteAtomically(const std::string& path, const std::string& text, std::stri
     return false;
 }
 
-}  // namespace
-
-MemorySettingsStore::Contents ParseSettingsText(std::string_view text) {
-    MemorySettingsStore::Contents contents;
-    std::map<std::string, uint32_t>* section = nullptr;
+// Calls take(section, name, value) for each line "name=value" under a "[section]", and
+// take(section, "", "") for the "[section]" line itself.
+template <typename Take>
+void ForEachSettingLine(std::string_view text, Take take) {
+    std::string section;
     while (!text.empty()) {
         size_t end = text.find('\n');
         std::string_view line = Trimmed(text.substr(0, end));
@@ -81,29 +82,81 @@ MemorySettingsStore::Contents ParseSettingsText(std::string_view text) {
             continue;
         }
         if (line.front() == '[' && line.back() == ']' && line.size() > 2) {
-            section = &contents[std::string(line.substr(1, line.size() - 2))];
+            section = line.substr(1, line.size() - 2);
+            take(section, std::string(), std::string_view());
             continue;
         }
         size_t equals = line.find('=');
-        uint32_t value = 0;
-        if (section == nullptr || equals == std::string_view::npos || equals == 0 ||
-            !ParseValue(Trimmed(line.substr(equals + 1)), &value)) {
-            continue;
+        if (!section.empty() && equals != std::string_view::npos && equals != 0) {
+            take(section, std::string(Trimmed(line.substr(0, equals))),
+                 Trimmed(line.substr(equals + 1)));
         }
-        (*section)[std::string(Trimmed(line.substr(0, equals)))] = value;
     }
+}
+
+bool IsQuoted(std::string_view value) {
+    return value.size() >= 2 && value.front() == '"' && value.back() == '"';
+}
+
+bool FitsOnALine(std::string_view text) {
+    for (char c : text) {
+        if (c == '"' || static_cast<unsigned char>(c) < ' ') {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+MemorySettingsStore::Contents ParseSettingsText(std::string_view text) {
+    MemorySettingsStore::Contents contents;
+    ForEachSettingLine(text, [&contents](const std::string& section, const std::string& name,
+                                         std::string_view value) {
+        uint32_t number = 0;
+        if (name.empty()) {
+            contents[section];  // the key exists, whatever its values
+        } else if (ParseValue(value, &number)) {
+            contents[section][name] = number;
+        }
+    });
     return contents;
 }
 
-std::string FormatSettingsText(const MemorySettingsStore::Contents& contents) {
-    std::string text = kHeader;
-    for (const auto& [path, values] : contents) {
-        if (path == kRootKey && values.empty()) {
-            continue;  // every store has it
+MemorySettingsStore::TextContents ParseSettingsTexts(std::string_view text) {
+    MemorySettingsStore::TextContents texts;
+    ForEachSettingLine(text, [&texts](const std::string& section, const std::string& name,
+                                      std::string_view value) {
+        if (!name.empty() && IsQuoted(value) && FitsOnALine(value.substr(1, value.size() - 2))) {
+            texts[section][name] = value.substr(1, value.size() - 2);
         }
+    });
+    return texts;
+}
+
+std::string FormatSettingsText(const MemorySettingsStore::Contents& contents,
+                               const MemorySettingsStore::TextContents& texts) {
+    std::set<std::string> paths;
+    for (const auto& [path, values] : contents) {
+        if (path != kRootKey || !values.empty()) {  // every store has it
+            paths.insert(path);
+        }
+    }
+    for (const auto& [path, values] : texts) {
+        paths.insert(path);
+    }
+    std::string text = kHeader;
+    for (const std::string& path : paths) {
         text += "[" + path + "]\n";
-        for (const auto& [name, value] : values) {
-            text += name + "=" + std::to_string(value) + "\n";
+        if (auto values = contents.find(path); values != contents.end()) {
+            for (const auto& [name, value] : values->second) {
+                text += name + "=" + std::to_string(value) + "\n";
+            }
+        }
+        if (auto values = texts.find(path); values != texts.end()) {
+            for (const auto& [name, value] : values->second) {
+                text += name + "=\"" + value + "\"\n";
+            }
         }
     }
     return text;
@@ -130,6 +183,7 @@ bool FileSettingsStore::Load() {
     }
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     m_memory.Restore(ParseSettingsText(text));
+    m_memory.RestoreTexts(ParseSettingsTexts(text));
     return true;
 }
 
@@ -157,6 +211,20 @@ bool FileSettingsStore::WriteDword(SettingsKey key, const char* name, uint32_t v
     return true;
 }
 
+bool FileSettingsStore::WriteText(const std::string& path, const std::string& name,
+                                  const std::string& text) {
+    if (!FitsOnALine(text)) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> hold(m_saveLock);
+        m_memory.SetText(path, name, text);
+        m_changed = true;
+    }
+    Save();
+    return true;
+}
+
 void FileSettingsStore::CloseKey(SettingsKey key) {
     m_memory.CloseKey(key);
     Save();
@@ -169,7 +237,8 @@ void FileSettingsStore::Save() {
     }
     std::string error;
     if (m_path.empty() ||
-        !WriteAtomically(m_path, FormatSettingsText(m_memory.Snapshot()), &error)) {
+        !WriteAtomically(m_path, FormatSettingsText(m_memory.Snapshot(), m_memory.TextSnapshot()),
+                         &error)) {
         DebugPrint("FileSettingsStore: cannot save the settings: %s\n",
                    m_path.empty() ? "no file (set HOME or XDG_CONFIG_HOME)" : error.c_str());
         return;

@@ -15,8 +15,9 @@
 //   DispMode=1
 //   ZoomMode=0
 //
-// Blank lines and lines that begin with '#' are skipped, and so is every line that does not
-// parse, so a damaged file loses only what cannot be read.
+// A text value is written in double quotes (Name="text"). Blank lines and lines that begin
+// with '#' are skipped, and so is every line that does not parse, so a damaged file loses
+// only what cannot be read.
 class FileSettingsStore : public SettingsStore {
   public:
     explicit FileSettingsStore(std::string path) : m_path(std::move(path)) {}
@@ -30,6 +31,10 @@ class FileSettingsStore : public SettingsStore {
     bool ReadDword(SettingsKey key, const char* name, uint32_t* value) override;
     bool WriteDword(SettingsKey key, const char* name, uint32_t value) override;
     void CloseKey(SettingsKey key) override;
+
+    // Keeps a text value and saves the file at once. False, with nothing kept, for a text
+    // that a line of the file cannot hold (a double quote, a control character).
+    bool WriteText(const std::string& path, const std::string& name, const std::string& text);
 
     // The values in memory, for reading and for seeding before the program reads them.
     MemorySettingsStore& Memory() { return m_memory; }
@@ -49,4 +54,6 @@ class FileSettingsStore : public SettingsStore {
 std::string DefaultSettingsFilePath();
 
 MemorySettingsStore::Contents ParseSettingsText(std::string_view text);
-std::string FormatSettingsText(const MemorySettingsStore::Contents& contents);
+MemorySettingsStore::TextContents ParseSettingsTexts(std::string_view text);
+std::string FormatSettingsText(const MemorySettingsStore::Contents& contents,
+                               const MemorySettingsStore::TextContents& texts = {});

@@ -70,6 +70,32 @@ void MemorySettingsStore::Restore(const Contents& contents) {
     m_keys[kRootKey];
 }
 
+MemorySettingsStore::TextContents MemorySettingsStore::TextSnapshot() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_texts;
+}
+
+void MemorySettingsStore::RestoreTexts(const TextContents& texts) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_texts = texts;
+}
+
+std::optional<std::string> MemorySettingsStore::Text(const std::string& path,
+                                                     const std::string& name) const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto key = m_texts.find(path);
+    if (key == m_texts.end() || key->second.count(name) == 0) {
+        return std::nullopt;
+    }
+    return key->second.at(name);
+}
+
+void MemorySettingsStore::SetText(const std::string& path, const std::string& name,
+                                  const std::string& text) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_texts[path][name] = text;
+}
+
 bool MemorySettingsStore::HasKey(const std::string& path) const {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_keys.count(path) != 0;

@@ -26,6 +26,14 @@ class MemorySettingsStore : public SettingsStore {
     Contents Snapshot() const;
     void Restore(const Contents& contents);  // "Software" exists whatever `contents` holds
 
+    // Text values, beside the 32-bit ones: what the registry would keep as strings. They
+    // have their own names and are read and written only through these.
+    using TextContents = std::map<std::string, std::map<std::string, std::string>>;
+    TextContents TextSnapshot() const;
+    void RestoreTexts(const TextContents& texts);
+    std::optional<std::string> Text(const std::string& path, const std::string& name) const;
+    void SetText(const std::string& path, const std::string& name, const std::string& text);
+
     bool HasKey(const std::string& path) const;
     std::optional<uint32_t> Value(const std::string& path, const std::string& name) const;
     void SetValue(const std::string& path, const std::string& name, uint32_t value);
@@ -39,5 +47,6 @@ class MemorySettingsStore : public SettingsStore {
 
     mutable std::mutex m_lock;
     Contents m_keys;
+    TextContents m_texts;
     int m_openKeys = 0;
 };

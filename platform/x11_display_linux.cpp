@@ -111,3 +111,22 @@ MonitorArea PrimaryMonitorArea(Display* display) {
     }
     return monitor.area;
 }
+
+bool NamedMonitorArea(Display* display, const char* name, MonitorArea* area) {
+    Atom wanted = XInternAtom(display, name, True);
+    int count = 0;
+    XRRMonitorInfo* monitors =
+        wanted != None ? XRRGetMonitors(display, DefaultRootWindow(display), True, &count)
+                       : nullptr;
+    bool found = false;
+    for (int i = 0; i < count && !found; ++i) {
+        if (monitors[i].name == wanted) {
+            *area = {monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height};
+            found = true;
+        }
+    }
+    if (monitors != nullptr) {
+        XRRFreeMonitors(monitors);
+    }
+    return found;
+}

@@ -38,3 +38,7 @@ PrimaryMonitor FindPrimaryMonitor(Display* display, XRRScreenResources* resource
 
 // The area of the primary monitor, read afresh from the server.
 MonitorArea PrimaryMonitorArea(Display* display);
+
+// The area of the RandR 1.5 monitor of that name, read afresh; false when the server has no
+// such monitor.
+bool NamedMonitorArea(Display* display, const char* name, MonitorArea* area);

@@ -1,0 +1,337 @@
+#include "kvcap/capture_source_pipewire_linux.h"
+
+#include <fcntl.h>
+#include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "image/area_scaler.h"
+#include "kvcap/kvcap_api.h"
+#include "platform/debug_print.h"
+
+// A screen-cast portal's stream through libpipewire: the stream's thread hands over buffers as
+// the compositor fills them; the newest one that shows a change is held (the one before it
+// goes back at once), and Grab scales it on the capture thread with the stream's loop locked,
+// so the buffer cannot be taken back meanwhile. A compositor sends nothing while the screen
+// is still, and may say with each buffer what it changed (damage): a buffer that changed
+// nothing is handed back unread, and while no new buffer came Grab leaves the last frame.
+
+namespace {
+
+constexpr uint32_t kMaxDamageRegions = 16;
+constexpr int kMaxSize = KVCAP_MAX_DIMENSION;
+constexpr size_t kPodBytes = 1024;
+
+// The 32-bit layouts compositors offer, and where blue, green and red lie in each.
+struct FormatLayout {
+    spa_video_format format;
+    PixelLayout layout;
+};
+constexpr FormatLayout kFormats[] = {
+    {SPA_VIDEO_FORMAT_BGRx, {0, 1, 2}}, {SPA_VIDEO_FORMAT_BGRA, {0, 1, 2}},
+    {SPA_VIDEO_FORMAT_RGBx, {2, 1, 0}}, {SPA_VIDEO_FORMAT_RGBA, {2, 1, 0}},
+    {SPA_VIDEO_FORMAT_xRGB, {3, 2, 1}}, {SPA_VIDEO_FORMAT_ARGB, {3, 2, 1}},
+    {SPA_VIDEO_FORMAT_xBGR, {1, 2, 3}}, {SPA_VIDEO_FORMAT_ABGR, {1, 2, 3}},
+};
+
+const FormatLayout* FindFormat(uint32_t format) {
+    for (const FormatLayout& known : kFormats) {
+        if (known.format == format) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
+
+// False when the buffer's damage says the compositor changed nothing in it. A buffer
+// without damage information may have changed anything.
+bool ShowsChange(const spa_buffer* buffer) {
+    auto* damage = static_cast<const spa_meta*>(spa_buffer_find_meta(buffer, SPA_META_VideoDamage));
+    if (damage == nullptr) {
+        return true;
+    }
+    const spa_meta_region* region = nullptr;
+    spa_meta_for_each(region, damage) {
+        if (!spa_meta_region_is_valid(region)) {
+            break;
+        }
+        return true;
+    }
+    return false;
+}
+
+// A buffer with a picture in it: not marked corrupted, and with data mapped for reading.
+bool HoldsPicture(const spa_buffer* buffer) {
+    auto* header = static_cast<const spa_meta_header*>(
+        spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
+    if (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) != 0) {
+        return false;
+    }
+    const spa_data& data = buffer->datas[0];
+    return buffer->n_datas > 0 && data.data != nullptr && data.chunk->size > 0 &&
+           (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) == 0;
+}
+
+class PipeWireSource : public CaptureSource {
+  public:
+    PipeWireSource(const DesktopTarget& target, const CaptureGeometry& geometry)
+        : m_target(target), m_geometry(geometry) {}
+    ~PipeWireSource() override;
+
+    bool Open();
+    int Grab(uint8_t* bgr) override;
+
+  private:
+    static void OnStateChanged(void* self, pw_stream_state old, pw_stream_state state,
+                               const char* error);
+    static void OnParamChanged(void* self, uint32_t id, const spa_pod* param);
+    static void OnProcess(void* self);
+
+    void NegotiateBuffers(const spa_pod* format);
+    void TakeBuffers();
+
+    const DesktopTarget m_target;
+    const CaptureGeometry m_geometry;
+    pw_thread_loop* m_loop = nullptr;
+    pw_context* m_context = nullptr;
+    pw_core* m_core = nullptr;
+    pw_stream* m_stream = nullptr;
+    spa_hook m_listener{};
+
+    // Below: the stream's thread writes, Grab reads, both with the loop locked.
+    bool m_failed = false;  // the stream ended or broke
+    int m_width = 0;        // of the negotiated format
+    int m_height = 0;
+    PixelLayout m_layout;
+    pw_buffer* m_held = nullptr;  // the newest picture, not yet scaled when m_fresh
+    bool m_fresh = false;
+    // The scaler for the frames' present size; made anew when the compositor changes it.
+    std::unique_ptr<AreaScaler> m_scaler;
+    int m_scalerWidth = 0;
+    int m_scalerHeight = 0;
+};
+
+PipeWireSource::~PipeWireSource() {
+    if (m_loop != nullptr) {
+        pw_thread_loop_stop(m_loop);
+    }
+    if (m_stream != nullptr) {
+        spa_hook_remove(&m_listener);  // its end is ours, not news
+        pw_stream_destroy(m_stream);
+    }
+    if (m_core != nullptr) {
+        pw_core_disconnect(m_core);
+    }
+    if (m_context != nullptr) {
+        pw_context_destroy(m_context);
+    }
+    if (m_loop != nullptr) {
+        pw_thread_loop_destroy(m_loop);
+    }
+}
+
+bool PipeWireSource::Open() {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
+    m_loop = pw_thread_loop_new("kvcap-pipewire", nullptr);
+    m_context =
+        m_loop != nullptr ? pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0) : nullptr;
+    if (m_context == nullptr) {
+        DebugPrint(" kvcap: no PipeWire context\n");
+        return false;
+    }
+    // The remote stays the program's for the sessions after this one.
+    int fd = fcntl(m_target.pipewireFd, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) {
+        DebugPrint(" kvcap: the PipeWire remote is gone\n");
+        return false;
+    }
+    pw_thread_loop_lock(m_loop);
+    bool started = pw_thread_loop_start(m_loop) == 0;
+    m_core = started ? pw_context_connect_fd(m_context, fd, nullptr, 0) : nullptr;
+    if (m_core == nullptr) {
+        if (!started) {
+            close(fd);
+        }
+        pw_thread_loop_unlock(m_loop);
+        DebugPrint(" kvcap: cannot connect to PipeWire\n");
+        return false;
+    }
+    m_stream = pw_stream_new(m_core, "kvusb projector",
+                             pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                               "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+    static const pw_stream_events events = [] {
+        pw_stream_events table{};
+        table.version = PW_VERSION_STREAM_EVENTS;
+        table.state_changed = OnStateChanged;
+        table.param_changed = OnParamChanged;
+        table.process = OnProcess;
+        return table;
+    }();
+    pw_stream_add_listener(m_stream, &m_listener, &events, this);
+
+    uint8_t bytes[kPodBytes];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
+    spa_pod_frame object;
+    spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_add(&builder, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                        SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), 0);
+    spa_pod_frame choice;
+    spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
+    spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
+    spa_pod_builder_id(&builder, kFormats[0].format);  // the preferred one, then all
+    for (const FormatLayout& known : kFormats) {
+        spa_pod_builder_id(&builder, known.format);
+    }
+    spa_pod_builder_pop(&builder, &choice);
+    spa_rectangle session = SPA_RECTANGLE(static_cast<uint32_t>(m_geometry.width),
+                                          static_cast<uint32_t>(m_geometry.height));
+    if (m_target.width > 0 && m_target.height > 0) {
+        spa_rectangle fixed = SPA_RECTANGLE(static_cast<uint32_t>(m_target.width),
+                                            static_cast<uint32_t>(m_target.height));
+        spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&fixed), 0);
+    } else {
+        spa_rectangle smallest = SPA_RECTANGLE(1, 1);
+        spa_rectangle largest = SPA_RECTANGLE(kMaxSize, kMaxSize);
+        spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_size,
+                            SPA_POD_CHOICE_RANGE_Rectangle(&session, &smallest, &largest), 0);
+    }
+    // A compositor's frame rate varies; asked for no more than the session takes.
+    spa_fraction none = SPA_FRACTION(0, 1);
+    spa_fraction most = SPA_FRACTION(static_cast<uint32_t>(m_geometry.fps), 1);
+    spa_fraction least = SPA_FRACTION(1, 1);
+    spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&none),
+                        SPA_FORMAT_VIDEO_maxFramerate,
+                        SPA_POD_CHOICE_RANGE_Fraction(&most, &least, &most), 0);
+    const spa_pod* format = static_cast<spa_pod*>(spa_pod_builder_pop(&builder, &object));
+    int connected = pw_stream_connect(
+        m_stream, PW_DIRECTION_INPUT, m_target.node,
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+        &format, 1);
+    pw_thread_loop_unlock(m_loop);
+    if (connected < 0) {
+        DebugPrint(" kvcap: cannot connect to PipeWire node %u\n", m_target.node);
+        return false;
+    }
+    return true;
+}
+
+void PipeWireSource::OnStateChanged(void* self, pw_stream_state, pw_stream_state state,
+                                    const char* error) {
+    auto* source = static_cast<PipeWireSource*>(self);
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+        DebugPrint(" kvcap: the screen-cast stream ended%s%s\n", error != nullptr ? ": " : "",
+                   error != nullptr ? error : "");
+        source->m_failed = true;
+    }
+}
+
+void PipeWireSource::OnParamChanged(void* self, uint32_t id, const spa_pod* param) {
+    if (id == SPA_PARAM_Format && param != nullptr) {
+        static_cast<PipeWireSource*>(self)->NegotiateBuffers(param);
+    }
+}
+
+// The format the compositor settled on, and what the buffers must carry: pictures in memory
+// we can map, a header, and the damage.
+void PipeWireSource::NegotiateBuffers(const spa_pod* format) {
+    spa_video_info_raw info{};
+    const FormatLayout* known = nullptr;
+    if (spa_format_video_raw_parse(format, &info) < 0 ||
+        (known = FindFormat(info.format)) == nullptr || info.size.width == 0 ||
+        info.size.height == 0 || info.size.width > kMaxSize || info.size.height > kMaxSize) {
+        DebugPrint(" kvcap: the screen-cast stream's format cannot be read\n");
+        pw_stream_set_error(m_stream, -EINVAL, "unknown format");
+        return;
+    }
+    m_width = static_cast<int>(info.size.width);
+    m_height = static_cast<int>(info.size.height);
+    m_layout = known->layout;
+    DebugPrint(" kvcap: screen-cast stream of %dx%d, format %u\n", m_width, m_height, info.format);
+
+    uint8_t bytes[kPodBytes];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
+    const spa_pod* params[3];
+    params[0] = static_cast<spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd) |
+                                 (1 << SPA_DATA_DmaBuf))));
+    params[1] = static_cast<spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+    params[2] = static_cast<spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_VideoDamage), SPA_PARAM_META_size,
+        SPA_POD_CHOICE_RANGE_Int(sizeof(spa_meta_region) * kMaxDamageRegions,
+                                 sizeof(spa_meta_region),
+                                 sizeof(spa_meta_region) * kMaxDamageRegions)));
+    pw_stream_update_params(m_stream, params, 3);
+}
+
+void PipeWireSource::OnProcess(void* self) {
+    static_cast<PipeWireSource*>(self)->TakeBuffers();
+}
+
+// Keeps the newest buffer that shows a change and gives back every other at once, so the
+// compositor always has buffers to fill.
+void PipeWireSource::TakeBuffers() {
+    while (pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream)) {
+        if (!HoldsPicture(buffer->buffer) || !ShowsChange(buffer->buffer)) {
+            pw_stream_queue_buffer(m_stream, buffer);
+            continue;
+        }
+        if (m_held != nullptr) {
+            pw_stream_queue_buffer(m_stream, m_held);
+        }
+        m_held = buffer;
+        m_fresh = true;
+    }
+}
+
+int PipeWireSource::Grab(uint8_t* bgr) {
+    pw_thread_loop_lock(m_loop);
+    int result = KVCAP_OK;
+    if (m_failed) {
+        result = KVCAP_E_CAPTURE_FAILED;
+    } else if (m_fresh) {
+        if (m_scaler == nullptr || m_scalerWidth != m_width || m_scalerHeight != m_height) {
+            m_scaler = std::make_unique<AreaScaler>(m_width, m_height, m_geometry.width,
+                                                    m_geometry.height);
+            m_scalerWidth = m_width;
+            m_scalerHeight = m_height;
+        }
+        const spa_data& data = m_held->buffer->datas[0];
+        auto stride = static_cast<size_t>(data.chunk->stride);
+        size_t needed =
+            stride * static_cast<size_t>(m_height - 1) + static_cast<size_t>(m_width) * 4;
+        if (!m_scaler->Ready() || stride < static_cast<size_t>(m_width) * 4 ||
+            data.chunk->offset + needed > data.maxsize) {
+            result = KVCAP_E_CAPTURE_FAILED;  // a buffer that does not hold the frame it says
+        } else {
+            m_scaler->Scale(static_cast<const uint8_t*>(data.data) + data.chunk->offset, stride,
+                            m_layout, bgr);
+        }
+        m_fresh = false;
+    } else if (m_scaler == nullptr) {
+        result = KVCAP_E_CAPTURE_FAILED;  // nothing came yet
+    }
+    pw_thread_loop_unlock(m_loop);
+    return result;
+}
+
+}  // namespace
+
+std::unique_ptr<CaptureSource> OpenPipeWireSource(const DesktopTarget& target,
+                                                  const CaptureGeometry& geometry) {
+    auto source = std::make_unique<PipeWireSource>(target, geometry);
+    if (!source->Open()) {
+        return nullptr;
+    }
+    DebugPrint(" kvcap: %dx%d from the screen-cast stream, node %u\n", geometry.width,
+               geometry.height, target.node);
+    return source;
+}

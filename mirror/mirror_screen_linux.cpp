@@ -1,0 +1,153 @@
+#include "mirror/mirror_screen_linux.h"
+
+#include <cstdlib>
+
+#include "mirror/extended_screen_linux.h"
+#include "app/frame_pipeline.h"
+#include "kvcap/desktop_target_linux.h"
+#include "kvcap/screencast_portal_linux.h"
+#include "platform/desktop_recorded.h"
+#include "platform/desktop_xrandr_linux.h"
+#include "platform/settings_file.h"
+#include "platform/x11_display_linux.h"
+
+namespace {
+
+// How long the portal's dialog may wait for the user.
+constexpr int kAnswerSeconds = 120;
+
+bool IsSet(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && value[0] != '\0';
+}
+
+std::string AreaText(const MonitorArea& area) {
+    return std::to_string(area.width) + "x" + std::to_string(area.height) + " at " +
+           std::to_string(area.x) + "," + std::to_string(area.y);
+}
+
+// The portal's grant lives as long as the process: its session ends when the process does.
+ScreenCastGrant* g_pScreenCast = nullptr;
+
+// Asks the portal for a screen of `sourceType`, with the token saved under `tokenName`, and
+// makes its stream the capture library's target. 0, or the exit code with *error.
+int GrantScreenCast(uint32_t sourceType, const char* tokenName, FileSettingsStore* store,
+                    std::string* error) {
+    ScreenCastRequest request;
+    request.sourceType = sourceType;
+    request.embedCursor = true;  // the pointer, as the capture library draws it elsewhere
+    request.restoreToken =
+        store->Memory().Text(SCREENCAST_SETTINGS_KEY, tokenName).value_or(std::string());
+    auto* grant = new ScreenCastGrant;
+    if (OpenScreenCast(request, kAnswerSeconds, grant, error) != SCREENCAST_GRANTED) {
+        delete grant;
+        return MIRROR_EXIT_USAGE;
+    }
+    g_pScreenCast = grant;
+    if (!grant->restoreToken.empty()) {
+        store->WriteText(SCREENCAST_SETTINGS_KEY, tokenName, grant->restoreToken);
+    }
+    DesktopTarget target;
+    target.kind = DesktopTargetKind::PipeWireStream;
+    target.pipewireFd = grant->pipewireFd;
+    target.node = grant->stream.node;
+    if (sourceType == SCREENCAST_SOURCE_VIRTUAL) {
+        target.width = PROJECTOR_WIDTH;
+        target.height = PROJECTOR_HEIGHT;
+    }
+    SetDesktopTarget(target);
+    return 0;
+}
+
+// sway: a headless output, shown through the portal, whose chooser must have picked it.
+int ExtendOnSway(FileSettingsStore* store, MirrorScreen* screen, std::string* error) {
+    std::string name;
+    MonitorArea area;
+    if (!ExtendSwayScreen(std::getenv("SWAYSOCK"), PROJECTOR_WIDTH, PROJECTOR_HEIGHT, &name, &area,
+                          error)) {
+        *error = "--extend: " + *error;
+        return MIRROR_EXIT_USAGE;
+    }
+    int result = GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_EXTEND_TOKEN, store, error);
+    if (result == 0) {
+        const ScreenCastStream& stream = g_pScreenCast->stream;
+        bool elsewhere =
+            (stream.x >= 0 && (stream.x != area.x || stream.y != area.y)) ||
+            (stream.width > 0 && (stream.width != area.width || stream.height != area.height));
+        if (elsewhere) {
+            *error = "--extend: the screen cast shows another screen; choose " + name +
+                     " in the portal's dialog";
+            result = MIRROR_EXIT_USAGE;
+        }
+    }
+    if (result != 0) {
+        RemoveExtendedScreen();
+        return result;
+    }
+    screen->shown = "a second screen, " + name + " " + AreaText(area);
+    return 0;
+}
+
+}  // namespace
+
+int ChooseMirrorScreen(const MirrorOptions& options, MirrorScreen* screen, std::string* error) {
+    screen->way = options.capture;
+    if (screen->way == CaptureWay::Auto) {
+        screen->way = IsSet("WAYLAND_DISPLAY") && QueryScreenCastPortal().version > 0
+                          ? CaptureWay::Portal
+                          : CaptureWay::X11;
+    }
+    if (screen->way == CaptureWay::Portal) {
+        // Only an X display's monitor can be switched to 800 x 600; here the desktop stays.
+        g_pDesktop = new RecordedDesktop(0, 0);
+        screen->shown = "the Wayland desktop";
+        return 0;
+    }
+    XRandrDesktop* desktop = XRandrDesktop::Open(nullptr);
+    if (desktop == nullptr) {
+        const char* display = std::getenv("DISPLAY");
+        *error = IsSet("DISPLAY") ? std::string("cannot open the X display ") + display
+                                  : std::string("no X display: DISPLAY is not set");
+        return MIRROR_EXIT_USAGE;
+    }
+    screen->shown = "display " + desktop->DisplayName();
+    if (options.extend) {
+        // The monitors keep their modes; the engine's changes of size are only recorded.
+        g_pDesktop = new RecordedDesktop(desktop->Width(), desktop->Height());
+    } else {
+        g_pDesktop = desktop;
+        screen->x11 = desktop;
+    }
+    return 0;
+}
+
+int OpenMirrorScreen(const MirrorOptions& options, FileSettingsStore* store, MirrorScreen* screen,
+                     std::string* error) {
+    if (!options.extend) {
+        return screen->way == CaptureWay::Portal
+                   ? GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_MIRROR_TOKEN, store,
+                                     error)
+                   : 0;
+    }
+    if (screen->way == CaptureWay::X11) {
+        MonitorArea area;
+        if (!ExtendX11Screen(PROJECTOR_WIDTH, PROJECTOR_HEIGHT, &area, error)) {
+            *error = "--extend: " + *error;
+            return MIRROR_EXIT_USAGE;
+        }
+        DesktopTarget target;
+        target.kind = DesktopTargetKind::X11Monitor;
+        target.monitorName = EXTENDED_MONITOR_NAME;
+        SetDesktopTarget(target);
+        screen->shown = "a second screen, " + std::string(EXTENDED_MONITOR_NAME) + " " +
+                        AreaText(area) + " of " + screen->shown;
+        return 0;
+    }
+    if (IsSet("SWAYSOCK")) {
+        return ExtendOnSway(store, screen, error);
+    }
+    // GNOME, KDE Plasma: the portal makes the screen, at the size its stream is asked for.
+    int result = GrantScreenCast(SCREENCAST_SOURCE_VIRTUAL, SCREENCAST_EXTEND_TOKEN, store, error);
+    screen->shown = "a second screen of the Wayland desktop";
+    return result;
+}

@@ -1,0 +1,111 @@
+# A Wayland session of the tests' own, headless, sourced by the tests and the benchmark: a
+# private session bus, PipeWire with WirePlumber, sway on its headless backend with one output,
+# and the screen-cast portal with the wlroots backend, whose output chooser is a script the
+# test controls. Everything lives in $work; stop_wayland_session ends it all.
+#
+#   start_wayland_session WORK_DIR WIDTHxHEIGHT   exports WAYLAND_DISPLAY, SWAYSOCK,
+#                                                 DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR
+#   chooser_picks NAME|last|nothing               the output the portal's dialog "chooses"
+#
+# sway refuses to run as root; as root it runs as nobody, in a runtime folder nobody owns
+# (root reaches the sockets there all the same).
+
+session_pids=()
+
+session_need() {
+    local program
+    for program in "$@"; do
+        command -v "$program" >/dev/null || { echo "skipped: $program is not installed"; exit 77; }
+    done
+}
+
+# Waits up to 10 s for a path to exist.
+session_wait_for_path() {
+    for _ in $(seq 200); do [ -e "$1" ] && return 0; sleep 0.05; done
+    return 1
+}
+
+start_wayland_session() {
+    local work=$1 size=$2
+    session_need sway dbus-daemon pipewire wireplumber grim
+    [ -x /usr/libexec/xdg-desktop-portal ] && [ -x /usr/libexec/xdg-desktop-portal-wlr ] ||
+        { echo "skipped: xdg-desktop-portal(-wlr) is not installed"; exit 77; }
+    export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config"
+    export XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland
+    export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
+    unset DISPLAY WAYLAND_DISPLAY SWAYSOCK
+    mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    local as_user=()
+    if [ "$(id -u)" -eq 0 ]; then
+        chown 65534:65534 "$XDG_RUNTIME_DIR"
+        chmod o+x "$work"
+        as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    fi
+
+    dbus-daemon --session --nofork --print-address=3 3>"$work/bus.address" 2>"$work/bus.log" &
+    session_pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/bus.address" ] && break; sleep 0.05; done
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus.address")
+    export DBUS_SESSION_BUS_ADDRESS
+
+    printf 'output HEADLESS-1 mode %s position 0 0\n' "$size" > "$work/sway.config"
+    chmod 644 "$work/sway.config"
+    "${as_user[@]}" sway -c "$work/sway.config" > "$work/sway.log" 2>&1 &
+    session_pids+=($!)
+    pipewire > "$work/pipewire.log" 2>&1 &
+    session_pids+=($!)
+    session_wait_for_path "$XDG_RUNTIME_DIR/pipewire-0" || { echo "FAIL: no PipeWire"; exit 1; }
+    wireplumber > "$work/wireplumber.log" 2>&1 &
+    session_pids+=($!)
+    local socket
+    for _ in $(seq 200); do
+        socket=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock 2>/dev/null | head -n 1)
+        [ -n "$socket" ] && [ -e "$XDG_RUNTIME_DIR/wayland-1" ] && break
+        sleep 0.05
+    done
+    [ -n "$socket" ] || { echo "FAIL: sway did not start"; tail -n 20 "$work/sway.log"; exit 1; }
+    export SWAYSOCK=$socket WAYLAND_DISPLAY=wayland-1
+
+    # The portal's dialog: the output named in $work/chooser.pick ("last": the newest output,
+    # "nothing": the user declines); each call noted in $work/chooser.calls.
+    cat > "$work/chooser" <<CHOOSER
+#!/bin/sh
+echo called >> "$work/chooser.calls"
+pick=\$(cat "$work/chooser.pick")
+case "\$pick" in
+    nothing) exit 0 ;;
+    last) tail -n 1 ;;
+    *) echo "\$pick" ;;
+esac
+CHOOSER
+    chmod 755 "$work/chooser"
+    chooser_picks HEADLESS-1
+    printf '[screencast]\nchooser_type=dmenu\nchooser_cmd=%s\n' "$work/chooser" \
+        > "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config"
+    WAYLAND_DEBUG=${KV_WAYLAND_DEBUG:-0} LD_PRELOAD="$KV_SCREENCOPY_SHIM" /usr/libexec/xdg-desktop-portal-wlr -l DEBUG \
+        > "$work/portal-wlr.log" 2>&1 &
+    session_pids+=($!)
+    /usr/libexec/xdg-desktop-portal -r > "$work/portal.log" 2>&1 &
+    session_pids+=($!)
+    for _ in $(seq 200); do
+        dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop \
+            /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
+            string:org.freedesktop.portal.ScreenCast string:version >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    echo "FAIL: the screen-cast portal did not come"
+    tail -n 20 "$work/portal.log" "$work/portal-wlr.log"
+    exit 1
+}
+
+chooser_picks() {
+    echo "$1" > "$work/chooser.pick"
+}
+
+stop_wayland_session() {
+    local pid
+    for pid in "${session_pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait "${session_pids[@]}" 2>/dev/null
+    session_pids=()
+}
