@@ -7,24 +7,32 @@
 #include <spa/pod/builder.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "image/area_scaler.h"
 #include "kvcap/kvcap_api.h"
 #include "platform/debug_print.h"
 
-// A screen-cast portal's stream through libpipewire: the stream's thread hands over buffers as
-// the compositor fills them; the newest one that shows a change is held (the one before it
-// goes back at once), and Grab scales it on the capture thread with the stream's loop locked,
-// so the buffer cannot be taken back meanwhile. A compositor sends nothing while the screen
-// is still, and may say with each buffer what it changed (damage): a buffer that changed
-// nothing is handed back unread, and while no new buffer came Grab leaves the last frame.
+// A screen-cast portal's stream through libpipewire: the stream's thread takes the buffers as
+// the compositor fills them, copies the newest one that shows a change and gives every buffer
+// back at once (a compositor may have as few as two, and fills none while we hold them); a
+// session's Grab scales the copy on the capture thread with the stream's loop locked. A
+// compositor sends nothing while the screen is still, and may say with each buffer what it
+// changed (damage): a buffer that changed nothing is given back unread, and while no new
+// picture came Grab leaves the last frame. For the same reason the stream outlives the
+// library's sessions: one opened on a still screen (at a new zoom) finds the last picture
+// there, where a new stream would get none.
 
 namespace {
 
 constexpr uint32_t kMaxDamageRegions = 16;
 constexpr int kMaxSize = KVCAP_MAX_DIMENSION;
 constexpr size_t kPodBytes = 1024;
+// The size a screen of its own size is asked for first: the projector's.
+constexpr uint32_t kPreferredWidth = 854;
+constexpr uint32_t kPreferredHeight = 480;
 
 // The 32-bit layouts compositors offer, and where blue, green and red lie in each.
 struct FormatLayout {
@@ -76,14 +84,38 @@ bool HoldsPicture(const spa_buffer* buffer) {
            (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) == 0;
 }
 
-class PipeWireSource : public CaptureSource {
+// A copy of the newest buffer: packed rows of width x 4 bytes.
+struct Picture {
+    std::vector<uint8_t> pixels;
+    int width = 0;
+    int height = 0;
+    PixelLayout layout;
+    const uint8_t* data() const { return pixels.data(); }
+};
+
+// What one session keeps of the stream: its frame size, the scaler from the pictures' size,
+// and the last picture it scaled.
+struct SessionView {
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<AreaScaler> scaler;
+    int sourceWidth = 0;
+    int sourceHeight = 0;
+    uint64_t seen = 0;
+};
+
+// The connection to the stream, made by the first session and kept for the process.
+class PipeWireStream {
   public:
-    PipeWireSource(const DesktopTarget& target, const CaptureGeometry& geometry)
-        : m_target(target), m_geometry(geometry) {}
-    ~PipeWireSource() override;
+    PipeWireStream(const DesktopTarget& target, int fps) : m_target(target), m_fps(fps) {}
+    ~PipeWireStream();
 
     bool Open();
-    int Grab(uint8_t* bgr) override;
+    bool Serves(const DesktopTarget& target) const {
+        return target.pipewireFd == m_target.pipewireFd && target.node == m_target.node;
+    }
+    // Scales the held picture into `bgr` when the session has not scaled it yet.
+    int ScaleNewest(SessionView* view, uint8_t* bgr);
 
   private:
     static void OnStateChanged(void* self, pw_stream_state old, pw_stream_state state,
@@ -95,27 +127,40 @@ class PipeWireSource : public CaptureSource {
     void TakeBuffers();
 
     const DesktopTarget m_target;
-    const CaptureGeometry m_geometry;
+    const int m_fps;
     pw_thread_loop* m_loop = nullptr;
     pw_context* m_context = nullptr;
     pw_core* m_core = nullptr;
     pw_stream* m_stream = nullptr;
     spa_hook m_listener{};
 
-    // Below: the stream's thread writes, Grab reads, both with the loop locked.
+    // Below: the stream's thread writes, sessions read, both with the loop locked.
     bool m_failed = false;  // the stream ended or broke
     int m_width = 0;        // of the negotiated format
     int m_height = 0;
     PixelLayout m_layout;
-    pw_buffer* m_held = nullptr;  // the newest picture, not yet scaled when m_fresh
-    bool m_fresh = false;
-    // The scaler for the frames' present size; made anew when the compositor changes it.
-    std::unique_ptr<AreaScaler> m_scaler;
-    int m_scalerWidth = 0;
-    int m_scalerHeight = 0;
+    Picture m_picture;        // the newest
+    uint64_t m_sequence = 0;  // counts the pictures; 0 before the first
 };
 
-PipeWireSource::~PipeWireSource() {
+// One session's view of the stream: its size, its scaler, the last picture it scaled.
+class PipeWireSource : public CaptureSource {
+  public:
+    PipeWireSource(PipeWireStream* stream, const CaptureGeometry& geometry) : m_stream(stream) {
+        m_view.width = geometry.width;
+        m_view.height = geometry.height;
+    }
+
+    int Grab(uint8_t* bgr) override { return m_stream->ScaleNewest(&m_view, bgr); }
+
+  private:
+    PipeWireStream* const m_stream;
+    SessionView m_view;
+};
+
+PipeWireStream* g_pScreenCastStream = nullptr;
+
+PipeWireStream::~PipeWireStream() {
     if (m_loop != nullptr) {
         pw_thread_loop_stop(m_loop);
     }
@@ -134,7 +179,7 @@ PipeWireSource::~PipeWireSource() {
     }
 }
 
-bool PipeWireSource::Open() {
+bool PipeWireStream::Open() {
     static std::once_flag initialised;
     std::call_once(initialised, [] { pw_init(nullptr, nullptr); });
     m_loop = pw_thread_loop_new("kvcap-pipewire", nullptr);
@@ -188,21 +233,20 @@ bool PipeWireSource::Open() {
         spa_pod_builder_id(&builder, known.format);
     }
     spa_pod_builder_pop(&builder, &choice);
-    spa_rectangle session = SPA_RECTANGLE(static_cast<uint32_t>(m_geometry.width),
-                                          static_cast<uint32_t>(m_geometry.height));
     if (m_target.width > 0 && m_target.height > 0) {
         spa_rectangle fixed = SPA_RECTANGLE(static_cast<uint32_t>(m_target.width),
                                             static_cast<uint32_t>(m_target.height));
         spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&fixed), 0);
     } else {
+        spa_rectangle preferred = SPA_RECTANGLE(kPreferredWidth, kPreferredHeight);
         spa_rectangle smallest = SPA_RECTANGLE(1, 1);
         spa_rectangle largest = SPA_RECTANGLE(kMaxSize, kMaxSize);
         spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_size,
-                            SPA_POD_CHOICE_RANGE_Rectangle(&session, &smallest, &largest), 0);
+                            SPA_POD_CHOICE_RANGE_Rectangle(&preferred, &smallest, &largest), 0);
     }
     // A compositor's frame rate varies; asked for no more than the session takes.
     spa_fraction none = SPA_FRACTION(0, 1);
-    spa_fraction most = SPA_FRACTION(static_cast<uint32_t>(m_geometry.fps), 1);
+    spa_fraction most = SPA_FRACTION(static_cast<uint32_t>(m_fps), 1);
     spa_fraction least = SPA_FRACTION(1, 1);
     spa_pod_builder_add(&builder, SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&none),
                         SPA_FORMAT_VIDEO_maxFramerate,
@@ -220,9 +264,9 @@ bool PipeWireSource::Open() {
     return true;
 }
 
-void PipeWireSource::OnStateChanged(void* self, pw_stream_state, pw_stream_state state,
+void PipeWireStream::OnStateChanged(void* self, pw_stream_state, pw_stream_state state,
                                     const char* error) {
-    auto* source = static_cast<PipeWireSource*>(self);
+    auto* source = static_cast<PipeWireStream*>(self);
     if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
         DebugPrint(" kvcap: the screen-cast stream ended%s%s\n", error != nullptr ? ": " : "",
                    error != nullptr ? error : "");
@@ -230,15 +274,15 @@ void PipeWireSource::OnStateChanged(void* self, pw_stream_state, pw_stream_state
     }
 }
 
-void PipeWireSource::OnParamChanged(void* self, uint32_t id, const spa_pod* param) {
+void PipeWireStream::OnParamChanged(void* self, uint32_t id, const spa_pod* param) {
     if (id == SPA_PARAM_Format && param != nullptr) {
-        static_cast<PipeWireSource*>(self)->NegotiateBuffers(param);
+        static_cast<PipeWireStream*>(self)->NegotiateBuffers(param);
     }
 }
 
 // The format the compositor settled on, and what the buffers must carry: pictures in memory
 // we can map, a header, and the damage.
-void PipeWireSource::NegotiateBuffers(const spa_pod* format) {
+void PipeWireStream::NegotiateBuffers(const spa_pod* format) {
     spa_video_info_raw info{};
     const FormatLayout* known = nullptr;
     if (spa_format_video_raw_parse(format, &info) < 0 ||
@@ -272,52 +316,64 @@ void PipeWireSource::NegotiateBuffers(const spa_pod* format) {
     pw_stream_update_params(m_stream, params, 3);
 }
 
-void PipeWireSource::OnProcess(void* self) {
-    static_cast<PipeWireSource*>(self)->TakeBuffers();
+void PipeWireStream::OnProcess(void* self) {
+    static_cast<PipeWireStream*>(self)->TakeBuffers();
 }
 
 // Keeps the newest buffer that shows a change and gives back every other at once, so the
 // compositor always has buffers to fill.
-void PipeWireSource::TakeBuffers() {
+void PipeWireStream::TakeBuffers() {
+    pw_buffer* newest = nullptr;
     while (pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream)) {
         if (!HoldsPicture(buffer->buffer) || !ShowsChange(buffer->buffer)) {
             pw_stream_queue_buffer(m_stream, buffer);
             continue;
         }
-        if (m_held != nullptr) {
-            pw_stream_queue_buffer(m_stream, m_held);
+        if (newest != nullptr) {
+            pw_stream_queue_buffer(m_stream, newest);
         }
-        m_held = buffer;
-        m_fresh = true;
+        newest = buffer;
     }
+    if (newest == nullptr) {
+        return;
+    }
+    const spa_data& data = newest->buffer->datas[0];
+    auto row = static_cast<size_t>(m_width) * 4;
+    auto stride = static_cast<size_t>(data.chunk->stride);
+    if (stride >= row && data.chunk->offset + stride * (m_height - 1) + row <= data.maxsize) {
+        m_picture.pixels.resize(row * m_height);
+        m_picture.width = m_width;
+        m_picture.height = m_height;
+        m_picture.layout = m_layout;
+        const auto* from = static_cast<const uint8_t*>(data.data) + data.chunk->offset;
+        for (int y = 0; y < m_height; ++y) {
+            std::memcpy(m_picture.pixels.data() + row * y, from + stride * y, row);
+        }
+        ++m_sequence;
+    }  // else a buffer that does not hold the picture it says: left out
+    pw_stream_queue_buffer(m_stream, newest);
 }
 
-int PipeWireSource::Grab(uint8_t* bgr) {
+int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
     pw_thread_loop_lock(m_loop);
     int result = KVCAP_OK;
-    if (m_failed) {
-        result = KVCAP_E_CAPTURE_FAILED;
-    } else if (m_fresh) {
-        if (m_scaler == nullptr || m_scalerWidth != m_width || m_scalerHeight != m_height) {
-            m_scaler = std::make_unique<AreaScaler>(m_width, m_height, m_geometry.width,
-                                                    m_geometry.height);
-            m_scalerWidth = m_width;
-            m_scalerHeight = m_height;
+    if (m_failed || m_sequence == 0) {
+        result = KVCAP_E_CAPTURE_FAILED;  // broken, or nothing came yet
+    } else if (view->seen != m_sequence) {
+        if (view->scaler == nullptr || view->sourceWidth != m_picture.width ||
+            view->sourceHeight != m_picture.height) {
+            view->scaler = std::make_unique<AreaScaler>(m_picture.width, m_picture.height,
+                                                        view->width, view->height);
+            view->sourceWidth = m_picture.width;
+            view->sourceHeight = m_picture.height;
         }
-        const spa_data& data = m_held->buffer->datas[0];
-        auto stride = static_cast<size_t>(data.chunk->stride);
-        size_t needed =
-            stride * static_cast<size_t>(m_height - 1) + static_cast<size_t>(m_width) * 4;
-        if (!m_scaler->Ready() || stride < static_cast<size_t>(m_width) * 4 ||
-            data.chunk->offset + needed > data.maxsize) {
-            result = KVCAP_E_CAPTURE_FAILED;  // a buffer that does not hold the frame it says
+        if (view->scaler->Ready()) {
+            view->scaler->Scale(m_picture.data(), static_cast<size_t>(m_picture.width) * 4,
+                                m_picture.layout, bgr);
+            view->seen = m_sequence;
         } else {
-            m_scaler->Scale(static_cast<const uint8_t*>(data.data) + data.chunk->offset, stride,
-                            m_layout, bgr);
+            result = KVCAP_E_CAPTURE_FAILED;
         }
-        m_fresh = false;
-    } else if (m_scaler == nullptr) {
-        result = KVCAP_E_CAPTURE_FAILED;  // nothing came yet
     }
     pw_thread_loop_unlock(m_loop);
     return result;
@@ -327,10 +383,17 @@ int PipeWireSource::Grab(uint8_t* bgr) {
 
 std::unique_ptr<CaptureSource> OpenPipeWireSource(const DesktopTarget& target,
                                                   const CaptureGeometry& geometry) {
-    auto source = std::make_unique<PipeWireSource>(target, geometry);
-    if (!source->Open()) {
-        return nullptr;
+    if (g_pScreenCastStream == nullptr || !g_pScreenCastStream->Serves(target)) {
+        // One target a process; a stream of another one (tests) is let go.
+        delete g_pScreenCastStream;
+        g_pScreenCastStream = new PipeWireStream(target, geometry.fps);
+        if (!g_pScreenCastStream->Open()) {
+            delete g_pScreenCastStream;
+            g_pScreenCastStream = nullptr;
+            return nullptr;
+        }
     }
+    auto source = std::make_unique<PipeWireSource>(g_pScreenCastStream, geometry);
     DebugPrint(" kvcap: %dx%d from the screen-cast stream, node %u\n", geometry.width,
                geometry.height, target.node);
     return source;

@@ -338,8 +338,6 @@ ScreenCastPortal QueryScreenCastPortal() {
             }
         });
         dbus_message_unref(reply);
-    } else {
-        DebugPrint(" kvcap: no screen-cast portal: %s\n", why.c_str());
     }
     Disconnect(connection);
     return portal;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 
+#include "mirror/mirror_options.h"
 #include "mirror/mirror_screen_linux.h"
 #include "platform/debug_print.h"
 #include "platform/sway_ipc_linux.h"
@@ -21,7 +23,9 @@ struct ExtendedScreen {
     Added added = Added::Nothing;
     Display* display = nullptr;  // X11Monitor
     AddedMonitor monitor;
-    std::string swaySocket;  // SwayOutput: the socket, and the removing message made up front
+    // SwayOutput: the socket, the output, and the removing message made up front.
+    std::string swaySocket;
+    std::string outputName;
     std::string removeMessage;
 };
 
@@ -68,6 +72,25 @@ std::string RemoveCommand(const std::string& socketPath, const std::string& name
     return "output " + name + (unplugs ? " unplug" : " disable");
 }
 
+// Sends the removal; false when there was nothing to remove.
+bool SendRemoval() {
+    if (g_bExtendedScreenTaken.exchange(true)) {
+        return false;
+    }
+    switch (g_ExtendedScreen.added) {
+        case Added::X11Monitor:
+            RemoveX11Monitor(g_ExtendedScreen.display, g_ExtendedScreen.monitor);
+            return true;
+        case Added::SwayOutput:
+            SwayIpcSendFromSignalHandler(g_ExtendedScreen.swaySocket.c_str(),
+                                         g_ExtendedScreen.removeMessage);
+            return true;
+        case Added::Nothing:
+            break;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ExtendX11Screen(int width, int height, MonitorArea* area, std::string* why) {
@@ -111,6 +134,7 @@ bool ExtendSwayScreen(const std::string& socketPath, int width, int height, std:
     }
     *name = created->name;
     g_ExtendedScreen.swaySocket = socketPath;
+    g_ExtendedScreen.outputName = *name;
     g_ExtendedScreen.removeMessage =
         SwayIpcMessage(SWAY_IPC_RUN_COMMAND, RemoveCommand(socketPath, *name));
     g_ExtendedScreen.added = Added::SwayOutput;
@@ -138,20 +162,24 @@ bool ExtendSwayScreen(const std::string& socketPath, int width, int height, std:
 }
 
 void RemoveExtendedScreen() {
-    if (g_bExtendedScreenTaken.exchange(true)) {
+    if (!SendRemoval() || g_ExtendedScreen.added != Added::SwayOutput) {
         return;
     }
-    switch (g_ExtendedScreen.added) {
-        case Added::X11Monitor:
-            RemoveX11Monitor(g_ExtendedScreen.display, g_ExtendedScreen.monitor);
-            break;
-        case Added::SwayOutput:
-            SwayIpcSendFromSignalHandler(g_ExtendedScreen.swaySocket.c_str(),
-                                         g_ExtendedScreen.removeMessage);
-            break;
-        case Added::Nothing:
-            break;
+    std::vector<SwayOutput> outputs;
+    std::string why;
+    const SwayOutput* left = SwayOutputs(g_ExtendedScreen.swaySocket, &outputs, &why)
+                                 ? FindOutput(outputs, g_ExtendedScreen.outputName)
+                                 : nullptr;
+    if (left != nullptr && left->active) {
+        std::fprintf(stderr,
+                     "%s: warning: this sway cannot take %s away; it stays until sway "
+                     "restarts (sway 1.8 can)\n",
+                     MIRROR_PROGRAM_NAME, g_ExtendedScreen.outputName.c_str());
     }
+}
+
+void RemoveExtendedScreenAfterCrash() {
+    SendRemoval();
 }
 
 void AbandonExtendedScreen() {

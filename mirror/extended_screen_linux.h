@@ -16,6 +16,11 @@ bool ExtendX11Screen(int width, int height, MonitorArea* area, std::string* why)
 bool ExtendSwayScreen(const std::string& socketPath, int width, int height, std::string* name,
                       MonitorArea* area, std::string* why);
 
-// See mirror_screen_linux.h.
+// Removes what was added, once, from any thread. sway before 1.8 cannot take a headless output
+// away, nor even disable it on the headless backend: the user is told when it stays.
 void RemoveExtendedScreen();
+// The same from a crash's signal handler: system calls only for sway, the connection of its
+// own for X11; nothing is checked.
+void RemoveExtendedScreenAfterCrash();
+// The X display is gone, and the monitor with it: nothing is left to remove.
 void AbandonExtendedScreen();

@@ -74,7 +74,7 @@ class MirrorProcess final : public TraceSink, public ExitHandler {
 // out, with an alarm in case the crash left the display's lock taken.
 void RestoreDesktopAndCrash(int signalNumber) {
     alarm(kCrashRestoreSeconds);
-    RemoveExtendedScreen();
+    RemoveExtendedScreenAfterCrash();
     RestoreDesktopAfterCrash();
     raise(signalNumber);
 }

@@ -59,7 +59,7 @@ int GrantScreenCast(uint32_t sourceType, const char* tokenName, FileSettingsStor
     return 0;
 }
 
-// sway: a headless output, shown through the portal, whose chooser must have picked it.
+// sway: a headless output, shown through the portal, whose dialog must have picked it.
 int ExtendOnSway(FileSettingsStore* store, MirrorScreen* screen, std::string* error) {
     std::string name;
     MonitorArea area;
@@ -69,12 +69,11 @@ int ExtendOnSway(FileSettingsStore* store, MirrorScreen* screen, std::string* er
         return MIRROR_EXIT_USAGE;
     }
     int result = GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_EXTEND_TOKEN, store, error);
+    // The portal's word on the position is not always the compositor's; a screen of another
+    // size is surely another screen.
     if (result == 0) {
         const ScreenCastStream& stream = g_pScreenCast->stream;
-        bool elsewhere =
-            (stream.x >= 0 && (stream.x != area.x || stream.y != area.y)) ||
-            (stream.width > 0 && (stream.width != area.width || stream.height != area.height));
-        if (elsewhere) {
+        if (stream.width > 0 && (stream.width != area.width || stream.height != area.height)) {
             *error = "--extend: the screen cast shows another screen; choose " + name +
                      " in the portal's dialog";
             result = MIRROR_EXIT_USAGE;
