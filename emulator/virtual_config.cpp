@@ -134,6 +134,11 @@ class OptionParser {
                 return Bad(value, value.empty() ? "a file name" : reason.c_str());
             }
             config_->imagePath = value;
+        } else if (key_ == "out_every") {
+            if (!ParseNumber(value, UINT32_MAX, &number)) {
+                return Bad(value, "milliseconds");
+            }
+            config_->imageIntervalMs = static_cast<uint32_t>(number);
         } else if (key_ == "report") {
             if (value.empty()) {
                 return Bad(value, "a file name");
@@ -142,7 +147,7 @@ class OptionParser {
         } else {
             return Fail("unknown option '" + std::string(key_) +
                         "' (known: projectors, link, fault, power, mcu, firmware, vanish_after, "
-                        "vanish_at_slice, fail_next, delay, out, report)");
+                        "vanish_at_slice, fail_next, delay, out, out_every, report)");
         }
         return true;
     }

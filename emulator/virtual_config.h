@@ -24,6 +24,8 @@
 //   fail_next=K:CODE[@N] K commands fail with the OS error CODE, after the first N (default 0)
 //   delay=none|usb2|usb1 take as long as a USB 2.0 (35 MB/s) or 1.1 (1 MB/s) link per transfer
 //   out=PATH             where the last frame shown is written (.png or .ppm)
+//   out_every=MS         written at most every MS milliseconds (default 1000; 0: at every
+//                        frame-done, for timing what reaches the projector)
 //   report=PATH          where the report is written, on every frame-done and at the end
 //
 // Paths cannot hold a comma.
@@ -53,6 +55,7 @@ struct VirtualConfig {
     LinkDelay delay = LinkDelay::None;
     RequestView requestView = RequestView::PassThrough;  // not set from the text
     std::string imagePath;
+    uint32_t imageIntervalMs = 1000;
     std::string reportPath;
 };
 

@@ -39,7 +39,6 @@ constexpr uint32_t kTimeoutStream = 2;
 constexpr uint32_t kTimeoutStatus = 10;
 
 // The last frame goes to its file at most once a second while frames flow, and at the end.
-constexpr auto kImageInterval = std::chrono::seconds(1);
 
 // What a bulk transfer achieves on each link, roughly.
 constexpr double kUsb2BytesPerSecond = 35e6;
@@ -786,7 +785,8 @@ VirtualProjector::Output VirtualProjector::TakeOutput(bool withImage, bool force
                                      {log_.begin() + static_cast<ptrdiff_t>(first), log_.end()});
     }
     Clock::time_point now = Clock::now();
-    bool due = force || framesWritten_ == 0 || now - lastImageWrite_ >= kImageInterval;
+    bool due = force || framesWritten_ == 0 ||
+               now - lastImageWrite_ >= std::chrono::milliseconds(config_.imageIntervalMs);
     if (!config_.imagePath.empty() && withImage && due && framesShown_ > framesWritten_) {
         output.imagePath = config_.imagePath;
         output.image = {kFrameWidth, kFrameHeight, lastFrame_};

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <pipewire/pipewire.h>
-#include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 
 #include "image/area_scaler.h"
 #include "kvcap/kvcap_api.h"
+#include "kvcap/pipewire_buffer_linux.h"
 #include "platform/debug_print.h"
 
 // A screen-cast portal's stream through libpipewire: the stream's thread takes the buffers as
@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr uint32_t kMaxDamageRegions = 16;
+constexpr uint32_t kMaxDamageRegions = 16;  // asked of the compositor; more: all damaged
 constexpr int kMaxSize = KVCAP_MAX_DIMENSION;
 constexpr size_t kPodBytes = 1024;
 // The size a screen of its own size is asked for first: the projector's.
@@ -53,35 +53,6 @@ const FormatLayout* FindFormat(uint32_t format) {
         }
     }
     return nullptr;
-}
-
-// False when the buffer's damage says the compositor changed nothing in it. A buffer
-// without damage information may have changed anything.
-bool ShowsChange(const spa_buffer* buffer) {
-    auto* damage = static_cast<const spa_meta*>(spa_buffer_find_meta(buffer, SPA_META_VideoDamage));
-    if (damage == nullptr) {
-        return true;
-    }
-    const spa_meta_region* region = nullptr;
-    spa_meta_for_each(region, damage) {
-        if (!spa_meta_region_is_valid(region)) {
-            break;
-        }
-        return true;
-    }
-    return false;
-}
-
-// A buffer with a picture in it: not marked corrupted, and with data mapped for reading.
-bool HoldsPicture(const spa_buffer* buffer) {
-    auto* header = static_cast<const spa_meta_header*>(
-        spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
-    if (header != nullptr && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) != 0) {
-        return false;
-    }
-    const spa_data& data = buffer->datas[0];
-    return buffer->n_datas > 0 && data.data != nullptr && data.chunk->size > 0 &&
-           (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) == 0;
 }
 
 // A copy of the newest buffer: packed rows of width x 4 bytes.
@@ -325,7 +296,10 @@ void PipeWireStream::OnProcess(void* self) {
 void PipeWireStream::TakeBuffers() {
     pw_buffer* newest = nullptr;
     while (pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream)) {
-        if (!HoldsPicture(buffer->buffer) || !ShowsChange(buffer->buffer)) {
+        // The first picture is taken whatever its damage says: there is none to keep.
+        bool wanted = BufferHoldsPicture(buffer->buffer) &&
+                      (m_sequence == 0 || BufferShowsChange(buffer->buffer));
+        if (!wanted) {
             pw_stream_queue_buffer(m_stream, buffer);
             continue;
         }

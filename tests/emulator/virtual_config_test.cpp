@@ -24,7 +24,8 @@ TEST(VirtualConfigTest, EveryOptionIsRead) {
     std::string error;
     ASSERT_TRUE(ParseVirtualConfig(
         "virtual:link=1.1,fault=1,power=1,mcu=B02,firmware=01.02.03.01.04.ff,vanish_after=500,"
-        "vanish_at_slice=7,fail_next=3:31@20,delay=usb2,out=/tmp/shown.ppm,report=/tmp/r.txt",
+        "vanish_at_slice=7,fail_next=3:31@20,delay=usb2,out=/tmp/shown.ppm,out_every=0,report=/tmp/"
+        "r.txt",
         &config, &error))
         << error;
     EXPECT_EQ(config.linkValues, std::vector<uint32_t>{3});
@@ -39,6 +40,7 @@ TEST(VirtualConfigTest, EveryOptionIsRead) {
     EXPECT_EQ(config.failAfter, 20u);
     EXPECT_EQ(config.delay, LinkDelay::Usb2);
     EXPECT_EQ(config.imagePath, "/tmp/shown.ppm");
+    EXPECT_EQ(config.imageIntervalMs, 0u);
     EXPECT_EQ(config.reportPath, "/tmp/r.txt");
 }
 
@@ -77,6 +79,7 @@ TEST(VirtualConfigTest, MistakesGiveOneClearLine) {
         {"virtual:fail_next=3:0", "non-zero error code"},
         {"virtual:delay=usb3", "none, usb2 or usb1"},
         {"virtual:out=/tmp/shown.bmp", "must end in .png or .ppm"},
+        {"virtual:out_every=-1", "milliseconds"},
         {"virtual:report=", "a file name"},
     };
     for (const Case& c : cases) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,22 @@ ModeSettings Resolved(std::vector<const char*> arguments, const SavedModes& save
     std::optional<ModeSettings> store;
     EXPECT_TRUE(ResolveModeOptions(options, saved, &store, &error)) << error;
     return store.value_or(ModeSettings{99, 99});
+}
+
+TEST(MirrorOptions, CaptureWayAndSecondScreen) {
+    MirrorOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"--extend", "--capture=portal"}, &options, &error)) << error;
+    EXPECT_TRUE(options.extend);
+    EXPECT_EQ(options.capture, CaptureWay::Portal);
+    ASSERT_TRUE(Parse({"--capture", "x11"}, &options, &error)) << error;
+    EXPECT_FALSE(options.extend);
+    EXPECT_EQ(options.capture, CaptureWay::X11);
+    ASSERT_TRUE(Parse({}, &options, &error));
+    EXPECT_EQ(options.capture, CaptureWay::Auto);
+    EXPECT_FALSE(Parse({"--capture", "wayland"}, &options, &error));
+    EXPECT_EQ(error, "--capture: cannot take \"wayland\"");
+    EXPECT_FALSE(Parse({"--extend=1"}, &options, &error));
 }
 
 TEST(MirrorOptions, OptionsOverrideTheSavedModesAndKeepTheOtherOne) {
@@ -209,6 +226,50 @@ TEST_F(SettingsFileTest, AFolderThatCannotBeWrittenKeepsTheOldFile) {
         EXPECT_EQ(ReadFile(), "[Software\\K7Q0KVUSB]\nDispMode=1\n");
     }
     std::filesystem::permissions(folder_ / "vorn_kvusb", std::filesystem::perms::owner_all);
+}
+
+// The portal's restore token is a text, saved at once: the portal may not honour the old one
+// again, so a crash must not lose the new one.
+TEST_F(SettingsFileTest, TextsAreSavedAtOnceBesideTheModesAndReadBack) {
+    SaveModes(DISP_MODE_MIRROR, ZOOM_1);
+    {
+        FileSettingsStore store(path_);
+        ASSERT_TRUE(store.Load());
+        EXPECT_TRUE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken",
+                                    "5b1c3e0a-0c0d-4f1e-9a2b-abcdef012345"));
+    }
+    EXPECT_EQ(ReadFile(),
+              "# vorn_kvusb settings, written when the program ends\n"
+              "[Software\\K7Q0KVUSB]\nDispMode=0\nZoomMode=1\n"
+              "[Software\\K7Q0KVUSB\\ScreenCast]\n"
+              "MirrorToken=\"5b1c3e0a-0c0d-4f1e-9a2b-abcdef012345\"\n");
+    FileSettingsStore store(path_);
+    ASSERT_TRUE(store.Load());
+    EXPECT_EQ(store.Memory().Text("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken"),
+              "5b1c3e0a-0c0d-4f1e-9a2b-abcdef012345");
+    // The modes' own save keeps the text.
+    SaveModes(DISP_MODE_800X600, ZOOM_ORIGINAL);
+    EXPECT_NE(ReadFile().find("MirrorToken=\"5b1c3e0a"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, ATextAloneDoesNotMakeAFirstRunLookSaved) {
+    FileSettingsStore store(path_);
+    EXPECT_TRUE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "ExtendToken", "t"));
+    EXPECT_EQ(LoadModes(), 0);  // still 800x600 at the next start, as on a first run
+}
+
+TEST_F(SettingsFileTest, TextsALineCannotHoldAreRefusedAndBrokenOnesSkipped) {
+    FileSettingsStore store(path_);
+    EXPECT_FALSE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken", "a\"b"));
+    EXPECT_FALSE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken", "a\nb"));
+    EXPECT_FALSE(std::filesystem::exists(path_));
+    WriteFile("[Software\\K7Q0KVUSB\\ScreenCast]\nMirrorToken=\"open\nExtendToken=\"\"\n"
+              "Other=\"x\"y\"\nDispMode=\"1\"\n");
+    MemorySettingsStore::TextContents texts = ParseSettingsTexts(ReadFile());
+    EXPECT_EQ(texts["Software\\K7Q0KVUSB\\ScreenCast"],
+              (std::map<std::string, std::string>{{"DispMode", "1"}, {"ExtendToken", ""}}));
+    // A quoted number is a text, not a mode.
+    EXPECT_TRUE(ParseSettingsText(ReadFile())["Software\\K7Q0KVUSB\\ScreenCast"].empty());
 }
 
 TEST(SettingsFilePath, FollowsTheXdgConfigFolder) {

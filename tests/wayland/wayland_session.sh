@@ -106,6 +106,6 @@ chooser_picks() {
 stop_wayland_session() {
     local pid
     for pid in "${session_pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait "${session_pids[@]}" 2>/dev/null
+    wait "${session_pids[@]}" 2>/dev/null || true
     session_pids=()
 }

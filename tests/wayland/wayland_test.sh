@@ -8,7 +8,8 @@
 # sway       --extend on sway: a headless output of 854x480 right of the other, a window moved
 #            onto it shows on the projector as grim sees it; gone after the run and a crash
 # x11        --extend on X11: a RandR monitor beside the screen, which grows for it; a window
-#            there shows on the projector; monitor and size put back after SIGTERM and a crash
+#            there shows on the projector; monitor and size put back after SIGTERM, a crash,
+#            an unplugged projector and 100 failed frames
 # Exit code 77 (skipped) where a program the scenario needs is missing.
 set -u
 scenario=$1 mirror=$2 helper=$3 shim=$4 work=$5
@@ -227,6 +228,13 @@ x11)
     [ $? -eq $((128 + 11)) ] || fail "the crash ended it otherwise"
     ! xrandr --listmonitors | grep -q KVUSB || fail "the crash left the monitor"
     xdpyinfo | grep -q "dimensions: *1280x720 pixels" || fail "the crash left the screen grown"
+    # The ends on the sender thread: the projector gone, 100 failed frames in a row.
+    for device in vanish_after=120 fail_next=100000:5@12; do
+        "$mirror" --extend --capture x11 --device "virtual:$device" > end.out 2> end.err
+        [ $? -eq 0 ] || fail "$device: exit $?"
+        ! xrandr --listmonitors | grep -q KVUSB || fail "$device left the monitor"
+        xdpyinfo | grep -q "dimensions: *1280x720 pixels" || fail "$device left the screen grown"
+    done
     ;;
 *)
     fail "unknown scenario $scenario"

@@ -1,0 +1,132 @@
+#include "platform/sway_ipc_linux.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+// sway's IPC as kvusb-mirror --extend speaks it: the framing, and what it reads of the
+// replies (which carry much more than it reads).
+
+namespace {
+
+// Two outputs as sway 1.7 describes them: modes and the current mode have widths and heights
+// of their own, which must not be taken for the output's place.
+constexpr char kOutputs[] = R"([
+  { "id": 3, "type": "output", "name": "DP-1", "active": true,
+    "rect": { "x": 0, "y": 0, "width": 1920, "height": 1080 },
+    "modes": [ { "width": 1920, "height": 1080, "refresh": 60000 },
+               { "width": 800, "height": 600, "refresh": 60000 } ],
+    "current_mode": { "width": 1920, "height": 1080, "refresh": 60000 },
+    "make": "Gloam \"Pro\"", "focused": true },
+  { "id": 9, "type": "output", "name": "HEADLESS-2", "active": false,
+    "rect": { "x": 1920, "y": 0, "width": 854, "height": 480 }, "modes": [] }
+])";
+
+TEST(SwayIpc, OutputsAreReadWithTheirPlaceAndState) {
+    std::vector<SwayOutput> outputs = ParseSwayOutputs(kOutputs);
+    ASSERT_EQ(outputs.size(), 2u);
+    EXPECT_EQ(outputs[0].name, "DP-1");
+    EXPECT_TRUE(outputs[0].active);
+    EXPECT_EQ(outputs[0].width, 1920);
+    EXPECT_EQ(outputs[0].height, 1080);
+    EXPECT_EQ(outputs[1].name, "HEADLESS-2");
+    EXPECT_FALSE(outputs[1].active);
+    EXPECT_EQ(outputs[1].x, 1920);
+    EXPECT_EQ(outputs[1].width, 854);
+    EXPECT_TRUE(ParseSwayOutputs("").empty());
+    EXPECT_TRUE(ParseSwayOutputs("{\"error\": \"no\"}").empty());
+    EXPECT_TRUE(ParseSwayOutputs("[ {\"name\": \"cut").size() <= 1u);  // a cut reply ends
+}
+
+TEST(SwayIpc, CommandsSucceedOnlyWhenEveryOneDid) {
+    EXPECT_TRUE(SwayCommandsSucceeded(" [ { \"success\": true } ]"));
+    EXPECT_TRUE(SwayCommandsSucceeded("[{\"success\":true},{\"success\":true}]"));
+    EXPECT_FALSE(SwayCommandsSucceeded(
+        "[{\"success\":true},{\"success\":false,\"parse_error\":true,\"error\":\"x\"}]"));
+    EXPECT_FALSE(SwayCommandsSucceeded("[]"));
+    EXPECT_FALSE(SwayCommandsSucceeded("[{\"error\": \"success\"}]"));
+    EXPECT_FALSE(SwayCommandsSucceeded(""));
+}
+
+TEST(SwayIpc, VersionNeedsBothNumbers) {
+    int major = 0;
+    int minor = 0;
+    EXPECT_TRUE(ParseSwayVersion(
+        R"({"human_readable": "1.8.1", "variant": "sway", "major": 1, "minor": 8, "patch": 1})",
+        &major, &minor));
+    EXPECT_EQ(major, 1);
+    EXPECT_EQ(minor, 8);
+    EXPECT_FALSE(ParseSwayVersion(R"({"major": 1})", &major, &minor));
+    EXPECT_FALSE(ParseSwayVersion("[]", &major, &minor));
+}
+
+// A compositor of one exchange on a socket of the test's own.
+class FakeSway {
+  public:
+    explicit FakeSway(std::string reply) : reply_(std::move(reply)) {
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("kvusb-sway-" + std::to_string(getpid()) + ".sock"))
+                    .string();
+        unlink(path_.c_str());
+        listener_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, path_.c_str());
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 1);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~FakeSway() {
+        thread_.join();
+        close(listener_);
+        unlink(path_.c_str());
+    }
+    const std::string& Path() const { return path_; }
+    const std::string& Received() const { return received_; }
+
+  private:
+    void Serve() {
+        int client = accept(listener_, nullptr, nullptr);
+        char header[14];
+        if (read(client, header, sizeof header) == sizeof header) {
+            uint32_t length = 0;
+            std::memcpy(&length, header + 6, sizeof length);
+            received_.assign(header, sizeof header);
+            std::string payload(length, '\0');
+            if (length == 0 || read(client, payload.data(), length) == length) {
+                received_ += payload;
+            }
+            std::string answer = SwayIpcMessage(SWAY_IPC_RUN_COMMAND, reply_);
+            // In two parts, as a busy socket may deliver it.
+            write(client, answer.data(), 5);
+            usleep(20000);
+            write(client, answer.data() + 5, answer.size() - 5);
+        }
+        close(client);
+    }
+
+    std::string reply_;
+    std::string path_;
+    int listener_ = -1;
+    std::string received_;
+    std::thread thread_;
+};
+
+TEST(SwayIpc, AnExchangeIsFramedBothWays) {
+    std::string reply;
+    {
+        FakeSway sway("[{\"success\":true}]");
+        ASSERT_TRUE(SwayIpcExchange(sway.Path(), SWAY_IPC_RUN_COMMAND, "create_output", &reply));
+        std::string expected("i3-ipc\x0d\0\0\0\0\0\0\0create_output", 27);
+        EXPECT_EQ(sway.Received(), expected);
+    }
+    EXPECT_EQ(reply, "[{\"success\":true}]");
+    EXPECT_FALSE(SwayIpcExchange("/nonexistent/sway-ipc.sock", SWAY_IPC_GET_OUTPUTS, "", &reply));
+}
+
+}  // namespace
