@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -27,10 +30,11 @@
 
 namespace {
 
-constexpr uint32_t kMaxDamageRegions = 16;  // asked of the compositor; more: all damaged
+constexpr uint32_t kMaxDamageRegions = 16;  // that a buffer may list
+constexpr uint32_t kAgeWindow = 100;        // pictures whose age is traced together
 constexpr int kMaxSize = KVCAP_MAX_DIMENSION;
 constexpr size_t kPodBytes = 1024;
-// The size a screen of its own size is asked for first: the projector's.
+// The size asked for first of a screen that has a size of its own: the projector's.
 constexpr uint32_t kPreferredWidth = 854;
 constexpr uint32_t kPreferredHeight = 480;
 
@@ -61,7 +65,16 @@ struct Picture {
     int width = 0;
     int height = 0;
     PixelLayout layout;
+    int64_t shownAt = 0;  // the compositor's time of it, CLOCK_MONOTONIC ns; 0 if unknown
     const uint8_t* data() const { return pixels.data(); }
+};
+
+// How long pictures wait from the compositor's frame until a session has scaled them,
+// traced every kAgeWindow pictures.
+struct PictureAges {
+    uint32_t count = 0;
+    double sumMs = 0;
+    double mostMs = 0;
 };
 
 // What one session keeps of the stream: its frame size, the scaler from the pictures' size,
@@ -96,6 +109,7 @@ class PipeWireStream {
 
     void NegotiateBuffers(const spa_pod* format);
     void TakeBuffers();
+    void CountAge();
 
     const DesktopTarget m_target;
     const int m_fps;
@@ -112,6 +126,7 @@ class PipeWireStream {
     PixelLayout m_layout;
     Picture m_picture;        // the newest
     uint64_t m_sequence = 0;  // counts the pictures; 0 before the first
+    PictureAges m_ages;
 };
 
 // One session's view of the stream: its size, its scaler, the last picture it scaled.
@@ -319,6 +334,9 @@ void PipeWireStream::TakeBuffers() {
         m_picture.width = m_width;
         m_picture.height = m_height;
         m_picture.layout = m_layout;
+        auto* header = static_cast<const spa_meta_header*>(
+            spa_buffer_find_meta_data(newest->buffer, SPA_META_Header, sizeof(spa_meta_header)));
+        m_picture.shownAt = header != nullptr ? header->pts : 0;
         const auto* from = static_cast<const uint8_t*>(data.data) + data.chunk->offset;
         for (int y = 0; y < m_height; ++y) {
             std::memcpy(m_picture.pixels.data() + row * y, from + stride * y, row);
@@ -326,6 +344,25 @@ void PipeWireStream::TakeBuffers() {
         ++m_sequence;
     }  // else a buffer that does not hold the picture it says: left out
     pw_stream_queue_buffer(m_stream, newest);
+}
+
+void PipeWireStream::CountAge() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    int64_t ageNs = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec - m_picture.shownAt;
+    if (m_picture.shownAt <= 0 || ageNs < 0) {
+        return;  // a compositor that keeps another clock, or none
+    }
+    double ageMs = static_cast<double>(ageNs) / 1e6;
+    m_ages.sumMs += ageMs;
+    m_ages.mostMs = std::max(m_ages.mostMs, ageMs);
+    if (++m_ages.count == kAgeWindow) {
+        DebugPrint(
+            " kvcap: %u pictures scaled %.1f ms after the compositor's frame on average, "
+            "%.1f ms at most\n",
+            m_ages.count, m_ages.sumMs / m_ages.count, m_ages.mostMs);
+        m_ages = {};
+    }
 }
 
 int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
@@ -345,6 +382,7 @@ int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
             view->scaler->Scale(m_picture.data(), static_cast<size_t>(m_picture.width) * 4,
                                 m_picture.layout, bgr);
             view->seen = m_sequence;
+            CountAge();
         } else {
             result = KVCAP_E_CAPTURE_FAILED;
         }

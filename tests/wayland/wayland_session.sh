@@ -1,14 +1,18 @@
 # A Wayland session of the tests' own, headless, sourced by the tests and the benchmark: a
 # private session bus, PipeWire with WirePlumber, sway on its headless backend with one output,
 # and the screen-cast portal with the wlroots backend, whose output chooser is a script the
-# test controls. Everything lives in $work; stop_wayland_session ends it all.
+# test controls. The logs and the test's files live in $work; what sway reads (its
+# configuration, pictures for the background: put them in $SESSION_DIR) and the runtime
+# folder live in a folder of their own under $TMPDIR or /tmp, which stop_wayland_session ends
+# with the rest.
 #
 #   start_wayland_session WORK_DIR WIDTHxHEIGHT   exports WAYLAND_DISPLAY, SWAYSOCK,
 #                                                 DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR
 #   chooser_picks NAME|new|nothing                the output the portal's dialog "chooses"
 #
 # sway refuses to run as root; as root it runs as nobody, in a runtime folder nobody owns
-# (root reaches the sockets there all the same).
+# (root reaches the sockets there all the same), away from $work, whose parents nobody may
+# not be allowed to pass.
 
 session_pids=()
 
@@ -30,7 +34,9 @@ start_wayland_session() {
     session_need sway dbus-daemon pipewire wireplumber grim
     [ -x /usr/libexec/xdg-desktop-portal ] && [ -x /usr/libexec/xdg-desktop-portal-wlr ] ||
         { echo "skipped: xdg-desktop-portal(-wlr) is not installed"; exit 77; }
-    export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config"
+    SESSION_DIR=$(mktemp -d "${TMPDIR:-/tmp}/kvusb-wayland.XXXXXX") || exit 1
+    chmod 755 "$SESSION_DIR"
+    export SESSION_DIR XDG_RUNTIME_DIR="$SESSION_DIR/runtime" XDG_CONFIG_HOME="$work/config"
     export XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland
     export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
     unset DISPLAY WAYLAND_DISPLAY SWAYSOCK
@@ -39,7 +45,6 @@ start_wayland_session() {
     local as_user=()
     if [ "$(id -u)" -eq 0 ]; then
         chown 65534:65534 "$XDG_RUNTIME_DIR"
-        chmod o+x "$work"
         as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     fi
 
@@ -49,9 +54,9 @@ start_wayland_session() {
     DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus.address")
     export DBUS_SESSION_BUS_ADDRESS
 
-    printf 'output HEADLESS-1 mode %s position 0 0\n' "$size" > "$work/sway.config"
-    chmod 644 "$work/sway.config"
-    "${as_user[@]}" sway -c "$work/sway.config" > "$work/sway.log" 2>&1 &
+    printf 'output HEADLESS-1 mode %s position 0 0\n' "$size" > "$SESSION_DIR/sway.config"
+    chmod 644 "$SESSION_DIR/sway.config"
+    "${as_user[@]}" sway -c "$SESSION_DIR/sway.config" > "$work/sway.log" 2>&1 &
     session_pids+=($!)
     pipewire > "$work/pipewire.log" 2>&1 &
     session_pids+=($!)
@@ -108,4 +113,5 @@ stop_wayland_session() {
     for pid in "${session_pids[@]}"; do kill "$pid" 2>/dev/null; done
     wait "${session_pids[@]}" 2>/dev/null || true
     session_pids=()
+    [ -z "${SESSION_DIR:-}" ] || rm -rf "$SESSION_DIR"
 }

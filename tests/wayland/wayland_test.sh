@@ -71,10 +71,10 @@ expect_colour() {  # frame, x, y, red, green, blue
 # The picture of the portal test: edges and gradients over the whole output.
 paint_output() {  # output, size
     convert -size "$2" gradient:'#ff2000-#0040ff' -fill white -draw 'rectangle 300,200 900,640' \
-        -fill '#20c060' -draw 'circle 1000,400 1000,600' "$work/background.png" ||
+        -fill '#20c060' -draw 'circle 1000,400 1000,600' "$SESSION_DIR/background.png" ||
         fail "no picture"
-    chmod 644 "$work/background.png"
-    swaymsg "output $1 bg $work/background.png stretch" > /dev/null || fail "no background"
+    chmod 644 "$SESSION_DIR/background.png"
+    swaymsg "output $1 bg $SESSION_DIR/background.png stretch" > /dev/null || fail "no background"
     sleep 0.5
 }
 
@@ -82,7 +82,7 @@ paint_output() {  # output, size
 # damage): redrawing the background with the same picture gives a session its first frame.
 redraw_output() {  # output
     sleep 0.3
-    swaymsg "output $1 bg $work/background.png stretch" > /dev/null
+    swaymsg "output $1 bg $SESSION_DIR/background.png stretch" > /dev/null
 }
 
 sway_output() {  # name: "WIDTHxHEIGHT+X+Y active" or nothing
