@@ -200,6 +200,12 @@ ScreenCastSession::~ScreenCastSession() {
 
 namespace {
 
+// How long a request's answer is waited for, and whether to give up before.
+struct Wait {
+    int seconds;
+    bool (*stop)();
+};
+
 // A request of the conversation: its token, and the path its Response will come from.
 struct Request {
     std::string token;
@@ -248,7 +254,7 @@ DBusMessage* NewScreenCastCall(const char* method, const ScreenCastSession& sess
 // `take`. One of the SCREENCAST_* results.
 template <typename Take>
 int Converse(ScreenCastSession* session, const Request& request, DBusMessage* message,
-             int answerSeconds, const char* step, Take take, std::string* why) {
+             const Wait& wait, const char* step, Take take, std::string* why) {
     DBusError error;
     dbus_error_init(&error);
     std::string rule = MatchRule(request);
@@ -266,7 +272,7 @@ int Converse(ScreenCastSession* session, const Request& request, DBusMessage* me
         return SCREENCAST_FAILED;
     }
     dbus_message_unref(reply);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(answerSeconds);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait.seconds);
     int result = SCREENCAST_FAILED;
     *why = std::string(step) + ": no answer from the portal";
     for (bool answered = false; !answered && std::chrono::steady_clock::now() < deadline;) {
@@ -296,6 +302,11 @@ int Converse(ScreenCastSession* session, const Request& request, DBusMessage* me
         }
         if (!dbus_connection_get_is_connected(session->connection)) {
             *why = std::string(step) + ": the session bus went away";
+            break;
+        }
+        if (!answered && wait.stop()) {
+            result = SCREENCAST_STOPPED;
+            *why = "stopped while waiting for the screen-cast portal";
             break;
         }
     }
@@ -343,8 +354,9 @@ ScreenCastPortal QueryScreenCastPortal() {
     return portal;
 }
 
-int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, ScreenCastGrant* grant,
-                   std::string* why) {
+int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, bool (*stopWaiting)(),
+                   ScreenCastGrant* grant, std::string* why) {
+    const Wait wait = {answerSeconds, stopWaiting};
     ScreenCastPortal portal = QueryScreenCastPortal();
     if (portal.version == 0) {
         *why =
@@ -373,7 +385,7 @@ int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, ScreenCas
         });
     std::string handle;
     int result = Converse(
-        session.get(), request, message, answerSeconds, "CreateSession",
+        session.get(), request, message, wait, "CreateSession",
         [&handle](DBusMessageIter* results) {
             ForEachEntry(results, [&handle](std::string_view key, DBusMessageIter* value) {
                 if (key == "session_handle") {
@@ -408,7 +420,7 @@ int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, ScreenCas
         }
     });
     result = Converse(
-        session.get(), request, message, answerSeconds, "SelectSources",
+        session.get(), request, message, wait, "SelectSources",
         [](DBusMessageIter*) { return SCREENCAST_GRANTED; }, why);
     if (result != SCREENCAST_GRANTED) {
         return result;
@@ -418,7 +430,7 @@ int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, ScreenCas
     request = NewRequest(session.get());
     message = NewScreenCastCall("Start", *session, request, [](DBusMessageIter*) {});
     result = Converse(
-        session.get(), request, message, answerSeconds, "Start",
+        session.get(), request, message, wait, "Start",
         [&granted](DBusMessageIter* results) {
             bool streamFound = false;
             ForEachEntry(results, [&](std::string_view key, DBusMessageIter* value) {

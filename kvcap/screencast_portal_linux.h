@@ -22,6 +22,7 @@ inline constexpr int SCREENCAST_GRANTED = 0;
 inline constexpr int SCREENCAST_DECLINED = 1;   // the user said no in the dialog
 inline constexpr int SCREENCAST_NO_PORTAL = 2;  // no bus, no portal, or no screen cast in it
 inline constexpr int SCREENCAST_FAILED = 3;     // the portal answered with an error
+inline constexpr int SCREENCAST_STOPPED = 4;    // the caller stopped waiting for the user
 
 struct ScreenCastRequest {
     uint32_t sourceType = SCREENCAST_SOURCE_MONITOR;
@@ -62,7 +63,8 @@ struct ScreenCastGrant {
 ScreenCastPortal QueryScreenCastPortal();
 
 // The whole conversation: CreateSession, SelectSources, Start (which may show the user a
-// dialog; waits for the user's answer up to `answerSeconds`), OpenPipeWireRemote. One of the
-// SCREENCAST_* results; on any but SCREENCAST_GRANTED, *why says in one line what happened.
-int OpenScreenCast(const ScreenCastRequest& request, int answerSeconds, ScreenCastGrant* grant,
-                   std::string* why);
+// dialog; waits for the user's answer up to `answerSeconds`, asking `stopWaiting` ten times a
+// second whether to give up), OpenPipeWireRemote. One of the SCREENCAST_* results; on any but
+// SCREENCAST_GRANTED, *why says in one line what happened.
+int OpenScreenCast(const ScreenCastRequest& request, int answerSeconds, bool (*stopWaiting)(),
+                   ScreenCastGrant* grant, std::string* why);

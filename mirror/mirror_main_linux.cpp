@@ -91,8 +91,7 @@ int main(int argc, char** argv) {
         return Fail(0, "already running");
     }
     StartMirrorProcess(options.verbose, options.quiet);
-    result = OpenMirrorScreen(options, store, &screen, &error);
-    if (result != 0) {
+    if (!OpenMirrorScreen(options, store, &screen, &result, &error)) {
         return Fail(result, error);
     }
     if (!SelectDeviceBackend(request.c_str(), emu::MakeVirtualProjector) ||

@@ -1,5 +1,7 @@
 #include "mirror/mirror_screen_linux.h"
 
+#include <signal.h>
+
 #include <cstdlib>
 
 #include "mirror/extended_screen_linux.h"
@@ -26,22 +28,34 @@ std::string AreaText(const MonitorArea& area) {
            std::to_string(area.x) + "," + std::to_string(area.y);
 }
 
+// Ctrl-C or SIGTERM while the portal's dialog waits for the user: the signals are held for the
+// run's loop, which has not begun.
+bool StopSignalPending() {
+    sigset_t pending;
+    sigpending(&pending);
+    return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+           sigismember(&pending, SIGHUP) == 1;
+}
+
 // The portal's grant lives as long as the process: its session ends when the process does.
 ScreenCastGrant* g_pScreenCast = nullptr;
 
 // Asks the portal for a screen of `sourceType`, with the token saved under `tokenName`, and
-// makes its stream the capture library's target. 0, or the exit code with *error.
-int GrantScreenCast(uint32_t sourceType, const char* tokenName, FileSettingsStore* store,
-                    std::string* error) {
+// makes its stream the capture library's target. False with the exit code and *error when
+// there is none: 2, or 0 when the run was stopped while the dialog waited.
+bool GrantScreenCast(uint32_t sourceType, const char* tokenName, FileSettingsStore* store,
+                     int* exitCode, std::string* error) {
     ScreenCastRequest request;
     request.sourceType = sourceType;
     request.embedCursor = true;  // the pointer, as the capture library draws it elsewhere
     request.restoreToken =
         store->Memory().Text(SCREENCAST_SETTINGS_KEY, tokenName).value_or(std::string());
     auto* grant = new ScreenCastGrant;
-    if (OpenScreenCast(request, kAnswerSeconds, grant, error) != SCREENCAST_GRANTED) {
+    int result = OpenScreenCast(request, kAnswerSeconds, StopSignalPending, grant, error);
+    if (result != SCREENCAST_GRANTED) {
         delete grant;
-        return MIRROR_EXIT_USAGE;
+        *exitCode = result == SCREENCAST_STOPPED ? 0 : MIRROR_EXIT_USAGE;
+        return false;
     }
     g_pScreenCast = grant;
     if (!grant->restoreToken.empty()) {
@@ -56,35 +70,38 @@ int GrantScreenCast(uint32_t sourceType, const char* tokenName, FileSettingsStor
         target.height = PROJECTOR_HEIGHT;
     }
     SetDesktopTarget(target);
-    return 0;
+    return true;
 }
 
 // sway: a headless output, shown through the portal, whose dialog must have picked it.
-int ExtendOnSway(FileSettingsStore* store, MirrorScreen* screen, std::string* error) {
+bool ExtendOnSway(FileSettingsStore* store, MirrorScreen* screen, int* exitCode,
+                  std::string* error) {
     std::string name;
     MonitorArea area;
     if (!ExtendSwayScreen(std::getenv("SWAYSOCK"), PROJECTOR_WIDTH, PROJECTOR_HEIGHT, &name, &area,
                           error)) {
         *error = "--extend: " + *error;
-        return MIRROR_EXIT_USAGE;
+        *exitCode = MIRROR_EXIT_USAGE;
+        return false;
     }
-    int result = GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_EXTEND_TOKEN, store, error);
+    bool granted =
+        GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_EXTEND_TOKEN, store, exitCode, error);
     // The portal's word on the position is not always the compositor's; a screen of another
     // size is surely another screen.
-    if (result == 0) {
-        const ScreenCastStream& stream = g_pScreenCast->stream;
-        if (stream.width > 0 && (stream.width != area.width || stream.height != area.height)) {
-            *error = "--extend: the screen cast shows another screen; choose " + name +
-                     " in the portal's dialog";
-            result = MIRROR_EXIT_USAGE;
-        }
+    const ScreenCastStream* stream = granted ? &g_pScreenCast->stream : nullptr;
+    if (stream != nullptr && stream->width > 0 &&
+        (stream->width != area.width || stream->height != area.height)) {
+        *error = "--extend: the screen cast shows another screen; choose " + name +
+                 " in the portal's dialog";
+        *exitCode = MIRROR_EXIT_USAGE;
+        granted = false;
     }
-    if (result != 0) {
+    if (!granted) {
         RemoveExtendedScreen();
-        return result;
+        return false;
     }
     screen->shown = "a second screen, " + name + " " + AreaText(area);
-    return 0;
+    return true;
 }
 
 }  // namespace
@@ -120,19 +137,19 @@ int ChooseMirrorScreen(const MirrorOptions& options, MirrorScreen* screen, std::
     return 0;
 }
 
-int OpenMirrorScreen(const MirrorOptions& options, FileSettingsStore* store, MirrorScreen* screen,
-                     std::string* error) {
+bool OpenMirrorScreen(const MirrorOptions& options, FileSettingsStore* store, MirrorScreen* screen,
+                      int* exitCode, std::string* error) {
     if (!options.extend) {
-        return screen->way == CaptureWay::Portal
-                   ? GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_MIRROR_TOKEN, store,
-                                     error)
-                   : 0;
+        return screen->way != CaptureWay::Portal ||
+               GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_MIRROR_TOKEN, store, exitCode,
+                               error);
     }
     if (screen->way == CaptureWay::X11) {
         MonitorArea area;
         if (!ExtendX11Screen(PROJECTOR_WIDTH, PROJECTOR_HEIGHT, &area, error)) {
             *error = "--extend: " + *error;
-            return MIRROR_EXIT_USAGE;
+            *exitCode = MIRROR_EXIT_USAGE;
+            return false;
         }
         DesktopTarget target;
         target.kind = DesktopTargetKind::X11Monitor;
@@ -140,13 +157,13 @@ int OpenMirrorScreen(const MirrorOptions& options, FileSettingsStore* store, Mir
         SetDesktopTarget(target);
         screen->shown = "a second screen, " + std::string(EXTENDED_MONITOR_NAME) + " " +
                         AreaText(area) + " of " + screen->shown;
-        return 0;
+        return true;
     }
     if (IsSet("SWAYSOCK")) {
-        return ExtendOnSway(store, screen, error);
+        return ExtendOnSway(store, screen, exitCode, error);
     }
     // GNOME, KDE Plasma: the portal makes the screen, at the size its stream is asked for.
-    int result = GrantScreenCast(SCREENCAST_SOURCE_VIRTUAL, SCREENCAST_EXTEND_TOKEN, store, error);
     screen->shown = "a second screen of the Wayland desktop";
-    return result;
+    return GrantScreenCast(SCREENCAST_SOURCE_VIRTUAL, SCREENCAST_EXTEND_TOKEN, store, exitCode,
+                           error);
 }

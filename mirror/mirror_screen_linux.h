@@ -31,6 +31,7 @@ struct MirrorScreen {
 int ChooseMirrorScreen(const MirrorOptions& options, MirrorScreen* screen, std::string* error);
 
 // After it: the screen --extend adds, the portal's grant (its token saved in `store`), the
-// capture library's target. 0, or the exit code with *error.
-int OpenMirrorScreen(const MirrorOptions& options, FileSettingsStore* store, MirrorScreen* screen,
-                     std::string* error);
+// capture library's target. False with the exit code and *error when the run cannot go on
+// (the code is 0 when it was stopped while the portal's dialog waited).
+bool OpenMirrorScreen(const MirrorOptions& options, FileSettingsStore* store, MirrorScreen* screen,
+                      int* exitCode, std::string* error);

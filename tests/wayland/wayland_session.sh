@@ -8,7 +8,7 @@
 #
 #   start_wayland_session WORK_DIR WIDTHxHEIGHT   exports WAYLAND_DISPLAY, SWAYSOCK,
 #                                                 DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR
-#   chooser_picks NAME|new|nothing                the output the portal's dialog "chooses"
+#   chooser_picks NAME|new|nothing|wait           the output the portal's dialog "chooses"
 #
 # sway refuses to run as root; as root it runs as nobody, in a runtime folder nobody owns
 # (root reaches the sockets there all the same), away from $work, whose parents nobody may
@@ -73,13 +73,15 @@ start_wayland_session() {
     export SWAYSOCK=$socket WAYLAND_DISPLAY=wayland-1
 
     # The portal's dialog: the output named in $work/chooser.pick ("new": the first but the
-    # starting one, "nothing": the user declines); each call noted in $work/chooser.calls.
+    # starting one, "nothing": the user declines, "wait": the user takes a minute); each call
+    # noted in $work/chooser.calls.
     cat > "$work/chooser" <<CHOOSER
 #!/bin/sh
 echo called >> "$work/chooser.calls"
 pick=\$(cat "$work/chooser.pick")
 case "\$pick" in
     nothing) exit 0 ;;
+    wait) sleep 60; exit 0 ;;
     new) grep -vx HEADLESS-1 | head -n 1 ;;
     *) echo "\$pick" ;;
 esac

@@ -4,7 +4,8 @@
 #   wayland_test.sh SCENARIO MIRROR HELPER SHIM WORK_DIR
 # portal     the screen through the portal matches grim's screenshot of it; the user's choice
 #            is kept, so the second run shows no dialog
-# refusals   a declined dialog, a missing portal: one line each and exit 2
+# refusals   a declined dialog, a missing portal: one line each and exit 2; Ctrl-C while the
+#            dialog is open ends the run at once
 # sway       --extend on sway: a headless output of 854x480 right of the other, a window moved
 #            onto it shows on the projector as grim sees it; gone after the run and a crash
 # x11        --extend on X11: a RandR monitor beside the screen, which grows for it; a window
@@ -141,6 +142,19 @@ refusals)
     [ $status -eq 2 ] && [ "$(cat declined.err)" = "kvusb-mirror: the screen cast was declined" ] ||
         fail "declined: exit $status, $(cat declined.err)"
     [ ! -e shown.png ] || fail "the projector was used after the user declined"
+    # Ctrl-C while the dialog waits ends the run at once.
+    chooser_picks wait
+    "$mirror" --virtual shown.png > waiting.out 2> waiting.err &
+    run_pid=$!
+    for _ in $(seq 200); do [ "$(wc -l < chooser.calls)" -eq 2 ] && break; sleep 0.05; done
+    kill -INT "$run_pid"
+    for _ in $(seq 20); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.05; done
+    ! kill -0 "$run_pid" 2>/dev/null || fail "Ctrl-C did not end the wait for the dialog"
+    wait "$run_pid"
+    status=$?
+    [ $status -eq 0 ] &&
+        [ "$(cat waiting.err)" = "kvusb-mirror: stopped while waiting for the screen-cast portal" ] ||
+        fail "Ctrl-C in the dialog: exit $status, $(cat waiting.err)"
     # A bus with no portal on it, nor any service to start.
     sed '/standard_session_servicedirs/d; /<include/d; /<includedir/d' \
         /usr/share/dbus-1/session.conf > empty-bus.conf
