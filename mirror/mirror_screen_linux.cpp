@@ -130,6 +130,7 @@ int ChooseMirrorScreen(const MirrorOptions& options, MirrorScreen* screen, std::
     if (options.extend) {
         // The monitors keep their modes; the engine's changes of size are only recorded.
         g_pDesktop = new RecordedDesktop(desktop->Width(), desktop->Height());
+        delete desktop;
     } else {
         g_pDesktop = desktop;
         screen->x11 = desktop;
