@@ -263,8 +263,9 @@ TEST_F(SettingsFileTest, TextsALineCannotHoldAreRefusedAndBrokenOnesSkipped) {
     EXPECT_FALSE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken", "a\"b"));
     EXPECT_FALSE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken", "a\nb"));
     EXPECT_FALSE(std::filesystem::exists(path_));
-    WriteFile("[Software\\K7Q0KVUSB\\ScreenCast]\nMirrorToken=\"open\nExtendToken=\"\"\n"
-              "Other=\"x\"y\"\nDispMode=\"1\"\n");
+    WriteFile(
+        "[Software\\K7Q0KVUSB\\ScreenCast]\nMirrorToken=\"open\nExtendToken=\"\"\n"
+        "Other=\"x\"y\"\nDispMode=\"1\"\n");
     MemorySettingsStore::TextContents texts = ParseSettingsTexts(ReadFile());
     EXPECT_EQ(texts["Software\\K7Q0KVUSB\\ScreenCast"],
               (std::map<std::string, std::string>{{"DispMode", "1"}, {"ExtendToken", ""}}));
