@@ -91,7 +91,7 @@ void PrintStart(const MirrorLoopSettings& settings) {
     int32_t zoom = ZoomMode.load();
     std::fprintf(stderr, "%s: showing %s on the projector (%s, zoom %s); Ctrl-C stops\n",
                  MIRROR_PROGRAM_NAME, settings.shown.c_str(),
-                 settings.extend                    ? "second screen"
+                 settings.extend                        ? "second screen"
                  : DispMode.load() == DISP_MODE_800X600 ? "800x600"
                                                         : "mirror",
                  zoom >= ZOOM_ORIGINAL && zoom <= ZOOM_2 ? kZoomNames[zoom] : "original");

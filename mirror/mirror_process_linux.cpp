@@ -8,11 +8,10 @@
 #include <cstring>
 
 #include "app/display_mode.h"
-#include "mirror/extended_screen_linux.h"
-#include "mirror/mirror_options.h"
 #include "app/shutdown.h"
 #include "device/device_backend.h"
 #include "emulator/virtual_projector.h"
+#include "mirror/extended_screen_linux.h"
 #include "mirror/mirror_options.h"
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"

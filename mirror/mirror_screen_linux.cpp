@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 
-#include "mirror/extended_screen_linux.h"
 #include "app/frame_pipeline.h"
 #include "kvcap/desktop_target_linux.h"
 #include "kvcap/screencast_portal_linux.h"
+#include "mirror/extended_screen_linux.h"
 #include "platform/desktop_recorded.h"
 #include "platform/desktop_xrandr_linux.h"
 #include "platform/settings_file.h"

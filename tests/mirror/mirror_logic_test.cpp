@@ -131,25 +131,25 @@ TEST(MirrorOptions, Zoom2ComesOnlyWith800x600AsInTheMenu) {
 class SettingsFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = std::filesystem::path(testing::TempDir()) /
-                  ("settings_" + std::to_string(getpid()) + "_" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        path_ = (folder_ / "vorn_kvusb" / "settings").string();
+        m_folder = std::filesystem::path(testing::TempDir()) /
+                   ("settings_" + std::to_string(getpid()) + "_" +
+                    testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(m_folder);
+        m_path = (m_folder / "vorn_kvusb" / "settings").string();
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
+    void TearDown() override { std::filesystem::remove_all(m_folder); }
 
     void WriteFile(const std::string& text) {
-        std::filesystem::create_directories(std::filesystem::path(path_).parent_path());
-        std::ofstream(path_, std::ios::binary) << text;
+        std::filesystem::create_directories(std::filesystem::path(m_path).parent_path());
+        std::ofstream(m_path, std::ios::binary) << text;
     }
     std::string ReadFile() {
-        std::ifstream file(path_, std::ios::binary);
+        std::ifstream file(m_path, std::ios::binary);
         return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
     // The engine's own save and read, through the store.
     void SaveModes(int32_t dispMode, int32_t zoomMode) {
-        FileSettingsStore store(path_);
+        FileSettingsStore store(m_path);
         store.Load();
         SettingsStore* previous = g_pSettingsStore;
         g_pSettingsStore = &store;
@@ -159,7 +159,7 @@ class SettingsFileTest : public ::testing::Test {
         g_pSettingsStore = previous;
     }
     int LoadModes() {
-        FileSettingsStore store(path_);
+        FileSettingsStore store(m_path);
         store.Load();
         SettingsStore* previous = g_pSettingsStore;
         g_pSettingsStore = &store;
@@ -170,8 +170,8 @@ class SettingsFileTest : public ::testing::Test {
         return found;
     }
 
-    std::filesystem::path folder_;
-    std::string path_;
+    std::filesystem::path m_folder;
+    std::string m_path;
 };
 
 TEST_F(SettingsFileTest, ModesSavedAtTheEndAreReadAtTheNextStart) {
@@ -184,7 +184,7 @@ TEST_F(SettingsFileTest, ModesSavedAtTheEndAreReadAtTheNextStart) {
     EXPECT_EQ(DispMode.load(), DISP_MODE_800X600);
     EXPECT_EQ(ZoomMode.load(), ZOOM_2);
     // The write goes through a file beside it, which does not stay.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_ / "vorn_kvusb"),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder / "vorn_kvusb"),
                             std::filesystem::directory_iterator()),
               1);
 }
@@ -219,13 +219,13 @@ TEST_F(SettingsFileTest, SavingReplacesTheFileWhole) {
 
 TEST_F(SettingsFileTest, AFolderThatCannotBeWrittenKeepsTheOldFile) {
     WriteFile("[Software\\K7Q0KVUSB]\nDispMode=1\n");
-    std::filesystem::permissions(folder_ / "vorn_kvusb", std::filesystem::perms::owner_read |
-                                                             std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(m_folder / "vorn_kvusb", std::filesystem::perms::owner_read |
+                                                              std::filesystem::perms::owner_exec);
     if (getuid() != 0) {  // root writes anyway
         SaveModes(DISP_MODE_MIRROR, ZOOM_1);
         EXPECT_EQ(ReadFile(), "[Software\\K7Q0KVUSB]\nDispMode=1\n");
     }
-    std::filesystem::permissions(folder_ / "vorn_kvusb", std::filesystem::perms::owner_all);
+    std::filesystem::permissions(m_folder / "vorn_kvusb", std::filesystem::perms::owner_all);
 }
 
 // The portal's restore token is a text, saved at once: the portal may not honour the old one
@@ -233,7 +233,7 @@ TEST_F(SettingsFileTest, AFolderThatCannotBeWrittenKeepsTheOldFile) {
 TEST_F(SettingsFileTest, TextsAreSavedAtOnceBesideTheModesAndReadBack) {
     SaveModes(DISP_MODE_MIRROR, ZOOM_1);
     {
-        FileSettingsStore store(path_);
+        FileSettingsStore store(m_path);
         ASSERT_TRUE(store.Load());
         EXPECT_TRUE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken",
                                     "5b1c3e0a-0c0d-4f1e-9a2b-abcdef012345"));
@@ -243,7 +243,7 @@ TEST_F(SettingsFileTest, TextsAreSavedAtOnceBesideTheModesAndReadBack) {
               "[Software\\K7Q0KVUSB]\nDispMode=0\nZoomMode=1\n"
               "[Software\\K7Q0KVUSB\\ScreenCast]\n"
               "MirrorToken=\"5b1c3e0a-0c0d-4f1e-9a2b-abcdef012345\"\n");
-    FileSettingsStore store(path_);
+    FileSettingsStore store(m_path);
     ASSERT_TRUE(store.Load());
     EXPECT_EQ(store.Memory().Text("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken"),
               "5b1c3e0a-0c0d-4f1e-9a2b-abcdef012345");
@@ -253,16 +253,16 @@ TEST_F(SettingsFileTest, TextsAreSavedAtOnceBesideTheModesAndReadBack) {
 }
 
 TEST_F(SettingsFileTest, ATextAloneDoesNotMakeAFirstRunLookSaved) {
-    FileSettingsStore store(path_);
+    FileSettingsStore store(m_path);
     EXPECT_TRUE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "ExtendToken", "t"));
     EXPECT_EQ(LoadModes(), 0);  // still 800x600 at the next start, as on a first run
 }
 
 TEST_F(SettingsFileTest, TextsALineCannotHoldAreRefusedAndBrokenOnesSkipped) {
-    FileSettingsStore store(path_);
+    FileSettingsStore store(m_path);
     EXPECT_FALSE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken", "a\"b"));
     EXPECT_FALSE(store.WriteText("Software\\K7Q0KVUSB\\ScreenCast", "MirrorToken", "a\nb"));
-    EXPECT_FALSE(std::filesystem::exists(path_));
+    EXPECT_FALSE(std::filesystem::exists(m_path));
     WriteFile(
         "[Software\\K7Q0KVUSB\\ScreenCast]\nMirrorToken=\"open\nExtendToken=\"\"\n"
         "Other=\"x\"y\"\nDispMode=\"1\"\n");

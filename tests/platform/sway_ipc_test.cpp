@@ -68,40 +68,40 @@ TEST(SwayIpc, VersionNeedsBothNumbers) {
 // A compositor of one exchange on a socket of the test's own.
 class FakeSway {
   public:
-    explicit FakeSway(std::string reply) : reply_(std::move(reply)) {
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("kvusb-sway-" + std::to_string(getpid()) + ".sock"))
-                    .string();
-        unlink(path_.c_str());
-        listener_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    explicit FakeSway(std::string reply) : m_reply(std::move(reply)) {
+        m_path = (std::filesystem::temp_directory_path() /
+                  ("kvusb-sway-" + std::to_string(getpid()) + ".sock"))
+                     .string();
+        unlink(m_path.c_str());
+        m_listener = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, path_.c_str());
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 1);
-        thread_ = std::thread([this] { Serve(); });
+        std::strcpy(address.sun_path, m_path.c_str());
+        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_listener, 1);
+        m_thread = std::thread([this] { Serve(); });
     }
     ~FakeSway() {
-        thread_.join();
-        close(listener_);
-        unlink(path_.c_str());
+        m_thread.join();
+        close(m_listener);
+        unlink(m_path.c_str());
     }
-    const std::string& Path() const { return path_; }
-    const std::string& Received() const { return received_; }
+    const std::string& Path() const { return m_path; }
+    const std::string& Received() const { return m_received; }
 
   private:
     void Serve() {
-        int client = accept(listener_, nullptr, nullptr);
+        int client = accept(m_listener, nullptr, nullptr);
         char header[14];
         if (read(client, header, sizeof header) == sizeof header) {
             uint32_t length = 0;
             std::memcpy(&length, header + 6, sizeof length);
-            received_.assign(header, sizeof header);
+            m_received.assign(header, sizeof header);
             std::string payload(length, '\0');
             if (length == 0 || read(client, payload.data(), length) == length) {
-                received_ += payload;
+                m_received += payload;
             }
-            std::string answer = SwayIpcMessage(SWAY_IPC_RUN_COMMAND, reply_);
+            std::string answer = SwayIpcMessage(SWAY_IPC_RUN_COMMAND, m_reply);
             // In two parts, as a busy socket may deliver it.
             write(client, answer.data(), 5);
             usleep(20000);
@@ -110,11 +110,11 @@ class FakeSway {
         close(client);
     }
 
-    std::string reply_;
-    std::string path_;
-    int listener_ = -1;
-    std::string received_;
-    std::thread thread_;
+    std::string m_reply;
+    std::string m_path;
+    int m_listener = -1;
+    std::string m_received;
+    std::thread m_thread;
 };
 
 TEST(SwayIpc, AnExchangeIsFramedBothWays) {
