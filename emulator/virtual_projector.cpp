@@ -38,8 +38,6 @@ constexpr uint8_t kSenseStatus = 24;
 constexpr uint32_t kTimeoutStream = 2;
 constexpr uint32_t kTimeoutStatus = 10;
 
-// The last frame goes to its file at most once a second while frames flow, and at the end.
-
 // What a bulk transfer achieves on each link, roughly.
 constexpr double kUsb2BytesPerSecond = 35e6;
 constexpr double kUsb11BytesPerSecond = 1e6;
