@@ -259,6 +259,9 @@ TEST_F(SetupTest, InstalledProgramEndsAtOnceWithoutAProjectorAndStreamsToTheVirt
     ProgramRun run("installed");
     ASSERT_TRUE(run.Start({}));
     EXPECT_EQ(run.Report().protocolErrors, 0);
+    // A task firing while it runs: the second instance ends at once, the first streams on.
+    EXPECT_EQ(run.RunAnotherInstance(), 0u);
+    EXPECT_TRUE(run.WaitForFrames(run.Report().frames + 3));
     ASSERT_TRUE(run.Post(WM_CLOSE));
     EXPECT_EQ(run.WaitForExit(), 0u);
 }
