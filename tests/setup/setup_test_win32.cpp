@@ -272,8 +272,9 @@ TEST_F(SetupTest, SilentUninstallClosesTheRunningProgramAndKeepsOnlyTheUserSetti
     ASSERT_TRUE(run.Start({.dispMode = 0, .zoomMode = 2}));
 
     ASSERT_TRUE(Uninstall());
-    // Closed as the user would close it: it ended on its own and saved its settings.
-    EXPECT_EQ(run.WaitForExit(0), 0u);
+    // Closed as the user would close it: it ends on its own and saves its settings. (Wine,
+    // unlike Windows, lets the uninstaller delete the file of a program that still runs.)
+    EXPECT_EQ(run.WaitForExit(), 0u);
     ExpectNothingLeft();
     EXPECT_EQ(ReadSetting(L"DispMode"), 0u);
     EXPECT_EQ(ReadSetting(L"ZoomMode"), 2u);
