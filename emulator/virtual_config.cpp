@@ -117,7 +117,9 @@ class OptionParser {
             }
             config_->vanishAtSlice = static_cast<int>(number);
         } else if (key_ == "fail_next") {
-            return ParseFailNext(value);
+            return ParseFailure(value, &config_->failNext);
+        } else if (key_ == "fail_reads") {
+            return ParseFailure(value, &config_->failReads);
         } else if (key_ == "delay") {
             if (value == "none") {
                 config_->delay = LinkDelay::None;
@@ -147,7 +149,7 @@ class OptionParser {
         } else {
             return Fail("unknown option '" + std::string(key_) +
                         "' (known: projectors, link, fault, power, mcu, firmware, vanish_after, "
-                        "vanish_at_slice, fail_next, delay, out, out_every, report)");
+                        "vanish_at_slice, fail_next, fail_reads, delay, out, out_every, report)");
         }
         return true;
     }
@@ -172,7 +174,7 @@ class OptionParser {
     }
 
     // K:CODE or K:CODE@N
-    bool ParseFailNext(std::string_view value) {
+    bool ParseFailure(std::string_view value, InjectedFailure* failure) {
         size_t colon = value.find(':');
         size_t at = value.find('@');
         uint64_t count = 0;
@@ -188,9 +190,7 @@ class OptionParser {
              !ParseNumber(value.substr(at + 1), UINT64_MAX, &after))) {
             return Bad(value, "COUNT:CODE or COUNT:CODE@AFTER, with a non-zero error code");
         }
-        config_->failCount = static_cast<uint32_t>(count);
-        config_->failCode = static_cast<uint32_t>(code);
-        config_->failAfter = after;
+        *failure = {static_cast<uint32_t>(count), static_cast<uint32_t>(code), after};
         return true;
     }
 

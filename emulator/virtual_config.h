@@ -22,6 +22,9 @@
 //   vanish_after=N       the first N commands are answered, then every command fails with 1167
 //   vanish_at_slice=K    the first write of slice K (0 to 19) fails with 1167, as do all after
 //   fail_next=K:CODE[@N] K commands fail with the OS error CODE, after the first N (default 0)
+//   fail_reads=K:CODE[@N] K vendor reads on a disk unit fail with CODE, after the first N of
+//                        them (the link-speed query at start-up is the first); status reads
+//                        fail so while frames keep going
 //   delay=none|usb2|usb1 take as long as a USB 2.0 (35 MB/s) or 1.1 (1 MB/s) link per transfer
 //   out=PATH             where the last frame shown is written (.png or .ppm)
 //   out_every=MS         written at most every MS milliseconds (default 1000; 0: at every
@@ -41,6 +44,13 @@ enum class LinkDelay { None, Usb2, Usb11 };
 // that TargetId, the sense length and the timeout, which stay in the host, are not checked.
 enum class RequestView { PassThrough, UsbTransport };
 
+// `count` commands fail with the OS error `code`, once `after` of those counted have passed.
+struct InjectedFailure {
+    uint32_t count = 0;
+    uint32_t code = 0;
+    uint64_t after = 0;
+};
+
 struct VirtualConfig {
     std::vector<uint32_t> linkValues = {2};  // one per projector
     uint8_t fault = 0;
@@ -49,9 +59,8 @@ struct VirtualConfig {
     std::array<uint8_t, 10> firmwareInfo = {1, 2, 3, 1, 4, 0, 0, 0, 0, 0};
     std::optional<uint64_t> vanishAfter;
     std::optional<int> vanishAtSlice;
-    uint32_t failCount = 0;
-    uint32_t failCode = 0;
-    uint64_t failAfter = 0;
+    InjectedFailure failNext;   // counted over all commands
+    InjectedFailure failReads;  // counted over the vendor reads on disk units
     LinkDelay delay = LinkDelay::None;
     RequestView requestView = RequestView::PassThrough;  // not set from the text
     std::string imagePath;

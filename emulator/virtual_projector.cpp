@@ -136,9 +136,8 @@ VirtualProjector::VirtualProjector(const VirtualConfig& config) : config_(config
     }
     vanishAfter_ = config.vanishAfter.value_or(UINT64_MAX);
     vanishAtSlice_ = config.vanishAtSlice.value_or(-1);
-    failFrom_ = config.failAfter;
-    failCount_ = config.failCount;
-    failCode_ = config.failCode;
+    failNext_ = config.failNext;
+    failReads_ = config.failReads;
     delay_ = config.delay;
     decoder_ = std::thread(&VirtualProjector::DecoderLoop, this);
 }
@@ -260,6 +259,16 @@ void VirtualProjector::AddVolume(const VolumeInfo& volume) {
     otherVolumes_.push_back(volume);
 }
 
+void VirtualProjector::AddProtocolError(const std::string& text) {
+    Output output;
+    {
+        std::lock_guard lock(mutex_);
+        ProtocolError(text);
+        output = TakeOutput(false, false);
+    }
+    WriteOutput(output);
+}
+
 // ---- Fault injection
 
 void VirtualProjector::VanishAfter(uint64_t commands) {
@@ -274,9 +283,7 @@ void VirtualProjector::VanishAtSlice(int slice) {
 
 void VirtualProjector::FailNext(uint32_t count, uint32_t code) {
     std::lock_guard lock(mutex_);
-    failFrom_ = commands_;
-    failCount_ = count;
-    failCode_ = code;
+    failNext_ = {count, code, commands_};
 }
 
 void VirtualProjector::SetFault(uint8_t status) {
@@ -330,11 +337,14 @@ uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& reques
                 vanished_ = true;
                 command.stateChanged = true;
             }
+            bool read = record.unit == UnitKind::Disk && record.cdb[0] == kOpRead;
+            reads_ += read ? 1 : 0;
             if (vanished_) {
                 result = ERROR_DEVICE_NOT_CONNECTED;
-            } else if (failCount_ > 0 && commands_ > failFrom_) {
-                --failCount_;
-                result = failCode_;
+            } else if (Injected(&failNext_, commands_)) {
+                result = failNext_.code;
+            } else if (read && Injected(&failReads_, reads_)) {
+                result = failReads_.code;
             } else {
                 result = Execute(&command);
             }
@@ -365,6 +375,14 @@ uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& reques
     deviceNanoseconds_ += static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
     return result;
+}
+
+bool VirtualProjector::Injected(InjectedFailure* failure, uint64_t counted) {
+    if (failure->count == 0 || counted <= failure->after) {
+        return false;
+    }
+    --failure->count;
+    return true;
 }
 
 uint32_t VirtualProjector::Execute(Command* command) {
@@ -401,7 +419,7 @@ bool VirtualProjector::CheckRequest(Command* command, uint8_t targetId, uint8_t 
     const ScsiRequest& request = *command->request;
     std::string wrong;
     bool passThrough = config_.requestView == RequestView::PassThrough;
-    if (passThrough && request.targetId != targetId) {
+    if (passThrough && request.targetId != targetId && request.targetId != kTargetIdNotCarried) {
         wrong = "TargetId " + std::to_string(request.targetId) + ", expected " +
                 std::to_string(targetId);
     } else if (passThrough && request.senseInfoLength != senseLength) {
@@ -701,6 +719,11 @@ void VirtualProjector::DecoderLoop() {
         ++framesDecoded_;
         idle_.notify_all();
     }
+}
+
+void VirtualProjector::WaitUntilShown() const {
+    std::unique_lock lock(mutex_);
+    WaitIdle(lock);
 }
 
 EmulatorReport VirtualProjector::Report() const {

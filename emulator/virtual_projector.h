@@ -32,6 +32,10 @@
 
 namespace emu {
 
+// Passed as TargetId by a boundary that does not carry the field (Linux's SG_IO header has
+// none); that one check is then left out.
+inline constexpr uint8_t kTargetIdNotCarried = 0xFF;
+
 enum class UnitKind { Disk, Optical, Other };
 
 // One command as it reached the backend.
@@ -112,6 +116,12 @@ class VirtualProjector final : public DeviceBackend {
     using FrameObserver = std::function<void(const std::vector<uint8_t>& frame)>;
     void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
+    // A fault found where the projector is attached, before a command reaches it (a request
+    // the boundary's own rules break); counted and reported with the protocol errors.
+    void AddProtocolError(const std::string& text);
+
+    // Waits until every frame closed so far is decoded and its files are written.
+    void WaitUntilShown() const;
     // Both wait until every frame closed so far is decoded.
     EmulatorReport Report() const;
     std::vector<CommandRecord> CommandLog() const;
@@ -140,6 +150,8 @@ class VirtualProjector final : public DeviceBackend {
     };
     static constexpr size_t kMaxPendingFrames = 2;  // one per bank
 
+    // True, using one up, when `failure` fails the command that brings its count to `counted`.
+    static bool Injected(InjectedFailure* failure, uint64_t counted);
     uint32_t Execute(Command* command);
     uint32_t ExecuteWrite(Command* command);
     uint32_t ExecuteControl(Command* command);
@@ -168,9 +180,9 @@ class VirtualProjector final : public DeviceBackend {
     bool vanished_ = false;
     uint64_t vanishAfter_ = UINT64_MAX;  // command number after which the projectors are gone
     int vanishAtSlice_ = -1;
-    uint64_t failFrom_ = 0;  // commands after this one fail with failCode_
-    uint32_t failCount_ = 0;
-    uint32_t failCode_ = 0;
+    InjectedFailure failNext_;   // `after` counts commands
+    InjectedFailure failReads_;  // `after` counts reads_
+    uint64_t reads_ = 0;         // vendor reads on disk units
     LinkDelay delay_ = LinkDelay::None;
     uint64_t errorCount_ = 0;
     std::vector<std::string> errors_;

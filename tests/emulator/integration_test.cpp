@@ -174,9 +174,7 @@ TEST_F(SenderTest, UnplugAtSlice7StopsTheFrameThere) {
 TEST_F(SenderTest, AnotherErrorAtSlice7FailsTheFrameAndTheNextOneIsShown) {
     std::vector<uint8_t> frame = NoiseFrame(24);
     VirtualConfig config;
-    config.failCount = 1;
-    config.failCode = 31;
-    config.failAfter = 7;
+    config.failNext = {1, 31, 7};
     Use(config);
     host_ = std::make_unique<HandHost>(*projector_);
     g_hDisk1 = host_->optical;

@@ -15,7 +15,7 @@ TEST(VirtualConfigTest, PlainVirtualGivesOneProjectorOnUsb2WithNoFaults) {
     EXPECT_EQ(config.linkValues, std::vector<uint32_t>{2});
     EXPECT_EQ(config.delay, LinkDelay::None);
     EXPECT_FALSE(config.vanishAfter.has_value());
-    EXPECT_EQ(config.failCount, 0u);
+    EXPECT_EQ(config.failNext.count, 0u);
     ASSERT_TRUE(ParseVirtualConfig("virtual:", &config, &error)) << error;
 }
 
@@ -24,8 +24,8 @@ TEST(VirtualConfigTest, EveryOptionIsRead) {
     std::string error;
     ASSERT_TRUE(ParseVirtualConfig(
         "virtual:link=1.1,fault=1,power=1,mcu=B02,firmware=01.02.03.01.04.ff,vanish_after=500,"
-        "vanish_at_slice=7,fail_next=3:31@20,delay=usb2,out=/tmp/shown.ppm,out_every=0,report=/tmp/"
-        "r.txt",
+        "vanish_at_slice=7,fail_next=3:31@20,fail_reads=1:5,delay=usb2,out=/tmp/shown.ppm,"
+        "out_every=0,report=/tmp/r.txt",
         &config, &error))
         << error;
     EXPECT_EQ(config.linkValues, std::vector<uint32_t>{3});
@@ -35,9 +35,12 @@ TEST(VirtualConfigTest, EveryOptionIsRead) {
     EXPECT_EQ(config.firmwareInfo, (std::array<uint8_t, 10>{1, 2, 3, 1, 4, 0xFF, 0, 0, 0, 0}));
     EXPECT_EQ(config.vanishAfter, 500u);
     EXPECT_EQ(config.vanishAtSlice, 7);
-    EXPECT_EQ(config.failCount, 3u);
-    EXPECT_EQ(config.failCode, 31u);
-    EXPECT_EQ(config.failAfter, 20u);
+    EXPECT_EQ(config.failNext.count, 3u);
+    EXPECT_EQ(config.failNext.code, 31u);
+    EXPECT_EQ(config.failNext.after, 20u);
+    EXPECT_EQ(config.failReads.count, 1u);
+    EXPECT_EQ(config.failReads.code, 5u);
+    EXPECT_EQ(config.failReads.after, 0u);
     EXPECT_EQ(config.delay, LinkDelay::Usb2);
     EXPECT_EQ(config.imagePath, "/tmp/shown.ppm");
     EXPECT_EQ(config.imageIntervalMs, 0u);

@@ -452,14 +452,28 @@ TEST_F(FaultsTest, FailNextFailsExactlyThatManyCommandsWithTheCode) {
     EXPECT_EQ(projector.Report().projectors[0].openCommands, 2);
 
     VirtualConfig config;  // from the configuration: after the first command
-    config.failCount = 1;
-    config.failCode = 121;
-    config.failAfter = 1;
+    config.failNext = {1, 121, 1};
     VirtualProjector configured(config);
     HandHost other(configured);
     EXPECT_EQ(other.Control(1), 0u);
     EXPECT_EQ(other.Control(1), 121u);
     EXPECT_EQ(other.Control(1), 0u);
+}
+
+TEST_F(FaultsTest, FailReadsFailsOnlyTheDiskUnitsReadsCountedAmongThemselves) {
+    VirtualConfig config;
+    config.failReads = {2, 5, 1};  // the second and third read
+    VirtualProjector projector(config);
+    HandHost host(projector);
+    uint32_t link = 0;
+    uint8_t reply[4] = {};
+    EXPECT_EQ(host.LinkSpeed(&link), 0u);
+    EXPECT_EQ(host.Control(1), 0u);  // not a read: not counted, not failed
+    EXPECT_EQ(host.ReadRegister(0x35, 1, reply), 5u);
+    EXPECT_EQ(host.Control(1), 0u);
+    EXPECT_EQ(host.ReadRegister(0x38, 1, reply), 5u);
+    EXPECT_EQ(host.ReadRegister(0x38, 1, reply), 0u);
+    EXPECT_EQ(projector.Report().projectors[0].openCommands, 2);
 }
 
 TEST_F(FaultsTest, SimulatedLinkTakesAtLeastTheTransferTime) {
