@@ -13,19 +13,21 @@ macro(kv_find_gtest)
     include(GoogleTest)
 endmacro()
 
-# kv_add_test(NAME source... LIBS lib...)
+# kv_add_test(NAME source... LIBS lib... [LABELS label...])
 # One test program per folder. Natively every case is its own CTest test; under the
 # cross build the whole program is one test, run through Wine.
 function(kv_add_test name)
-    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     target_compile_definitions(${name} PRIVATE KV_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
     kv_headers(${name})
     if(CMAKE_CROSSCOMPILING)
         add_test(NAME ${name} COMMAND ${name})
+        set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     else()
-        gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+        gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60
+            PROPERTIES TIMEOUT 300 LABELS "${ARG_LABELS}")
     endif()
 endfunction()
 

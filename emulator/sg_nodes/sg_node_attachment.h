@@ -1,0 +1,90 @@
+#pragma once
+
+#include <scsi/sg.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emulator/sg_nodes/sg_request.h"
+#include "emulator/virtual_config.h"
+#include "emulator/virtual_projector.h"
+
+// The virtual projector attached at the kernel's boundary: it plays the sg nodes of a machine's
+// SCSI units, so that the program's own backend (SG_IO on Linux, or Windows' pass-through as
+// Wine carries it to SG_IO) runs unchanged against it. A node is told by its file's identity,
+// whoever opened it: the program, or Wine's server on the program's behalf.
+//
+// It is set up from the environment of the process it is loaded into:
+//
+//   KVUSB_SG_NODES=/dev/sg0:/dev/sg2:/dev/sg1   the nodes, in the order of the projector's
+//                      interface list: the system's disk, then each projector's disk unit
+//                      and optical unit
+//   KVUSB_SG_PROJECTOR=link=2.0,report=...      the projector's options, as after "virtual:"
+//                      in VORN_KVUSB_DEVICE; at this boundary fail_next's CODE is an errno
+//   KVUSB_SG_PROJECTOR_FILE=PATH                or a file that holds them, read when the
+//                      projector comes up: under Wine a program's environment is the Unix
+//                      one its session began with, so a driver that starts one program after
+//                      another gives each its options this way
+//   KVUSB_SG_CALLER=native|wine64               who fills the SG_IO headers (default native)
+//
+// An unplugged unit's node fails every request with ENODEV.
+
+namespace emu {
+
+inline constexpr char kSgNodesEnvVar[] = "KVUSB_SG_NODES";
+inline constexpr char kSgProjectorEnvVar[] = "KVUSB_SG_PROJECTOR";
+inline constexpr char kSgProjectorFileEnvVar[] = "KVUSB_SG_PROJECTOR_FILE";
+inline constexpr char kSgCallerEnvVar[] = "KVUSB_SG_CALLER";
+
+struct SgNodeConfig {
+    std::vector<std::string> nodes;
+    SgCaller caller = SgCaller::Native;
+    VirtualConfig projector;
+};
+
+// The variables' values (null when unset), the projector's options already read from their
+// file when it is named. False, with a one-line reason, when they do not make a machine: no
+// nodes, or not one node per unit of the projectors configured.
+bool ParseSgNodeConfig(const char* nodes, const char* projector, const char* caller,
+                       SgNodeConfig* config, std::string* error);
+
+// The configuration the process's environment gives. False, with the reason, as above, or
+// when the options' file cannot be read.
+bool ReadSgNodeEnvironment(SgNodeConfig* config, std::string* error);
+
+class SgNodeAttachment {
+  public:
+    // The nodes' files must exist; *error says which does not.
+    static std::unique_ptr<SgNodeAttachment> Create(const SgNodeConfig& config, std::string* error);
+
+    // Answers ioctl(fd, request, argument) when it is SG_IO on one of the nodes: true, with
+    // the ioctl's result in *result (and errno set on failure). False for every other call,
+    // which belongs to the system. The projector comes up with the first request, so that of
+    // all the processes the library is loaded into, only the one that talks to it runs it and
+    // writes its files.
+    bool Answer(int fd, unsigned long request, void* argument, int* result);
+
+    // Null before the first request.
+    VirtualProjector* Projector() const { return projector_.get(); }
+
+  private:
+    struct Identity {
+        dev_t device;
+        ino_t inode;
+    };
+    SgNodeAttachment(const SgNodeConfig& config, std::vector<Identity> identities)
+        : config_(config), identities_(std::move(identities)) {}
+    int NodeOf(int fd) const;  // -1 when `fd` is on none of the nodes
+    void BringUp();
+
+    const SgNodeConfig config_;
+    const std::vector<Identity> identities_;
+    std::once_flag broughtUp_;
+    std::unique_ptr<VirtualProjector> projector_;
+    std::vector<DeviceHandle> units_;  // the core's handle of each node
+};
+
+}  // namespace emu
