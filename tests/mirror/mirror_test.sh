@@ -12,8 +12,12 @@
 # faults    an overheated projector gives one notice on the session bus and one line
 # grab      kvusbtool grab saves the frame the projector would get, at each zoom
 # Exit code 77 (skipped) where Xvfb or another tool the scenario needs is missing.
+# With MIRROR_BELOW naming the preloadable library of tests/below, the program runs unchanged
+# on a machine of its own (tests/below/fake_machine.sh), the virtual projector at its sg nodes.
 set -u
-scenario=$1 mirror=$2 tool=$3 helper=$4 recorder=$5 work=$6
+scenario=$1 mirror_program=$2 tool=$3 helper=$4 recorder=$5 work=$6
+below=${MIRROR_BELOW:-}
+machine="$(cd "$(dirname "$0")/../below" && pwd)/fake_machine.sh"
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 export XDG_CONFIG_HOME="$work/config"
 unset VORN_KVUSB_DEVICE VORN_KVUSB_CAPTURE DBUS_SESSION_BUS_ADDRESS
@@ -86,11 +90,29 @@ wait_for() {
     return 1
 }
 
+# kvusb-mirror in place of the calling (sub)shell. Below, the options that make the virtual
+# projector (--device virtual:..., --virtual) go to the one at the sg nodes instead.
+mirror() {
+    [ -n "$below" ] || exec "$mirror_program" "$@"
+    local args=() options="" projectors=1 device
+    while [ $# -gt 0 ]; do
+        case "$1" in
+        --device) device=${2#virtual} options="$options,${device#:}" && shift ;;
+        --virtual) options="$options,out=$2" && shift ;;
+        *) args+=("$1") ;;
+        esac
+        shift
+    done
+    case "$options" in *projectors=0*) projectors=0 ;; esac
+    KVUSB_SG_PROJECTOR="${options#,}" exec bash "$machine" --preload "$below" \
+        --projectors "$projectors" -- "$mirror_program" "${args[@]}"
+}
+
 # Runs kvusb-mirror: stdout to $1.out, stderr to $1.err, exit code in $status.
 run() {
     local name=$1
     shift
-    "$mirror" "$@" > "$name.out" 2> "$name.err"
+    (mirror "$@") > "$name.out" 2> "$name.err"
     status=$?
 }
 
@@ -136,7 +158,7 @@ picture)
 modes)
     start_x 1920x1080
     offer_800x600
-    "$mirror" --virtual shown.png --display-mode 800x600 --zoom 1 --duration 3 -v \
+    mirror --virtual shown.png --display-mode 800x600 --zoom 1 --duration 3 -v \
         > first.out 2> first.err &
     pid=$!
     wait_for first.err "showing display" || fail "the first run did not start"
@@ -144,7 +166,7 @@ modes)
     wait "$pid" || fail "the first run ended with $?"
     [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
     expect_settings 1 1
-    "$mirror" --virtual shown.png --duration 2 -v > second.out 2> second.err &
+    mirror --virtual shown.png --duration 2 -v > second.out 2> second.err &
     pid=$!
     wait_for second.err "showing display" || fail "the second run did not start"
     [ "$(screen_size)" = 800x600 ] || fail "the saved 800x600 was not applied"
@@ -157,7 +179,7 @@ modes)
 sigterm)
     start_x 1920x1080
     offer_800x600
-    "$mirror" --virtual shown.png --display-mode 800x600 -v > run.out 2> run.err &
+    mirror --virtual shown.png --display-mode 800x600 -v > run.out 2> run.err &
     pid=$!
     for _ in $(seq 300); do [ -s shown.png ] && break; sleep 0.05; done
     [ -s shown.png ] || fail "no frame was shown"
@@ -175,7 +197,7 @@ sigterm)
 crash)
     start_x 1920x1080
     offer_800x600
-    "$mirror" --virtual shown.png --display-mode 800x600 > run.out 2> run.err &
+    mirror --virtual shown.png --display-mode 800x600 > run.out 2> run.err &
     pid=$!
     wait_for run.err "showing display" || fail "the run did not start"
     [ "$(screen_size)" = 800x600 ] || fail "the screen is $(screen_size) while running"
@@ -226,10 +248,12 @@ errors)
     DISPLAY=:1999 run deaddisplay
     expect_line deaddisplay 2 "kvusb-mirror: cannot open the X display :1999"
     start_x 854x480
-    run badvirtual --device virtual:speed=2
-    [ "$status" -eq 2 ] && [ "$(wc -l < badvirtual.err)" -eq 1 ] &&
-        grep -q "^kvusb-mirror: the virtual projector: unknown option 'speed'" badvirtual.err ||
-        fail "a bad virtual projector: $status, $(cat badvirtual.err)"
+    if [ -z "$below" ]; then  # below, the projector's options are not the program's
+        run badvirtual --device virtual:speed=2
+        [ "$status" -eq 2 ] && [ "$(wc -l < badvirtual.err)" -eq 1 ] &&
+            grep -q "^kvusb-mirror: the virtual projector: unknown option 'speed'" badvirtual.err ||
+            fail "a bad virtual projector: $status, $(cat badvirtual.err)"
+    fi
     run nomode --virtual shown.png --display-mode 800x600 --duration 0.5 -q
     expect_line nomode 0 "kvusb-mirror: warning: the primary monitor offers no 800x600 mode"
     run none --device virtual:projectors=0
@@ -237,7 +261,7 @@ errors)
         "kvusb-mirror: no projector found (no KVUSB TR40W17B6 units among the disk interfaces)"
     run nolink --device virtual:link=none
     expect_line nolink 1 "kvusb-mirror: no projector with a working USB link found"
-    "$mirror" --virtual first.png --display-mode mirror -q > first.out 2> first.err &
+    mirror --virtual first.png --display-mode mirror -q > first.out 2> first.err &
     first=$!
     pids+=("$first")
     for _ in $(seq 300); do [ -s first.png ] && break; sleep 0.05; done
