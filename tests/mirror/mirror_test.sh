@@ -153,6 +153,10 @@ picture)
     [ $((bank0 + bank1)) -ge 10 ] || fail "only $((bank0 + bank1)) frames shown in 3 s"
     grep -q "protocol_errors 0" report.txt || fail "protocol errors: $(cat report.txt)"
     expect_frame shown.png 854x480 0+0
+    # and, in every pixel, the frame the capture source gives for the same screen
+    "$tool" grab source.png 2> grab.err || fail "grab failed: $(cat grab.err)"
+    differing=$(compare -metric AE shown.png source.png null: 2>&1)
+    [ "$differing" = 0 ] || fail "$differing pixels differ from the captured frame"
     expect_settings 0 0
     ;;
 modes)
