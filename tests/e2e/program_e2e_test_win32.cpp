@@ -157,6 +157,8 @@ TEST_F(ProgramTest, EveryButtonOfBothButtonsOpensTheMenuMouseMovesDoNot) {
         OpenMenu(button);
         CloseMenu();
     }
+    // Traced once the menu has closed, which may be after its window went.
+    EXPECT_TRUE(run_.WaitForTrace("TrackPopupMenu succeeded!\n", 6));
     EXPECT_EQ(run_.CountTrace("TrackPopupMenu succeeded!\n"), 6);
     EXPECT_EQ(
         run_.CountTrace("DisplayContextMenu: hwnd " +

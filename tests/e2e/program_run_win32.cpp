@@ -3,16 +3,19 @@
 #include <dbt.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 namespace {
 
 constexpr wchar_t kSettingsKey[] = L"Software\\K7Q0KVUSB";
 constexpr DWORD kStartTimeoutMs = 60000;
+constexpr DWORD kLongestTrace = 1024;  // the program's trace buffer
 
 std::string Variable(const char* name) {
     const char* value = std::getenv(name);
@@ -61,10 +64,41 @@ BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM parameter) {
     return TRUE;
 }
 
+// What a debug event says the debugger does next: the program's own exceptions go back to
+// it, as they would without a debugger.
+DWORD Continuation(const DEBUG_EVENT& event) {
+    return event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+                   event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT
+               ? DBG_EXCEPTION_NOT_HANDLED
+               : DBG_CONTINUE;
+}
+
+// The text of an OUTPUT_DEBUG_STRING_EVENT: ANSI, as the program traces through
+// OutputDebugStringA.
+std::string DebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+    std::string text(std::min<DWORD>(info.nDebugStringLength, kLongestTrace), '\0');
+    SIZE_T read = 0;
+    ReadProcessMemory(process, info.lpDebugStringData, text.data(), text.size(), &read);
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+// The projector's options for the next program that talks to it: its report and last frame
+// go to the run's folder, named as the machine below Wine names it.
+void WriteProjectorOptions(const std::string& name, const std::string& device) {
+    const std::string unixWork = Variable("E2E_WORK_UNIX") + "/" + name;
+    std::ofstream(Variable("E2E_PROJECTOR_FILE"), std::ios::binary | std::ios::trunc)
+        << device << ",report=" << unixWork << "/report.txt,out=" << unixWork << "/frame.ppm\n";
+}
+
 }  // namespace
 
+bool ProjectorBelow() {
+    return Variable("E2E_ROUTE") == "below";
+}
+
 ProgramRun::ProgramRun(const std::string& name)
-    : name_(name), work_(Variable("E2E_WORK") + "\\" + name) {
+    : below_(ProjectorBelow()), name_(name), work_(Variable("E2E_WORK") + "\\" + name) {
     CreateDirectoryW(Wide(work_).c_str(), nullptr);
     for (const char* file : {"trace.txt", "report.txt", "frame.ppm"}) {
         DeleteFileW(Wide(work_ + "\\" + file).c_str());
@@ -80,6 +114,9 @@ ProgramRun::~ProgramRun() {
         CloseHandle(process_.hProcess);
         CloseHandle(process_.hThread);
     }
+    if (debugger_.joinable()) {
+        debugger_.join();
+    }
 }
 
 std::wstring ProgramRun::Environment(const RunOptions& options) const {
@@ -91,10 +128,12 @@ std::wstring ProgramRun::Environment(const RunOptions& options) const {
             variables.push_back(text);
         }
     }
-    variables.push_back(Wide("VORN_KVUSB_DEVICE=virtual:" + options.device + ",report=" + work_ +
-                             "\\report.txt,out=" + work_ + "\\frame.ppm"));
-    variables.push_back(Wide("VORN_KVUSB_CAPTURE=" + options.capture));
-    variables.push_back(Wide("VORN_KVUSB_TRACE_FILE=" + work_ + "\\trace.txt"));
+    if (!below_) {
+        variables.push_back(Wide("VORN_KVUSB_DEVICE=virtual:" + options.device +
+                                 ",report=" + work_ + "\\report.txt,out=" + work_ + "\\frame.ppm"));
+        variables.push_back(Wide("VORN_KVUSB_CAPTURE=" + options.capture));
+        variables.push_back(Wide("VORN_KVUSB_TRACE_FILE=" + work_ + "\\trace.txt"));
+    }
     std::wstring block;
     for (const std::wstring& variable : variables) {
         block += variable;
@@ -104,15 +143,49 @@ std::wstring ProgramRun::Environment(const RunOptions& options) const {
     return block;
 }
 
-bool ProgramRun::Launch(PROCESS_INFORMATION* process) const {
+bool ProgramRun::Launch(PROCESS_INFORMATION* process, DWORD flags) const {
     const std::wstring program = Wide(Variable("E2E_PROGRAM"));
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring environment = environment_;
     return CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                          CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                          CREATE_UNICODE_ENVIRONMENT | flags, environment.data(), nullptr, &startup,
                           process) != 0;
+}
+
+bool ProgramRun::LaunchDebugged() {
+    std::promise<bool> launched;
+    std::future<bool> result = launched.get_future();
+    // Debug events come to the thread that started the program.
+    debugger_ = std::thread([this, launched = std::move(launched)]() mutable {
+        const bool started = Launch(&process_, DEBUG_ONLY_THIS_PROCESS);
+        launched.set_value(started);
+        if (!started) {
+            return;
+        }
+        const std::string traces = work_ + "\\trace.txt";
+        DEBUG_EVENT event{};
+        while (WaitForDebugEvent(&event, INFINITE)) {
+            switch (event.dwDebugEventCode) {
+                case OUTPUT_DEBUG_STRING_EVENT:
+                    std::ofstream(traces, std::ios::binary | std::ios::app)
+                        << DebugString(process_.hProcess, event.u.DebugString);
+                    break;
+                case CREATE_PROCESS_DEBUG_EVENT:
+                    CloseHandle(event.u.CreateProcessInfo.hFile);
+                    break;
+                case LOAD_DLL_DEBUG_EVENT:
+                    CloseHandle(event.u.LoadDll.hFile);
+                    break;
+            }
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, Continuation(event));
+            if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+                return;
+            }
+        }
+    });
+    return result.get();
 }
 
 bool ProgramRun::Start(const RunOptions& options, int frames) {
@@ -124,7 +197,10 @@ bool ProgramRun::Start(const RunOptions& options, int frames) {
         WriteSetting(L"ZoomMode", *options.zoomMode);
     }
     environment_ = Environment(options);
-    if (!Launch(&process_)) {
+    if (below_) {
+        WriteProjectorOptions(name_, options.device);
+    }
+    if (below_ ? !LaunchDebugged() : !Launch(&process_)) {
         return false;
     }
     const bool windowFound = WaitFor(

@@ -4,19 +4,28 @@
 
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
-// One run of the real program, as a user's machine would have it, but with the virtual
-// projector and the synthetic capture source chosen through its environment, its traces
-// appended to a file, and a work folder of its own for the projector's report and frame (the
-// simulator build, vorn_kvusb_sim.exe, honours that environment; the shipped one must not).
+// One run of the real program, as a user's machine would have it, with a work folder of its
+// own for its traces and the projector's report and frame. The projector is attached in one
+// of two ways, chosen for the whole session by the runner:
+//  - in the program's process: the simulator build (vorn_kvusb_sim.exe) takes the virtual
+//    projector and the synthetic capture source from its environment and appends its traces
+//    to a file (the shipped build must not honour that environment);
+//  - below it (E2E_ROUTE=below): the shipped vorn_kvusb.exe runs unchanged, its own SetupAPI,
+//    CreateFileW and DeviceIoControl reaching the virtual projector at the sg nodes of the
+//    machine Wine runs on; it captures the desktop, and its traces are read as its debugger
+//    reads them.
 //
 // The runner script gives the paths: E2E_PROGRAM (the program), E2E_WORK (a folder for the
-// runs) and E2E_SHOTS (where screenshots are asked for and kept).
+// runs) and E2E_SHOTS (where screenshots are asked for and kept); below, also E2E_WORK_UNIX
+// (the runs' folder as the projector sees it) and E2E_PROJECTOR_FILE (the file the projector
+// takes its options from when the program first talks to it).
 
 struct RunOptions {
     std::string device = "link=2.0";    // virtual projector options
-    std::string capture = "synthetic";  // the capture source
+    std::string capture = "synthetic";  // the capture source, in process
     // Saved settings before the start; without them the key is deleted (a first run).
     std::optional<DWORD> dispMode;
     std::optional<DWORD> zoomMode;
@@ -75,14 +84,22 @@ class ProgramRun {
 
   private:
     std::wstring Environment(const RunOptions& options) const;
-    bool Launch(PROCESS_INFORMATION* process) const;
+    bool Launch(PROCESS_INFORMATION* process, DWORD flags = 0) const;
+    // Launches the program as its debugger, which appends what it traces to the trace file
+    // until it ends.
+    bool LaunchDebugged();
 
+    const bool below_;
     std::string name_;
     std::string work_;  // this run's folder
     std::wstring environment_;
     PROCESS_INFORMATION process_{};
+    std::thread debugger_;
     HWND window_ = nullptr;
 };
+
+// True when the session's projector is below the program.
+bool ProjectorBelow();
 
 // The settings the program saved.
 std::optional<DWORD> ReadSetting(const wchar_t* name);

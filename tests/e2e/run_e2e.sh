@@ -7,7 +7,9 @@
 # The prefix runs every program in a 1280 x 1024 virtual desktop (E2E_DESKTOP, "none" for the
 # X screen itself), so that the program can switch it to 800 x 600 and back, and links Arial
 # to fonts with Japanese and Arabic glyphs. E2E_SCENE, when set, is a shell command started
-# on the display before the tests (X programs for the program to capture).
+# on the display before the tests (X programs for the program to capture). E2E_PREFIX_SETUP,
+# when set, is a shell command run in the configured prefix before the tests (the projector
+# below the program registers its units there: tests/below).
 # Locales for the language runs are made under the work dir. The tests ask for screenshots
 # by creating <name>.request in the artefacts dir; this script answers with <name>.png.
 # Exits 77 (skipped) when Wine or Xvfb is missing.
@@ -91,6 +93,16 @@ REG
     done
     wineserver -w
     touch "$WINEPREFIX/e2e-configured"
+fi
+
+if [ -n "${E2E_PREFIX_SETUP:-}" ]; then
+    sh -c "$E2E_PREFIX_SETUP" || { echo "the prefix setup failed"; exit 1; }
+fi
+# Where a projector below the program writes, and the file it takes each run's options from.
+export E2E_WORK_UNIX="$work/runs"
+if [ -n "${KVUSB_SG_PROJECTOR_FILE:-}" ]; then
+    E2E_PROJECTOR_FILE="$(winepath -w "$KVUSB_SG_PROJECTOR_FILE")"
+    export E2E_PROJECTOR_FILE
 fi
 
 if [ -n "${E2E_SCENE:-}" ]; then

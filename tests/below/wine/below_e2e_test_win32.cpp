@@ -1,0 +1,291 @@
+// The shipped program under Wine with the virtual projector below it: its own SetupAPI
+// search, CreateFileW and DeviceIoControl reach the projector through Wine's pass-through
+// and the machine's sg nodes. What arrives is checked there byte for byte, the x64 record
+// behind every request field by field; here, what the program makes of it.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/program_run_win32.h"
+
+namespace {
+
+constexpr int kWidth = 854;
+constexpr int kHeight = 480;
+
+// The unit paths as Wine's SetupAPI lists them: in lower case.
+const std::string kDiskPath =
+    "\\\\?\\usbstor#disk&ven_kvusb&prod_tr40w17b6-2&rev_1.00#7&1c2a3f4e&0&000000#"
+    "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+const std::string kOpticalPath =
+    "\\\\?\\usbstor#optical&ven_kvusb&prod_tr40w17b6-1&rev_1.00#7&1c2a3f4e&0&000001#"
+    "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+bool TracedWithin(const ProgramRun& run, const std::string& text) {
+    for (const std::string& line : run.Traces()) {
+        if (line.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class BelowTest : public ::testing::Test {
+  protected:
+    BelowTest()
+        : run_(::testing::UnitTest::GetInstance()->current_test_info()->name()),
+          startWidth_(GetSystemMetrics(SM_CXSCREEN)) {}
+
+    void SetUp() override {
+        if (!ProjectorBelow()) {
+            GTEST_SKIP() << "the session's projector is not below the program (E2E_ROUTE)";
+        }
+    }
+
+    // An end through one of the shutdowns: exit code 0, the desktop at its size, the modes
+    // saved, and nothing the projector took was against the protocol.
+    void ExpectCleanEnd(DWORD dispMode, DWORD zoomMode) {
+        EXPECT_EQ(run_.WaitForExit(), 0u);
+        EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), startWidth_);
+        EXPECT_EQ(ReadSetting(L"DispMode"), dispMode);
+        EXPECT_EQ(ReadSetting(L"ZoomMode"), zoomMode);
+        EXPECT_EQ(run_.Report().protocolErrors, 0);
+    }
+
+    ProgramRun run_;
+    const int startWidth_;
+};
+
+TEST_F(BelowTest, StartUpFindsTheUnitsOpensThemAndHidesOnlyTheProjectorsVolume) {
+    ASSERT_TRUE(run_.Start({.device = "link=2.0,power=1", .dispMode = 1, .zoomMode = 0}));
+    EXPECT_TRUE(run_.TracedInOrder(
+        {"vorn_kvusb started!\n", "Disk2 Path: " + kDiskPath + "\n", "g_USB3_0: 0x2\n", "USB 2.0\n",
+         "Disk1 Path: " + kOpticalPath + "\n", "Hide Disk: E:\\\n", " KVCapAPI_Start success\n"}));
+    // F: is removable but its label differs in case; G: is labelled alike but fixed.
+    EXPECT_EQ(run_.CountTrace("Hide Disk: E:\\\n"), 1);
+    EXPECT_FALSE(TracedWithin(run_, "Hide Disk: F:"));
+    EXPECT_FALSE(TracedWithin(run_, "Hide Disk: G:"));
+    EXPECT_TRUE(run_.WaitForTrace("DevErrTimerProc: scsi_cmd_read_driverless success!\n", 2));
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 10));
+    EXPECT_EQ(run_.Report().powerMode, 1);
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+    EXPECT_EQ(run_.Traces().back(), "vorn_kvusb end!\n");
+}
+
+// Wine hands the sg node's ENODEV back as STATUS_UNSUCCESSFUL, ERROR_GEN_FAILURE (31): no
+// errno becomes ERROR_DEVICE_NOT_CONNECTED on its pass-through, so the program takes a
+// vanished projector for a failing link, as it takes any other error.
+TEST_F(BelowTest, AVanishedProjectorIsALinkErrorUnderWineAndEndsAfterAHundredFrames) {
+    ASSERT_TRUE(
+        run_.Start({.device = "link=2.0,vanish_at_slice=7", .dispMode = 0, .zoomMode = 1}, 0));
+    EXPECT_EQ(run_.WaitForExit(), 0u);
+    EXPECT_TRUE(TracedWithin(run_, "SCSI Error: 31  "));
+    EXPECT_TRUE(TracedWithin(run_, "USB Link error, vorn_kvusb end!!!\n"));
+    EXPECT_FALSE(TracedWithin(run_, "ERROR_DEVICE_NOT_CONNECTED"));
+    EXPECT_TRUE(TracedWithin(run_, "SCSI ERROR(R) => 31: "));
+    ExpectCleanEnd(0, 1);
+    EXPECT_EQ(run_.Traces().back(), "vorn_kvusb end!\n");
+}
+
+// What Windows would broadcast when the projector goes, sent as the system sends it (Wine's
+// device notifications come from drivers, and these units have none).
+TEST_F(BelowTest, AVanishedProjectorWhoseRemovalIsAnnouncedEndsAtOnce) {
+    ASSERT_TRUE(
+        run_.Start({.device = "link=2.0,vanish_at_slice=7", .dispMode = 1, .zoomMode = 0}, 0));
+    ASSERT_TRUE(WaitFor([&] { return TracedWithin(run_, "SCSI Error: 31  "); }, 20000));
+    run_.SendDeviceRemoval(Wide(kOpticalPath));
+    ExpectCleanEnd(1, 0);
+    EXPECT_TRUE(run_.TracedInOrder({"KVUSB cd removed, will stop vorn_kvusb thread!\n",
+                                    "return from CreateMyWindow!\n", "vorn_kvusb end!\n"}));
+    EXPECT_FALSE(TracedWithin(run_, "USB Link error"));
+}
+
+TEST_F(BelowTest, AnOsErrorOnAWriteCostsOneFrameAndTheStreamGoesOn) {
+    // EIO on the node is ERROR_NOT_READY (21) to the program.
+    ASSERT_TRUE(run_.Start({.device = "link=3.0,fail_next=1:5@60", .dispMode = 0, .zoomMode = 0}));
+    ASSERT_TRUE(WaitFor([&] { return TracedWithin(run_, "SCSI Error: 21  "); }, 20000));
+    const int frames = run_.Report().frames;
+    EXPECT_TRUE(run_.WaitForFrames(frames + 10));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(0, 0);
+    EXPECT_EQ(run_.Report().rejected, 0);
+}
+
+TEST_F(BelowTest, AFailedStatusReadIsTracedAndThePollGoesOn) {
+    // The first status read, the power mode at the window's creation, then two polls.
+    ASSERT_TRUE(run_.Start({.device = "link=2.0,fail_reads=3:5@1", .dispMode = 0, .zoomMode = 0}));
+    EXPECT_TRUE(run_.WaitForTrace("GetDevPowerMode: scsi_cmd_read_driverless error!\n"));
+    EXPECT_TRUE(run_.WaitForTrace("DevErrTimerProc: scsi_cmd_read_driverless error!\n", 2));
+    EXPECT_TRUE(run_.WaitForTrace("DevErrTimerProc: scsi_cmd_read_driverless success!\n"));
+    EXPECT_TRUE(TracedWithin(run_, "SCSI ERROR(R) => 21: "));
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(0, 0);
+}
+
+// A picture shown over the whole desktop, topmost, with no cursor over it.
+class PictureWindow {
+  public:
+    explicit PictureWindow(const std::vector<uint8_t>& bgr) : bgr_(bgr) {
+        thread_ = std::thread([this] { Run(); });
+        WaitFor([this] { return window_ != nullptr; }, 10000);
+    }
+    ~PictureWindow() {
+        PostMessageW(window_, WM_CLOSE, 0, 0);
+        thread_.join();
+    }
+
+  private:
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<PictureWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        switch (message) {
+            case WM_SETCURSOR:
+                SetCursor(nullptr);
+                return TRUE;
+            case WM_PAINT: {
+                PAINTSTRUCT paint;
+                HDC dc = BeginPaint(hwnd, &paint);
+                self->Paint(dc);
+                EndPaint(hwnd, &paint);
+                return 0;
+            }
+            case WM_DESTROY:
+                PostQuitMessage(0);
+                return 0;
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+
+    void Paint(HDC dc) const {
+        // DIB rows are padded to four bytes.
+        const int stride = (kWidth * 3 + 3) & ~3;
+        std::vector<uint8_t> rows(static_cast<size_t>(stride) * kHeight);
+        for (int y = 0; y < kHeight; ++y) {
+            std::copy_n(&bgr_[static_cast<size_t>(y) * kWidth * 3], kWidth * 3,
+                        &rows[static_cast<size_t>(y) * stride]);
+        }
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = kWidth;
+        info.bmiHeader.biHeight = -kHeight;  // rows top first
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        info.bmiHeader.biCompression = BI_RGB;
+        SetDIBitsToDevice(dc, 0, 0, kWidth, kHeight, 0, 0, 0, kHeight, rows.data(), &info,
+                          DIB_RGB_COLORS);
+    }
+
+    void Run() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"KvusbBelowPicture";
+        RegisterClassW(&windowClass);
+        HWND hwnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, windowClass.lpszClassName,
+                                    L"", WS_POPUP, 0, 0, kWidth, kHeight, nullptr, nullptr,
+                                    windowClass.hInstance, nullptr);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+        UpdateWindow(hwnd);
+        SetCursorPos(kWidth / 2, kHeight / 2);
+        window_ = hwnd;
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            DispatchMessageW(&message);
+        }
+    }
+
+    const std::vector<uint8_t>& bgr_;
+    std::thread thread_;
+    HWND volatile window_ = nullptr;
+};
+
+// Gradients, hard edges and fine detail, so that a pixel out of place shows.
+std::vector<uint8_t> TestPicture() {
+    std::vector<uint8_t> bgr(static_cast<size_t>(kWidth) * kHeight * 3);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            uint8_t* pixel = &bgr[(static_cast<size_t>(y) * kWidth + x) * 3];
+            pixel[0] = static_cast<uint8_t>(x * 255 / (kWidth - 1));
+            pixel[1] = static_cast<uint8_t>(y * 255 / (kHeight - 1));
+            pixel[2] = static_cast<uint8_t>(x > 600 ? (x ^ y) * 37 : (x / 40 + y / 40) % 2 * 255);
+        }
+    }
+    return bgr;
+}
+
+// The projector's last frame as B, G, R bytes, empty while there is none.
+std::vector<uint8_t> ProjectorFrame(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string magic;
+    int width = 0;
+    int height = 0;
+    int maximum = 0;
+    if (!(file >> magic >> width >> height >> maximum) || magic != "P6" || width != kWidth ||
+        height != kHeight || file.get() != '\n') {
+        return {};
+    }
+    std::vector<uint8_t> bgr(static_cast<size_t>(kWidth) * kHeight * 3);
+    if (!file.read(reinterpret_cast<char*>(bgr.data()), static_cast<std::streamsize>(bgr.size()))) {
+        return {};
+    }
+    for (size_t i = 0; i < bgr.size(); i += 3) {
+        std::swap(bgr[i], bgr[i + 2]);
+    }
+    return bgr;
+}
+
+int DifferingPixels(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size()) {
+        return kWidth * kHeight;
+    }
+    int differing = 0;
+    for (size_t i = 0; i < a.size(); i += 3) {
+        differing += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2] ? 1 : 0;
+    }
+    return differing;
+}
+
+// In a session whose desktop is the projector's size: mirror mode at the original zoom
+// captures it one to one, so the projector shows exactly what is on it.
+TEST_F(BelowTest, TheDesktopReachesTheProjectorPixelForPixel) {
+    if (GetSystemMetrics(SM_CXSCREEN) != kWidth || GetSystemMetrics(SM_CYSCREEN) != kHeight) {
+        GTEST_SKIP() << "the desktop is not 854 x 480";
+    }
+    const std::vector<uint8_t> picture = TestPicture();
+    PictureWindow window(picture);
+    for (const char* link : {"3.0", "2.0"}) {
+        SCOPED_TRACE(link);
+        ProgramRun run(std::string("pixels_usb") + link);
+        ASSERT_TRUE(
+            run.Start({.device = std::string("link=") + link, .dispMode = 0, .zoomMode = 0}));
+        // The projector writes its frame to the file once a second; the start-up balloon
+        // may cover the picture for a while.
+        int differing = kWidth * kHeight;
+        WaitFor(
+            [&] {
+                differing = DifferingPixels(ProjectorFrame(std::string(std::getenv("E2E_WORK")) +
+                                                           "\\pixels_usb" + link + "\\frame.ppm"),
+                                            picture);
+                return differing == 0;
+            },
+            30000);
+        EXPECT_EQ(differing, 0);
+        run.Post(WM_CLOSE);
+        EXPECT_EQ(run.WaitForExit(), 0u);
+        EXPECT_EQ(run.Report().protocolErrors, 0);
+    }
+}
+
+}  // namespace
