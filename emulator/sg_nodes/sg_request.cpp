@@ -101,6 +101,9 @@ void ReadHeader(const sg_io_hdr& header, SgIntake* intake) {
                              " is none of SG_DXFER_NONE, _TO_DEV and _FROM_DEV");
             break;
     }
+    if (header.dxfer_direction != SG_DXFER_NONE && header.dxfer_len == 0) {
+        errors.push_back("a direction without data: a command that moves none is SG_DXFER_NONE");
+    }
     if (header.cmd_len != kCdbBytes) {
         errors.push_back("cmd_len " + std::to_string(header.cmd_len) + ", expected 16");
     }

@@ -91,6 +91,12 @@ TEST(SgRequest, HeaderFieldsTheProgramNeverSendsAreNamed) {
         {"both directions", [](sg_io_hdr* h) { h->dxfer_direction = SG_DXFER_TO_FROM_DEV; },
          "dxfer_direction -4"},
         {"sense without a buffer", [](sg_io_hdr* h) { h->sbp = nullptr; }, "mx_sb_len 32"},
+        {"a direction for no data",
+         [](sg_io_hdr* h) {
+             h->dxfer_len = 0;
+             h->dxferp = nullptr;
+         },
+         "a direction without data"},
         {"direct I/O", [](sg_io_hdr* h) { h->flags = SG_FLAG_DIRECT_IO; }, "flags 1"},
     };
     for (const Case& c : cases) {
