@@ -55,6 +55,35 @@ std::vector<uint8_t> TestFrame(uint8_t seed) {
     return frame;
 }
 
+TEST(SgNodeConfig, TheNodesMustBeOnePerUnitAndTheCallerKnown) {
+    emu::SgNodeConfig config;
+    std::string error;
+    ASSERT_TRUE(emu::ParseSgNodeConfig("/dev/sg0:/dev/sg4:/dev/sg3:/dev/sg2:/dev/sg1",
+                                       "projectors=2,fault=1", "wine64", &config, &error))
+        << error;
+    EXPECT_EQ(config.nodes[1], "/dev/sg4");
+    EXPECT_EQ(config.caller, emu::SgCaller::Wine64);
+    EXPECT_EQ(config.projector.fault, 1);
+    struct Case {
+        const char* nodes;
+        const char* projector;
+        const char* caller;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"", nullptr, nullptr, "KVUSB_SG_NODES names no nodes"},
+        {"/dev/sg0:/dev/sg1", nullptr, nullptr,
+         "KVUSB_SG_NODES names 2 nodes; the system's disk and 1 projectors have 3"},
+        {"/dev/sg0:/dev/sg2:/dev/sg1", "speed=2", nullptr, "KVUSB_SG_PROJECTOR: unknown option"},
+        {"/dev/sg0:/dev/sg2:/dev/sg1", nullptr, "wine32",
+         "KVUSB_SG_CALLER is 'wine32', not native or wine64"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(emu::ParseSgNodeConfig(c.nodes, c.projector, c.caller, &config, &error));
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+    }
+}
+
 class SgNodeBackendTest : public DeviceTest {
   protected:
     void TearDown() override {
