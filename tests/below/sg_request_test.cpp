@@ -77,7 +77,8 @@ TEST(SgRequest, TheProgramsOwnHeadersPassWithoutTargetId) {
 TEST(SgRequest, HeaderFieldsTheProgramNeverSendsAreNamed) {
     std::vector<uint8_t> data(4032);
     uint8_t sense[32] = {};
-    sg_io_hdr good = BuildSgIoRequest(WriteRequest(&data), sense);
+    const ScsiRequest write = WriteRequest(&data);  // the header points at its CDB
+    sg_io_hdr good = BuildSgIoRequest(write, sense);
     struct Case {
         const char* what;
         void (*spoil)(sg_io_hdr*);
@@ -111,7 +112,8 @@ TEST(SgRequest, HeaderFieldsTheProgramNeverSendsAreNamed) {
 
 TEST(SgRequest, TheDriversRefusalsKeepTheRequestFromTheDevice) {
     uint8_t sense[32] = {};
-    sg_io_hdr header = BuildSgIoRequest(ControlRequest(), sense);
+    const ScsiRequest control = ControlRequest();
+    sg_io_hdr header = BuildSgIoRequest(control, sense);
     header.interface_id = 'Q';
     EXPECT_EQ(ReadSgRequest(header, SgCaller::Native).refusal, ENOSYS);
     header.interface_id = 'S';
