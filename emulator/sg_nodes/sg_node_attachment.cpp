@@ -1,5 +1,6 @@
 #include "emulator/sg_nodes/sg_node_attachment.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -158,6 +159,16 @@ bool SgNodeAttachment::Answer(int fd, unsigned long request, void* argument, int
         errno = error;
     }
     return true;
+}
+
+int AttachedIoctl(SgNodeAttachment* attachment, int fd, unsigned long request, void* argument) {
+    int result = 0;
+    if (attachment != nullptr && attachment->Answer(fd, request, argument, &result)) {
+        return result;
+    }
+    static const auto system =
+        reinterpret_cast<int (*)(int, unsigned long, ...)>(dlsym(RTLD_NEXT, "ioctl"));
+    return system(fd, request, argument);
 }
 
 }  // namespace emu

@@ -87,4 +87,9 @@ class SgNodeAttachment {
     std::vector<DeviceHandle> units_;  // the core's handle of each node
 };
 
+// The ioctl of a process the attachment is built into (the preloaded library, or a test or
+// benchmark linked with it): answered by `attachment` when it is SG_IO on one of its nodes,
+// by the system otherwise. `attachment` may be null.
+int AttachedIoctl(SgNodeAttachment* attachment, int fd, unsigned long request, void* argument);
+
 }  // namespace emu

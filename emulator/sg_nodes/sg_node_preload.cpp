@@ -2,7 +2,6 @@
 // environment goes to the virtual projector, every other ioctl to the system. Loaded into a
 // program with LD_PRELOAD; under Wine into every process of the prefix, where only the one
 // that sends SG_IO to a node brings the projector up.
-#include <dlfcn.h>
 #include <sys/ioctl.h>
 
 #include <cstdarg>
@@ -12,8 +11,6 @@
 #include "emulator/sg_nodes/sg_node_attachment.h"
 
 namespace {
-
-using IoctlFunction = int (*)(int, unsigned long, ...);
 
 // Null when the environment names no nodes, or names them wrongly (said once on stderr).
 emu::SgNodeAttachment* Attachment() {
@@ -45,13 +42,6 @@ extern "C" __attribute__((visibility("default"))) int ioctl(int fd, unsigned lon
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    int result = 0;
-    if (request == SG_IO) {
-        emu::SgNodeAttachment* attachment = Attachment();
-        if (attachment != nullptr && attachment->Answer(fd, request, argument, &result)) {
-            return result;
-        }
-    }
-    static const auto system = reinterpret_cast<IoctlFunction>(dlsym(RTLD_NEXT, "ioctl"));
-    return system(fd, request, argument);
+    // The environment is read at the first SG_IO: a process that sends none never reads it.
+    return emu::AttachedIoctl(request == SG_IO ? Attachment() : nullptr, fd, request, argument);
 }

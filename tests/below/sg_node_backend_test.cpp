@@ -2,7 +2,6 @@
 // units found through a sysfs tree shaped as the kernel shows them, opened, and every command
 // sent as SG_IO. The ioctl of this test program is the preloaded library's, so nothing of the
 // backend is stood in for.
-#include <dlfcn.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 
@@ -32,13 +31,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    int result = 0;
-    if (g_pAttachment != nullptr && g_pAttachment->Answer(fd, request, argument, &result)) {
-        return result;
-    }
-    static const auto system =
-        reinterpret_cast<int (*)(int, unsigned long, ...)>(dlsym(RTLD_NEXT, "ioctl"));
-    return system(fd, request, argument);
+    return emu::AttachedIoctl(g_pAttachment, fd, request, argument);
 }
 
 namespace {
