@@ -199,6 +199,29 @@ TEST_F(ProgramTest, RemovingTheOpticalUnitWithTheMenuOpenEndsAtOnce) {
     EXPECT_EQ(run_.CountTrace("return from CreateMyWindow!\n"), 0);
 }
 
+// The projector gone in the middle of a frame: the device-loss end, which leaves the capture
+// library alone. Below Wine the unplug never reads as ERROR_DEVICE_NOT_CONNECTED (Wine's
+// pass-through turns the sg node's ENODEV into ERROR_GEN_FAILURE), so this end is reached in
+// process only, where the projector in the backend's place reports it as Windows does.
+TEST_F(ProgramTest, AProjectorGoneMidFrameEndsThroughTheDeviceLossShutdown) {
+    if (ProjectorBelow()) {
+        GTEST_SKIP() << "Wine reports no unplug as ERROR_DEVICE_NOT_CONNECTED";
+    }
+    ASSERT_TRUE(
+        run_.Start({.device = "link=2.0,vanish_after=2000", .dispMode = 1, .zoomMode = 2}, 0));
+    EXPECT_EQ(run_.WaitForExit(), 0u);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), startWidth_);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), startHeight_);
+    EXPECT_EQ(ReadSetting(L"DispMode"), 1u);
+    EXPECT_EQ(ReadSetting(L"ZoomMode"), 2u);
+    EXPECT_FALSE(run_.TrayIconPresent());
+    EXPECT_TRUE(run_.TracedInOrder({"ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!\n",
+                                    "SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x2\n",
+                                    "vorn_kvusb end!\n"}));
+    EXPECT_EQ(run_.CountTrace(" KVCapAPI_Uninitialize success\n"), 0);
+    EXPECT_EQ(run_.Report().protocolErrors, 0);
+}
+
 TEST_F(ProgramTest, SuspendEndsTheProgramOtherPowerEventsDoNot) {
     Start({.dispMode = 0, .zoomMode = 1});
     run_.Post(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
