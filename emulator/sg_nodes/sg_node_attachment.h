@@ -23,7 +23,8 @@
 //                      interface list: the system's disk, then each projector's disk unit
 //                      and optical unit
 //   KVUSB_SG_PROJECTOR=link=2.0,report=...      the projector's options, as after "virtual:"
-//                      in VORN_KVUSB_DEVICE; at this boundary fail_next's CODE is an errno
+//                      in VORN_KVUSB_DEVICE; at this boundary the CODE of fail_next and
+//                      fail_reads is an errno
 //   KVUSB_SG_PROJECTOR_FILE=PATH                or a file that holds them, read when the
 //                      projector comes up: under Wine a program's environment is the Unix
 //                      one its session began with, so a driver that starts one program after
