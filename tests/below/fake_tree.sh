@@ -3,14 +3,16 @@
 # projectors, each a USB mass-storage device with two units:
 #   fake_tree.sh ROOT [--optical sr|sd] [--projectors N] [--speed MBPS]
 # makes ROOT/sys and ROOT/dev. The optical unit (LUN 0) reports type 5 and is bound to sr, or
-# type 7 and is bound to sd; the disk unit (LUN 1) is a removable sd disk whose volume is
-# labelled "TARQ K7Q0". The sg nodes are empty files, for the virtual projector to play.
+# type 7 and is bound to sd (an empty removable disk); the disk unit (LUN 1) is a removable,
+# read-only sd disk of 2048 sectors whose volume is labelled "TARQ K7Q0". As the kernel probes
+# them, the disk unit takes the lower sd name, so block names say nothing of which unit is
+# which. The sg nodes are empty files, for the virtual projector to play.
 # Prints the nodes in the order of the projector's interface list (the system's disk, then
 # each projector's disk unit and optical unit), ':'-separated, as KVUSB_SG_NODES takes them.
 set -eu
 root=$1
 shift
-optical=sr projectors=1 speed=480
+optical=sr projectors=1 speed=480 sd_count=1
 while [ $# -gt 0 ]; do
     case "$1" in
     --optical) optical=$2 ;;
@@ -39,14 +41,14 @@ link() {
     ln -s "$up${to#"$from"}" "$1"
 }
 
-sg_count=0 sd_count=0 sr_count=0
+sg_count=0
 letters=abcdefghijklmnopqrstuvwxyz
 
-# unit DIR HCTL TYPE DRIVER VENDOR MODEL REV REMOVABLE: one SCSI device with its block device
-# and sg node; sets $unit_node and $unit_block.
+# unit DIR HCTL TYPE DRIVER VENDOR MODEL REV BLOCK SIZE RO: one SCSI device with its block
+# device (removable on the USB units only) and sg node; sets $unit_node.
 unit() {
-    local dir=$1 hctl=$2 type=$3 driver=$4 removable=$8 block major minor
-    local modalias
+    local dir=$1 hctl=$2 type=$3 driver=$4 vendor=$5 block=$8 size=$9 ro=${10} removable=1
+    local major minor before modalias
     printf -v modalias 'scsi:t-0x%02x' "$type"
     put "$dir/type" "$type"
     # Inquiry strings are blank-padded to their field widths: vendor 8, model 16, revision 4.
@@ -77,17 +79,15 @@ unit() {
     chmod 0660 "$dev/$unit_node"
     sg_count=$((sg_count + 1))
 
-    if [ "$driver" = sr ]; then
-        block="sr$sr_count" major=11 minor=$sr_count
-        sr_count=$((sr_count + 1))
-    else
-        block="sd${letters:sd_count:1}" major=8 minor=$((sd_count * 16))
-        sd_count=$((sd_count + 1))
-    fi
+    case "$block" in
+    sr*) major=11 minor=${block#sr} ;;
+    *) before=${letters%%"${block#sd}"*} major=8 minor=$((${#before} * 16)) ;;
+    esac
+    [ "$vendor" != ATA ] || removable=0
     put "$dir/block/$block/dev" "$major:$minor"
     put "$dir/block/$block/removable" "$removable"
-    put "$dir/block/$block/ro" 0
-    put "$dir/block/$block/size" 0
+    put "$dir/block/$block/ro" "$ro"
+    put "$dir/block/$block/size" "$size"
     printf 'MAJOR=%s\nMINOR=%s\nDEVNAME=%s\nDEVTYPE=disk\n' "$major" "$minor" "$block" \
         > "$dir/block/$block/uevent"
     link "$dir/block/$block/device" "$dir"
@@ -95,7 +95,6 @@ unit() {
     link "$sys/class/block/$block" "$dir/block/$block"
     link "$sys/dev/block/$major:$minor" "$dir/block/$block"
     : > "$dev/$block"
-    unit_block=$block
 }
 
 # The system's SATA disk with two partitions.
@@ -103,12 +102,12 @@ ata="$sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0"
 mkdir -p "$ata"
 link "$sys/bus/scsi/devices/host0" "${ata%/*}"
 link "$sys/bus/scsi/devices/target0:0:0" "$ata"
-unit "$ata/0:0:0:0" 0:0:0:0 0 sd ATA "Kestrel SSD 512" 1B6Q 0
+unit "$ata/0:0:0:0" 0:0:0:0 0 sd ATA "Kestrel SSD 512" 1B6Q sda 1000215216 0
 system_node=$unit_node
 for part in 1 2; do
-    put "$sys/block/$unit_block/$unit_block$part/partition" "$part"
-    put "$sys/block/$unit_block/$unit_block$part/dev" "8:$part"
-    : > "$dev/$unit_block$part"
+    put "$sys/block/sda/sda$part/partition" "$part"
+    put "$sys/block/sda/sda$part/dev" "8:$part"
+    : > "$dev/sda$part"
 done
 
 # The projectors, one USB port and SCSI host each.
@@ -116,8 +115,17 @@ projector_nodes=()
 for ((p = 0; p < projectors; p++)); do
     host=$((6 + p)) port="2-$((1 + p))"
     usb="$sys/devices/pci0000:00/0000:00:14.0/usb2/$port"
+    serial=$(printf '7B6A17%06d' $((1 + p)))
+    put "$usb/idVendor" 4b56
+    put "$usb/idProduct" 0a17
+    put "$usb/bcdDevice" 0100
+    put "$usb/bDeviceClass" 00
+    put "$usb/bNumConfigurations" 1
+    put "$usb/bMaxPower" 96mA
+    put "$usb/version" " 3.20"
+    put "$usb/serial" "$serial"
     put "$usb/manufacturer" KVUSB
-    put "$usb/product" "Tarq Projira"
+    put "$usb/product" "TR40W17B6 pico projector"
     put "$usb/speed" "$speed"
     put "$usb/busnum" 2
     put "$usb/devnum" $((2 + p))
@@ -131,17 +139,25 @@ for ((p = 0; p < projectors; p++)); do
     link "$sys/class/scsi_host/host$host" "$usb/$port:1.0/host$host/scsi_host/host$host"
     link "$sys/bus/scsi/devices/host$host" "$usb/$port:1.0/host$host"
     link "$sys/bus/scsi/devices/target$host:0:0" "$target"
+    disk_block=sd${letters:sd_count:1}
     if [ "$optical" = sr ]; then
-        unit "$target/$host:0:0:0" "$host:0:0:0" 5 sr KVUSB TR40W17B6-1 1.00 1
+        optical_block="sr$p"
+        unit "$target/$host:0:0:0" "$host:0:0:0" 5 sr KVUSB TR40W17B6-1 1.00 "$optical_block" 0 0
+        sd_count=$((sd_count + 1))
     else
-        unit "$target/$host:0:0:0" "$host:0:0:0" 7 sd KVUSB TR40W17B6-1 1.00 1
+        optical_block=sd${letters:sd_count+1:1}
+        unit "$target/$host:0:0:0" "$host:0:0:0" 7 sd KVUSB TR40W17B6-1 1.00 "$optical_block" 0 0
+        sd_count=$((sd_count + 2))
     fi
     optical_node=$unit_node
-    unit "$target/$host:0:0:1" "$host:0:0:1" 0 sd KVUSB TR40W17B6-2 1.00 1
+    unit "$target/$host:0:0:1" "$host:0:0:1" 0 sd KVUSB TR40W17B6-2 1.00 "$disk_block" 2048 1
     projector_nodes+=("/dev/$unit_node" "/dev/$optical_node")
+    mkdir -p "$dev/disk/by-id"
+    ln -s "../../$optical_block" "$dev/disk/by-id/usb-KVUSB_TR40W17B6-1_$serial-0:0"
+    ln -s "../../$disk_block" "$dev/disk/by-id/usb-KVUSB_TR40W17B6-2_$serial-0:1"
     # udev names one volume per label.
     [ -e "$dev/disk/by-label/TARQ\\x20K7Q0" ] ||
-        ln -s "../../$unit_block" "$dev/disk/by-label/TARQ\\x20K7Q0"
+        ln -s "../../$disk_block" "$dev/disk/by-label/TARQ\\x20K7Q0"
 done
 
 nodes="/dev/$system_node"
