@@ -18,8 +18,8 @@
 
 #include "device/device_discovery.h"
 #include "device/frame_transfer.h"
-#include "image/image_file.h"
 #include "emulator/sg_nodes/sg_node_attachment.h"
+#include "image/image_file.h"
 #include "platform/debug_print.h"
 
 namespace {
@@ -57,7 +57,8 @@ std::vector<uint8_t> LoadFrame() {
 
 void OpenUnits() {
     g_uDiskSearchIndex = g_uOpticalSearchIndex = 0;
-    SetTraceSink([](const char*) {});
+    DroppedTraces quiet;
+    SetTraceSink(&quiet);
     bool opened = OpenDriverlessDevice() == 1;
     SetTraceSink(nullptr);
     if (!opened) {
