@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 #include "emulator/hex_text.h"
 
@@ -116,6 +117,14 @@ void SgNodeAttachment::BringUp() {
     }
 }
 
+bool SgNodeAttachment::InFlightAtLoss(uint32_t code) {
+    if (code != ERROR_DEVICE_NOT_CONNECTED || !projector_->Report().vanished) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_lossLock);
+    return !std::exchange(m_lossReported, true);
+}
+
 int SgNodeAttachment::NodeOf(int fd) const {
     struct stat file;
     if (fstat(fd, &file) != 0) {
@@ -151,7 +160,13 @@ bool SgNodeAttachment::Answer(int fd, unsigned long request, void* argument, int
         projector_->WaitUntilShown();
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
-        *result = CompleteSgRequest(code, static_cast<uint32_t>(elapsed.count()), header, &error);
+        const auto milliseconds = static_cast<uint32_t>(elapsed.count());
+        if (InFlightAtLoss(code)) {
+            CompleteLostSgRequest(milliseconds, header);
+            *result = 0;
+        } else {
+            *result = CompleteSgRequest(code, milliseconds, header, &error);
+        }
     } else {
         *result = -1;
     }

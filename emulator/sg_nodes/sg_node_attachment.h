@@ -31,7 +31,9 @@
 //                      another gives each its options this way
 //   KVUSB_SG_CALLER=native|wine64               who fills the SG_IO headers (default native)
 //
-// An unplugged unit's node fails every request with ENODEV.
+// When a projector goes, the request then in flight on its nodes comes back as the kernel
+// returns it: the ioctl succeeds with a host error (the USB transport failed). Every request
+// after it fails with ENODEV, the unit being gone.
 
 namespace emu {
 
@@ -80,12 +82,17 @@ class SgNodeAttachment {
         : config_(config), identities_(std::move(identities)) {}
     int NodeOf(int fd) const;  // -1 when `fd` is on none of the nodes
     void BringUp();
+    // True for the request in flight when the projector went: the first the core answers
+    // as gone after it vanished (a projector without link is gone from its first command).
+    bool InFlightAtLoss(uint32_t code);
 
     const SgNodeConfig config_;
     const std::vector<Identity> identities_;
     std::once_flag broughtUp_;
     std::unique_ptr<VirtualProjector> projector_;
     std::vector<DeviceHandle> units_;  // the core's handle of each node
+    std::mutex m_lossLock;
+    bool m_lossReported = false;
 };
 
 // The ioctl of a process the attachment is built into (the preloaded library, or a test or

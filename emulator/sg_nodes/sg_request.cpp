@@ -16,6 +16,7 @@ constexpr unsigned kMillisecondsPerSecond = 1000;
 constexpr unsigned char kSgInterfaceId = 'S';
 constexpr int kSgShortestCommand = 6;  // the sg driver takes commands of 6 to 16 bytes
 constexpr size_t kCdbBytes = 16;
+constexpr unsigned short kDidError = 0x07;  // the host adapter's DID_ERROR
 
 // The record a 64-bit Windows program hands to the pass-through, as Microsoft documents
 // SCSI_PASS_THROUGH_DIRECT: 56 bytes with an 8-byte DataBuffer, then the 4-byte filler and
@@ -227,6 +228,13 @@ int CompleteSgRequest(uint32_t result, uint32_t milliseconds, sg_io_hdr* header,
     header->duration = milliseconds;
     header->info = 0;
     return 0;
+}
+
+void CompleteLostSgRequest(uint32_t milliseconds, sg_io_hdr* header) {
+    int error = 0;
+    CompleteSgRequest(0, milliseconds, header, &error);
+    header->host_status = kDidError;
+    header->resid = static_cast<int>(header->dxfer_len);
 }
 
 }  // namespace emu

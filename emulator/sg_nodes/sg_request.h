@@ -34,4 +34,8 @@ SgIntake ReadSgRequest(const sg_io_hdr& header, SgCaller caller);
 // value) as the sg driver does: the ioctl's result, and in *error the errno of a failure.
 int CompleteSgRequest(uint32_t result, uint32_t milliseconds, sg_io_hdr* header, int* error);
 
+// Completes `header` as the kernel completes the request in flight when its USB device goes:
+// the ioctl succeeds, the host adapter reports an error, and nothing was transferred.
+void CompleteLostSgRequest(uint32_t milliseconds, sg_io_hdr* header);
+
 }  // namespace emu

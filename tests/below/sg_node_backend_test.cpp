@@ -197,15 +197,19 @@ TEST_F(SgNodeBackendTest, StatusRequestsReadAndSetTheRegisters) {
     EXPECT_EQ(Projector().Report().protocolErrorCount, 0u);
 }
 
-TEST_F(SgNodeBackendTest, AUnitVanishingAtASliceIsAnUnplugEverywhere) {
+// As the kernel reports a projector pulled mid-frame: the slice in flight fails at the host
+// adapter, an ordinary link error; the unit is gone for every command after it.
+TEST_F(SgNodeBackendTest, AProjectorGoneAtASliceIsALinkErrorThenAnUnplugEverywhere) {
     Attach("link=2.0,vanish_at_slice=7");
     ASSERT_EQ(OpenDriverlessDevice(), 1);
     ClearTraces();
     std::vector<uint8_t> frame = TestFrame(1);
-    EXPECT_EQ(SendFrameCompressed(frame.data()), static_cast<int>(ERROR_DEVICE_NOT_CONNECTED));
-    EXPECT_EQ(Traces(), "");  // an unplug is no link error
+    EXPECT_EQ(SendFrameCompressed(frame.data()), -1);
+    EXPECT_EQ(Traces(), "SCSI Error: 5  ");
     // Slices 0 to 7 were sent, nothing after.
     EXPECT_EQ(Projector().CommandLog().size(), 2u + 8u);
+    EXPECT_EQ(SendFrameCompressed(frame.data()), static_cast<int>(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(Traces(), "SCSI Error: 5  ");  // an unplug is no link error
     EXPECT_EQ(GetDevPowerMode(), POWER_MODE_FAILED);
     EXPECT_NE(Traces().find("SCSI ERROR(R) => 1167: No such device \n"), std::string::npos)
         << Traces();

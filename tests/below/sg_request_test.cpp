@@ -223,4 +223,19 @@ TEST(SgRequest, ResultsComeBackAsTheDriverGivesThem) {
     EXPECT_EQ(error, EIO);
 }
 
+TEST(SgRequest, TheRequestInFlightWhenTheDeviceGoesIsAHostErrorToTheProgram) {
+    std::vector<uint8_t> slice(4096, 0x5A);
+    sg_io_hdr header{};
+    header.dxfer_direction = SG_DXFER_TO_DEV;
+    header.dxfer_len = static_cast<unsigned>(slice.size());
+    header.dxferp = slice.data();
+    header.status = 0x02;
+    emu::CompleteLostSgRequest(12, &header);
+    EXPECT_EQ(header.status, 0);
+    EXPECT_EQ(header.resid, 4096);
+    EXPECT_EQ(header.duration, 12u);
+    // Not the unplug itself: the next request's ENODEV says that.
+    EXPECT_EQ(SgIoResult(0, 0, header), static_cast<uint32_t>(EIO));
+}
+
 }  // namespace
