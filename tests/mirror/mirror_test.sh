@@ -13,7 +13,8 @@
 # grab      kvusbtool grab saves the frame the projector would get, at each zoom
 # Exit code 77 (skipped) where Xvfb or another tool the scenario needs is missing.
 # With MIRROR_BELOW naming the preloadable library of tests/below, the program runs unchanged
-# on a machine of its own (tests/below/fake_machine.sh), the virtual projector at its sg nodes.
+# on a machine of its own (tests/below/fake_machine.sh), the virtual projector at its sg nodes;
+# MIRROR_OPTICAL (sr or sd) names the driver bound to its optical unit there.
 set -u
 scenario=$1 mirror_program=$2 tool=$3 helper=$4 recorder=$5 work=$6
 below=${MIRROR_BELOW:-}
@@ -105,7 +106,8 @@ mirror() {
     done
     case "$options" in *projectors=0*) projectors=0 ;; esac
     KVUSB_SG_PROJECTOR="${options#,}" exec bash "$machine" --preload "$below" \
-        --projectors "$projectors" -- "$mirror_program" "${args[@]}"
+        --projectors "$projectors" --optical "${MIRROR_OPTICAL:-sr}" -- \
+        "$mirror_program" "${args[@]}"
 }
 
 # Runs kvusb-mirror: stdout to $1.out, stderr to $1.err, exit code in $status.
