@@ -23,10 +23,11 @@ for preset in linux linux-asan; do
 done
 
 # ThreadSanitizer where threads meet: the frame pipeline and shutdowns, the capture library,
-# the virtual projector's decoder thread, and the codec's first table builds.
+# the virtual projector's decoder thread and its sg nodes (a sender and a status poll at
+# once), and the codec's first table builds.
 echo "=== linux-tsan"
-THREADED="app/app_tests kvcap/kvcap_tests emulator/emulator_tests codec/codec_tests
-    decoder/decoder_tests"
+THREADED="app/app_tests kvcap/kvcap_tests emulator/emulator_tests below/sg_node_tests
+    codec/codec_tests decoder/decoder_tests"
 cmake --preset linux-tsan >/dev/null
 cmake --build --preset linux-tsan --target $(for t in $THREADED; do basename "$t"; done)
 for t in $THREADED; do
