@@ -63,6 +63,10 @@ AreaScaler::Axis AreaScaler::BuildAxis(int srcSize, int dstSize, uint32_t tapMul
 }
 
 AreaScaler::AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
+    // An empty picture (a monitor taken away) has no areas to average, and its axes no weights.
+    if (srcWidth < 1 || srcHeight < 1 || dstWidth < 1 || dstHeight < 1) {
+        return;
+    }
     m_rows = BuildAxis(srcHeight, dstHeight, 1);
     bool sums16 = kLargestSample * m_rows.unitsPerOutput <= std::numeric_limits<uint16_t>::max();
     m_columns = BuildAxis(srcWidth, dstWidth, 1);

@@ -25,9 +25,10 @@ struct PixelLayout {
 
 class AreaScaler {
   public:
-    // Sizes from 1. Ready() is false when the sizes share so few factors that an output
-    // pixel's weight (units across times units down) reaches 2^23, past which the division
-    // below would need more than 32-bit factors; any source below 8.3 million pixels is fine.
+    // Ready() is false for a size below 1, and when the sizes share so few factors that an
+    // output pixel's weight (units across times units down) reaches 2^23, past which the
+    // division below would need more than 32-bit factors; any source below 8.3 million pixels
+    // is fine.
     AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight);
     bool Ready() const { return m_ready; }
 

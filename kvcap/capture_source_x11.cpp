@@ -139,6 +139,12 @@ bool X11Source::Open() {
 bool X11Source::SetUpArea(const MonitorArea& area) {
     ReleaseImage();
     m_area = area;
+    if (area.width < 1 || area.height < 1) {
+        // The named monitor was taken away, as the program's own is when it ends: nothing to
+        // read until it is back.
+        DebugPrint(" kvcap: the X screen has no monitor %s\n", m_monitorName.c_str());
+        return false;
+    }
     bool created = (m_tryShared && CreateSharedImage(area)) || CreatePlainImage(area);
     if (!created) {
         DebugPrint(" kvcap: cannot make a %dx%d X image\n", area.width, area.height);

@@ -132,4 +132,18 @@ TEST(AreaScaler, RefusesSizesWhoseWeightsWouldOverflow) {
     EXPECT_TRUE(AreaScaler(7680, 4320, 854, 480).Ready());
 }
 
+// A monitor that was taken away reads as 0 x 0: no scaler, rather than a division by a weight
+// of zero.
+TEST(AreaScaler, RefusesEmptySizes) {
+    const Case cases[] = {
+        {0, 0, 854, 480}, {0, 480, 854, 480}, {854, 0, 854, 480},
+        {854, 480, 0, 0}, {854, 480, 0, 480}, {854, 480, 854, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.srcWidth << "x" << c.srcHeight << " to " << c.width << "x" << c.height);
+        EXPECT_FALSE(AreaScaler(c.srcWidth, c.srcHeight, c.width, c.height).Ready());
+    }
+}
+
 }  // namespace

@@ -6,8 +6,10 @@
 #include <string>
 #include <thread>
 
+#include "kvcap/desktop_target_linux.h"
 #include "kvcap/kvcap_api.h"
 #include "platform/desktop_xrandr_linux.h"
+#include "platform/x11_monitor_linux.h"
 #include "tests/kvcap/test_support.h"
 #include "tests/mirror/x11_test_client.h"
 #include "tests/mirror/xvfb_server.h"
@@ -29,6 +31,8 @@ class X11CaptureTest : public ::testing::Test {
         }
         KVCapSetSource("desktop");
     }
+
+    void TearDown() override { SetDesktopTarget({}); }
 
     void StartServer(int width, int height, const std::vector<std::string>& arguments = {}) {
         server_ = XvfbServer::Start(width, height, arguments);
@@ -66,6 +70,14 @@ const uint8_t* PixelAt(const std::vector<uint8_t>& frame, int width, int x, int 
 
 bool IsColour(const uint8_t* pixel, uint8_t blue, uint8_t green, uint8_t red) {
     return pixel[0] == blue && pixel[1] == green && pixel[2] == red;
+}
+
+// True once the latest frame has that status, false after 10 s.
+bool WaitForStatus(FrameRecorder* recorder, int status) {
+    std::unique_lock lock(recorder->mutex);
+    return recorder->changed.wait_for(lock, std::chrono::seconds(10), [&] {
+        return !recorder->frames.empty() && recorder->frames.back().status == status;
+    });
 }
 
 TEST_F(X11CaptureTest, FramesHaveTheSessionSizeInBlueGreenRedNoFasterThanAsked) {
@@ -171,6 +183,51 @@ TEST_F(X11CaptureTest, TheDesktopChangesSizeAndCaptureFollows) {
     EXPECT_TRUE(desktop->ChangeSize(1920, 1080));
     EXPECT_EQ(desktop->Width(), 1920);
     EXPECT_EQ(desktop->Height(), 1080);
+}
+
+// A monitor of the program's own beside the screen, taken away during the session as the
+// program takes it away when it ends: the frames fail, rather than a 0 x 0 area being read and
+// scaled, until the monitor is back.
+TEST_F(X11CaptureTest, AMonitorTakenAwayFailsFramesUntilItIsBack) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(1708, 480));  // the largest the screen may grow to
+    client_->OfferMode(854, 480);
+    std::unique_ptr<XRandrDesktop> desktop(XRandrDesktop::Open(nullptr));
+    ASSERT_NE(desktop, nullptr);
+    ASSERT_TRUE(desktop->ChangeSize(854, 480));
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    AddedMonitor monitor;
+    std::string why;
+    ASSERT_TRUE(AddX11Monitor(display, "KVTEST", 854, 480, &monitor, &why)) << why;
+    client_->ShowColour(kColour, 854, 0, 854, 480);
+    DesktopTarget target;
+    target.kind = DesktopTargetKind::X11Monitor;
+    target.monitorName = "KVTEST";
+    SetDesktopTarget(target);
+
+    FrameRecorder recorder;
+    g_Recorder = &recorder;
+    KVCapHandle handle = 0;
+    ASSERT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
+    ASSERT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);
+    recorder.handle = handle;
+    EXPECT_EQ(KVCapAPI_SetMaxFPS(handle, 30), KVCAP_OK);
+    EXPECT_EQ(KVCapAPI_Open(handle, RecordFrame, 0, 854, 480), KVCAP_OK);
+    EXPECT_EQ(KVCapAPI_Start(handle), KVCAP_OK);
+    EXPECT_TRUE(recorder.WaitForFrames(2));
+    RemoveX11Monitor(display, monitor);
+    EXPECT_TRUE(WaitForStatus(&recorder, KVCAP_E_CAPTURE_FAILED));
+    EXPECT_TRUE(AddX11Monitor(display, "KVTEST", 854, 480, &monitor, &why)) << why;
+    EXPECT_TRUE(WaitForStatus(&recorder, KVCAP_OK));
+    EXPECT_EQ(KVCapAPI_Uninitialize(), KVCAP_OK);
+    g_Recorder = nullptr;
+    XCloseDisplay(display);
+
+    ASSERT_GE(recorder.frames.size(), 2u);
+    EXPECT_EQ(recorder.frames[1].status, KVCAP_OK);
+    EXPECT_TRUE(IsColour(PixelAt(recorder.frames[1].pixels, 854, 427, 240), kBlue, kGreen, kRed));
+    EXPECT_NE(m_traces.Text().find(" kvcap: the X screen has no monitor KVTEST\n"),
+              std::string::npos);
 }
 
 TEST_F(X11CaptureTest, WithoutADisplayTheSessionDoesNotOpenAndSaysWhy) {
