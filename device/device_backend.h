@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "device/transfer_limits.h"
+
 // The seam between the projector protocol and the operating system: SCSI pass-through to an
 // open unit, the disk-interface list, opening units, and the removable volumes. Backends:
 // win32 (DeviceIoControl, SetupAPI), linux (SG_IO, sysfs) and the virtual projector
@@ -74,6 +76,10 @@ class DeviceBackend {
 
     // The system's message text for an error code (UTF-8), empty when it has none.
     virtual std::string SystemErrorText(uint32_t code) = 0;
+
+    // The limits of the adapter behind an open unit; false when the system does not state
+    // any (the virtual projector, Linux's sg nodes), and none hold then.
+    virtual bool GetTransferLimits(DeviceHandle unit, TransferLimits* limits);
 };
 
 // The backend in use; set once at start-up before any unit is opened.

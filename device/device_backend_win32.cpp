@@ -5,6 +5,7 @@
 
 #include <ntddscsi.h>
 #include <setupapi.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -159,6 +160,24 @@ class Win32DeviceBackend : public DeviceBackend {
 
     void RemoveMountPoint(const std::string& root) override {
         DeleteVolumeMountPointW(Utf8ToWide(root).c_str());
+    }
+
+    // STORAGE_ADAPTER_DESCRIPTOR, asked of the unit's own handle.
+    bool GetTransferLimits(DeviceHandle unit, TransferLimits* limits) override {
+        STORAGE_PROPERTY_QUERY query{};
+        query.PropertyId = StorageAdapterProperty;
+        query.QueryType = PropertyStandardQuery;
+        STORAGE_ADAPTER_DESCRIPTOR adapter{};
+        DWORD returned = 0;
+        if (!DeviceIoControl(unit, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &adapter,
+                             sizeof adapter, &returned, nullptr) ||
+            returned < offsetof(STORAGE_ADAPTER_DESCRIPTOR, AdapterUsesPio)) {
+            return false;
+        }
+        limits->alignmentMask = adapter.AlignmentMask;
+        limits->maximumTransferLength = adapter.MaximumTransferLength;
+        limits->maximumPhysicalPages = adapter.MaximumPhysicalPages;
+        return true;
     }
 
     std::string SystemErrorText(uint32_t code) override {

@@ -42,6 +42,35 @@ void TraceLinkSpeed() {
     }
 }
 
+// Traces what the adapter behind a newly opened unit takes in one request; false when the
+// system states nothing.
+bool TraceAdapter(const char* unitName, DeviceHandle unit, TransferLimits* limits) {
+    if (!g_pDeviceBackend->GetTransferLimits(unit, limits)) {
+        return false;
+    }
+    DebugPrint(
+        "%s adapter: AlignmentMask 0x%x, MaximumTransferLength %u, MaximumPhysicalPages "
+        "%u\n",
+        unitName, limits->alignmentMask, limits->maximumTransferLength,
+        limits->maximumPhysicalPages);
+    return true;
+}
+
+// Whether the optical unit's adapter takes a whole slice in one write from the staging
+// buffer. One that cannot would fail every frame; better to say so once and not start.
+bool OpticalAdapterTakesSlices(DeviceHandle unit) {
+    TransferLimits limits;
+    if (!TraceAdapter("Disk1", unit, &limits) ||
+        AdapterTakes(limits, reinterpret_cast<uintptr_t>(g_TransferBuffer), SLICE_WRITE_BYTES)) {
+        return true;
+    }
+    DebugPrint(
+        "Disk1 adapter cannot take a %u-byte frame slice in one request, vorn_kvusb "
+        "cannot run on it\n",
+        SLICE_WRITE_BYTES);
+    return false;
+}
+
 // Opens the next disk unit that reports a link into g_hDisk2. A unit with no link is closed
 // and the search moves on.
 bool OpenDiskUnit() {
@@ -56,6 +85,8 @@ bool OpenDiskUnit() {
             DebugPrint("Error opening device. Error: %d\n", static_cast<int>(error));
             return false;
         }
+        TransferLimits limits;
+        TraceAdapter("Disk2", g_hDisk2, &limits);
         scsi_cmd_read_link_speed();
         if ((g_USB3_0 & LINK_SPEED_MASK) != LINK_NONE) {
             return true;
@@ -67,6 +98,7 @@ bool OpenDiskUnit() {
 
 // Opens the next optical unit that takes the open command into g_hDisk1. A unit that
 // answers it as unplugged is closed and the search moves on; other failures are let pass.
+// A unit whose adapter cannot take a slice is refused before the projector is told anything.
 bool OpenOpticalUnit() {
     for (;;) {
         std::optional<std::string> path = FindDevicePath(OPTICAL_UNIT_SEARCH_TEXT);
@@ -78,6 +110,9 @@ bool OpenOpticalUnit() {
         g_hDisk1 = g_pDeviceBackend->OpenUnit(*path, &error);
         if (g_hDisk1 == nullptr) {
             DebugPrint("Error opening device. Error: %d\n", static_cast<int>(error));
+            return false;
+        }
+        if (!OpticalAdapterTakesSlices(g_hDisk1)) {
             return false;
         }
         if (scsi_cmd_control_driverless(g_hDisk1, CTRL_OPEN) !=

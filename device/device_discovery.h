@@ -34,7 +34,8 @@ extern uint32_t g_uOpticalSearchIndex;
 extern uint32_t g_uDiskSearchIndex;
 
 // Opens both units, reads the link speed, sends the open command and hides the projector's
-// volume. 1 on success, 0 when a unit cannot be found or opened; ends the process with exit
+// volume. 1 on success, 0 when a unit cannot be found or opened, or the optical unit's adapter
+// cannot take a frame slice in one request; ends the process with exit
 // code 1 when the interface list holds no further matching unit.
 int OpenDriverlessDevice();
 

@@ -7,7 +7,7 @@
 #include "device/device_discovery.h"
 #include "device/scsi_commands.h"
 
-uint8_t g_TransferBuffer[TRANSFER_BUFFER_BYTES];
+alignas(PAGE_BYTES) uint8_t g_TransferBuffer[TRANSFER_BUFFER_BYTES];
 uint8_t g_EndMarker[END_MARKER_BYTES];
 int g_bFrameToggle = 0;
 

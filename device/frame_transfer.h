@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "codec/frame_codec.h"
+#include "device/transfer_limits.h"
 
 // Moves one captured frame into one of the projector's two frame banks: 19 full slices and
 // one short last slice, each in one vendor write, then the frame-done control command.
@@ -18,8 +19,14 @@ inline constexpr uint32_t END_MARKER_BYTES = 20;
 // The staging buffer holds the lead-in, the codec's worst case for one slice and the end
 // marker.
 inline constexpr uint32_t TRANSFER_BUFFER_BYTES = 2 * SLICE_BYTES + 40;  // 129,064
+// One raw slice with its lead-in, header and end marker: the write the optical unit's adapter
+// must take in one request.
+inline constexpr uint32_t SLICE_WRITE_BYTES =
+    LEAD_IN_BYTES + SLICE_HEADER_BYTES + SLICE_BYTES + END_MARKER_BYTES;  // 64,616
 
-extern uint8_t g_TransferBuffer[TRANSFER_BUFFER_BYTES];
+// Page-aligned, as a pass-through buffer meets any adapter's alignment and spans the fewest
+// pages then.
+alignas(PAGE_BYTES) extern uint8_t g_TransferBuffer[TRANSFER_BUFFER_BYTES];
 extern uint8_t g_EndMarker[END_MARKER_BYTES];
 
 // The frame bank of the next frame: 0 bank 0, 1 bank 1. The frame pipeline flips it after

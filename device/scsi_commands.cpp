@@ -1,6 +1,7 @@
 #include "device/scsi_commands.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "device/device_discovery.h"
@@ -50,6 +51,26 @@ int StreamResult(uint32_t error) {
     }
     DebugPrint("SCSI Error: %d  ", static_cast<int>(error));
     return -1;
+}
+
+// The disk unit's replies arrive in a page of their own and are copied out from there: the
+// callers' records (a reply area 16 bytes into a ReadRequest, a word on the stack) are not
+// aligned as an adapter may need. The lock covers a tool that reads from two threads.
+alignas(PAGE_BYTES) uint8_t g_DiskReplyPage[PAGE_BYTES];
+std::mutex g_DiskReplyLock;
+
+// Sends a data-in command and copies `length` reply bytes to `reply`; 0 or the OS error.
+uint32_t ReadIntoPage(DeviceHandle handle, const Cdb& cdb, uint8_t targetId, uint8_t senseLength,
+                      uint32_t length, uint32_t timeout, uint8_t* reply) {
+    std::lock_guard<std::mutex> hold(g_DiskReplyLock);
+    std::memset(g_DiskReplyPage, 0, length);
+    ScsiRequest request = MakeRequest(cdb, targetId, senseLength, SCSI_IOCTL_DATA_IN, length,
+                                      timeout, g_DiskReplyPage);
+    uint32_t error = g_pDeviceBackend->SendScsi(handle, request);
+    if (error == 0) {
+        std::memcpy(reply, g_DiskReplyPage, length);
+    }
+    return error;
 }
 
 int SendStreamCommand(DeviceHandle handle, const Cdb& cdb, uint32_t length, void* buffer) {
@@ -114,10 +135,8 @@ int scsi_cmd_control_driverless(DeviceHandle handle, uint16_t code) {
 
 int scsi_cmd_read_link_speed() {
     uint8_t reply[LINK_SPEED_REPLY_BYTES] = {};
-    ScsiRequest request =
-        MakeRequest(BuildLinkSpeedCdb(), TARGET_STREAM, SENSE_BYTES, SCSI_IOCTL_DATA_IN,
-                    LINK_SPEED_REPLY_BYTES, STREAM_TIMEOUT_SECONDS, reply);
-    uint32_t error = g_pDeviceBackend->SendScsi(g_hDisk2, request);
+    uint32_t error = ReadIntoPage(g_hDisk2, BuildLinkSpeedCdb(), TARGET_STREAM, SENSE_BYTES,
+                                  LINK_SPEED_REPLY_BYTES, STREAM_TIMEOUT_SECONDS, reply);
     if (error != 0) {
         DebugPrint("SCSI Error: %d  ", static_cast<int>(error));
         return -1;
@@ -135,9 +154,8 @@ int scsi_cmd_read_driverless(ReadRequest* request, DeviceHandle handle, uint32_t
     }
     Cdb cdb;
     std::memcpy(cdb.data(), request->cdb, cdb.size());
-    ScsiRequest scsi = MakeRequest(cdb, TARGET_VENDOR_READ, READ_SENSE_BYTES, SCSI_IOCTL_DATA_IN,
-                                   length, STATUS_TIMEOUT_SECONDS, request->reply);
-    uint32_t error = g_pDeviceBackend->SendScsi(handle, scsi);
+    uint32_t error = ReadIntoPage(handle, cdb, TARGET_VENDOR_READ, READ_SENSE_BYTES, length,
+                                  STATUS_TIMEOUT_SECONDS, request->reply);
     if (error != 0) {
         std::string text = g_pDeviceBackend->SystemErrorText(error);
         if (!text.empty()) {

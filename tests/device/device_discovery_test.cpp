@@ -168,6 +168,35 @@ TEST_F(DeviceDiscoveryTest, OpticalUnitThatCannotBeOpenedGivesZero) {
     EXPECT_TRUE(fake.removedMountPoints.empty());
 }
 
+TEST_F(DeviceDiscoveryTest, AdaptersAreTracedAndOneThatCannotTakeASliceStopsTheStart) {
+    fake.interfaces = {DISK_UNIT, OPTICAL_UNIT};
+    LinkSpeed(DISK_UNIT, "00 00 00 02");
+    fake.adapterLimits[Unit(DISK_UNIT)] = {0, 65536, 17};
+    fake.adapterLimits[Unit(OPTICAL_UNIT)] = {1, 32768, 9};
+
+    EXPECT_EQ(OpenDriverlessDevice(), 0);
+
+    EXPECT_EQ(Traces(), "Disk2 Path: " + DISK_UNIT +
+                            "\nDisk2 adapter: AlignmentMask 0x0, MaximumTransferLength 65536, "
+                            "MaximumPhysicalPages 17\ng_USB3_0: 0x2\nUSB 2.0\nDisk1 Path: " +
+                            OPTICAL_UNIT +
+                            "\nDisk1 adapter: AlignmentMask 0x1, MaximumTransferLength 32768, "
+                            "MaximumPhysicalPages 9\nDisk1 adapter cannot take a 64616-byte "
+                            "frame slice in one request, vorn_kvusb cannot run on it\n");
+    // The projector is told nothing and its volume keeps its letter.
+    ASSERT_EQ(fake.commands.size(), 1u);
+    EXPECT_EQ(fake.commands[0].unit, Unit(DISK_UNIT));
+    EXPECT_TRUE(fake.removedMountPoints.empty());
+}
+
+TEST_F(DeviceDiscoveryTest, AnAdapterThatTakesASliceLetsTheStartGoOn) {
+    fake.interfaces = {DISK_UNIT, OPTICAL_UNIT};
+    LinkSpeed(DISK_UNIT, "00 00 00 02");
+    fake.adapterLimits[Unit(OPTICAL_UNIT)] = {511, 65536, 16};
+    EXPECT_EQ(OpenDriverlessDevice(), 1);
+    EXPECT_EQ(fake.commands.back().unit, Unit(OPTICAL_UNIT));  // the open command
+}
+
 TEST_F(DeviceDiscoveryTest, InterfaceListThatCannotBeReadGivesZero) {
     fake.lookupFailures[0] = {InterfaceLookup::ListFailed, 13};
     EXPECT_EQ(OpenDriverlessDevice(), 0);

@@ -76,3 +76,12 @@ std::vector<uint8_t> Bytes(const char* hex) {
 std::vector<uint8_t> CdbOf(const RecordedCommand& command) {
     return {command.request.cdb, command.request.cdb + sizeof command.request.cdb};
 }
+
+bool FakeDeviceBackend::GetTransferLimits(DeviceHandle unit, TransferLimits* limits) {
+    auto stated = adapterLimits.find(unit);
+    if (stated == adapterLimits.end()) {
+        return false;
+    }
+    *limits = stated->second;
+    return true;
+}

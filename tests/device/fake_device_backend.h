@@ -33,6 +33,7 @@ class FakeDeviceBackend : public DeviceBackend {
     std::vector<VolumeInfo> volumes;
     std::vector<std::string> removedMountPoints;
     std::map<uint32_t, std::string> errorTexts;
+    std::map<DeviceHandle, TransferLimits> adapterLimits;  // units whose adapter states them
 
     // The handle OpenUnit gives for interface `index`.
     static DeviceHandle HandleOf(size_t index);
@@ -44,6 +45,7 @@ class FakeDeviceBackend : public DeviceBackend {
     std::vector<VolumeInfo> ListVolumes() override { return volumes; }
     void RemoveMountPoint(const std::string& root) override { removedMountPoints.push_back(root); }
     std::string SystemErrorText(uint32_t code) override;
+    bool GetTransferLimits(DeviceHandle unit, TransferLimits* limits) override;
 };
 
 // The 16 bytes of a CDB written as hex pairs, "FD 00 ..."

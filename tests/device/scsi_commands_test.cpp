@@ -70,6 +70,7 @@ TEST_F(ScsiCommandsTest, LinkSpeedReplyIsReadMostSignificantByteFirst) {
     EXPECT_EQ(query.request.targetId, 1);
     EXPECT_EQ(query.request.senseInfoLength, 32);
     EXPECT_EQ(query.request.timeOutValue, 2u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(query.request.dataBuffer) % PAGE_BYTES, 0u);
 }
 
 TEST_F(ScsiCommandsTest, FailedLinkSpeedQueryKeepsThePreviousValue) {
@@ -107,7 +108,8 @@ TEST_F(ScsiCommandsTest, VendorReadSendsTheCallersCdbIntoItsReplyArea) {
 
     const RecordedCommand& read = fake.commands.at(0);
     EXPECT_EQ(CdbOf(read), cdb);
-    EXPECT_EQ(read.request.dataBuffer, request.reply);
+    // The adapter sees a page-aligned buffer, not the reply area 16 bytes into the record.
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(read.request.dataBuffer) % PAGE_BYTES, 0u);
     EXPECT_EQ(read.request.dataTransferLength, 4u);
     EXPECT_EQ(read.request.dataIn, SCSI_IOCTL_DATA_IN);
     EXPECT_EQ(read.request.targetId, 3);
