@@ -5,6 +5,7 @@
 
 #include "device/device_status.h"
 #include "platform/debug_print.h"
+#include "platform/system_library_win32.h"
 #include "resources/resource.h"
 #include "ui/dialog_texts.h"
 #include "ui/language_blocks.h"
@@ -127,9 +128,23 @@ INT_PTR CALLBACK Dialog3Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
                        IDC_FANFAIL_TEXT);
 }
 
+// version.dll is not one of the KnownDLLs: resolved from System32 (system_library_win32.h).
+using GetFileVersionInfoSizeFunction = decltype(&GetFileVersionInfoSizeW);
+using GetFileVersionInfoFunction = decltype(&GetFileVersionInfoW);
+using VerQueryValueFunction = decltype(&VerQueryValueW);
+
 int GetDriverVersion(const wchar_t* path, WORD* major, WORD* minor, WORD* third, WORD* fourth) {
+    constexpr wchar_t kVersionLibrary[] = L"version.dll";
+    auto getSize = SystemFunctionAs<GetFileVersionInfoSizeFunction>(kVersionLibrary,
+                                                                    "GetFileVersionInfoSizeW");
+    auto getInfo =
+        SystemFunctionAs<GetFileVersionInfoFunction>(kVersionLibrary, "GetFileVersionInfoW");
+    auto queryValue = SystemFunctionAs<VerQueryValueFunction>(kVersionLibrary, "VerQueryValueW");
+    if (getSize == nullptr || getInfo == nullptr || queryValue == nullptr) {
+        return 0;
+    }
     DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &handle);
+    const DWORD size = getSize(path, &handle);
     if (size == 0) {
         return 0;
     }
@@ -139,8 +154,8 @@ int GetDriverVersion(const wchar_t* path, WORD* major, WORD* minor, WORD* third,
     }
     VS_FIXEDFILEINFO* info = nullptr;
     UINT infoSize = 0;
-    const bool read = GetFileVersionInfoW(path, 0, size, block) &&
-                      VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&info), &infoSize) &&
+    const bool read = getInfo(path, 0, size, block) &&
+                      queryValue(block, L"\\", reinterpret_cast<void**>(&info), &infoSize) &&
                       info != nullptr && infoSize >= sizeof *info;
     const FileVersion version =
         read ? FileVersionFromFixedInfo(info->dwFileVersionMS, info->dwFileVersionLS)

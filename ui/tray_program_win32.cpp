@@ -12,6 +12,11 @@ LONG WINAPI RestoreDesktopOnCrash(EXCEPTION_POINTERS*) {
 }
 }  // namespace
 
+void HardenProcess() {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetErrorMode(SEM_FAILCRITICALERRORS);
+}
+
 int RunTrayProgram(HINSTANCE instance, const char* instanceFileName) {
     SetUnhandledExceptionFilter(RestoreDesktopOnCrash);
     g_hInstance = instance;

@@ -8,6 +8,7 @@
 #include "ui/tray_program.h"
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+    HardenProcess();
     SelectDeviceBackend(nullptr, nullptr);
     return RunTrayProgram(hInstance, PROGRAM_FILE_NAME);
 }
