@@ -7,27 +7,30 @@
 #include <wrl/client.h>
 
 #include <cstring>
+#include <vector>
 
 #include "kvcap/desktop_cursor_win32.h"
+#include "kvcap/duplication_policy.h"
 #include "kvcap/kvcap_api.h"
 #include "platform/debug_print.h"
+#include "platform/system_library_win32.h"
 
 // Each frame: the duplicated desktop image is copied into a texture with a mip chain, drawn
-// into a target of the session's size by one full-screen triangle (trilinear sampling, so
-// large desktops shrink without losing thin lines), the cursor is drawn over it through GDI,
-// and the target is read back through a staging texture.
+// upright into a target of the session's size by one full-screen triangle (trilinear
+// sampling, so large desktops shrink without losing thin lines), the cursor is drawn over it
+// through GDI, and the target is read back through a staging texture.
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
 constexpr UINT kFirstFrameTimeoutMs = 500;
-constexpr UINT kOutputIndex = 0;  // the primary screen's output
 constexpr int kTargetBytesPerPixel = 4;
 
 constexpr char kScaleShader[] = R"(
 Texture2D desktop : register(t0);
 SamplerState trilinear : register(s0);
+cbuffer Upright : register(b0) { float3 sRow; float3 tRow; };
 struct Vertex { float4 position : SV_Position; float2 uv : TEXCOORD0; };
 Vertex CoverTarget(uint id : SV_VertexID) {
     Vertex vertex;
@@ -36,19 +39,27 @@ Vertex CoverTarget(uint id : SV_VertexID) {
     return vertex;
 }
 float4 SampleDesktop(Vertex vertex) : SV_Target {
-    return float4(desktop.Sample(trilinear, vertex.uv).rgb, 1);
+    float3 uv1 = float3(vertex.uv, 1);
+    return float4(desktop.Sample(trilinear, float2(dot(sRow, uv1), dot(tRow, uv1))).rgb, 1);
 }
 )";
+
+// The shader's constant buffer: each float3 row takes a register of four floats.
+struct UprightConstants {
+    float sRow[4];
+    float tRow[4];
+};
 
 using D3DCompileFunction = HRESULT(WINAPI*)(LPCVOID, SIZE_T, LPCSTR, const D3D_SHADER_MACRO*,
                                             ID3DInclude*, LPCSTR, LPCSTR, UINT, UINT, ID3DBlob**,
                                             ID3DBlob**);
 
-// The shader compiler is loaded only when duplication works, and only for the session's
-// opening: a system without it falls back to GDI instead of failing to start.
+// The shader compiler is loaded only when duplication works, and only while a device is
+// built: a system without it falls back to GDI instead of failing to start. It comes from
+// System32 only, never from the program's folder or the current one.
 bool CompileScaleShaders(ID3D11Device* device, ComPtr<ID3D11VertexShader>* vertexShader,
                          ComPtr<ID3D11PixelShader>* pixelShader) {
-    HMODULE compiler = LoadLibraryW(L"d3dcompiler_47.dll");
+    HMODULE compiler = LoadLibraryExW(L"d3dcompiler_47.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (compiler == nullptr) {
         DebugPrint(" kvcap: d3dcompiler_47.dll not found\n");
         return false;
@@ -76,6 +87,33 @@ bool CompileScaleShaders(ID3D11Device* device, ComPtr<ID3D11VertexShader>* verte
     return ok;
 }
 
+// Resolved from System32 when a session opens, not imported (see system_library_win32.h).
+using CreateDxgiFactory1Function = HRESULT(WINAPI*)(REFIID, void**);
+using D3D11CreateDeviceFunction = decltype(&D3D11CreateDevice);
+
+// Every output of every adapter, with the adapter it hangs on.
+struct ListedOutput {
+    DuplicationOutput place;
+    ComPtr<IDXGIAdapter1> adapter;
+    ComPtr<IDXGIOutput> output;
+};
+
+std::vector<ListedOutput> ListOutputs(IDXGIFactory1* factory) {
+    std::vector<ListedOutput> listed;
+    ComPtr<IDXGIAdapter1> adapter;
+    for (UINT a = 0; factory->EnumAdapters1(a, &adapter) != DXGI_ERROR_NOT_FOUND; ++a) {
+        ComPtr<IDXGIOutput> output;
+        for (UINT o = 0; adapter->EnumOutputs(o, &output) != DXGI_ERROR_NOT_FOUND; ++o) {
+            DXGI_OUTPUT_DESC desc{};
+            if (SUCCEEDED(output->GetDesc(&desc))) {
+                listed.push_back(
+                    {{a, o, reinterpret_cast<uintptr_t>(desc.Monitor)}, adapter, output});
+            }
+        }
+    }
+    return listed;
+}
+
 class DuplicationSource : public CaptureSource {
   public:
     explicit DuplicationSource(const CaptureGeometry& geometry) : m_geometry(geometry) {}
@@ -84,7 +122,12 @@ class DuplicationSource : public CaptureSource {
     int Grab(uint8_t* bgr) override;
 
   private:
+    bool BuildDevice();
     bool CreateTargets();
+    // Duplicates the output; false with the failure kept in `*hr`.
+    bool Duplicate(HRESULT* hr);
+    // Notes a failure of `call` and drops what it asks to; the frame fails.
+    int Fail(const char* call, HRESULT hr);
     bool TakeDesktopImage(IDXGIResource* resource);
     void DrawScaled();
     void DrawCursor();
@@ -99,47 +142,80 @@ class DuplicationSource : public CaptureSource {
     ComPtr<ID3D11VertexShader> m_vertexShader;
     ComPtr<ID3D11PixelShader> m_pixelShader;
     ComPtr<ID3D11SamplerState> m_sampler;
+    ComPtr<ID3D11Buffer> m_upright;     // UprightConstants for the output's rotation
     ComPtr<ID3D11Texture2D> m_desktop;  // the latest desktop image, with its mip chain
     ComPtr<ID3D11ShaderResourceView> m_desktopView;
     ComPtr<ID3D11Texture2D> m_target;  // session size, GDI-compatible for the cursor
     ComPtr<ID3D11RenderTargetView> m_targetView;
     ComPtr<ID3D11Texture2D> m_staging;
+    bool m_pointerVisible = true;  // as the last pointer update said
+    bool m_deviceLost = false;     // the device and all made on it are to be built again
+    DuplicationRecovery m_recovery;
 };
 
-bool DuplicationSource::Open() {
+// The device on the adapter that drives the primary monitor, and everything made on it.
+bool DuplicationSource::BuildDevice() {
+    m_duplication.Reset();
+    m_desktopView.Reset();
+    m_desktop.Reset();
+    auto createFactory =
+        SystemFunctionAs<CreateDxgiFactory1Function>(L"dxgi.dll", "CreateDXGIFactory1");
+    auto createDevice =
+        SystemFunctionAs<D3D11CreateDeviceFunction>(L"d3d11.dll", "D3D11CreateDevice");
+    if (createFactory == nullptr || createDevice == nullptr) {
+        DebugPrint(" kvcap: no Direct3D 11 in System32\n");
+        return false;
+    }
+    ComPtr<IDXGIFactory1> factory;
+    HRESULT hr = createFactory(IID_PPV_ARGS(&factory));
+    if (FAILED(hr)) {
+        DebugPrint(" kvcap: CreateDXGIFactory1 fail, hr = 0x%08lx\n", hr);
+        return false;
+    }
+    std::vector<ListedOutput> listed = ListOutputs(factory.Get());
+    std::vector<DuplicationOutput> places;
+    for (const ListedOutput& entry : listed) {
+        places.push_back(entry.place);
+    }
+    HMONITOR primary = MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    std::optional<DuplicationOutput> chosen =
+        ChooseOutput(places, reinterpret_cast<uintptr_t>(primary));
+    if (!chosen) {
+        DebugPrint(" kvcap: no output of %u shows the primary monitor\n",
+                   static_cast<unsigned>(listed.size()));
+        return false;
+    }
+    const ListedOutput* entry = nullptr;
+    for (const ListedOutput& candidate : listed) {
+        if (candidate.place.adapter == chosen->adapter &&
+            candidate.place.output == chosen->output) {
+            entry = &candidate;
+        }
+    }
     const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
                                         D3D_FEATURE_LEVEL_10_0};
-    HRESULT hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr,
-                                   D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels, ARRAYSIZE(levels),
-                                   D3D11_SDK_VERSION, &m_device, nullptr, &m_context);
+    // With an adapter given, the driver type must be UNKNOWN.
+    hr = createDevice(entry->adapter.Get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr,
+                      D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels, ARRAYSIZE(levels),
+                      D3D11_SDK_VERSION, m_device.ReleaseAndGetAddressOf(), nullptr,
+                      m_context.ReleaseAndGetAddressOf());
     if (FAILED(hr)) {
         DebugPrint(" kvcap: D3D11CreateDevice fail, hr = 0x%08lx\n", hr);
         return false;
     }
-    ComPtr<IDXGIDevice> dxgiDevice;
-    ComPtr<IDXGIAdapter> adapter;
-    ComPtr<IDXGIOutput> output;
-    hr = m_device.As(&dxgiDevice);
-    if (SUCCEEDED(hr)) {
-        hr = dxgiDevice->GetAdapter(&adapter);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = adapter->EnumOutputs(kOutputIndex, &output);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = output.As(&m_output);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = m_output->DuplicateOutput(m_device.Get(), &m_duplication);
-    }
+    hr = entry->output.As(&m_output);
     if (FAILED(hr)) {
-        DebugPrint(" kvcap: DuplicateOutput fail, hr = 0x%08lx\n", hr);
+        DebugPrint(" kvcap: IDXGIOutput1 fail, hr = 0x%08lx\n", hr);
         return false;
     }
     DXGI_OUTPUT_DESC outputDesc{};
     m_output->GetDesc(&outputDesc);
     m_screen = outputDesc.DesktopCoordinates;
-    return CompileScaleShaders(m_device.Get(), &m_vertexShader, &m_pixelShader) && CreateTargets();
+    DebugPrint(" kvcap: duplicating output %u of adapter %u\n", chosen->output, chosen->adapter);
+    bool built =
+        CompileScaleShaders(m_device.Get(), &m_vertexShader, &m_pixelShader) && CreateTargets();
+    m_deviceLost = !built;
+    return built;
 }
 
 bool DuplicationSource::CreateTargets() {
@@ -148,6 +224,11 @@ bool DuplicationSource::CreateTargets() {
     samplerDesc.AddressU = samplerDesc.AddressV = samplerDesc.AddressW =
         D3D11_TEXTURE_ADDRESS_CLAMP;
     samplerDesc.MaxLOD = D3D11_FLOAT32_MAX;
+
+    D3D11_BUFFER_DESC uprightDesc{};
+    uprightDesc.ByteWidth = sizeof(UprightConstants);
+    uprightDesc.Usage = D3D11_USAGE_DEFAULT;
+    uprightDesc.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
 
     D3D11_TEXTURE2D_DESC targetDesc{};
     targetDesc.Width = static_cast<UINT>(m_geometry.width);
@@ -167,6 +248,7 @@ bool DuplicationSource::CreateTargets() {
     stagingDesc.MiscFlags = 0;
 
     bool ok = SUCCEEDED(m_device->CreateSamplerState(&samplerDesc, &m_sampler)) &&
+              SUCCEEDED(m_device->CreateBuffer(&uprightDesc, nullptr, &m_upright)) &&
               SUCCEEDED(m_device->CreateTexture2D(&targetDesc, nullptr, &m_target)) &&
               SUCCEEDED(m_device->CreateRenderTargetView(m_target.Get(), nullptr, &m_targetView)) &&
               SUCCEEDED(m_device->CreateTexture2D(&stagingDesc, nullptr, &m_staging));
@@ -174,6 +256,54 @@ bool DuplicationSource::CreateTargets() {
         DebugPrint(" kvcap: scaling targets fail\n");
     }
     return ok;
+}
+
+bool DuplicationSource::Duplicate(HRESULT* hr) {
+    *hr = m_output->DuplicateOutput(m_device.Get(), m_duplication.ReleaseAndGetAddressOf());
+    if (FAILED(*hr)) {
+        return false;
+    }
+    // A rotated monitor's image comes in its own scan-out orientation: sample it upright.
+    DXGI_OUTDUPL_DESC desc{};
+    m_duplication->GetDesc(&desc);
+    ImageMapping map = UprightMapping(static_cast<OutputRotation>(desc.Rotation));
+    UprightConstants constants = {{map.su, map.sv, map.s0, 0}, {map.tu, map.tv, map.t0, 0}};
+    m_context->UpdateSubresource(m_upright.Get(), 0, nullptr, &constants, 0, 0);
+    return true;
+}
+
+bool DuplicationSource::Open() {
+    if (!BuildDevice()) {
+        return false;
+    }
+    HRESULT hr = S_OK;
+    if (Duplicate(&hr)) {
+        return true;
+    }
+    // A lock screen, a prompt or another session at the start: the source waits for the
+    // desktop to come back. Anything else means duplication cannot work here.
+    if (ClassifyDuplicationFailure(hr) == DuplicationFailure::Waiting) {
+        Fail("DuplicateOutput", hr);
+        return true;
+    }
+    DebugPrint(" kvcap: DuplicateOutput fail, hr = 0x%08lx\n", hr);
+    return false;
+}
+
+int DuplicationSource::Fail(const char* call, HRESULT hr) {
+    if (m_recovery.Failed(hr, DuplicationRecovery::Clock::now())) {
+        DebugPrint(" kvcap: %s fail, hr = 0x%08lx\n", call, hr);
+    }
+    switch (ClassifyDuplicationFailure(hr)) {
+        case DuplicationFailure::DeviceLost:
+            m_deviceLost = true;
+            [[fallthrough]];
+        case DuplicationFailure::AccessLost:
+        case DuplicationFailure::Waiting:
+            m_duplication.Reset();
+            break;
+    }
+    return KVCAP_E_CAPTURE_FAILED;
 }
 
 bool DuplicationSource::TakeDesktopImage(IDXGIResource* resource) {
@@ -225,6 +355,7 @@ void DuplicationSource::DrawScaled() {
     m_context->PSSetShader(m_pixelShader.Get(), nullptr, 0);
     m_context->PSSetShaderResources(0, 1, m_desktopView.GetAddressOf());
     m_context->PSSetSamplers(0, 1, m_sampler.GetAddressOf());
+    m_context->PSSetConstantBuffers(0, 1, m_upright.GetAddressOf());
     m_context->Draw(3, 0);
     // Unbound again: GDI may only touch the target, and mips only be made, when unbound.
     ID3D11RenderTargetView* noTarget = nullptr;
@@ -245,8 +376,9 @@ void DuplicationSource::DrawCursor() {
 int DuplicationSource::ReadBack(uint8_t* bgr) {
     m_context->CopyResource(m_staging.Get(), m_target.Get());
     D3D11_MAPPED_SUBRESOURCE mapped;
-    if (FAILED(m_context->Map(m_staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
-        return KVCAP_E_CAPTURE_FAILED;
+    HRESULT hr = m_context->Map(m_staging.Get(), 0, D3D11_MAP_READ, 0, &mapped);
+    if (FAILED(hr)) {
+        return Fail("Map", hr);  // a removed device shows here first
     }
     for (int y = 0; y < m_geometry.height; ++y) {
         const uint8_t* in = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch;
@@ -259,20 +391,28 @@ int DuplicationSource::ReadBack(uint8_t* bgr) {
 }
 
 int DuplicationSource::Grab(uint8_t* bgr) {
-    // Access is lost on a mode change, a desktop switch or a secure desktop; win it back,
-    // announcing failed frames until it comes.
-    if (!m_duplication && FAILED(m_output->DuplicateOutput(m_device.Get(), &m_duplication))) {
-        return KVCAP_E_CAPTURE_FAILED;
+    // Access is lost on a mode change, a desktop switch, a secure desktop or a lost device;
+    // win it back at a bounded rate, announcing failed frames until it comes.
+    if (!m_duplication) {
+        if (!m_recovery.MayRetry(DuplicationRecovery::Clock::now())) {
+            return KVCAP_E_CAPTURE_FAILED;
+        }
+        if (m_deviceLost && !BuildDevice()) {
+            return Fail("D3D11CreateDevice", DXGI_ERROR_DEVICE_REMOVED);
+        }
+        HRESULT hr = S_OK;
+        if (!Duplicate(&hr)) {
+            return Fail("DuplicateOutput", hr);
+        }
     }
     DXGI_OUTDUPL_FRAME_INFO frameInfo;
     ComPtr<IDXGIResource> resource;
     HRESULT hr = m_duplication->AcquireNextFrame(m_desktop ? 0 : kFirstFrameTimeoutMs, &frameInfo,
                                                  &resource);
-    if (hr == DXGI_ERROR_ACCESS_LOST) {
-        m_duplication.Reset();
-        return KVCAP_E_CAPTURE_FAILED;
-    }
     if (SUCCEEDED(hr)) {
+        if (frameInfo.LastMouseUpdateTime.QuadPart != 0) {
+            m_pointerVisible = frameInfo.PointerPosition.Visible != FALSE;
+        }
         // A frame with no present time only moved the pointer; the image is the last one.
         bool newImage = !m_desktop || frameInfo.LastPresentTime.QuadPart != 0;
         bool taken = !newImage || TakeDesktopImage(resource.Get());
@@ -280,11 +420,14 @@ int DuplicationSource::Grab(uint8_t* bgr) {
         if (!taken) {
             return KVCAP_E_CAPTURE_FAILED;
         }
-    } else if (hr != DXGI_ERROR_WAIT_TIMEOUT || !m_desktop) {
-        return KVCAP_E_CAPTURE_FAILED;  // an unchanged desktop times out and is sent again
+    } else if (hr != DXGI_ERROR_WAIT_TIMEOUT) {
+        return Fail("AcquireNextFrame", hr);
+    } else if (!m_desktop) {
+        return KVCAP_E_CAPTURE_FAILED;  // no image yet; an unchanged one is sent again
     }
+    m_recovery.Succeeded();
     DrawScaled();
-    if (m_geometry.drawCursor) {
+    if (m_geometry.drawCursor && m_pointerVisible) {
         DrawCursor();
     }
     return ReadBack(bgr);
