@@ -35,7 +35,7 @@ bool SessionToRestart() {
 }  // namespace
 
 void InitCapture() {
-    g_nCaptureState.store(CAPTURE_STOPPED);
+    SetCaptureState(CAPTURE_STOPPED);
     g_hCapture.store(NO_CAPTURE);
     g_nReportedWidth = 0;
     g_nReportedHeight = 0;
@@ -90,14 +90,14 @@ void OpenCapture() {
     } else {
         DebugPrint(" KVCapAPI_Open fail, uResult = %d\n", result);
     }
-    g_nCaptureState.store(CAPTURE_RUNNING);
+    SetCaptureState(CAPTURE_RUNNING);
     // Without a sender the session runs on, its frames never leaving the queue.
     g_hSenderThread.store(StartThread(SenderThreadProc));
     TraceResult("KVCapAPI_Start", KVCapAPI_Start(capture));
 }
 
 void CloseCapture() {
-    g_nCaptureState.store(CAPTURE_STOPPED);
+    SetCaptureState(CAPTURE_STOPPED);
     StopSenderThread();
     TraceResult("KVCapAPI_Close", KVCapAPI_Close(g_hCapture.load()));
     while (g_nQueuedFrames.load() > 0) {

@@ -3,14 +3,15 @@
 #include <cstring>
 
 #include "app/capture_session.h"
-#include "platform/timer.h"
 
 std::atomic<int32_t> g_nCaptureState{CAPTURE_STOPPED};
 std::atomic<int32_t> g_nQueuedFrames{0};
 int32_t g_nCaptureZoom = ZOOM_ORIGINAL;
+std::atomic<bool> g_bBlankFrames{false};
 
 uint8_t g_FrameBuffers[2][FRAME_BUFFER_BYTES];
 std::mutex g_csFrames;
+std::condition_variable g_cvFrames;
 std::deque<CaptureFrameInfo>& g_FrameQueue = *new std::deque<CaptureFrameInfo>;
 int32_t g_nNextBuffer = 0;
 
@@ -52,17 +53,23 @@ CaptureSize CaptureSizeForZoom(int32_t zoom) {
 }
 
 int CaptureCallback(CaptureFrameInfo* info) {
-    if (info->status < 0 || g_nCaptureState.load() == CAPTURE_STOPPED) {
+    // A blank frame needs nothing captured: the secure desktop of a locked session fails
+    // every capture.
+    if ((info->status < 0 && !g_bBlankFrames.load()) || g_nCaptureState.load() == CAPTURE_STOPPED) {
         return 0;
     }
     // Back-pressure: the frame waits for room rather than being dropped.
-    while (g_nQueuedFrames.load() >= MAX_QUEUED_FRAMES) {
-        SleepMs(1);
+    {
+        std::unique_lock<std::mutex> hold(g_csFrames);
+        g_cvFrames.wait(hold, [] {
+            return g_nQueuedFrames.load() < MAX_QUEUED_FRAMES ||
+                   g_nCaptureState.load() == CAPTURE_STOPPED;
+        });
         if (g_nCaptureState.load() == CAPTURE_STOPPED) {
             return 0;
         }
     }
-    CopyCapturedFrame(info);
+    CopyCapturedFrame(info);  // only this thread queues, so the room is still there
     return 0;
 }
 
@@ -72,11 +79,22 @@ void CopyCapturedFrame(CaptureFrameInfo* info) {
     uint8_t* buffer = g_FrameBuffers[g_nNextBuffer];
     g_nNextBuffer ^= 1;
     frame.pixels = buffer;
-    KVCapAPI_CopyRawData(g_hCapture.load(), buffer, info);
-    CropToProjectorWindow(buffer, g_nCaptureZoom);
+    if (g_bBlankFrames.load()) {
+        std::memset(buffer, 0, PROJECTOR_FRAME_BYTES);
+    } else {
+        KVCapAPI_CopyRawData(g_hCapture.load(), buffer, info);
+        CropToProjectorWindow(buffer, g_nCaptureZoom);
+    }
     frame.byteCount = PROJECTOR_FRAME_BYTES;
     g_FrameQueue.push_back(frame);
     g_nQueuedFrames.fetch_add(1);
+    g_cvFrames.notify_all();
+}
+
+void SetCaptureState(int32_t state) {
+    std::lock_guard<std::mutex> hold(g_csFrames);
+    g_nCaptureState.store(state);
+    g_cvFrames.notify_all();
 }
 
 void PopFrame() {
@@ -84,5 +102,6 @@ void PopFrame() {
     if (!g_FrameQueue.empty()) {
         g_FrameQueue.pop_front();
         g_nQueuedFrames.fetch_sub(1);
+        g_cvFrames.notify_all();
     }
 }

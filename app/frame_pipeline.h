@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -39,16 +40,25 @@ struct CaptureSize {
 // The captured size for a zoom value; ZOOM_ORIGINAL's for any value it does not know.
 CaptureSize CaptureSizeForZoom(int32_t zoom);
 
-// Both pipeline threads and the session's owner poll these without the lock.
+// Both pipeline threads and the session's owner read these without the lock; the state is
+// set through SetCaptureState, so that a thread waiting for it wakes.
 extern std::atomic<int32_t> g_nCaptureState;
 extern std::atomic<int32_t> g_nQueuedFrames;  // written under g_csFrames only
 // The open session's zoom; changed only while the session is closed.
 extern int32_t g_nCaptureZoom;
+// While set (the user's session is locked), every frame queued is black, captured or not:
+// the wall shows nothing of the desktop, neither the lock screen nor the last picture from
+// before the lock.
+extern std::atomic<bool> g_bBlankFrames;
 
 extern uint8_t g_FrameBuffers[2][FRAME_BUFFER_BYTES];
 // Guards g_FrameQueue, g_nQueuedFrames, g_nNextBuffer and the filling of a buffer. It is
 // never held while a frame is sent.
 extern std::mutex g_csFrames;
+// Signalled, under g_csFrames, when a frame is queued or popped and when the state changes:
+// the callback waiting for room and the sender waiting for a frame wake at once, with no
+// polling that the system's timer resolution would stretch.
+extern std::condition_variable g_cvFrames;
 // Never destroyed: on the device-loss path the capture library may still call back while
 // the process exits.
 extern std::deque<CaptureFrameInfo>& g_FrameQueue;
@@ -71,6 +81,8 @@ int CaptureCallback(CaptureFrameInfo* info);
 void CopyCapturedFrame(CaptureFrameInfo* info);
 // The sender thread of one session.
 int SenderThreadProc();
+// Sets g_nCaptureState and wakes the threads waiting on the pipeline.
+void SetCaptureState(int32_t state);
 // Removes the oldest queued frame.
 void PopFrame();
 // Ends the session's sender thread; the caller has set CAPTURE_STOPPED. The thread stops

@@ -26,16 +26,9 @@ bool CaptureStopped() {
 
 // Waits for a queued frame; false when the session stops first.
 bool WaitForFrame() {
-    if (CaptureStopped()) {
-        return false;
-    }
-    while (g_nQueuedFrames.load() <= 0) {
-        SleepMs(1);
-        if (CaptureStopped()) {
-            return false;
-        }
-    }
-    return true;
+    std::unique_lock<std::mutex> hold(g_csFrames);
+    g_cvFrames.wait(hold, [] { return g_nQueuedFrames.load() > 0 || CaptureStopped(); });
+    return !CaptureStopped();
 }
 
 const uint8_t* FrontFramePixels() {

@@ -1,6 +1,8 @@
 #include "app/frame_pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "app/capture_session.h"
@@ -34,7 +36,7 @@ class FramePipelineTest : public EngineTest {
 };
 
 TEST_F(FramePipelineTest, FramesAlternateBetweenTheTwoBuffers) {
-    g_nCaptureState.store(CAPTURE_RUNNING);
+    SetCaptureState(CAPTURE_RUNNING);
     info_.status = 0;
     CaptureCallback(&info_);
     CaptureCallback(&info_);
@@ -47,22 +49,46 @@ TEST_F(FramePipelineTest, FramesAlternateBetweenTheTwoBuffers) {
     PopFrame();
     CaptureCallback(&info_);
     EXPECT_EQ(NextBuffer(), 0);
-    g_nCaptureState.store(CAPTURE_STOPPED);
+    SetCaptureState(CAPTURE_STOPPED);
     PopFrame();
 }
 
 TEST_F(FramePipelineTest, CallbacksWithoutAUsableFrameQueueNothing) {
     info_.status = 0;
     EXPECT_EQ(CaptureCallback(&info_), 0);  // stopped
-    g_nCaptureState.store(CAPTURE_RUNNING);
+    SetCaptureState(CAPTURE_RUNNING);
     info_.status = -1;
     EXPECT_EQ(CaptureCallback(&info_), 0);
     EXPECT_EQ(g_nQueuedFrames.load(), 0);
-    g_nCaptureState.store(CAPTURE_STOPPED);
+    SetCaptureState(CAPTURE_STOPPED);
+}
+
+TEST_F(FramePipelineTest, WhileBlankEveryCallbackQueuesABlackFrameCapturedOrNot) {
+    SetCaptureState(CAPTURE_RUNNING);
+    std::memset(g_FrameBuffers, 0xAB, sizeof g_FrameBuffers);
+    g_bBlankFrames.store(true);
+    info_.status = KVCAP_E_CAPTURE_FAILED;  // the secure desktop cannot be captured
+    EXPECT_EQ(CaptureCallback(&info_), 0);
+    info_.status = 0;
+    EXPECT_EQ(CaptureCallback(&info_), 0);
+    ASSERT_EQ(QueuedBuffers(), (std::vector<int>{0, 1}));
+    for (const uint8_t* frame : {g_FrameBuffers[0], g_FrameBuffers[1]}) {
+        EXPECT_EQ(std::count(frame, frame + PROJECTOR_FRAME_BYTES, 0),
+                  static_cast<ptrdiff_t>(PROJECTOR_FRAME_BYTES));
+    }
+    PopFrame();
+    PopFrame();
+
+    // Unlocked: a failed capture queues nothing again.
+    g_bBlankFrames.store(false);
+    info_.status = KVCAP_E_CAPTURE_FAILED;
+    CaptureCallback(&info_);
+    EXPECT_EQ(g_nQueuedFrames.load(), 0);
+    SetCaptureState(CAPTURE_STOPPED);
 }
 
 TEST_F(FramePipelineTest, AFullQueueHoldsTheCallbackUntilThereIsRoom) {
-    g_nCaptureState.store(CAPTURE_RUNNING);
+    SetCaptureState(CAPTURE_RUNNING);
     info_.status = 0;
     CaptureCallback(&info_);
     CaptureCallback(&info_);
@@ -85,7 +111,7 @@ TEST_F(FramePipelineTest, AFullQueueHoldsTheCallbackUntilThereIsRoom) {
         CaptureCallback(&fourth);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    g_nCaptureState.store(CAPTURE_STOPPED);
+    SetCaptureState(CAPTURE_STOPPED);
     stopped.join();
     EXPECT_EQ(QueuedBuffers(), (std::vector<int>{1, 0}));
     EXPECT_EQ(NextBuffer(), 1);

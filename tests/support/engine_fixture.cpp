@@ -21,8 +21,9 @@ namespace {
 void ResetEngineState() {
     g_nShutdownState.store(SHUTDOWN_NONE);
     AttachProgramWindow(nullptr);
-    g_nCaptureState.store(CAPTURE_STOPPED);
+    SetCaptureState(CAPTURE_STOPPED);
     g_nCaptureZoom = ZOOM_ORIGINAL;
+    g_bBlankFrames.store(false);
     {
         std::lock_guard<std::mutex> hold(g_csFrames);
         g_FrameQueue.clear();
