@@ -9,6 +9,7 @@
 #include "app/display_mode.h"
 #include "app/power_mode.h"
 #include "platform/debug_print.h"
+#include "platform/system_library_win32.h"
 #include "resources/resource.h"
 #include "ui/language_blocks.h"
 #include "ui/menu_layout.h"
@@ -20,6 +21,28 @@
 bool cchIsByteCount = false;
 
 namespace {
+
+// The DPI the menu being shown is drawn at; its items' sizes, font and pictures scale with it.
+UINT g_uMenuDpi = MENU_BASE_DPI;
+
+// GetDpiForWindow came with Windows 10 1607: looked up, so that earlier builds still start.
+// There, and where it fails, the system DPI.
+UINT WindowDpi(HWND hwnd) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow =
+        SystemFunctionAs<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
+    if (getDpiForWindow != nullptr) {
+        if (UINT dpi = getDpiForWindow(hwnd)) {
+            return dpi;
+        }
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen != nullptr) {
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi > 0 ? static_cast<UINT>(dpi) : MENU_BASE_DPI;
+}
 
 constexpr size_t kMenuLevels = 5;
 
@@ -99,6 +122,7 @@ void DisplayContextMenu(HWND hwnd, int x, int y) {
     DebugPrint("DisplayContextMenu: hwnd %d, LCID %x\n", HandleNumber(hwnd),
                static_cast<unsigned>(languageId));
     const uint32_t base = LanguageBaseOrEnglish(languageId);
+    g_uMenuDpi = WindowDpi(hwnd);
     hContextMenu = LoadMenuW(g_hInstance, MAKEINTRESOURCEW(IDR_TRAYMENU));
     if (hContextMenu == nullptr) {
         return;
@@ -215,7 +239,7 @@ int SetOwnerDrawnItem(HMENU menu, UINT position, HBITMAP bitmap, DWORD languageI
 HFONT CreateMenuItemFont(DWORD languageId) {
     const MenuFontFields fields = MenuItemFontFields(languageId);
     LOGFONTW font{};
-    font.lfHeight = fields.height;
+    font.lfHeight = MenuItemMetricsForDpi(g_uMenuDpi).fontHeight;
     font.lfCharSet = fields.charSet;
     const std::wstring faceName(fields.faceName.begin(), fields.faceName.end());
     if (FAILED(StringCchCopyW(font.lfFaceName, LF_FACESIZE, faceName.c_str()))) {
@@ -235,7 +259,8 @@ void OnMeasureItem(MEASUREITEMSTRUCT* measureItem, HWND hwnd) {
     HGDIOBJ oldFont = SelectObject(dc, data->hFont);
     SIZE extent{};
     GetTextExtentPoint32W(dc, data->text, static_cast<int>(data->cch), &extent);
-    const MenuItemSize size = MeasureMenuItem(extent.cx, extent.cy);
+    const MenuItemSize size =
+        MeasureMenuItem(MenuItemMetricsForDpi(g_uMenuDpi), extent.cx, extent.cy);
     measureItem->itemWidth = static_cast<UINT>(size.width);
     measureItem->itemHeight = static_cast<UINT>(size.height);
     DebugPrint("OnMeasureItem: cx %d, cy %d\n", size.width, size.height);
@@ -255,14 +280,21 @@ void OnDrawItem(DRAWITEMSTRUCT* drawItem) {
     const MenuItemColours colours = MenuItemColourIndices(drawItem->itemState & ODS_SELECTED);
     const COLORREF oldText = SetTextColor(dc, GetSysColor(colours.text));
     const COLORREF oldBackground = SetBkColor(dc, GetSysColor(colours.background));
+    const MenuItemMetrics metrics = MenuItemMetricsForDpi(g_uMenuDpi);
     HGDIOBJ oldFont = SelectObject(dc, data->hFont);
-    ExtTextOutW(dc, rect.left + MENU_TEXT_LEFT, rect.top + MENU_TEXT_TOP, ETO_OPAQUE, &rect,
+    ExtTextOutW(dc, rect.left + metrics.textLeft, rect.top + metrics.textTop, ETO_OPAQUE, &rect,
                 data->text, data->cch, nullptr);
     if (data->hBitmap != nullptr) {
         HDC memory = CreateCompatibleDC(nullptr);
         HGDIOBJ oldBitmap = SelectObject(memory, data->hBitmap);
-        BitBlt(dc, rect.left + MENU_PICTURE_LEFT, rect.top + MENU_PICTURE_TOP, MENU_PICTURE_SIZE,
-               MENU_PICTURE_SIZE, memory, 0, 0, SRCCOPY);
+        const int oldMode = SetStretchBltMode(dc, HALFTONE);
+        POINT oldOrigin{};
+        SetBrushOrgEx(dc, 0, 0, &oldOrigin);  // HALFTONE needs it set after the mode
+        StretchBlt(dc, rect.left + metrics.pictureLeft, rect.top + metrics.pictureTop,
+                   metrics.pictureSize, metrics.pictureSize, memory, 0, 0, MENU_PICTURE_SIZE,
+                   MENU_PICTURE_SIZE, SRCCOPY);
+        SetBrushOrgEx(dc, oldOrigin.x, oldOrigin.y, nullptr);
+        SetStretchBltMode(dc, oldMode);
         SelectObject(memory, oldBitmap);
         DeleteDC(memory);
     }

@@ -19,7 +19,7 @@ constexpr int32_t COLOUR_HIGHLIGHT_TEXT = 14;
 
 MenuFontFields MenuItemFontFields(uint32_t languageId) {
     const bool korean = PrimaryLanguage(languageId) == PRIMARY_LANGUAGE_KOREAN;
-    return {MENU_FONT_HEIGHT, MENU_FONT_CHARSET, korean ? u"" : u"Arial"};
+    return {MENU_FONT_CHARSET, korean ? u"" : u"Arial"};
 }
 
 CchProbe ProbeCchUnit(size_t textLength, uint32_t cch) {
@@ -32,6 +32,18 @@ CchProbe ProbeCchUnit(size_t textLength, uint32_t cch) {
 uint32_t MenuItemCharCount(uint32_t cch, bool cchIsByteCount, size_t textLength) {
     const uint32_t count = cchIsByteCount ? cch / 2 : cch;
     return static_cast<uint32_t>(std::min<size_t>(count, textLength));
+}
+
+MenuItemMetrics MenuItemMetricsForDpi(uint32_t dpi) {
+    // To the nearest pixel; an unknown DPI (0) is taken as the base.
+    const uint32_t scale = dpi != 0 ? dpi : MENU_BASE_DPI;
+    auto scaled = [scale](int32_t pixels) {
+        return static_cast<int32_t>((static_cast<uint32_t>(pixels) * scale + MENU_BASE_DPI / 2) /
+                                    MENU_BASE_DPI);
+    };
+    return {scaled(MENU_FONT_HEIGHT),       scaled(MENU_TEXT_LEFT),    scaled(MENU_TEXT_TOP),
+            scaled(MENU_ITEM_EXTRA_HEIGHT), scaled(MENU_PICTURE_SIZE), scaled(MENU_PICTURE_LEFT),
+            scaled(MENU_PICTURE_TOP)};
 }
 
 MenuItemColours MenuItemColourIndices(bool selected) {

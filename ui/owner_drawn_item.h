@@ -7,9 +7,9 @@
 // The plain rules of the owner-drawn menu items: their font, the unit of the text length
 // the menu reports, and where and in which colours an item is painted.
 
-// The item font: a LOGFONTW with every other field 0.
+// The item font: a LOGFONTW with every other field 0 but lfHeight, which is the menu's
+// fontHeight (MenuItemMetricsForDpi).
 struct MenuFontFields {
-    int32_t height;                // lfHeight
     uint8_t charSet;               // lfCharSet, DEFAULT_CHARSET
     std::u16string_view faceName;  // lfFaceName; empty lets Korean text pick its own face
 };
@@ -38,12 +38,28 @@ inline constexpr int32_t MENU_PICTURE_SIZE = 18;
 inline constexpr int32_t MENU_PICTURE_LEFT = 0;
 inline constexpr int32_t MENU_PICTURE_TOP = 2;
 
+// The quantities above and the font's height are for 96 DPI. The program is aware of each
+// monitor's DPI (its capture needs the desktop's real pixels), so Windows scales nothing of
+// an owner-drawn item: the menu scales them itself to the DPI it is shown at.
+inline constexpr uint32_t MENU_BASE_DPI = 96;
+struct MenuItemMetrics {
+    int32_t fontHeight;
+    int32_t textLeft;
+    int32_t textTop;
+    int32_t extraHeight;
+    int32_t pictureSize;
+    int32_t pictureLeft;
+    int32_t pictureTop;
+};
+MenuItemMetrics MenuItemMetricsForDpi(uint32_t dpi);
+
 struct MenuItemSize {
     int32_t width;
     int32_t height;
 };
-inline constexpr MenuItemSize MeasureMenuItem(int32_t textWidth, int32_t textHeight) {
-    return {textWidth + MENU_TEXT_LEFT, textHeight + MENU_ITEM_EXTRA_HEIGHT};
+inline constexpr MenuItemSize MeasureMenuItem(const MenuItemMetrics& metrics, int32_t textWidth,
+                                              int32_t textHeight) {
+    return {textWidth + metrics.textLeft, textHeight + metrics.extraHeight};
 }
 
 // System colour indices (GetSysColor) of an item's text and background.

@@ -6,10 +6,11 @@
 #
 # The prefix runs every program in a 1280 x 1024 virtual desktop (E2E_DESKTOP, "none" for the
 # X screen itself), so that the program can switch it to 800 x 600 and back, and links Arial
-# to fonts with Japanese and Arabic glyphs. E2E_SCENE, when set, is a shell command started
-# on the display before the tests (X programs for the program to capture). E2E_PREFIX_SETUP,
-# when set, is a shell command run in the configured prefix before the tests (the projector
-# below the program registers its units there: tests/below).
+# to fonts with Japanese and Arabic glyphs. E2E_DPI sets the display's DPI (96 by default).
+# E2E_SCENE, when set, is a shell command started on the display before the tests (X programs
+# for the program to capture). E2E_PREFIX_SETUP, when set, is a shell command run in the
+# configured prefix before the tests (the projector below the program registers its units
+# there: tests/below).
 # Locales for the language runs are made under the work dir. The tests ask for screenshots
 # by creating <name>.request in the artefacts dir; this script answers with <name>.png.
 # Exits 77 (skipped) when Wine or Xvfb is missing.
@@ -94,6 +95,13 @@ REG
     wineserver -w
     touch "$WINEPREFIX/e2e-configured"
 fi
+
+# The display's DPI for this run (E2E_DPI, 96 by default), in both places Wine reads it.
+dpi="${E2E_DPI:-96}"
+for key in 'HKCU\Control Panel\Desktop' 'HKCC\Software\Fonts'; do
+    wine reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+done
+wineserver -w
 
 if [ -n "${E2E_PREFIX_SETUP:-}" ]; then
     sh -c "$E2E_PREFIX_SETUP" || { echo "the prefix setup failed"; exit 1; }

@@ -1,8 +1,10 @@
 // The menu as users see it, kept as a screenshot named for the language of the run (the
-// runner's E2E_LOCALE): the Display Mode and Mirror sub-menus open, Mirror, Zoom 1 and ECO on.
+// runner's E2E_LOCALE) and, when it is not 96, the display's DPI (E2E_DPI): the Display Mode
+// and Mirror sub-menus open, Mirror, Zoom 1 and ECO on.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "program_run_win32.h"
@@ -31,6 +33,10 @@ TEST(MenuScreen, TheOpenMenuInTheUsersLanguage) {
         name = known.id == language ? known.name : name;
     }
     ASSERT_FALSE(name.empty()) << "the run's language " << std::hex << language;
+    const char* dpi = std::getenv("E2E_DPI");
+    if (dpi != nullptr && std::string(dpi) != "96") {
+        name += std::string("_") + dpi + "dpi";
+    }
     ProgramRun run("menu_" + name);
     ASSERT_TRUE(run.Start({.device = "link=2.0,power=1", .dispMode = 0, .zoomMode = 1}));
     SetCursorPos(120, 120);

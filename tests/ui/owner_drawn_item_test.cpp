@@ -9,7 +9,6 @@ TEST(MenuItemFont, KoreanGetsAnEmptyFaceNameEveryOtherLanguageArial) {
         EXPECT_EQ(MenuItemFontFields(languageId).faceName, u"Arial") << std::hex << languageId;
     }
     const MenuFontFields font = MenuItemFontFields(0x0409);
-    EXPECT_EQ(font.height, 14);
     EXPECT_EQ(font.charSet, 1);
 }
 
@@ -41,7 +40,7 @@ TEST(MenuItemCharCount, NeverMoreThanTheTextHolds) {
 }
 
 TEST(OwnerDrawMetrics, SizeOriginsAndColours) {
-    const MenuItemSize size = MeasureMenuItem(70, 16);
+    const MenuItemSize size = MeasureMenuItem(MenuItemMetricsForDpi(96), 70, 16);
     EXPECT_EQ(size.width, 96);
     EXPECT_EQ(size.height, 24);
     EXPECT_EQ(MENU_TEXT_LEFT, 26);
@@ -56,4 +55,36 @@ TEST(OwnerDrawMetrics, SizeOriginsAndColours) {
     const MenuItemColours normal = MenuItemColourIndices(false);
     EXPECT_EQ(normal.text, 7);        // COLOR_MENUTEXT
     EXPECT_EQ(normal.background, 4);  // COLOR_MENU
+}
+
+TEST(OwnerDrawMetrics, ScaleWithTheMenusDpiAndStayAsTheyAreAt96) {
+    const MenuItemMetrics base = MenuItemMetricsForDpi(96);
+    EXPECT_EQ(base.fontHeight, 14);
+    EXPECT_EQ(base.textLeft, MENU_TEXT_LEFT);
+    EXPECT_EQ(base.pictureSize, MENU_PICTURE_SIZE);
+    EXPECT_EQ(base.pictureTop, MENU_PICTURE_TOP);
+
+    // 200 %: every quantity doubles, so the text clears the doubled picture as before.
+    const MenuItemMetrics twice = MenuItemMetricsForDpi(192);
+    EXPECT_EQ(twice.fontHeight, 28);
+    EXPECT_EQ(twice.textLeft, 52);
+    EXPECT_EQ(twice.textTop, 8);
+    EXPECT_EQ(twice.extraHeight, 16);
+    EXPECT_EQ(twice.pictureSize, 36);
+    EXPECT_EQ(twice.pictureLeft, 0);
+    EXPECT_EQ(twice.pictureTop, 4);
+
+    // 150 % and 250 % round to the nearest pixel.
+    const MenuItemMetrics half = MenuItemMetricsForDpi(144);
+    EXPECT_EQ(half.fontHeight, 21);
+    EXPECT_EQ(half.pictureSize, 27);
+    EXPECT_EQ(half.textLeft, 39);
+    const MenuItemMetrics most = MenuItemMetricsForDpi(240);
+    EXPECT_EQ(most.fontHeight, 35);
+    EXPECT_EQ(most.pictureSize, 45);
+    EXPECT_EQ(most.textTop, 10);
+    EXPECT_EQ(MeasureMenuItem(most, 140, 40).width, 140 + 65);
+
+    // No DPI known: the base sizes.
+    EXPECT_EQ(MenuItemMetricsForDpi(0).pictureSize, 18);
 }
