@@ -169,6 +169,9 @@ void DisplayContextMenu(HWND hwnd, int x, int y) {
         DebugPrint("TrackPopupMenu failed! x=%d, y=%d error = %d\n", x, y,
                    static_cast<int>(GetLastError()));
     }
+    // A menu of a notification icon: a harmless message makes the task switch that lets the
+    // menu open again next time, instead of flashing and closing at once.
+    PostMessageW(hwnd, WM_NULL, 0, 0);
 
     for (const TopMenuItem& item : TOP_MENU_ITEMS) {
         FreeItemData(menuAt(MenuLevel::Top), item.position);
