@@ -1,13 +1,18 @@
 #include "ui/tray_window.h"
 
 #include <dbt.h>
+#include <wtsapi32.h>
 
 #include "app/capture_events.h"
+#include "app/frame_pipeline.h"
 #include "app/power_mode.h"
 #include "app/program_window.h"
 #include "app/shutdown.h"
 #include "app/stop_sequence.h"
+#include "device/device_discovery.h"
 #include "platform/debug_print.h"
+#include "platform/process_exit.h"
+#include "platform/system_library_win32.h"
 #include "resources/resource.h"
 #include "ui/context_menu.h"
 #include "ui/device_error_timer.h"
@@ -34,7 +39,100 @@ const UINT TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
 constexpr GUID GUID_DEVINTERFACE_DISK = {
     0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 
+// wtsapi32.dll is not one of the KnownDLLs: resolved from System32 (system_library_win32.h).
+using SessionNotificationFunction = BOOL(WINAPI*)(HWND, DWORD);
+using SessionUnregistrationFunction = BOOL(WINAPI*)(HWND);
+
+// Locking the session must not leave the user's desktop on the wall.
+void RegisterSessionNotification(HWND hwnd) {
+    auto registerWindow = SystemFunctionAs<SessionNotificationFunction>(
+        L"wtsapi32.dll", "WTSRegisterSessionNotification");
+    if (registerWindow == nullptr || !registerWindow(hwnd, NOTIFY_FOR_THIS_SESSION)) {
+        DebugPrint("vorn_kvusb: WTSRegisterSessionNotification failed! %d\n",
+                   static_cast<int>(GetLastError()));
+    }
+}
+
+void UnregisterSessionNotification(HWND hwnd) {
+    if (auto unregister = SystemFunctionAs<SessionUnregistrationFunction>(
+            L"wtsapi32.dll", "WTSUnRegisterSessionNotification")) {
+        unregister(hwnd);
+    }
+}
+
+void OnSessionChange(WPARAM change) {
+    if (change == WTS_SESSION_LOCK) {
+        DebugPrint("vorn_kvusb: session locked, black frames until it unlocks!\n");
+        g_bBlankFrames.store(true);
+    } else if (change == WTS_SESSION_UNLOCK) {
+        DebugPrint("vorn_kvusb: session unlocked!\n");
+        g_bBlankFrames.store(false);
+    }
+}
+
+void StopProgram(StopReason reason) {
+    TrayWindow window;
+    RunStopSequence(reason, window);
+}
+
+// Removal notifications for the two open unit handles: Windows asks before it lets a device
+// go ("Eject", "Safely remove"), and refuses while a handle on it is open.
+HDEVNOTIFY g_hUnitNotifications[2] = {nullptr, nullptr};
+
+void RegisterUnitNotifications(HWND hwnd) {
+    const struct {
+        const char* name;
+        DeviceHandle unit;
+    } units[] = {{"Disk1", g_hDisk1}, {"Disk2", g_hDisk2}};
+    for (size_t i = 0; i < std::size(units); ++i) {
+        DEV_BROADCAST_HANDLE filter{};
+        filter.dbch_size = sizeof filter;
+        filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        filter.dbch_handle = units[i].unit;
+        g_hUnitNotifications[i] =
+            RegisterDeviceNotificationW(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        DebugPrint("vorn_kvusb: removal notifications for %s handle 0x%llx %s\n", units[i].name,
+                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(units[i].unit)),
+                   g_hUnitNotifications[i] != nullptr ? "on" : "failed");
+    }
+}
+
+void UnregisterUnitNotifications() {
+    for (HDEVNOTIFY& notification : g_hUnitNotifications) {
+        if (notification != nullptr) {
+            UnregisterDeviceNotification(notification);
+            notification = nullptr;
+        }
+    }
+}
+
+// True when the broadcast asks to remove the device behind one of the unit handles.
+bool NamesOpenUnit(const DEV_BROADCAST_HDR* header) {
+    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE ||
+        header->dbch_size < sizeof(DEV_BROADCAST_HANDLE) - 1) {
+        return false;
+    }
+    HANDLE handle = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)->dbch_handle;
+    return handle != nullptr && (handle == g_hDisk1 || handle == g_hDisk2);
+}
+
+// The user asks to eject the projector: the units are let go before the answer, so that the
+// removal goes ahead, and the program ends as when the projector is unplugged.
+void OnQueryRemove(const DEV_BROADCAST_HDR* header) {
+    if (!NamesOpenUnit(header)) {
+        return;
+    }
+    DebugPrint("vorn_kvusb: the projector is to be removed, letting it go!\n");
+    UnregisterUnitNotifications();
+    StopProgram(StopReason::OpticalUnitRemoved);
+    Shutdown();  // closes the unit handles; the loop then ends on the quit message
+}
+
 void OnCreate(HWND hwnd) {
+    // The program runs elevated, and the shell at medium integrity: without this, the
+    // message filter drops the shell's TaskbarCreated and the icon stays gone after the shell
+    // restarts.
+    ChangeWindowMessageFilterEx(hwnd, TaskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
     TrayIcon* icon = NewTrayIcon(hwnd);
     pTrayIcon.store(icon);
     if (icon != nullptr) {
@@ -43,6 +141,8 @@ void OnCreate(HWND hwnd) {
     }
     HDEVNOTIFY notification = nullptr;  // lapses with the window
     RegisterDiskNotification(hwnd, GUID_DEVINTERFACE_DISK, &notification);
+    RegisterSessionNotification(hwnd);
+    RegisterUnitNotifications(hwnd);
     RefreshPowerMode();
     hMainWnd.store(hwnd);
     SetTimer(hwnd, IDT_DEVERR, DEVERR_PERIOD_MS, DevErrTimerProc);
@@ -52,6 +152,7 @@ void OnCreate(HWND hwnd) {
 void OnDestroy(HWND hwnd) {
     DebugPrint("vorn_kvusb: WM_DESTROY!\n");
     KillTimer(hwnd, IDT_DEVERR);
+    UnregisterSessionNotification(hwnd);
     ReleaseTrayIcon();
     PostQuitMessage(0);
 }
@@ -75,9 +176,17 @@ void OnCommand(HWND hwnd, UINT commandId) {
     }
 }
 
-void StopProgram(StopReason reason) {
-    TrayWindow window;
-    RunStopSequence(reason, window);
+// Logoff, shutdown, restart, or the restart manager closing the program: the session may end
+// as soon as this returns, so the desktop size, the saved modes and the capture are all put
+// right first. The mode switch is stored as the user's setting, and the next logon would
+// otherwise start at 800 x 600.
+void OnEndSession(WPARAM ending, LPARAM reason) {
+    if (!ending) {
+        return;  // another program refused; the session goes on
+    }
+    DebugPrint("WM_ENDSESSION 0x%x, will stop vorn_kvusb!\n", static_cast<unsigned>(reason));
+    Shutdown();
+    ExitProgram(0);
 }
 
 }  // namespace
@@ -144,7 +253,19 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
                 StopProgram(StopReason::Suspend);
             }
             return 0;
+        case WM_WTSSESSION_CHANGE:
+            OnSessionChange(wParam);
+            return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;  // never stands in the user's way; the work is done at WM_ENDSESSION
+        case WM_ENDSESSION:
+            OnEndSession(wParam, lParam);
+            return 0;
         case WM_DEVICECHANGE:
+            if (wParam == DBT_DEVICEQUERYREMOVE) {
+                OnQueryRemove(reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
+                return TRUE;  // never stands in the way of a removal
+            }
             if (wParam == DBT_DEVICEREMOVECOMPLETE && lParam != 0 &&
                 OpticalUnitRemoved(reinterpret_cast<const void*>(lParam))) {
                 StopProgram(StopReason::OpticalUnitRemoved);

@@ -4,6 +4,9 @@
 #include <windows.h>
 // dbt.h builds on the types windows.h declares.
 #include <dbt.h>
+#include <wtsapi32.h>
+
+#include <cstdlib>
 
 #include "program_run_win32.h"
 #include "resources/resource.h"
@@ -222,6 +225,43 @@ TEST_F(ProgramTest, AProjectorGoneMidFrameEndsThroughTheDeviceLossShutdown) {
     EXPECT_EQ(run_.Report().protocolErrors, 0);
 }
 
+// The handle the program traced for a unit when it asked for its removal notifications.
+HANDLE TracedUnitHandle(const ProgramRun& run, const std::string& unit) {
+    const std::string prefix = "vorn_kvusb: removal notifications for " + unit + " handle 0x";
+    for (const std::string& line : run.Traces()) {
+        if (line.rfind(prefix, 0) == 0) {
+            return reinterpret_cast<HANDLE>(
+                std::strtoull(line.c_str() + prefix.size(), nullptr, 16));
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(ProgramTest, EjectingTheProjectorLetsGoOfItsUnitsBeforeTheAnswer) {
+    Start({.dispMode = 1, .zoomMode = 0});
+    const HANDLE disk2 = TracedUnitHandle(run_, "Disk2");
+    ASSERT_NE(disk2, nullptr);
+    // Another device's removal is granted and changes nothing.
+    EXPECT_EQ(run_.SendQueryRemove(reinterpret_cast<HANDLE>(0x7F10)), TRUE);
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
+    EXPECT_EQ(run_.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+
+    EXPECT_EQ(run_.SendQueryRemove(disk2), TRUE);
+    // Granted only once the whole shutdown, the units' handles included, has run; the loop
+    // then ends on the quit message, and nothing is done twice.
+    EXPECT_EQ(run_.CountTrace("vorn_kvusb end!\n"), 1);
+    EXPECT_EQ(run_.WaitForExit(), 0u);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), startWidth_);
+    EXPECT_EQ(ReadSetting(L"DispMode"), 1u);
+    EXPECT_FALSE(run_.TrayIconPresent());
+    EXPECT_TRUE(run_.TracedInOrder({"vorn_kvusb: the projector is to be removed, letting it go!\n",
+                                    "KVUSB cd removed, will stop vorn_kvusb thread!\n",
+                                    " KVCapAPI_Uninitialize success\n", "vorn_kvusb end!\n",
+                                    "return from CreateMyWindow!\n"}));
+    EXPECT_EQ(run_.CountTrace("vorn_kvusb end!\n"), 1);
+    EXPECT_EQ(run_.Report().rejected, 0);
+}
+
 TEST_F(ProgramTest, SuspendEndsTheProgramOtherPowerEventsDoNot) {
     Start({.dispMode = 0, .zoomMode = 1});
     run_.Post(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
@@ -241,6 +281,39 @@ TEST_F(ProgramTest, SuspendWithTheMenuOpenEndsAtOnce) {
     ExpectCleanEnd(0, 0);
     EXPECT_TRUE(run_.TracedInOrder({"PBT_APMSUSPEND detected, will stop vorn_kvusb!\n",
                                     "vorn_kvusb quit with menu!\n", "vorn_kvusb end!\n"}));
+}
+
+TEST_F(ProgramTest, TheEndOfTheSessionPutsTheDesktopBackBeforeItAnswers) {
+    Start({.dispMode = 1, .zoomMode = 1});
+    ASSERT_EQ(GetSystemMetrics(SM_CXSCREEN), 800);
+    EXPECT_EQ(run_.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    // Another program refused: the session, and the program, go on.
+    EXPECT_EQ(run_.Send(WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF), 0);
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
+    EXPECT_EQ(run_.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+
+    // The session ends once the answer is in: by then the whole shutdown has run.
+    run_.Send(WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), startWidth_);
+    EXPECT_EQ(ReadSetting(L"DispMode"), 1u);
+    ExpectCleanEnd(1, 1);
+    EXPECT_TRUE(run_.TracedInOrder({"WM_ENDSESSION 0x80000000, will stop vorn_kvusb!\n",
+                                    "SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x1\n",
+                                    " KVCapAPI_Uninitialize success\n", "vorn_kvusb end!\n"}));
+}
+
+TEST_F(ProgramTest, ALockedSessionShowsBlackUntilItUnlocks) {
+    Start();
+    // The synthetic pattern is never all black; the frame file is rewritten once a second.
+    EXPECT_TRUE(WaitFor([&] { return !run_.LastFrameBlack(); }, 5000));
+    run_.Post(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    EXPECT_TRUE(run_.WaitForTrace("vorn_kvusb: session locked, black frames until it unlocks!\n"));
+    EXPECT_TRUE(WaitFor([&] { return run_.LastFrameBlack(); }, 5000));
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));  // frames keep coming
+    run_.Post(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    EXPECT_TRUE(WaitFor([&] { return !run_.LastFrameBlack(); }, 5000));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
 }
 
 TEST_F(ProgramTest, TheIconComesBackWhenTheShellRestarts) {
@@ -302,6 +375,22 @@ TEST_F(ProgramTest, AFanFailureOpensItsOwnWarning) {
         5000));
     run_.Post(WM_CLOSE);
     ExpectCleanEnd(1, 0);
+}
+
+TEST_F(ProgramTest, ACaptureSourceThatCannotStartIsShownAndNothingStarts) {
+    ASSERT_TRUE(run_.Launch({.capture = "synthetic:png=C:\\nowhere\\picture.png"}));
+    ASSERT_TRUE(run_.WaitForWindowCount(kDialogClass, L"vorn_kvusb_sim", 1));
+    const HWND box = run_.Windows(kDialogClass, L"vorn_kvusb_sim").front();
+    wchar_t text[512] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 512);  // a message box's text
+    EXPECT_NE(std::wstring(text).find(L"cannot replay \"C:\\nowhere\\picture.png\""),
+              std::wstring::npos);
+    Screenshot("capture_source_error");
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(run_.WaitForExit(), 2u);
+    EXPECT_FALSE(run_.WorkFileExists("report.txt"));  // the projector was never opened
+    EXPECT_EQ(run_.CountTrace("vorn_kvusb started!\n"), 0);
+    EXPECT_FALSE(ReadSetting(L"DispMode"));
 }
 
 TEST_F(ProgramTest, TheAboutBoxShowsBothVersions) {

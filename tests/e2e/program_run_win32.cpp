@@ -230,13 +230,14 @@ DWORD ProgramRun::RunAnotherInstance() {
     return code;
 }
 
-DWORD ProgramRun::RunToEnd(const RunOptions& options, DWORD timeoutMs) {
+bool ProgramRun::Launch(const RunOptions& options) {
     RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
     environment_ = Environment(options);
-    if (!Launch(&process_)) {
-        return STILL_ACTIVE;
-    }
-    return WaitForExit(timeoutMs);
+    return Launch(&process_);
+}
+
+DWORD ProgramRun::RunToEnd(const RunOptions& options, DWORD timeoutMs) {
+    return Launch(options) ? WaitForExit(timeoutMs) : STILL_ACTIVE;
 }
 
 bool ProgramRun::WorkFileExists(const std::string& name) const {
@@ -306,12 +307,34 @@ ProjectorReport ProgramRun::Report() const {
     return report;
 }
 
+bool ProgramRun::LastFrameBlack() const {
+    // P6, the size and the maximum value, each line ended by a newline, then the pixels.
+    const std::string ppm = ReadFileText(work_ + "\\frame.ppm");
+    size_t pixels = 0;
+    for (int line = 0; line < 3 && pixels != std::string::npos; ++line) {
+        pixels = ppm.find('\n', pixels);
+        pixels = pixels == std::string::npos ? pixels : pixels + 1;
+    }
+    if (pixels == std::string::npos || pixels >= ppm.size()) {
+        return false;
+    }
+    return ppm.find_first_not_of('\0', pixels) == std::string::npos;
+}
+
 bool ProgramRun::WaitForFrames(int frames, DWORD timeoutMs) const {
     return WaitFor([&] { return Report().frames >= frames; }, timeoutMs);
 }
 
 bool ProgramRun::Post(UINT message, WPARAM wParam, LPARAM lParam) const {
     return PostMessageW(window_, message, wParam, lParam) != 0;
+}
+
+std::optional<LRESULT> ProgramRun::Send(UINT message, WPARAM wParam, LPARAM lParam) const {
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_NORMAL, 10000, &result) == 0) {
+        return std::nullopt;
+    }
+    return static_cast<LRESULT>(result);
 }
 
 void ProgramRun::SendDeviceRemoval(const std::wstring& name, DWORD deviceType) const {
@@ -324,6 +347,14 @@ void ProgramRun::SendDeviceRemoval(const std::wstring& name, DWORD deviceType) c
     DWORD_PTR result = 0;
     SendMessageTimeoutW(window_, WM_DEVICECHANGE, 0x8004 /* DBT_DEVICEREMOVECOMPLETE */,
                         reinterpret_cast<LPARAM>(broadcast.data()), SMTO_NORMAL, 5000, &result);
+}
+
+std::optional<LRESULT> ProgramRun::SendQueryRemove(HANDLE handle) const {
+    DEV_BROADCAST_HANDLE broadcast{};
+    broadcast.dbch_size = sizeof broadcast;
+    broadcast.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    broadcast.dbch_handle = handle;
+    return Send(WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&broadcast));
 }
 
 DWORD ProgramRun::WaitForExit(DWORD timeoutMs) const {

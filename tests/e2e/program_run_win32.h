@@ -49,6 +49,8 @@ class ProgramRun {
     bool Start(const RunOptions& options, int frames = 3);
     // Launches one more instance with the same environment; its exit code, or STILL_ACTIVE.
     DWORD RunAnotherInstance();
+    // Launches the program and returns at once.
+    bool Launch(const RunOptions& options);
     // Launches the program and waits for it to end by itself; its exit code, or STILL_ACTIVE.
     DWORD RunToEnd(const RunOptions& options, DWORD timeoutMs = 60000);
     // Whether the run's folder holds the file (trace.txt, report.txt, frame.ppm).
@@ -65,11 +67,20 @@ class ProgramRun {
 
     ProjectorReport Report() const;
     bool WaitForFrames(int frames, DWORD timeoutMs = 20000) const;
+    // Whether the last frame the projector wrote out (at most a second old) is all black;
+    // false too when there is none yet.
+    bool LastFrameBlack() const;
 
     bool Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    // Sends as the system does and waits up to 10 s for the answer: the answer, or none when
+    // the program ended (or hung) before it answered.
+    std::optional<LRESULT> Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     // The removal of a device interface of that name (or a broadcast of another kind), sent
     // as the system does.
     void SendDeviceRemoval(const std::wstring& name, DWORD deviceType = 5) const;
+    // The request to remove the device behind a handle ("Eject"), sent as the system does;
+    // the answer, or none when the program did not give one.
+    std::optional<LRESULT> SendQueryRemove(HANDLE handle) const;
 
     // Exit code, or STILL_ACTIVE when it has not ended within the time.
     DWORD WaitForExit(DWORD timeoutMs = 30000) const;
