@@ -6,7 +6,7 @@
 // them: a library that is not one of the system's KnownDLLs is looked for in the program's
 // folder first when it is imported, and a user could plant one there for this elevated
 // program to load; and a function newer than the oldest Windows 10 would keep the program
-// from starting there. Declarations the MinGW headers lack are kept here too.
+// from starting there.
 
 // The function `name` of `library`, loaded from System32 only; nullptr when either is not
 // there. The library stays loaded.
@@ -16,9 +16,3 @@ template <typename Function>
 Function SystemFunctionAs(const wchar_t* library, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(SystemFunction(library, name)));
 }
-
-// CreateWaitableTimerExW's flag for a timer that keeps its time whatever the system's timer
-// resolution (Windows 10 1803 on).
-#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
-#endif
