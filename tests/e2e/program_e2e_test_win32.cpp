@@ -239,8 +239,10 @@ HANDLE TracedUnitHandle(const ProgramRun& run, const std::string& unit) {
 
 TEST_F(ProgramTest, EjectingTheProjectorLetsGoOfItsUnitsBeforeTheAnswer) {
     Start({.dispMode = 1, .zoomMode = 0});
-    const HANDLE disk2 = TracedUnitHandle(run_, "Disk2");
-    ASSERT_NE(disk2, nullptr);
+    // Registered at the window's creation, which may still run when the first frames are in.
+    HANDLE disk2 = nullptr;
+    ASSERT_TRUE(
+        WaitFor([&] { return (disk2 = TracedUnitHandle(run_, "Disk2")) != nullptr; }, 10000));
     // Another device's removal is granted and changes nothing.
     EXPECT_EQ(run_.SendQueryRemove(reinterpret_cast<HANDLE>(0x7F10)), TRUE);
     EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
@@ -318,7 +320,8 @@ TEST_F(ProgramTest, ALockedSessionShowsBlackUntilItUnlocks) {
 
 TEST_F(ProgramTest, TheIconComesBackWhenTheShellRestarts) {
     Start();
-    ASSERT_TRUE(run_.TrayIconPresent());
+    // Added at the window's creation, which may still run when the first frames are in.
+    ASSERT_TRUE(WaitFor([&] { return run_.TrayIconPresent(); }, 10000));
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof data;
     data.hWnd = run_.Window();
