@@ -381,6 +381,9 @@ TEST_F(ProgramTest, AFanFailureOpensItsOwnWarning) {
 }
 
 TEST_F(ProgramTest, ACaptureSourceThatCannotStartIsShownAndNothingStarts) {
+    if (ProjectorBelow()) {
+        GTEST_SKIP() << "the shipped program below takes no capture source";
+    }
     ASSERT_TRUE(run_.Launch({.capture = "synthetic:png=C:\\nowhere\\picture.png"}));
     ASSERT_TRUE(run_.WaitForWindowCount(kDialogClass, L"vorn_kvusb_sim", 1));
     const HWND box = run_.Windows(kDialogClass, L"vorn_kvusb_sim").front();
