@@ -17,6 +17,7 @@ int32_t g_nNextBuffer = 0;
 
 namespace {
 constexpr CaptureSize kZoom1Size = {1136, 480};
+bool g_bLastFrameBlank = false;  // the last frame queued; guarded by g_csFrames
 constexpr CaptureSize kZoom2Size = {854, 848};
 constexpr CaptureSize kOriginalSize = {PROJECTOR_WIDTH, PROJECTOR_HEIGHT};
 
@@ -79,9 +80,17 @@ void CopyCapturedFrame(CaptureFrameInfo* info) {
     uint8_t* buffer = g_FrameBuffers[g_nNextBuffer];
     g_nNextBuffer ^= 1;
     frame.pixels = buffer;
-    if (g_bBlankFrames.load()) {
+    bool blank = g_bBlankFrames.load();
+    // A repeat is sent from what the sender kept of the frame before, so it holds only when
+    // that frame was captured too, not blanked; its buffer is then not read.
+    bool repeat = !blank && !g_bLastFrameBlank && (info->frameFlags & KVCAP_FRAME_UNCHANGED) != 0;
+    if (!repeat) {
+        frame.frameFlags &= ~KVCAP_FRAME_UNCHANGED;
+    }
+    g_bLastFrameBlank = blank;
+    if (blank) {
         std::memset(buffer, 0, PROJECTOR_FRAME_BYTES);
-    } else {
+    } else if (!repeat) {
         KVCapAPI_CopyRawData(g_hCapture.load(), buffer, info);
         CropToProjectorWindow(buffer, g_nCaptureZoom);
     }

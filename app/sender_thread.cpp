@@ -31,9 +31,11 @@ bool WaitForFrame() {
     return !CaptureStopped();
 }
 
+// The front frame's pixels, or nullptr when they repeat the frame before it.
 const uint8_t* FrontFramePixels() {
     std::lock_guard<std::mutex> hold(g_csFrames);
-    return g_FrameQueue.front().pixels;
+    const CaptureFrameInfo& front = g_FrameQueue.front();
+    return (front.frameFlags & KVCAP_FRAME_UNCHANGED) != 0 ? nullptr : front.pixels;
 }
 
 int SendFrame(const uint8_t* frame) {

@@ -5,6 +5,7 @@
 
 #include "codec/frame_codec.h"
 #include "device/device_discovery.h"
+#include "device/kept_frame.h"
 #include "device/scsi_commands.h"
 
 alignas(PAGE_BYTES) uint8_t g_TransferBuffer[TRANSFER_BUFFER_BYTES];
@@ -67,23 +68,35 @@ uint32_t StageRawSlice(const uint8_t* source, uint32_t n, uint16_t width, uint16
     return LEAD_IN_BYTES + SLICE_HEADER_BYTES + n + END_MARKER_BYTES;
 }
 
-// Assembles lead-in, the codec's unit for the full slice at `source` (header included) and
-// the end marker; returns the write length.
-uint32_t StageCompressedSlice(const uint8_t* source) {
+// Assembles lead-in, the codec's unit for full slice `slice` at `source` (header included)
+// and the end marker; returns the write length. The unit kept from an earlier frame with the
+// same bytes is the one the codec would write again.
+uint32_t StageCompressedSlice(uint32_t slice, const uint8_t* source) {
     std::memset(g_TransferBuffer, 0, LEAD_IN_BYTES);
-    FrameCodecParams params = CompressedSliceParams();
-    int outLength = 0;
-    // These parameters are always accepted.
-    EncodeFrame(&params, source, g_TransferBuffer + LEAD_IN_BYTES, &outLength);
-    uint32_t coded = static_cast<uint32_t>(outLength);
-    std::memcpy(g_TransferBuffer + LEAD_IN_BYTES + coded, g_EndMarker, END_MARKER_BYTES);
+    uint8_t* unit = g_TransferBuffer + LEAD_IN_BYTES;
+    uint32_t coded = 0;
+    const uint8_t* kept = KeptUnit(slice, &coded);
+    if (kept != nullptr) {
+        std::memcpy(unit, kept, coded);
+    } else {
+        FrameCodecParams params = CompressedSliceParams();
+        int outLength = 0;
+        // These parameters are always accepted.
+        EncodeFrame(&params, source, unit, &outLength);
+        coded = static_cast<uint32_t>(outLength);
+        KeepUnit(slice, unit, coded);
+    }
+    std::memcpy(unit + coded, g_EndMarker, END_MARKER_BYTES);
     return LEAD_IN_BYTES + coded + END_MARKER_BYTES;
 }
 
 // Writes the frame's slices into the bank g_bFrameToggle selects; stops at the first
 // failure. The compressed sender's last write starts at the header, without lead-in.
 int SendSlices(const uint8_t* frame, bool compress) {
-    const uint8_t* position = frame;
+    if (frame != nullptr) {
+        KeepFrame(frame);
+    }
+    const uint8_t* position = KeptFrame();
     uint32_t remaining = FRAME_BYTES;
     uint32_t slice = 0;
     for (; remaining > SLICE_BYTES; ++slice, position += SLICE_BYTES, remaining -= SLICE_BYTES) {
@@ -91,7 +104,7 @@ int SendSlices(const uint8_t* frame, bool compress) {
             return -1;
         }
         uint32_t length = compress
-                              ? StageCompressedSlice(position)
+                              ? StageCompressedSlice(slice, position)
                               : StageRawSlice(position, SLICE_BYTES, SLICE_WIDTH, SLICE_HEIGHT);
         int result =
             scsi_cmd_write_driverless(g_hDisk1, g_TransferBuffer, length, SliceAddress(slice));

@@ -52,5 +52,8 @@ void SetFrameCancelCheck(FrameCancelCheck check);
 
 // Send the FRAME_BYTES bytes at `frame`: 0 sent, 1167 the projector is gone, -1 any other
 // failure. Raw for a USB 3.0 link; compressed (full slices through the codec) otherwise.
+// Either sender keeps the frame it takes, so the slices that repeat the last frame's bytes
+// are not encoded again; `frame` nullptr sends the kept frame again, compared with nothing.
+// What goes to the projector is the same either way.
 int SendFrameRaw(const uint8_t* frame);
 int SendFrameCompressed(const uint8_t* frame);

@@ -28,10 +28,13 @@ class CaptureSource {
     // Fills `bgr` with the next frame: width x height x 3 bytes, packed rows, top row first,
     // blue, green, red. Returns 0, or a negative KVCAP_E_* code when no frame could be had
     // this time (the session goes on and asks again). `bgr` is the same buffer at every call
-    // of a session and holds the last frame, so a source whose picture has not changed may
-    // leave it as it is.
+    // of a session and holds the last frame, so a source that knows its picture has not
+    // changed leaves it as it is and returns kGrabUnchanged, which spares the program
+    // everything it would do with a new picture.
     virtual int Grab(uint8_t* bgr) = 0;
 };
+
+inline constexpr int kGrabUnchanged = 1;
 
 // The synthetic sources, for the Pattern and Replay choices (capture_source_synthetic.cpp).
 ScreenSize SyntheticScreenSize();

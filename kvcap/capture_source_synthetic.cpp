@@ -36,20 +36,32 @@ class PatternSource : public CaptureSource {
     uint32_t m_nextFrame = 0;
 };
 
+// Knows, as a desktop source with damage reports does, when its picture repeats the last one.
 class ReplaySource : public CaptureSource {
   public:
-    explicit ReplaySource(std::vector<std::vector<uint8_t>> frames) : m_frames(std::move(frames)) {}
+    explicit ReplaySource(std::vector<std::vector<uint8_t>> frames) : m_frames(std::move(frames)) {
+        for (size_t i = 0; i < m_frames.size(); ++i) {
+            m_repeatsLast.push_back(m_frames[i] ==
+                                    m_frames[(i + m_frames.size() - 1) % m_frames.size()]);
+        }
+    }
 
     int Grab(uint8_t* bgr) override {
-        const std::vector<uint8_t>& frame = m_frames[m_nextFrame];
-        std::memcpy(bgr, frame.data(), frame.size());
+        size_t index = m_nextFrame;
         m_nextFrame = (m_nextFrame + 1) % m_frames.size();
+        if (m_started && m_repeatsLast[index]) {
+            return kGrabUnchanged;
+        }
+        std::memcpy(bgr, m_frames[index].data(), m_frames[index].size());
+        m_started = true;
         return KVCAP_OK;
     }
 
   private:
     std::vector<std::vector<uint8_t>> m_frames;
+    std::vector<bool> m_repeatsLast;  // picture i is picture i - 1's, the last before the first
     size_t m_nextFrame = 0;
+    bool m_started = false;
 };
 
 std::unique_ptr<CaptureSource> OpenReplaySource(const CaptureSourceChoice& choice,

@@ -313,7 +313,7 @@ int X11Source::Grab(uint8_t* bgr) {
     if (cursor != nullptr) {
         cursorState = {cursor->x, cursor->y, cursor->cursor_serial};
     }
-    int result = KVCAP_OK;
+    int result = kGrabUnchanged;
     if (m_damaged || m_damage == 0 || !(cursorState == m_cursor)) {
         // Drawing from here on is reported again and read with the next frame.
         if (m_damage != 0) {
@@ -327,6 +327,7 @@ int X11Source::Grab(uint8_t* bgr) {
                             static_cast<size_t>(m_image->bytes_per_line), m_layout, bgr);
             m_damaged = false;
             m_cursor = cursorState;
+            result = KVCAP_OK;
         } else {
             // Most likely the screen changed before its events came: set up again next time.
             ReleaseImage();

@@ -423,7 +423,10 @@ int DuplicationSource::Grab(uint8_t* bgr) {
     } else if (hr != DXGI_ERROR_WAIT_TIMEOUT) {
         return Fail("AcquireNextFrame", hr);
     } else if (!m_desktop) {
-        return KVCAP_E_CAPTURE_FAILED;  // no image yet; an unchanged one is sent again
+        return KVCAP_E_CAPTURE_FAILED;  // no image yet
+    } else {
+        m_recovery.Succeeded();
+        return kGrabUnchanged;  // neither an image nor the pointer came: the last frame holds
     }
     m_recovery.Succeeded();
     DrawScaled();

@@ -64,10 +64,11 @@ void PutField32(uint8_t* field, uint32_t value) {
     std::memcpy(field, &value, sizeof value);
 }
 
-void Announce(Session* session, uint32_t sequence, int status) {
+void Announce(Session* session, uint32_t sequence, int status, uint32_t frameFlags) {
     CaptureFrameInfo info{};
     info.reserved1 = sequence;
     info.status = status;
+    info.frameFlags = frameFlags;
     if (status == KVCAP_OK) {
         info.pixels = session->frame.data();
         info.byteCount = static_cast<uint32_t>(session->frame.size());
@@ -99,7 +100,10 @@ void CaptureThreadProc(Session* session) {
             }
         }
         pacer.FrameStarted(FramePacer::Clock::now());
-        int status = session->source->Grab(session->frame.data());
+        int grabbed = session->source->Grab(session->frame.data());
+        int status = grabbed == kGrabUnchanged ? KVCAP_OK : grabbed;
+        // A repeat means something only after a frame the callback has had.
+        bool repeat = grabbed == kGrabUnchanged && sequence > 0 && lastStatus == KVCAP_OK;
         // Trace changes only: a source that keeps failing would flood the output.
         if (status != lastStatus && status == KVCAP_OK) {
             DebugPrint(" kvcap: frame capture success again\n");
@@ -107,7 +111,7 @@ void CaptureThreadProc(Session* session) {
             DebugPrint(" kvcap: frame capture fail, uResult = %d\n", status);
         }
         lastStatus = status;
-        Announce(session, sequence, status);
+        Announce(session, sequence, status, repeat ? KVCAP_FRAME_UNCHANGED : 0);
     }
 }
 

@@ -53,10 +53,16 @@ struct CaptureFrameInfo {
     uint32_t byteCount;     // bytes of pixels
     uint8_t reserved2[12];  // library: width, height and colour format, 32 bits each
     int32_t status;         // negative: the call carries no usable frame (a KVCAP_E_* code)
-    uint8_t reserved3[18];
+    uint32_t frameFlags;    // library: KVCAP_FRAME_* bits
+    uint8_t reserved3[14];
 };
 #pragma pack(pop)
 static_assert(sizeof(CaptureFrameInfo) == 42 + sizeof(uint8_t*));
+
+// The frame's pixels are those of the frame announced before it in the same session: the
+// source knew nothing on the screen had changed, and the frame costs nothing to send again.
+// Never set on a session's first frame nor on the first after a failed one.
+inline constexpr uint32_t KVCAP_FRAME_UNCHANGED = 1;
 
 // Called on the library's capture thread once per frame. The descriptor and the pixels it
 // points at are valid until the callback returns; KVCapAPI_CopyRawData takes the descriptor

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -208,6 +209,100 @@ TEST_F(FrameTransferTest, FailingFrameDoneCountsOnlyForTheRawSender) {
         fake.failCommand = {{20, error}};
         EXPECT_EQ(SendFrameCompressed(frame.data()), 0);
         EXPECT_EQ(fake.commands.size(), 21u);
+    }
+}
+
+// One step of a scripted stream: the frame given to a sender (nullptr: the last one again,
+// as a source that knows nothing changed says), and a write that fails, if any.
+struct StreamStep {
+    const std::vector<uint8_t>* frame;
+    bool compress;
+    std::map<size_t, uint32_t> failures;  // write index within the step -> error
+};
+
+// Each step's commands, op code to data, in order; the bank alternates from step to step.
+// Without reuse, every step is sent right after the bitwise inverse of its frame, which
+// differs in every byte, so nothing kept from before can stand in for the codec.
+std::vector<std::vector<RecordedCommand>> SendStream(FakeDeviceBackend& fake,
+                                                     const std::vector<StreamStep>& steps,
+                                                     bool reuse) {
+    std::vector<std::vector<RecordedCommand>> sent;
+    const std::vector<uint8_t>* last = nullptr;
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const StreamStep& step = steps[i];
+        const std::vector<uint8_t>* frame = step.frame != nullptr ? step.frame : last;
+        if (!reuse) {
+            std::vector<uint8_t> inverse(*frame);
+            for (uint8_t& byte : inverse) {
+                byte = static_cast<uint8_t>(~byte);
+            }
+            SendFrameCompressed(inverse.data());
+        }
+        fake.commands.clear();
+        fake.failCommand = step.failures;
+        g_bFrameToggle = static_cast<int>(i % 2);
+        const uint8_t* given = reuse && step.frame == nullptr ? nullptr : frame->data();
+        EXPECT_EQ(step.compress ? SendFrameCompressed(given) : SendFrameRaw(given),
+                  step.failures.empty() ? 0 : -1)
+            << "step " << i;
+        fake.failCommand.clear();
+        sent.push_back(fake.commands);
+        last = frame;
+    }
+    return sent;
+}
+
+TEST_F(FrameTransferTest, ReusedSlicesPutTheSameBytesOnTheWireAsEncodingAgain) {
+    std::vector<uint8_t> desktop = DesktopFrame();
+    // A few rows drawn over in the middle of the frame, and a pixel of the raw last slice.
+    std::vector<uint8_t> edited = desktop;
+    for (size_t row = 200; row < 212; ++row) {
+        for (size_t x = 300; x < 420; ++x) {
+            edited[(row * 854 + x) * 3 + 1] ^= 0x5A;
+        }
+    }
+    edited[FRAME_BYTES - 7] ^= 0x01;
+    std::vector<uint8_t> pattern = PatternFrame();
+    const std::vector<StreamStep> steps = {
+        {&desktop, true, {}},       {nullptr, true, {}},  {&desktop, true, {}},
+        {&edited, true, {}},        {nullptr, true, {}},  {&pattern, true, {}},
+        {&edited, false, {}},       {nullptr, false, {}}, {&desktop, true, {}},
+        {&edited, true, {{7, 31}}}, {nullptr, true, {}},  {&desktop, false, {{3, 31}}},
+        {nullptr, true, {}},        {&pattern, true, {}},
+    };
+    // The frame each step shows.
+    std::vector<const std::vector<uint8_t>*> shown;
+    for (const StreamStep& step : steps) {
+        shown.push_back(step.frame != nullptr ? step.frame : shown.back());
+    }
+    std::vector<std::vector<RecordedCommand>> reused = SendStream(fake, steps, true);
+    std::vector<std::vector<RecordedCommand>> encoded = SendStream(fake, steps, false);
+    ASSERT_EQ(reused.size(), encoded.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+        ASSERT_EQ(reused[i].size(), encoded[i].size()) << "step " << i;
+        EXPECT_EQ(reused[i].size(), steps[i].failures.empty()
+                                        ? FULL_SLICES + 2
+                                        : steps[i].failures.begin()->first + 1);
+        for (size_t k = 0; k < reused[i].size(); ++k) {
+            EXPECT_EQ(CdbOf(reused[i][k]), CdbOf(encoded[i][k]))
+                << "step " << i << " command " << k;
+            EXPECT_TRUE(reused[i][k].dataOut == encoded[i][k].dataOut)
+                << "step " << i << " command " << k;
+        }
+        // And what both sent is the step's frame, whatever either kept.
+        const std::vector<uint8_t>& frame = *shown[i];
+        for (size_t k = 0; k < std::min(reused[i].size(), FULL_SLICES); ++k) {
+            const std::vector<uint8_t>& data = reused[i][k].dataOut;
+            std::vector<uint8_t> payload = Slice(data, 84, data.size() - 104);
+            if (steps[i].compress) {
+                DecodedRegion region;
+                ASSERT_EQ(DecodeFrame(data.data() + 64, data.size() - 84, DecodeOptions{}, &region),
+                          DECODE_OK);
+                payload = region.pixels;
+            }
+            EXPECT_TRUE(payload == Slice(frame, k * SLICE_BYTES, SLICE_BYTES))
+                << "step " << i << " slice " << k;
+        }
     }
 }
 

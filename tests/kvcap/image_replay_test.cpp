@@ -51,6 +51,34 @@ TEST(ImageReplayTest, ReplaysImagesInTurnAtTheirOwnSizeUnchanged) {
     EXPECT_TRUE(frames[2].pixels == desktop.bgr);
 }
 
+// A picture that repeats the one before is announced as unchanged, and still copies whole;
+// the first frame of a session is never a repeat, not even of a one-picture replay.
+TEST(ImageReplayTest, APictureThatRepeatsTheLastIsAnnouncedAsUnchanged) {
+    Image desktop = LoadData("desktop_crop.ppm");
+    Image photo = LoadData("photo_crop.ppm");
+    std::string desktopPath = kDataDir + "/desktop_crop.ppm";
+    std::string photoPath = kDataDir + "/photo_crop.ppm";
+    std::vector<RecordedFrame> frames =
+        Replay("synthetic:ppm=" + desktopPath + ";" + desktopPath + ";" + photoPath, desktop.width,
+               desktop.height, 4);
+    ASSERT_GE(frames.size(), 4u);
+    std::vector<uint32_t> flags;
+    for (size_t i = 0; i < 4; ++i) {
+        flags.push_back(frames[i].frameFlags);
+    }
+    EXPECT_EQ(flags, (std::vector<uint32_t>{0, KVCAP_FRAME_UNCHANGED, 0, 0}));
+    EXPECT_TRUE(frames[1].pixels == desktop.bgr);
+    EXPECT_TRUE(frames[2].pixels == photo.bgr);
+    EXPECT_TRUE(frames[3].pixels == desktop.bgr);
+
+    std::vector<RecordedFrame> still =
+        Replay("synthetic:ppm=" + photoPath, photo.width, photo.height, 3);
+    ASSERT_GE(still.size(), 3u);
+    EXPECT_EQ(still[0].frameFlags, 0u);
+    EXPECT_EQ(still[2].frameFlags, KVCAP_FRAME_UNCHANGED);
+    EXPECT_TRUE(still[2].pixels == photo.bgr);
+}
+
 TEST(ImageReplayTest, ScalesToTheSessionSize) {
     Image photo = LoadData("photo_crop.ppm");
     int width = photo.width / 2, height = photo.height / 2;

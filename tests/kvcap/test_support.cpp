@@ -18,6 +18,7 @@ int RecordFrame(CaptureFrameInfo* info) {
     RecordedFrame frame;
     frame.status = info->status;
     frame.byteCount = info->byteCount;
+    frame.frameFlags = info->frameFlags;
     frame.thread = std::this_thread::get_id();
     frame.time = std::chrono::steady_clock::now();
     std::vector<uint8_t> pixels(info->byteCount);

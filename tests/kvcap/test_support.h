@@ -16,6 +16,7 @@ struct RecordedFrame {
     int status = 0;
     int copyResult = 0;
     uint32_t byteCount = 0;
+    uint32_t frameFlags = 0;
     std::thread::id thread;
     std::chrono::steady_clock::time_point time;
     std::vector<uint8_t> pixels;  // kept for the first kKeptFrames frames only
