@@ -77,7 +77,7 @@ AreaScaler::AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
     }
 #if defined(__SSE2__)
     uint32_t widest = *std::max_element(m_columns.weights.begin(), m_columns.weights.end());
-    if (kLargestSample * m_rows.unitsPerOutput < kInt16Limit && widest < kInt16Limit) {
+    if (sums16 && widest < kInt16Limit) {
         m_columns = BuildAxis(srcWidth, dstWidth, 2);
         for (size_t i = 0; i < m_columns.weights.size(); i += 2) {
             m_weightPairs.push_back(m_columns.weights[i] | m_columns.weights[i + 1] << 16);
@@ -162,10 +162,14 @@ void AreaScaler::ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* b
 
 #if defined(__SSE2__)
 // The same, two covered pixels at a time: their sums interleaved, each pair of 16-bit
-// products added into 32 bits in one step; the division in 64-bit lanes.
+// products added into 32 bits in one step; the division in 64-bit lanes. The multiply-add
+// takes signed factors, so the sums go in less 2^15 (their top bit flipped), and 2^15 times
+// the weights' total, which is the same for every output pixel, comes back with the rounding.
 void AreaScaler::ScaleColumnPairs(const uint16_t* sums, PixelLayout layout, uint8_t* bgr) const {
     const uint32_t pairs = m_columns.taps / 2;
-    const __m128i half = _mm_set1_epi32(static_cast<int>(m_half));
+    const __m128i signBits = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+    const __m128i half =
+        _mm_set1_epi32(static_cast<int>(m_half + kInt16Limit * m_columns.unitsPerOutput));
     const __m128i reciprocal = _mm_set1_epi32(static_cast<int>(m_reciprocal));
     const __m128i lowHalves = _mm_set1_epi64x(0xFFFFFFFF);
     for (size_t x = 0; x < m_columns.first.size(); ++x, bgr += 3) {
@@ -177,8 +181,8 @@ void AreaScaler::ScaleColumnPairs(const uint16_t* sums, PixelLayout layout, uint
             __m128i second =
                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel + kSourcePixelBytes));
             __m128i weights = _mm_set1_epi32(static_cast<int>(weightPairs[pair]));
-            total =
-                _mm_add_epi32(total, _mm_madd_epi16(_mm_unpacklo_epi16(first, second), weights));
+            __m128i signedSums = _mm_xor_si128(_mm_unpacklo_epi16(first, second), signBits);
+            total = _mm_add_epi32(total, _mm_madd_epi16(signedSums, weights));
         }
         total = _mm_add_epi32(total, half);
         __m128i even = _mm_srli_epi64(_mm_mul_epu32(total, reciprocal), m_shift);

@@ -12,9 +12,9 @@
 //
 // Two passes per output row: the covered source rows summed with their weights (whole rows,
 // every byte, a loop the compiler vectorises), then the covered columns of that sum with
-// theirs, a pixel's four sums side by side. Where the sums and weights fit 16 bits (the usual
-// desktop sizes) and the processor has SSE2, the columns go two at a time through its
-// multiply-add of 16-bit pairs.
+// theirs, a pixel's four sums side by side. Where the row sums fit 16 bits and the column
+// weights 15 (the usual desktop sizes) and the processor has SSE2, the columns go two at a time
+// through its multiply-add of 16-bit pairs.
 
 // Where blue, green and red lie in a source pixel's four bytes.
 struct PixelLayout {

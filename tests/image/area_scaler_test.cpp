@@ -73,15 +73,17 @@ struct Case {
 
 TEST(AreaScaler, MatchesTheAreaAverageExactly) {
     const Case cases[] = {
-        {97, 61, 40, 25},    // down, sizes sharing no factor
-        {192, 108, 85, 48},  // the desktop to the projector, a tenth of the size
-        {120, 54, 113, 53},  // barely smaller
-        {30, 20, 85, 48},    // up
-        {50, 40, 85, 16},    // up across, down the rows
-        {7, 3, 7, 3},        // the same size
-        {1, 1, 3, 2},        // one pixel everywhere
-        {113, 1, 2, 1},      // one row
-        {50, 131, 17, 2},    // 131 rows to an output row: sums too wide for the paired columns
+        {97, 61, 40, 25},      // down, sizes sharing no factor
+        {192, 108, 85, 48},    // the desktop to the projector, a tenth of the size
+        {120, 54, 113, 53},    // barely smaller
+        {30, 20, 85, 48},      // up
+        {50, 40, 85, 16},      // up across, down the rows
+        {7, 3, 7, 3},          // the same size
+        {1, 1, 3, 2},          // one pixel everywhere
+        {113, 1, 2, 1},        // one row
+        {50, 131, 17, 2},      // 131 rows to an output row: row sums past 2^15
+        {240, 135, 107, 106},  // the zoomed session's rows, an eighth of the size: the same
+        {67, 300, 3, 1},       // 300 rows to an output row: 32-bit row sums
     };
     uint32_t seed = 1;
     for (const Case& c : cases) {
@@ -117,6 +119,7 @@ TEST(AreaScaler, SumsOfTheLargestWeightsDoNotOverflow) {
     const Case cases[] = {
         {2897, 2891, 854, 480},  // sizes sharing no factor: 32-bit row sums
         {1920, 1080, 854, 480},  // the usual desktop: 16-bit row sums
+        {1920, 1080, 854, 848},  // the zoomed session: row sums past 2^15 in the paired columns
     };
     for (const Case& c : cases) {
         Picture white{c.srcWidth, c.srcHeight, static_cast<size_t>(c.srcWidth) * 4, {}};
