@@ -62,6 +62,7 @@ bool OnSenderThread() {
 
 int SenderThreadProc() {
     t_bSenderThread = true;
+    NameThisThread("kv-sender");
     for (;;) {
         uint32_t startTime = GetTimeMs();
         if (!WaitForFrame()) {

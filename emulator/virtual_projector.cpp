@@ -11,6 +11,7 @@
 #include "emulator/projector_protocol.h"
 #include "image/image_file.h"
 #include "platform/debug_print.h"
+#include "platform/thread.h"
 #include "platform/whole_file.h"
 
 namespace emu {
@@ -685,6 +686,7 @@ void VirtualProjector::WaitIdle(std::unique_lock<std::mutex>& lock) const {
 }
 
 void VirtualProjector::DecoderLoop() {
+    NameThisThread("kv-projector");  // its time is the device's, not the program's
     DecodedRegion scratch;
     std::vector<uint8_t> pixels;
     std::unique_lock lock(mutex_);

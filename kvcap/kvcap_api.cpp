@@ -12,6 +12,7 @@
 #include "kvcap/capture_source_choice.h"
 #include "kvcap/frame_pacer.h"
 #include "platform/debug_print.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ void Announce(Session* session, uint32_t sequence, int status, uint32_t frameFla
 }
 
 void CaptureThreadProc(Session* session) {
+    NameThisThread("kv-capture");
     FramePacer pacer(session->fps);
     int lastStatus = KVCAP_OK;
     for (uint32_t sequence = 0;; ++sequence) {

@@ -23,3 +23,7 @@ void WaitForThread(ThreadHandle thread);
 
 // Releases the handle without waiting; the thread runs on to its end.
 void ForgetThread(ThreadHandle thread);
+
+// Names the calling thread where debuggers and the system's thread lists show it (15
+// characters at most), so that the time each thread takes can be told apart.
+void NameThisThread(const char* name);

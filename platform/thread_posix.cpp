@@ -65,3 +65,7 @@ void ForgetThread(ThreadHandle thread) {
     pthread_detach(thread->id);
     Release(thread);
 }
+
+void NameThisThread(const char* name) {
+    pthread_setname_np(pthread_self(), name);
+}

@@ -46,3 +46,18 @@ void WaitForThread(ThreadHandle thread) {
 void ForgetThread(ThreadHandle thread) {
     CloseHandle(AsHandle(thread));
 }
+
+// SetThreadDescription came with Windows 10 1607; before it, threads have no names.
+void NameThisThread(const char* name) {
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    auto setDescription = reinterpret_cast<SetDescription>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+    if (setDescription == nullptr) {
+        return;
+    }
+    wchar_t wide[16] = {};
+    for (int i = 0; i < 15 && name[i] != '\0'; ++i) {
+        wide[i] = static_cast<wchar_t>(name[i]);
+    }
+    setDescription(GetCurrentThread(), wide);
+}
