@@ -2,11 +2,14 @@
 //
 //   Host/...: no simulated link. The time is the host's cost per frame (the sender's wall time
 //   less the time spent inside the projector), split into the codec (EncodeFrame, timed inside
-//   the sender) and the framing and copying around it.
+//   the sender) and the framing and copying around it. The picture changes in every slice from
+//   frame to frame (changing), stays the same with nobody saying so (still: the sender compares
+//   it with the frame it kept), or stays the same as the capture source knows (repeated).
 //   Link/...: the projector takes as long as a USB 2.0 or 1.1 link would for each transfer; the
 //   time is the wall time per frame, and fps what the sender thread can reach.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -79,29 +82,50 @@ extern "C" bool __wrap__Z11EncodeFrameP16FrameCodecParamsPKhPhPi(FrameCodecParam
 
 namespace {
 
-void ReportFrames(benchmark::State& state, const emu::VirtualProjector& projector) {
+// `before`: frames sent before the measured ones.
+void ReportFrames(benchmark::State& state, const emu::VirtualProjector& projector, int before) {
     emu::EmulatorReport report = projector.Report();
     int shown = report.projectors[0].framesCompleted[0] + report.projectors[0].framesCompleted[1];
-    if (report.protocolErrorCount != 0 || shown != kFrames) {
+    if (report.protocolErrorCount != 0 || shown != kFrames + before) {
         state.SkipWithError("the projector did not show every frame without protocol errors");
     }
     uint64_t wireBytes = 0;
     for (const emu::CommandRecord& command : projector.CommandLog()) {
         wireBytes += command.length;
     }
-    state.counters["wire_KB"] = static_cast<double>(wireBytes) / kFrames / 1000;
+    state.counters["wire_KB"] = static_cast<double>(wireBytes) / (kFrames + before) / 1000;
 }
 
-void Host(benchmark::State& state, const char* picture, bool compressed) {
-    std::vector<uint8_t> frame = LoadFrame(picture);
+enum class Change { Changing, Still, Repeated };
+
+// The picture, and a copy of it that differs in one byte of every slice.
+std::array<std::vector<uint8_t>, 2> ChangingFrames(const char* picture) {
+    std::array<std::vector<uint8_t>, 2> frames = {LoadFrame(picture), LoadFrame(picture)};
+    for (uint32_t position = 0; position < FRAME_BYTES; position += SLICE_BYTES) {
+        frames[1][position] ^= 1;
+    }
+    return frames;
+}
+
+void Host(benchmark::State& state, const char* picture, bool compressed, Change change) {
+    std::array<std::vector<uint8_t>, 2> frames = ChangingFrames(picture);
     auto projector = OpenProjector(compressed ? LINK_USB2_0 : LINK_USB3_0, emu::LinkDelay::None);
+    // The frame before the first measured one, so that a still picture is still from the start.
+    compressed ? SendFrameCompressed(frames[0].data()) : SendFrameRaw(frames[0].data());
     g_codecSeconds = 0;
     double hostSeconds = 0;
     double deviceStart = projector->DeviceSeconds();
+    int sent = 0;
     for (auto _ : state) {
+        const uint8_t* frame = frames[0].data();
+        if (change == Change::Changing) {
+            frame = frames[++sent % 2].data();
+        } else if (change == Change::Repeated) {
+            frame = nullptr;
+        }
         double deviceBefore = projector->DeviceSeconds();
         Clock::time_point start = Clock::now();
-        int result = compressed ? SendFrameCompressed(frame.data()) : SendFrameRaw(frame.data());
+        int result = compressed ? SendFrameCompressed(frame) : SendFrameRaw(frame);
         double wall = std::chrono::duration<double>(Clock::now() - start).count();
         double host = wall - (projector->DeviceSeconds() - deviceBefore);
         hostSeconds += host;
@@ -115,17 +139,19 @@ void Host(benchmark::State& state, const char* picture, bool compressed) {
     state.counters["codec_ms"] = g_codecSeconds / kFrames * 1e3;
     state.counters["framing_ms"] = (hostSeconds - g_codecSeconds) / kFrames * 1e3;
     state.counters["projector_ms"] = (projector->DeviceSeconds() - deviceStart) / kFrames * 1e3;
-    ReportFrames(state, *projector);
+    ReportFrames(state, *projector, 1);
 }
 
 void Link(benchmark::State& state, const char* picture, bool compressed, emu::LinkDelay delay) {
-    std::vector<uint8_t> frame = LoadFrame(picture);
+    std::array<std::vector<uint8_t>, 2> frames = ChangingFrames(picture);
     uint32_t link = delay == emu::LinkDelay::Usb2 ? LINK_USB2_0 : LINK_USB1_1;
     auto projector = OpenProjector(link, delay);
     double seconds = 0;
+    int sent = 0;
     for (auto _ : state) {
+        const uint8_t* frame = frames[++sent % 2].data();
         Clock::time_point start = Clock::now();
-        int result = compressed ? SendFrameCompressed(frame.data()) : SendFrameRaw(frame.data());
+        int result = compressed ? SendFrameCompressed(frame) : SendFrameRaw(frame);
         double wall = std::chrono::duration<double>(Clock::now() - start).count();
         seconds += wall;
         state.SetIterationTime(wall);
@@ -136,7 +162,7 @@ void Link(benchmark::State& state, const char* picture, bool compressed, emu::Li
         }
     }
     state.counters["fps"] = static_cast<double>(state.iterations()) / seconds;
-    ReportFrames(state, *projector);
+    ReportFrames(state, *projector, 0);
 }
 
 void Register() {
@@ -144,12 +170,19 @@ void Register() {
         const char* name;
         const char* picture;
         bool compressed;
+        Change change;
     };
-    for (const HostCase& c : {HostCase{"Host/raw/desktop", "desktop_text.png", false},
-                              HostCase{"Host/compressed/desktop", "desktop_text.png", true},
-                              HostCase{"Host/raw/photo", "photo.png", false},
-                              HostCase{"Host/compressed/photo", "photo.png", true}}) {
-        benchmark::RegisterBenchmark(c.name, Host, c.picture, c.compressed)
+    for (const HostCase& c :
+         {HostCase{"Host/raw/desktop", "desktop_text.png", false, Change::Changing},
+          HostCase{"Host/compressed/desktop", "desktop_text.png", true, Change::Changing},
+          HostCase{"Host/raw/photo", "photo.png", false, Change::Changing},
+          HostCase{"Host/compressed/photo", "photo.png", true, Change::Changing},
+          HostCase{"Host/raw/desktop/still", "desktop_text.png", false, Change::Still},
+          HostCase{"Host/compressed/desktop/still", "desktop_text.png", true, Change::Still},
+          HostCase{"Host/raw/desktop/repeated", "desktop_text.png", false, Change::Repeated},
+          HostCase{"Host/compressed/desktop/repeated", "desktop_text.png", true,
+                   Change::Repeated}}) {
+        benchmark::RegisterBenchmark(c.name, Host, c.picture, c.compressed, c.change)
             ->Iterations(kFrames)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
