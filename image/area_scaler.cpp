@@ -62,7 +62,8 @@ AreaScaler::Axis AreaScaler::BuildAxis(int srcSize, int dstSize, uint32_t tapMul
     return axis;
 }
 
-AreaScaler::AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
+AreaScaler::AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
+    : m_sourceHeight(srcHeight) {
     // An empty picture (a monitor taken away) has no areas to average, and its axes no weights.
     if (srcWidth < 1 || srcHeight < 1 || dstWidth < 1 || dstHeight < 1) {
         return;
@@ -100,28 +101,43 @@ AreaScaler::AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
 }
 
 void AreaScaler::Scale(const uint8_t* src, size_t srcStride, PixelLayout layout, uint8_t* bgr) {
+    ScaleBand(0, src, 0, m_sourceHeight, srcStride, layout, bgr);
+}
+
+int AreaScaler::ScaleBand(int row, const uint8_t* band, int bandTop, int bandRows, size_t srcStride,
+                          PixelLayout layout, uint8_t* bgr) {
     if (!m_rowSums16.empty()) {
-        ScaleWith(m_rowSums16, src, srcStride, layout, bgr);
-    } else {
-        ScaleWith(m_rowSums32, src, srcStride, layout, bgr);
+        return ScaleWith(m_rowSums16, row, band, bandTop, bandRows, srcStride, layout, bgr);
     }
+    return ScaleWith(m_rowSums32, row, band, bandTop, bandRows, srcStride, layout, bgr);
 }
 
 template <typename RowSum>
-void AreaScaler::ScaleWith(std::vector<RowSum>& sumBuffer, const uint8_t* src, size_t srcStride,
-                           PixelLayout layout, uint8_t* bgr) {
+int AreaScaler::ScaleWith(std::vector<RowSum>& sumBuffer, int fromRow, const uint8_t* band,
+                          int bandTop, int bandRows, size_t srcStride, PixelLayout layout,
+                          uint8_t* bgr) {
     const size_t rowBytes = sumBuffer.size() - size_t{m_columns.taps} * kSourcePixelBytes;
     const size_t outputRowBytes = m_columns.first.size() * 3;
     RowSum* __restrict sums = sumBuffer.data();
-    for (size_t y = 0; y < m_rows.first.size(); ++y, bgr += outputRowBytes) {
-        // Rows: each byte of the covered rows times the row's weight.
+    const auto bandEnd = static_cast<uint32_t>(bandTop + bandRows);
+    size_t y = static_cast<size_t>(fromRow);
+    for (bgr += y * outputRowBytes; y < m_rows.first.size(); ++y, bgr += outputRowBytes) {
         const uint32_t* rowWeights = m_rows.weights.data() + y * m_rows.taps;
-        const uint8_t* row = src + m_rows.first[y] * srcStride;
+        uint32_t covered = 1;
+        while (covered < m_rows.taps && rowWeights[covered] != 0) {
+            ++covered;
+        }
+        if (m_rows.first[y] < static_cast<uint32_t>(bandTop) ||
+            m_rows.first[y] + covered > bandEnd) {
+            break;
+        }
+        // Rows: each byte of the covered rows times the row's weight.
+        const uint8_t* row = band + (m_rows.first[y] - bandTop) * srcStride;
         const auto firstWeight = static_cast<RowSum>(rowWeights[0]);
         for (size_t i = 0; i < rowBytes; ++i) {
             sums[i] = static_cast<RowSum>(row[i] * firstWeight);
         }
-        for (uint32_t tap = 1; tap < m_rows.taps && rowWeights[tap] != 0; ++tap) {
+        for (uint32_t tap = 1; tap < covered; ++tap) {
             row += srcStride;
             const auto weight = static_cast<RowSum>(rowWeights[tap]);
             for (size_t i = 0; i < rowBytes; ++i) {
@@ -138,6 +154,7 @@ void AreaScaler::ScaleWith(std::vector<RowSum>& sumBuffer, const uint8_t* src, s
 #endif
         ScaleColumns(sums, layout, bgr);
     }
+    return static_cast<int>(y);
 }
 
 // Columns: the four sums of each covered pixel times the column's weight.

@@ -36,6 +36,16 @@ class AreaScaler {
     // dstWidth x dstHeight x 3 bytes.
     void Scale(const uint8_t* src, size_t srcStride, PixelLayout layout, uint8_t* bgr);
 
+    // The same for a source read in bands of rows, so that it need not be held whole. `band`
+    // holds source rows bandTop to bandTop + bandRows - 1; output rows from `row` on are made
+    // while the source rows they cover lie in the band, into their place in `bgr` (the whole
+    // output). Returns the first output row not made. A band of SourceRowsPerOutputRow() rows
+    // from FirstSourceRow(row) on always makes row `row`.
+    int ScaleBand(int row, const uint8_t* band, int bandTop, int bandRows, size_t srcStride,
+                  PixelLayout layout, uint8_t* bgr);
+    int FirstSourceRow(int row) const { return static_cast<int>(m_rows.first[row]); }
+    int SourceRowsPerOutputRow() const { return static_cast<int>(m_rows.taps); }
+
   private:
     // The source pixels each output pixel of one axis covers: from first[i] on, with the
     // weights at i x taps, as many as the widest cover needs (rounded up to `tapMultiple`),
@@ -50,8 +60,8 @@ class AreaScaler {
 
     // RowSum holds the weighted sum of the covered rows: 16 bits when it fits, twice as fast.
     template <typename RowSum>
-    void ScaleWith(std::vector<RowSum>& sums, const uint8_t* src, size_t srcStride,
-                   PixelLayout layout, uint8_t* bgr);
+    int ScaleWith(std::vector<RowSum>& sums, int fromRow, const uint8_t* band, int bandTop,
+                  int bandRows, size_t srcStride, PixelLayout layout, uint8_t* bgr);
     template <typename RowSum>
     void ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* bgr) const;
 #if defined(__SSE2__)
@@ -62,6 +72,7 @@ class AreaScaler {
         return static_cast<uint8_t>((uint64_t{total + m_half} * m_reciprocal) >> m_shift);
     }
 
+    int m_sourceHeight;
     Axis m_columns;
     Axis m_rows;
     // Dividing by an output pixel's weight D, as (n x m_reciprocal) >> m_shift with

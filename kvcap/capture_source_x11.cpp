@@ -20,14 +20,18 @@
 // The X11 desktop: the primary monitor's part of the root window (or a named monitor's), read
 // through shared memory (MIT-SHM) where the server can share it with us, else with XGetImage (a
 // remote display, a server without the extension); scaled by area averaging, the cursor blended in
-// when asked. A change of the screen's configuration is seen in the events of the source's own
-// connection and the picture is set up again for the new area before the next frame. The X server
-// also reports there where the screen was drawn on (XDamage): while nothing was, and the cursor has
-// neither moved nor changed, the last frame is delivered again without reading the screen.
+// when asked. The screen is read in bands of rows, each scaled before the next is read, so that
+// a large screen is never held whole. A change of the screen's configuration is seen in the events
+// of the source's own connection and the picture is set up again for the new area before the next
+// frame. The X server also reports there where the screen was drawn on (XDamage): while nothing
+// was, and the cursor has neither moved nor changed, the last frame is delivered again without
+// reading the screen.
 
 namespace {
 
 constexpr int kPixelBits = 32;
+// The most one band holds: a quarter of a 1920 x 1080 screen.
+constexpr size_t kBandBytes = 2 * 1024 * 1024;
 constexpr int kChannelBits = 8;
 constexpr unsigned long kChannelMask = 0xFF;
 
@@ -80,11 +84,14 @@ class X11Source : public CaptureSource {
     };
 
     bool SetUpArea(const MonitorArea& area);
-    bool CreateSharedImage(const MonitorArea& area);
-    bool CreatePlainImage(const MonitorArea& area);
+    bool CreateSharedImage();
+    bool CreatePlainImage();
     void ReleaseImage();
-    bool ReadScreen();
-    void DrawCursor(const XFixesCursorImage& cursor);
+    // Reads the band of rows from `top` (counted from the area's top) into m_image.
+    bool ReadBand(int top);
+    void DrawCursor(const XFixesCursorImage& cursor, int bandTop);
+    // Reads and scales the whole area band by band; false when a read failed.
+    bool ReadAndScale(const XFixesCursorImage* cursor, uint8_t* bgr);
     // Reads the events that have come: true when the screen's configuration changed; notes
     // damage in m_damaged.
     bool TakeEvents();
@@ -94,7 +101,8 @@ class X11Source : public CaptureSource {
     const std::string m_monitorName;  // empty: the primary monitor
     const CaptureGeometry m_geometry;
     MonitorArea m_area;
-    XImage* m_image = nullptr;
+    int m_bandRows = 0;
+    XImage* m_image = nullptr;  // one band
     XShmSegmentInfo m_segment{};
     bool m_shared = false;    // the image lies in a segment the server writes into
     bool m_tryShared = true;  // false once sharing failed: the server cannot reach our memory
@@ -145,9 +153,17 @@ bool X11Source::SetUpArea(const MonitorArea& area) {
         DebugPrint(" kvcap: the X screen has no monitor %s\n", m_monitorName.c_str());
         return false;
     }
-    bool created = (m_tryShared && CreateSharedImage(area)) || CreatePlainImage(area);
+    m_scaler =
+        std::make_unique<AreaScaler>(area.width, area.height, m_geometry.width, m_geometry.height);
+    if (!m_scaler->Ready()) {
+        DebugPrint(" kvcap: the %dx%d screen is too large to scale\n", area.width, area.height);
+        return false;
+    }
+    int bandRows = static_cast<int>(kBandBytes / (static_cast<size_t>(area.width) * 4));
+    m_bandRows = std::min(area.height, std::max(bandRows, m_scaler->SourceRowsPerOutputRow()));
+    bool created = (m_tryShared && CreateSharedImage()) || CreatePlainImage();
     if (!created) {
-        DebugPrint(" kvcap: cannot make a %dx%d X image\n", area.width, area.height);
+        DebugPrint(" kvcap: cannot make a %dx%d X image\n", area.width, m_bandRows);
         return false;
     }
     Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
@@ -160,20 +176,14 @@ bool X11Source::SetUpArea(const MonitorArea& area) {
                    m_image->bits_per_pixel);
         return false;
     }
-    m_scaler =
-        std::make_unique<AreaScaler>(area.width, area.height, m_geometry.width, m_geometry.height);
-    if (!m_scaler->Ready()) {
-        DebugPrint(" kvcap: the %dx%d screen is too large to scale\n", area.width, area.height);
-        return false;
-    }
     return true;
 }
 
-bool X11Source::CreateSharedImage(const MonitorArea& area) {
+bool X11Source::CreateSharedImage() {
     Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
     int depth = DefaultDepth(m_display, DefaultScreen(m_display));
-    m_image = XShmCreateImage(m_display, visual, depth, ZPixmap, nullptr, &m_segment, area.width,
-                              area.height);
+    m_image = XShmCreateImage(m_display, visual, depth, ZPixmap, nullptr, &m_segment, m_area.width,
+                              m_bandRows);
     if (m_image == nullptr) {
         return false;
     }
@@ -212,17 +222,17 @@ bool X11Source::CreateSharedImage(const MonitorArea& area) {
     return true;
 }
 
-bool X11Source::CreatePlainImage(const MonitorArea& area) {
+bool X11Source::CreatePlainImage() {
     Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
     int depth = DefaultDepth(m_display, DefaultScreen(m_display));
-    m_image = XCreateImage(m_display, visual, depth, ZPixmap, 0, nullptr, area.width, area.height,
+    m_image = XCreateImage(m_display, visual, depth, ZPixmap, 0, nullptr, m_area.width, m_bandRows,
                            kPixelBits, 0);
     if (m_image == nullptr) {
         return false;
     }
     // XDestroyImage frees it with free().
     m_image->data =
-        static_cast<char*>(std::malloc(static_cast<size_t>(m_image->bytes_per_line) * area.height));
+        static_cast<char*>(std::malloc(static_cast<size_t>(m_image->bytes_per_line) * m_bandRows));
     if (m_image->data == nullptr) {
         XDestroyImage(m_image);
         m_image = nullptr;
@@ -247,24 +257,43 @@ void X11Source::ReleaseImage() {
     m_shared = false;
 }
 
-bool X11Source::ReadScreen() {
+bool X11Source::ReadBand(int top) {
     TakeX11Error();
     if (m_shared) {
-        return XShmGetImage(m_display, m_root, m_image, m_area.x, m_area.y, AllPlanes) &&
+        return XShmGetImage(m_display, m_root, m_image, m_area.x, m_area.y + top, AllPlanes) &&
                TakeX11Error() == 0;
     }
-    return XGetSubImage(m_display, m_root, m_area.x, m_area.y, m_area.width, m_area.height,
+    return XGetSubImage(m_display, m_root, m_area.x, m_area.y + top, m_area.width, m_bandRows,
                         AllPlanes, ZPixmap, m_image, 0, 0) != nullptr &&
            TakeX11Error() == 0;
 }
 
+// Each band starts at the source row the next output row needs; the last one is moved up to
+// end at the area's bottom.
+bool X11Source::ReadAndScale(const XFixesCursorImage* cursor, uint8_t* bgr) {
+    for (int row = 0; row < m_geometry.height;) {
+        int top = std::min(m_scaler->FirstSourceRow(row), m_area.height - m_bandRows);
+        if (!ReadBand(top)) {
+            return false;
+        }
+        if (cursor != nullptr) {
+            DrawCursor(*cursor, top);
+        }
+        row = m_scaler->ScaleBand(row, reinterpret_cast<const uint8_t*>(m_image->data), top,
+                                  m_bandRows, static_cast<size_t>(m_image->bytes_per_line),
+                                  m_layout, bgr);
+    }
+    return true;
+}
+
 // Blends the cursor, whose image has its colours multiplied by alpha already, over the
-// captured pixels at full size, so that it is scaled with the rest.
-void X11Source::DrawCursor(const XFixesCursorImage& cursor) {
+// captured pixels of the band from row `bandTop` at full size, so that it is scaled with the
+// rest.
+void X11Source::DrawCursor(const XFixesCursorImage& cursor, int bandTop) {
     int left = cursor.x - cursor.xhot - m_area.x;
-    int top = cursor.y - cursor.yhot - m_area.y;
+    int top = cursor.y - cursor.yhot - m_area.y - bandTop;
     const int offsets[3] = {m_layout.blue, m_layout.green, m_layout.red};
-    for (int y = std::max(0, -top); y < cursor.height && top + y < m_area.height; ++y) {
+    for (int y = std::max(0, -top); y < cursor.height && top + y < m_bandRows; ++y) {
         auto* row = reinterpret_cast<uint8_t*>(m_image->data) +
                     static_cast<size_t>(top + y) * m_image->bytes_per_line;
         for (int x = std::max(0, -left); x < cursor.width && left + x < m_area.width; ++x) {
@@ -319,12 +348,7 @@ int X11Source::Grab(uint8_t* bgr) {
         if (m_damage != 0) {
             XDamageSubtract(m_display, m_damage, None, None);
         }
-        if (ReadScreen()) {
-            if (cursor != nullptr) {
-                DrawCursor(*cursor);
-            }
-            m_scaler->Scale(reinterpret_cast<const uint8_t*>(m_image->data),
-                            static_cast<size_t>(m_image->bytes_per_line), m_layout, bgr);
+        if (ReadAndScale(cursor, bgr)) {
             m_damaged = false;
             m_cursor = cursorState;
             result = KVCAP_OK;

@@ -94,6 +94,33 @@ TEST(AreaScaler, MatchesTheAreaAverageExactly) {
     }
 }
 
+// Read band by band, each band starting where the next output row's source rows do (the last
+// one moved up to end at the bottom), as the desktop source reads the screen.
+TEST(AreaScaler, ScalesBandByBandAsItScalesTheWholePicture) {
+    const Case cases[] = {
+        {192, 108, 85, 48},    // down
+        {240, 135, 107, 106},  // down by little: bands overlap by a row
+        {30, 20, 85, 48},      // up
+    };
+    for (const Case& c : cases) {
+        Picture src = RandomPicture(c.srcWidth, c.srcHeight, 4, 11);
+        AreaScaler scaler(src.width, src.height, c.width, c.height);
+        for (int bandRows : {scaler.SourceRowsPerOutputRow(), 7, c.srcHeight}) {
+            SCOPED_TRACE(testing::Message() << c.srcWidth << "x" << c.srcHeight << " to " << c.width
+                                            << "x" << c.height << " in bands of " << bandRows);
+            bandRows = std::max(bandRows, scaler.SourceRowsPerOutputRow());
+            std::vector<uint8_t> bgr(static_cast<size_t>(c.width) * c.height * 3, 0xCD);
+            int reads = 0;
+            for (int row = 0; row < c.height && reads <= c.height; ++reads) {
+                int top = std::min(scaler.FirstSourceRow(row), c.srcHeight - bandRows);
+                row = scaler.ScaleBand(row, src.bytes.data() + top * src.stride, top, bandRows,
+                                       src.stride, {}, bgr.data());
+            }
+            EXPECT_EQ(bgr, Reference(src, c.width, c.height, {}));
+        }
+    }
+}
+
 TEST(AreaScaler, TakesTheChannelsFromWhereTheLayoutPutsThem) {
     Picture src = RandomPicture(64, 36, 0, 7);
     const PixelLayout redFirst = {2, 1, 0};

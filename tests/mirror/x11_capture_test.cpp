@@ -146,6 +146,29 @@ TEST_F(X11CaptureTest, TheCursorIsDrawnInCursorMode1Only) {
     EXPECT_EQ(coveredNearPointer(withoutCursor.frames[1].pixels), 0);
 }
 
+// A large screen is read in bands of rows: the cursor lands where it is, whichever band holds
+// it, and nowhere else.
+TEST_F(X11CaptureTest, OnALargeScreenTheCursorIsDrawnWhereItIsAndNowhereElse) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(1920, 1080));
+    client_->ShowColour(kColour, 0, 0, 1920, 1080);
+    client_->MovePointer(960, 600);  // frame pixel 426.7, 266.7
+    FrameRecorder recorder;
+    Capture(&recorder, 854, 480, 30, 1, 2);
+    ASSERT_GE(recorder.frames.size(), 2u);
+    const std::vector<uint8_t>& frame = recorder.frames[1].pixels;
+    int near = 0;
+    int elsewhere = 0;
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 854; ++x) {
+            bool covered = !IsColour(PixelAt(frame, 854, x, y), kBlue, kGreen, kRed);
+            bool nearPointer = x >= 416 && x < 440 && y >= 256 && y < 282;
+            (nearPointer ? near : elsewhere) += covered ? 1 : 0;
+        }
+    }
+    EXPECT_GT(near, 10);
+    EXPECT_EQ(elsewhere, 0);
+}
+
 TEST_F(X11CaptureTest, WithoutSharedMemoryTheScreenIsReadWithXGetImage) {
     ASSERT_NO_FATAL_FAILURE(StartServer(1280, 720, {"-extension", "MIT-SHM"}));
     client_->ShowColour(kColour, 0, 0, 640, 720);  // the left half
