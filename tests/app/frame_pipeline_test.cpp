@@ -87,6 +87,30 @@ TEST_F(FramePipelineTest, WhileBlankEveryCallbackQueuesABlackFrameCapturedOrNot)
     SetCaptureState(CAPTURE_STOPPED);
 }
 
+// A frame the source calls unchanged is sent as the sender's kept frame again, so it may
+// only follow a captured frame: never a blank one, nor be one while blanking, or the wall
+// would show the desktop from before the lock.
+TEST_F(FramePipelineTest, ARepeatStandsOnlyRightAfterACapturedFrame) {
+    SetCaptureState(CAPTURE_RUNNING);
+    info_.status = 0;
+    auto queueOne = [this](bool blank, uint32_t flags) {
+        g_bBlankFrames.store(blank);
+        info_.frameFlags = flags;
+        CaptureCallback(&info_);
+        std::lock_guard<std::mutex> hold(g_csFrames);
+        uint32_t queued = g_FrameQueue.back().frameFlags;
+        g_FrameQueue.pop_front();
+        g_nQueuedFrames.fetch_sub(1);
+        return queued;
+    };
+    EXPECT_EQ(queueOne(false, 0), 0u);
+    EXPECT_EQ(queueOne(false, KVCAP_FRAME_UNCHANGED), KVCAP_FRAME_UNCHANGED);
+    EXPECT_EQ(queueOne(true, KVCAP_FRAME_UNCHANGED), 0u);   // locked: black
+    EXPECT_EQ(queueOne(false, KVCAP_FRAME_UNCHANGED), 0u);  // unlocked: the sender kept black
+    EXPECT_EQ(queueOne(false, KVCAP_FRAME_UNCHANGED), KVCAP_FRAME_UNCHANGED);
+    SetCaptureState(CAPTURE_STOPPED);
+}
+
 TEST_F(FramePipelineTest, AFullQueueHoldsTheCallbackUntilThereIsRoom) {
     SetCaptureState(CAPTURE_RUNNING);
     info_.status = 0;
@@ -330,9 +354,9 @@ TEST_F(FramePipelineTest, ANewSessionStartsAgainAtBufferZero) {
     HeldWrite held(m_projector.get(), 1);
     g_pDeviceBackend = &held;
     // One frame leaves the next one for buffer 1.
-    g_nCaptureState.store(CAPTURE_RUNNING);
+    SetCaptureState(CAPTURE_RUNNING);
     CaptureCallback(&info_);
-    g_nCaptureState.store(CAPTURE_STOPPED);
+    SetCaptureState(CAPTURE_STOPPED);
     PopFrame();
     ASSERT_EQ(NextBuffer(), 1);
     OpenCapture();
