@@ -5,7 +5,9 @@
 # 2.0 (frames compressed, 30 fps), the projector in the program's process; captured through
 # GDI, which cannot say that nothing changed (Wine has no desktop duplication), and from a
 # replayed still picture, whose source says so. Prints the CPU share of one core taken by the
-# program's process and by its wineserver, and the frame rate the sender traced.
+# program's process, whole and without the projector's decoding thread ("kv-projector"; the
+# real device decodes for the host), and by its wineserver, and the frame rate the sender
+# traced.
 set -eu
 build=$(cd "${1:-build/mingw}" && pwd)
 seconds=${2:-20}
@@ -20,16 +22,22 @@ for _ in $(seq 200); do grep -q . display && break; sleep 0.05; done
 export DISPLAY=":$(head -n1 display)"
 convert -size 1920x1080 gradient:'#ff2000-#0040ff' -fill white -draw 'rectangle 300,200 900,640' \
     -fill black -pointsize 40 -draw "text 1000,300 'vorn_kvusb tray benchmark'" screen.png
-convert screen.png -resize 854x480! still.ppm
+convert screen.png -resize 854x480! -depth 8 still.ppm
 display -window root screen.png || true
 wine cmd /c exit </dev/null >/dev/null 2>&1  # the prefix and its server, before measuring
 
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# The ticks of the process's threads named $2 (Wine names them as the program does).
+thread_ticks() {
+    for task in /proc/"$1"/task/*; do
+        [ "$(cat "$task/comm" 2>/dev/null)" = "$2" ] && awk '{print $14 + $15}' "$task/stat"
+    done | awk '{s += $1} END {print s + 0}'
+}
 now() { date +%s.%N; }
 # The wineserver of our own prefix: several may run on a shared machine.
 our_wineserver() {
-    for pid in $(pgrep -x wineserver); do
+    for pid in $(pgrep -x 'wineserver|wineserver64'); do
         if tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
             echo "$pid"
             return
@@ -37,8 +45,9 @@ our_wineserver() {
     done
 }
 
-printf "%-26s %8s %10s %12s\n" capture fps "CPU/core" "wineserver"
-for capture in gdi "synthetic:ppm=$work/still.ppm"; do
+printf "%-16s %6s %10s %12s %12s %12s\n" capture fps "CPU/core" "ms a frame" "no projector" \
+    "wineserver"
+for capture in gdi "synthetic:ppm=$(winepath -w "$work/still.ppm")"; do
     VORN_KVUSB_DEVICE="virtual:link=2.0" VORN_KVUSB_CAPTURE="$capture" \
         VORN_KVUSB_TRACE_FILE="$work/trace.txt" wine "$build/ui/vorn_kvusb_sim.exe" \
         </dev/null >/dev/null 2>&1 &
@@ -46,14 +55,18 @@ for capture in gdi "synthetic:ppm=$work/still.ppm"; do
     sleep 5
     server=$(our_wineserver)
     c0=$(cpu_ticks "$pid"); s0=$(cpu_ticks "$server"); t0=$(now)
+    p0=$(thread_ticks "$pid" kv-projector)
     r0=$(grep -ac "Frame rate" trace.txt || true)
     sleep "$seconds"
     c1=$(cpu_ticks "$pid"); s1=$(cpu_ticks "$server"); t1=$(now)
+    p1=$(thread_ticks "$pid" kv-projector)
     kill -TERM "$pid"
     wait "$pid" || true
     f=$(grep -a "Frame rate" trace.txt | tail -n +$((r0 + 1)) | awk '{s += $3; n++} END {print n ? s / n : 0}')
     rm -f trace.txt
     awk -v name="${capture%%=*}" -v f="$f" -v c=$((c1 - c0)) -v s=$((s1 - s0)) \
-        -v t="$(echo "$t1 - $t0" | bc)" -v hz="$ticks" \
-        'BEGIN { printf "%-26s %8.1f %9.1f%% %11.1f%%\n", name, f, 100 * c / hz / t, 100 * s / hz / t }'
+        -v p=$((p1 - p0)) -v t="$(echo "$t1 - $t0" | bc)" -v hz="$ticks" \
+        'BEGIN { printf "%-16s %6.1f %9.1f%% %12.1f %11.1f%% %11.1f%%\n", name, f,
+                 100 * c / hz / t, (f > 0 ? 1000 * c / hz / t / f : 0), 100 * (c - p) / hz / t,
+                 100 * s / hz / t }'
 done
