@@ -367,7 +367,7 @@ void PipeWireStream::CountAge() {
 
 int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
     pw_thread_loop_lock(m_loop);
-    int result = KVCAP_OK;
+    int result = kGrabUnchanged;  // no new picture since the last one scaled
     if (m_failed || m_sequence == 0) {
         result = KVCAP_E_CAPTURE_FAILED;  // broken, or nothing came yet
     } else if (view->seen != m_sequence) {
@@ -383,6 +383,7 @@ int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
                                 m_picture.layout, bgr);
             view->seen = m_sequence;
             CountAge();
+            result = KVCAP_OK;
         } else {
             result = KVCAP_E_CAPTURE_FAILED;
         }
