@@ -6,7 +6,7 @@
 // The USB mass-storage class's Bulk-Only Transport, seen from the device: the 31-byte command
 // block wrapper (CBW) the host sends on bulk-out, the 13-byte command status wrapper (CSW) the
 // device answers on bulk-in, and how the data phase the host announced meets the one the unit
-// wants (the class specification's thirteen cases of host and device expectations).
+// wants (the thirteen cases of what the host and the device each expect).
 //
 //   CBW: 0 signature "USBC" (LE 0x43425355), 4 tag, 8 data length (LE), 12 flags (bit 7:
 //        data in), 13 LUN (bits 0-3), 14 CDB length (bits 0-4, 1 to 16), 15-30 the CDB
