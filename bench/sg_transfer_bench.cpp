@@ -5,10 +5,8 @@
 // wall time per frame, the projector's own work included on both sides.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
 
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -21,20 +19,6 @@
 #include "emulator/sg_nodes/sg_node_attachment.h"
 #include "image/image_file.h"
 #include "platform/debug_print.h"
-
-namespace {
-
-emu::SgNodeAttachment* g_pAttachment = nullptr;
-
-}  // namespace
-
-extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
-    va_list arguments;
-    va_start(arguments, request);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    return emu::AttachedIoctl(g_pAttachment, fd, request, argument);
-}
 
 namespace {
 
@@ -140,10 +124,10 @@ void InProcess(benchmark::State& state, bool compressed) {
 void SgNodes(benchmark::State& state, bool compressed) {
     Machine machine(LinkOption(compressed));
     g_pDeviceBackend = machine.backend.get();
-    g_pAttachment = machine.attachment.get();
+    emu::SetLinkedAttachment(machine.attachment.get());
     OpenUnits();
     SendFrames(state, compressed, *machine.attachment->Projector());
-    g_pAttachment = nullptr;
+    emu::SetLinkedAttachment(nullptr);
 }
 
 }  // namespace

@@ -100,4 +100,8 @@ class SgNodeAttachment {
 // by the system otherwise. `attachment` may be null.
 int AttachedIoctl(SgNodeAttachment* attachment, int fd, unsigned long request, void* argument);
 
+// For a test or benchmark linked with kv_sg_linked_ioctl: the attachment its ioctl goes to from
+// now on, or null for the system's alone.
+void SetLinkedAttachment(SgNodeAttachment* attachment);
+
 }  // namespace emu

@@ -3,9 +3,7 @@
 // sent as SG_IO. The ioctl of this test program is the preloaded library's, so nothing of the
 // backend is stood in for.
 #include <stdlib.h>
-#include <sys/ioctl.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,20 +17,6 @@
 #include "device/frame_transfer.h"
 #include "emulator/sg_nodes/sg_node_attachment.h"
 #include "tests/device/device_test_support.h"
-
-namespace {
-
-emu::SgNodeAttachment* g_pAttachment = nullptr;
-
-}  // namespace
-
-extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
-    va_list arguments;
-    va_start(arguments, request);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    return emu::AttachedIoctl(g_pAttachment, fd, request, argument);
-}
 
 namespace {
 
@@ -85,7 +69,7 @@ class SgNodeBackendTest : public DeviceTest {
                 backend_->CloseUnit(*unit);
             }
         }
-        g_pAttachment = nullptr;
+        emu::SetLinkedAttachment(nullptr);
         attachment_.reset();
         DeviceTest::TearDown();
         if (!root_.empty()) {
@@ -118,7 +102,7 @@ class SgNodeBackendTest : public DeviceTest {
             << error;
         attachment_ = emu::SgNodeAttachment::Create(config, &error);
         ASSERT_NE(attachment_, nullptr) << error;
-        g_pAttachment = attachment_.get();
+        emu::SetLinkedAttachment(attachment_.get());
         std::ofstream(root_ + "/mounts") << "";
         backend_.reset(CreateLinuxDeviceBackend((root_ + "/sys").c_str(), (root_ + "/dev").c_str(),
                                                 (root_ + "/mounts").c_str()));
