@@ -12,6 +12,7 @@
 # - the program's own peak memory at each capture size, the projector in a process of its own:
 #   the engine and the X11 source of kvusb-mirror in pipeline_bench, the window moving.
 set -eu
+. "$(dirname "$0")/process_ticks.sh"
 build=$(cd "${1:-build/linux}" && pwd)
 seconds=${2:-20}
 work=$(mktemp -d)
@@ -27,15 +28,6 @@ convert -size 1920x1080 gradient:'#ff2000-#0040ff' -fill white -draw 'rectangle 
     -fill black -pointsize 40 -draw "text 1000,300 'vorn_kvusb mirror benchmark'" screen.png
 display -window root screen.png || true
 
-ticks=$(getconf CLK_TCK)
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-# The ticks of the process's threads named $2.
-thread_ticks() {
-    for task in /proc/"$1"/task/*; do
-        [ "$(cat "$task/comm" 2>/dev/null)" = "$2" ] && awk '{print $14 + $15}' "$task/stat"
-    done | awk '{s += $1} END {print s + 0}'
-}
-now() { date +%s.%N; }
 
 echo "== reading and scaling a frame of the 1920x1080 screen, for each session size"
 for size in "854 480" "1136 480" "854 848"; do

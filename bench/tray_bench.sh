@@ -9,6 +9,7 @@
 # real device decodes for the host), and by its wineserver, and the frame rate the sender
 # traced.
 set -eu
+. "$(dirname "$0")/process_ticks.sh"
 build=$(cd "${1:-build/mingw}" && pwd)
 seconds=${2:-20}
 work=$(mktemp -d)
@@ -26,15 +27,6 @@ convert screen.png -resize 854x480! -depth 8 still.ppm
 display -window root screen.png || true
 wine cmd /c exit </dev/null >/dev/null 2>&1  # the prefix and its server, before measuring
 
-ticks=$(getconf CLK_TCK)
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-# The ticks of the process's threads named $2 (Wine names them as the program does).
-thread_ticks() {
-    for task in /proc/"$1"/task/*; do
-        [ "$(cat "$task/comm" 2>/dev/null)" = "$2" ] && awk '{print $14 + $15}' "$task/stat"
-    done | awk '{s += $1} END {print s + 0}'
-}
-now() { date +%s.%N; }
 # The wineserver of our own prefix: several may run on a shared machine.
 our_wineserver() {
     for pid in $(pgrep -x 'wineserver|wineserver64'); do
