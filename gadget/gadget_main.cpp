@@ -282,6 +282,10 @@ int main(int argc, char** argv) {
         std::fputs(GadgetUsage(), stdout);
         return 0;
     }
+    if (device.options.version) {
+        std::printf("kvusb-gadget %s\n", KV_PROGRAM_VERSION);
+        return 0;
+    }
     emu::VirtualConfig config;
     if (!GadgetProjectorConfig(device.options, &config, &device.linkGiven, &error)) {
         Print("--projector: %s", error);

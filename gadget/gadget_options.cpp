@@ -35,6 +35,10 @@ bool ParseGadgetOptions(int argc, const char* const* argv, GadgetOptions* option
             parsed.help = true;
             continue;
         }
+        if (argument == "--version") {
+            parsed.version = true;
+            continue;
+        }
         if (argument == "--expect-pattern") {
             parsed.expectPattern = true;
             continue;
@@ -108,6 +112,7 @@ const char* GadgetUsage() {
            "  --ffs-dir DIR          where FunctionFS is mounted (default /run/kvusb-gadget)\n"
            "  -v, --verbose          print the control requests and every standard command\n"
            "  -h, --help             print this help\n"
+           "      --version          print the version\n"
            "\n"
            "At the end it prints the frames shown and their rate, the protocol errors, and\n"
            "every kind of command the host sent with how it was answered. Exit status: 0,\n"

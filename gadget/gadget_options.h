@@ -23,6 +23,7 @@ struct GadgetOptions {
     uint64_t unplugAfterFrames = UINT64_MAX;   // --unplug-after-frames N
     bool verbose = false;                      // -v, --verbose
     bool help = false;                         // -h, --help
+    bool version = false;                      // --version
 };
 
 // False with a one-line reason in *error.

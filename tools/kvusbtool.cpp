@@ -36,10 +36,18 @@ const ToolCommand kCommands[] = {
 #endif
 };
 
+// In the GNU form ("Usage:", then "  or:"), which help2man turns into the man page's synopsis.
 void PrintUsage() {
-    std::printf("usage:\n");
-    for (const ToolCommand& command : kCommands)
-        std::printf("  kvusbtool %s\n", command.usage);
+    const char* lead = "Usage:";
+    for (const ToolCommand& command : kCommands) {
+        std::printf("%s kvusbtool %s\n", lead, command.usage);
+        lead = "  or: ";
+    }
+    std::printf(
+        "  or:  kvusbtool --help | --version\n\n"
+        "The command-line companion of vorn_kvusb: the KVUSB pico projector's frame\n"
+        "format, a picture or a test stream shown on the projector (or the virtual\n"
+        "one), its status, and a desktop frame as the projector would receive it.\n");
 }
 
 }  // namespace
@@ -51,6 +59,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
         PrintUsage();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kvusbtool %s\n", KV_PROGRAM_VERSION);
         return 0;
     }
     for (const ToolCommand& command : kCommands) {
