@@ -38,15 +38,17 @@ wait_until() {
 user_systemctl() {
     runuser -u $USER_NAME -- env XDG_RUNTIME_DIR=/run/user/$(id -u $USER_NAME) systemctl --user "$@"
 }
+# The cheap signs first: each systemctl here is a process or two, slow in an emulated machine.
 session_ready() {
     local session
-    session=$(loginctl show-seat seat0 -p ActiveSession --value) &&
+    pgrep -u $USER_NAME -x xwud &&
+        session=$(loginctl show-seat seat0 -p ActiveSession --value) &&
         [ "$(loginctl show-session "$session" -p Name --value)" = "$USER_NAME" ] &&
         user_systemctl show-environment | grep -q '^DISPLAY=' &&
         user_systemctl is-active desktop-session.target
 }
 unit_active() {
-    [ "$(user_systemctl is-active $UNIT)" = active ]
+    pgrep -u $USER_NAME -x kvusb-mirror && [ "$(user_systemctl is-active $UNIT)" = active ]
 }
 unit_stopped() {
     ! pgrep -x kvusb-mirror && [ "$(user_systemctl is-active $UNIT)" = inactive ]
@@ -98,7 +100,8 @@ check_plugged_in() {
     wait_until 10 nodes_grant_user || fail "$name: the projector's nodes do not grant $USER_NAME access"
     list_acls > "$R/$name-acl.txt"
     wait_until 60 unit_active || { fail "$name: $UNIT did not start"; return 1; }
-    figure "$name: $UNIT active $(since "$started") s after the plug"
+    figure "$name: $UNIT active $(user_systemctl show -p ActiveEnterTimestampMonotonic --value $UNIT |
+        awk -v then="$started" '{ printf "%.1f", $1 / 1e6 - then }') s after the plug"
     pid=$(user_systemctl show -p MainPID --value $UNIT)
     [ "$(ps -o user= -p "$pid")" = "$USER_NAME" ] || fail "$name: kvusb-mirror runs as $(ps -o user= -p "$pid"), not $USER_NAME"
 }
@@ -134,7 +137,7 @@ main() {
     wait_until 30 test -s "$GADGET_DIR/UDC" || { fail "kvusb-gadget did not bind"; return; }
     udc=$(cat "$GADGET_DIR/UDC")
     check_plugged_in plug "$started" || return
-    # A first run starts in the 800 x 600 mode.
+    # A first run starts in the 800 x 600 mode, and the next one with the mode it saved.
     wait_until 30 screen_is "800 600" || fail "plug: the screen is $(xdotool getdisplaygeometry), not 800 600"
     wait_until 60 test -s $R/frame.png || { fail "plug: no frame reached the projector"; return; }
     xdotool mousemove 799 599
@@ -151,6 +154,7 @@ main() {
     started=$(uptime_s)
     echo "$udc" > "$GADGET_DIR/UDC"
     check_plugged_in replug "$started" && {
+        wait_until 30 screen_is "800 600" || fail "replug: the screen is $(xdotool getdisplaygeometry), not 800 600"
         wait_until 60 frame_newer_than /tmp/replugged || fail "replug: no frame reached the projector"
     }
 
