@@ -116,6 +116,14 @@ void KickBulkThread(Device* device, Done done) {
     }
 }
 
+// Has the bulk thread drop the command it serves and wait for the next command block, and
+// returns once it does.
+void StartBulkOver(Device* device) {
+    uint64_t reset = device->resets.fetch_add(1) + 1;
+    KickBulkThread(device,
+                   [&] { return device->resetsTaken.load() >= reset || device->bulkDone.load(); });
+}
+
 // ---- The control endpoint
 
 void AnswerSetup(Device* device, const usb_ctrlrequest& setup) {
@@ -139,9 +147,7 @@ void AnswerSetup(Device* device, const usb_ctrlrequest& setup) {
     if (classToInterface && setup.bRequest == REQUEST_MASS_STORAGE_RESET && !in && value == 0 &&
         length == 0) {
         (void)!read(device->ep0, nullptr, 0);  // the status stage
-        uint64_t reset = device->resets.fetch_add(1) + 1;
-        KickBulkThread(
-            device, [&] { return device->resetsTaken.load() >= reset || device->bulkDone.load(); });
+        StartBulkOver(device);
         return;
     }
     // Anything else stalls: an I/O against the request's direction.
@@ -168,7 +174,10 @@ void TakeEvents(Device* device) {
                 break;
             }
             case FUNCTIONFS_DISABLE:
+                // Unplugged or reset: a transfer of the command in flight would wait for the
+                // endpoints to come back and land in the next connection, out of step.
                 Print("%s", "deconfigured");
+                StartBulkOver(device);
                 break;
             case FUNCTIONFS_SETUP:
                 AnswerSetup(device, event.u.setup);
