@@ -6,12 +6,16 @@
 # steps, and the projector's frame against a screenshot of the session, scaled as the mirror
 # scales it. Prints the guest's journal for the mirror's unit when a check failed.
 #
-# system_test.sh SOURCE_DIR X11_TEST_HELPER WORK_DIR
+# system_test.sh SOURCE_DIR X11_TEST_HELPER WORK_DIR BUILD_DIR DEB_DIR
+#   BUILD_DIR's target linux_packages packs this build tree's programs into DEB_DIR, so the
+#   test installs what the tests beside it built instead of compiling everything once more.
 # Exit 77 (skipped) without the guest's kernel, QEMU, busybox or mmdebstrap.
 set -eu
 SOURCE=$1
 HELPER=$2
 WORK=$3
+BUILD=$4
+DEBS=$5
 HERE=$SOURCE/tests/system
 GUEST_ROOT=${KVUSB_GUEST_DIR:-/var/cache/vorn_kvusb/guest}/root
 CACHE=${KVUSB_SYSTEM_DIR:-/var/cache/vorn_kvusb/system}
@@ -27,11 +31,12 @@ sh "$HERE/make_root.sh" "$CACHE" || exit $?
 
 rm -rf "$WORK"
 mkdir -p "$WORK/share/results" "$WORK/share/debs" "$WORK/modules"
-sh "$SOURCE/scripts/build-debs.sh" "$WORK/share/debs" > "$WORK/build-debs.log" 2>&1 || {
+cmake --build "$BUILD" --target linux_packages > "$WORK/build-debs.log" 2>&1 || {
     cat "$WORK/build-debs.log"
-    echo "scripts/build-debs.sh failed"
+    echo "packing the Debian packages failed"
     exit 1
 }
+cp "$DEBS"/kvusb-mirror_*.deb "$DEBS"/kvusbtool_*.deb "$DEBS"/kvusb-gadget_*.deb "$WORK/share/debs/"
 built=$(date +%s)
 
 # The initramfs: busybox, the modules that reach the root, and what the test lays over it.
