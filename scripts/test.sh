@@ -11,7 +11,8 @@ echo "=== layers"
 cmake -P scripts/check_layers.cmake
 
 # The kernel test (label kernel) boots a virtual machine, and the package test (label package)
-# packs and checks the Debian packages: once each, with the plain build.
+# packs and checks the Debian packages, and the system test boots a Debian system with them:
+# once each, with the plain build.
 for preset in linux linux-asan; do
     echo "=== $preset"
     cmake --preset "$preset" >/dev/null
