@@ -33,12 +33,12 @@ SessionView AfterSessionChange(SessionView view, uint32_t change) {
     return view;
 }
 
-SessionView SessionViewAtStart(const SessionAtStart& start) {
+SessionView SessionViewFromQuery(const SessionQuery& query) {
     SessionView view;
     // A state the system does not know, or could not tell, is taken as unlocked, as before the
     // query: the lock notifications still blank the wall.
-    view.locked = start.answered && start.sessionFlags == SESSION_STATE_LOCK;
+    view.locked = query.answered && query.sessionFlags == SESSION_STATE_LOCK;
     view.awayFromConsole =
-        start.consoleSession == NO_CONSOLE_SESSION || start.session != start.consoleSession;
+        query.consoleSession == NO_CONSOLE_SESSION || query.session != query.consoleSession;
     return view;
 }

@@ -20,11 +20,12 @@ inline bool ShowsNothing(const SessionView& view) {
 // as a logon, leave it as it was.
 SessionView AfterSessionChange(SessionView view, uint32_t change);
 
-// What the system says of the session when the program starts.
-struct SessionAtStart {
+// What the system says of the session when asked (at start-up, and once the window hears of
+// its changes).
+struct SessionQuery {
     bool answered = false;        // WTSQuerySessionInformation gave WTSSessionInfoEx level 1
     int32_t sessionFlags = -1;    // its SessionFlags: 0 locked, 1 unlocked, -1 not known
     uint32_t session = 0;         // the program's session
     uint32_t consoleSession = 0;  // WTSGetActiveConsoleSessionId, 0xFFFFFFFF when none
 };
-SessionView SessionViewAtStart(const SessionAtStart& start);
+SessionView SessionViewFromQuery(const SessionQuery& query);

@@ -14,7 +14,7 @@ namespace {
 using QuerySessionFunction = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
 using FreeMemoryFunction = void(WINAPI*)(PVOID);
 
-// Followed on the window's thread only; the start-up read comes before the window.
+// Read and followed on the thread that runs the window, the first time before the window.
 SessionView g_sessionView;
 
 void Show(const SessionView& view) {
@@ -22,40 +22,39 @@ void Show(const SessionView& view) {
     g_bBlankFrames.store(ShowsNothing(view));
 }
 
-SessionAtStart QuerySession() {
-    SessionAtStart start;
+SessionQuery QuerySession() {
+    SessionQuery query;
     DWORD session = 0;
-    start.session = ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : 0;
-    start.consoleSession = WTSGetActiveConsoleSessionId();
-    auto query =
+    query.session = ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : 0;
+    query.consoleSession = WTSGetActiveConsoleSessionId();
+    auto querySession =
         SystemFunctionAs<QuerySessionFunction>(L"wtsapi32.dll", "WTSQuerySessionInformationW");
     auto release = SystemFunctionAs<FreeMemoryFunction>(L"wtsapi32.dll", "WTSFreeMemory");
     LPWSTR buffer = nullptr;
     DWORD bytes = 0;
-    if (query == nullptr || release == nullptr ||
-        !query(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION,
-               static_cast<WTS_INFO_CLASS>(SESSION_INFO_EX), &buffer, &bytes)) {
-        DebugPrint("vorn_kvusb: the session's lock state is not known!\n");
-        return start;
+    if (querySession == nullptr || release == nullptr ||
+        !querySession(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION,
+                      static_cast<WTS_INFO_CLASS>(SESSION_INFO_EX), &buffer, &bytes)) {
+        return query;
     }
     SessionInfoEx info{};
     if (buffer != nullptr && bytes >= sizeof info) {
         CopyMemory(&info, buffer, sizeof info);
-        start.answered = info.level == 1;
-        start.sessionFlags = info.sessionFlags;
+        query.answered = info.level == 1;
+        query.sessionFlags = info.sessionFlags;
     }
     release(buffer);
-    return start;
+    return query;
 }
 
 }  // namespace
 
-void TakeSessionStateAtStart() {
-    const SessionView view = SessionViewAtStart(QuerySession());
-    if (view.locked) {
+void ReadSessionState() {
+    const SessionView view = SessionViewFromQuery(QuerySession());
+    if (view.locked && !g_sessionView.locked) {
         DebugPrint("vorn_kvusb: session locked at start, black frames until it unlocks!\n");
     }
-    if (view.awayFromConsole) {
+    if (view.awayFromConsole && !g_sessionView.awayFromConsole) {
         DebugPrint("vorn_kvusb: session not at the console, black frames until it is!\n");
     }
     Show(view);

@@ -21,7 +21,7 @@ void HardenProcess() {
 int RunTrayProgram(HINSTANCE instance, const char* instanceFileName) {
     SetUnhandledExceptionFilter(RestoreDesktopOnCrash);
     g_hInstance = instance;
-    TakeSessionStateAtStart();
+    ReadSessionState();
     // Attached to the shutdowns, which the sender thread may still run as the process ends.
     static TrayWindow window;
     return RunProgram(instanceFileName, window);

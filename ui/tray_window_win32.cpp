@@ -51,7 +51,9 @@ void RegisterSessionNotification(HWND hwnd) {
     if (registerWindow == nullptr || !registerWindow(hwnd, NOTIFY_FOR_THIS_SESSION)) {
         DebugPrint("vorn_kvusb: WTSRegisterSessionNotification failed! %d\n",
                    static_cast<int>(GetLastError()));
+        return;
     }
+    ReadSessionState();
 }
 
 void UnregisterSessionNotification(HWND hwnd) {

@@ -40,33 +40,33 @@ TEST(SessionView, TheWallStaysBlackUntilBothTheLockAndTheAbsenceAreOver) {
 }
 
 TEST(SessionView, AStartOnALockedOrDistantSessionShowsNothingFromTheFirstFrame) {
-    const SessionAtStart console{
+    const SessionQuery console{
         .answered = true, .sessionFlags = 1, .session = 1, .consoleSession = 1};
-    EXPECT_FALSE(ShowsNothing(SessionViewAtStart(console)));
+    EXPECT_FALSE(ShowsNothing(SessionViewFromQuery(console)));
 
-    SessionAtStart locked = console;
+    SessionQuery locked = console;
     locked.sessionFlags = 0;
-    EXPECT_TRUE(SessionViewAtStart(locked).locked);
+    EXPECT_TRUE(SessionViewFromQuery(locked).locked);
     // The same flags from a query that failed mean nothing: not locked, as before the query.
-    SessionAtStart unanswered = locked;
+    SessionQuery unanswered = locked;
     unanswered.answered = false;
-    EXPECT_FALSE(ShowsNothing(SessionViewAtStart(unanswered)));
-    SessionAtStart unknown = console;
+    EXPECT_FALSE(ShowsNothing(SessionViewFromQuery(unanswered)));
+    SessionQuery unknown = console;
     unknown.sessionFlags = -1;
-    EXPECT_FALSE(ShowsNothing(SessionViewAtStart(unknown)));
+    EXPECT_FALSE(ShowsNothing(SessionViewFromQuery(unknown)));
 
     // A remote session, and a moment when no session has the console.
-    SessionAtStart remote = console;
+    SessionQuery remote = console;
     remote.session = 2;
-    EXPECT_TRUE(SessionViewAtStart(remote).awayFromConsole);
-    SessionAtStart noConsole = console;
+    EXPECT_TRUE(SessionViewFromQuery(remote).awayFromConsole);
+    SessionQuery noConsole = console;
     noConsole.consoleSession = 0xFFFFFFFF;
-    EXPECT_TRUE(SessionViewAtStart(noConsole).awayFromConsole);
+    EXPECT_TRUE(SessionViewFromQuery(noConsole).awayFromConsole);
 
     // Unlocking a session that started locked shows the desktop; coming back to the console
     // clears a start away from it.
-    EXPECT_FALSE(ShowsNothing(AfterSessionChange(SessionViewAtStart(locked), kUnlock)));
-    EXPECT_FALSE(ShowsNothing(AfterSessionChange(SessionViewAtStart(remote), kConsoleConnect)));
+    EXPECT_FALSE(ShowsNothing(AfterSessionChange(SessionViewFromQuery(locked), kUnlock)));
+    EXPECT_FALSE(ShowsNothing(AfterSessionChange(SessionViewFromQuery(remote), kConsoleConnect)));
 }
 
 }  // namespace
