@@ -280,8 +280,9 @@ bool DuplicationSource::Open() {
     if (Duplicate(&hr)) {
         return true;
     }
-    // A lock screen, a prompt or another session at the start: the source waits for the
-    // desktop to come back. Anything else means duplication cannot work here.
+    // A lock screen, a prompt, another session or a desktop mode it does not serve at the
+    // start: the source waits for the desktop to come back. Anything else means duplication
+    // cannot work here.
     if (ClassifyDuplicationFailure(hr) == DuplicationFailure::Waiting) {
         Fail("DuplicateOutput", hr);
         return true;

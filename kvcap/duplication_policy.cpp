@@ -8,6 +8,9 @@ constexpr int32_t kAccessDenied = static_cast<int32_t>(0x80070005);  // E_ACCESS
 constexpr int32_t kAccessLost = static_cast<int32_t>(0x887A0026);    // DXGI_ERROR_ACCESS_LOST
 constexpr int32_t kNotCurrentlyAvailable = static_cast<int32_t>(0x887A0022);
 constexpr int32_t kSessionDisconnected = static_cast<int32_t>(0x887A0028);
+// A desktop mode or scenario duplication cannot serve for now; it may come back after a desktop
+// switch or a mode change.
+constexpr int32_t kUnsupported = static_cast<int32_t>(0x887A0004);
 }  // namespace
 
 std::optional<DuplicationOutput> ChooseOutput(const std::vector<DuplicationOutput>& outputs,
@@ -41,6 +44,7 @@ DuplicationFailure ClassifyDuplicationFailure(int32_t hr) {
         case kAccessDenied:
         case kNotCurrentlyAvailable:
         case kSessionDisconnected:
+        case kUnsupported:
             return DuplicationFailure::Waiting;
         default:
             return DuplicationFailure::DeviceLost;

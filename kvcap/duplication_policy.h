@@ -43,7 +43,8 @@ ImageMapping UprightMapping(OutputRotation rotation);
 // What a failed duplication call asks for.
 enum class DuplicationFailure {
     AccessLost,  // a mode change or desktop switch: duplicate the output again
-    Waiting,     // a secure desktop, another session, or no duplication free for now
+    Waiting,     // a secure desktop, another session, a desktop mode duplication does not
+                 // serve, or no duplication free for now
     DeviceLost,  // removed or reset (driver update, GPU timeout), or the output is gone:
                  // rebuild the device and everything made on it
 };

@@ -6,15 +6,21 @@
 namespace {
 using TimeBeginPeriodFunction = UINT(WINAPI*)(UINT);
 
-// Windows 11 ignores a timer resolution asked for by a process whose windows are all hidden,
-// as this program's only window is, unless the process opts out of that throttling.
-void KeepTimerResolutionWhileHidden() {
+void OptOutOfPowerThrottling(ULONG mechanism) {
     PROCESS_POWER_THROTTLING_STATE state{};
     state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
-    state.ControlMask = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
-    state.StateMask = 0;  // honour the resolution asked for
-    // Earlier systems do not know the flag and refuse; they honour the resolution anyway.
+    state.ControlMask = mechanism;
+    state.StateMask = 0;  // not throttled
     SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state);
+}
+
+// The program's only window is hidden, so Windows takes it for background work: on battery it
+// runs its threads slowly on efficient cores (EcoQoS), and Windows 11 ignores the timer
+// resolution it asks for. Both would cost frames. One call per mechanism: a system that does
+// not know one flag refuses the whole call, and earlier systems have no such throttling.
+void KeepFullSpeedWhileHidden() {
+    OptOutOfPowerThrottling(PROCESS_POWER_THROTTLING_EXECUTION_SPEED);
+    OptOutOfPowerThrottling(PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION);
 }
 
 LARGE_INTEGER CounterFrequency() {
@@ -25,7 +31,7 @@ LARGE_INTEGER CounterFrequency() {
 }  // namespace
 
 void BeginOneMsTimerPeriod() {
-    KeepTimerResolutionWhileHidden();
+    KeepFullSpeedWhileHidden();
     if (auto timeBeginPeriod =
             SystemFunctionAs<TimeBeginPeriodFunction>(L"winmm.dll", "timeBeginPeriod")) {
         timeBeginPeriod(1);

@@ -22,26 +22,63 @@ bool cchIsByteCount = false;
 
 namespace {
 
-// The DPI the menu being shown is drawn at; its items' sizes, font and pictures scale with it.
+// The DPI the menu being shown is drawn at, and its items' font height; its items' sizes, font
+// and pictures scale with them.
 UINT g_uMenuDpi = MENU_BASE_DPI;
+int32_t g_iMenuFontHeight = 0;
 
-// GetDpiForWindow came with Windows 10 1607: looked up, so that earlier builds still start.
-// There, and where it fails, the system DPI.
-UINT WindowDpi(HWND hwnd) {
-    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow =
-        SystemFunctionAs<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
-    if (getDpiForWindow != nullptr) {
-        if (UINT dpi = getDpiForWindow(hwnd)) {
-            return dpi;
-        }
-    }
+// The system DPI, where nothing tells a monitor's own.
+UINT SystemDpi() {
     HDC screen = GetDC(nullptr);
     const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
     if (screen != nullptr) {
         ReleaseDC(nullptr, screen);
     }
     return dpi > 0 ? static_cast<UINT>(dpi) : MENU_BASE_DPI;
+}
+
+// The menu opens at (x, y), maybe on another monitor than the hidden window's, with a DPI of
+// its own: that monitor's decides. GetDpiForMonitor is shcore's, which is resolved from
+// System32 (system_library_win32.h); GetDpiForWindow came with Windows 10 1607. Both are
+// looked up, so that earlier builds still start; there, the system DPI.
+UINT MenuDpiAt(HWND hwnd, int x, int y) {
+    using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI: what the system scales windows by
+    static const auto getDpiForMonitor =
+        SystemFunctionAs<GetDpiForMonitorFunction>(L"shcore.dll", "GetDpiForMonitor");
+    static const auto getDpiForWindow =
+        SystemFunctionAs<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
+    UINT dpiX = 0;
+    UINT dpiY = 0;
+    if (getDpiForMonitor != nullptr &&
+        SUCCEEDED(getDpiForMonitor(MonitorFromPoint({x, y}, MONITOR_DEFAULTTONEAREST),
+                                   kEffectiveDpi, &dpiX, &dpiY)) &&
+        dpiY != 0) {
+        return dpiY;
+    }
+    if (getDpiForWindow != nullptr) {
+        if (UINT dpi = getDpiForWindow(hwnd)) {
+            return dpi;
+        }
+    }
+    return SystemDpi();
+}
+
+// The height of the user's menu font at `dpi`, the text size they chose included; 0 where the
+// system cannot tell it for a DPI (before Windows 10 1607).
+int32_t UserMenuFontHeight(UINT dpi) {
+    using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto systemParametersInfoForDpi =
+        SystemFunctionAs<SystemParametersInfoForDpiFunction>(L"user32.dll",
+                                                             "SystemParametersInfoForDpi");
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (systemParametersInfoForDpi == nullptr ||
+        !systemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+        return 0;
+    }
+    return metrics.lfMenuFont.lfHeight;
 }
 
 constexpr size_t kMenuLevels = 5;
@@ -122,7 +159,8 @@ void DisplayContextMenu(HWND hwnd, int x, int y) {
     DebugPrint("DisplayContextMenu: hwnd %d, LCID %x\n", HandleNumber(hwnd),
                static_cast<unsigned>(languageId));
     const uint32_t base = LanguageBaseOrEnglish(languageId);
-    g_uMenuDpi = WindowDpi(hwnd);
+    g_uMenuDpi = MenuDpiAt(hwnd, x, y);
+    g_iMenuFontHeight = MenuFontHeight(UserMenuFontHeight(g_uMenuDpi), g_uMenuDpi);
     hContextMenu = LoadMenuW(g_hInstance, MAKEINTRESOURCEW(IDR_TRAYMENU));
     if (hContextMenu == nullptr) {
         return;
@@ -242,7 +280,7 @@ int SetOwnerDrawnItem(HMENU menu, UINT position, HBITMAP bitmap, DWORD languageI
 HFONT CreateMenuItemFont(DWORD languageId) {
     const MenuFontFields fields = MenuItemFontFields(languageId);
     LOGFONTW font{};
-    font.lfHeight = MenuItemMetricsForDpi(g_uMenuDpi).fontHeight;
+    font.lfHeight = g_iMenuFontHeight;
     font.lfCharSet = fields.charSet;
     const std::wstring faceName(fields.faceName.begin(), fields.faceName.end());
     if (FAILED(StringCchCopyW(font.lfFaceName, LF_FACESIZE, faceName.c_str()))) {

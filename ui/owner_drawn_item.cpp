@@ -46,6 +46,19 @@ MenuItemMetrics MenuItemMetricsForDpi(uint32_t dpi) {
             scaled(MENU_PICTURE_TOP)};
 }
 
+int32_t MenuFontHeight(int32_t userMenuFontHeight, uint32_t dpi) {
+    if (userMenuFontHeight == 0) {
+        return MenuItemMetricsForDpi(dpi).fontHeight;
+    }
+    // Windows gives it negative (the characters' height, not the cell's): its size counts.
+    constexpr int64_t kTallest = 1 << 16;  // no font is taller; a wild value cannot overflow
+    const int64_t magnitude = std::min(
+        userMenuFontHeight < 0 ? -int64_t{userMenuFontHeight} : int64_t{userMenuFontHeight},
+        kTallest);
+    return static_cast<int32_t>((MENU_FONT_HEIGHT * magnitude + SYSTEM_MENU_FONT_HEIGHT / 2) /
+                                SYSTEM_MENU_FONT_HEIGHT);
+}
+
 MenuItemColours MenuItemColourIndices(bool selected) {
     if (selected) {
         return {COLOUR_HIGHLIGHT_TEXT, COLOUR_HIGHLIGHT};

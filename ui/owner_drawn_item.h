@@ -7,8 +7,7 @@
 // The plain rules of the owner-drawn menu items: their font, the unit of the text length
 // the menu reports, and where and in which colours an item is painted.
 
-// The item font: a LOGFONTW with every other field 0 but lfHeight, which is the menu's
-// fontHeight (MenuItemMetricsForDpi).
+// The item font: a LOGFONTW with every other field 0 but lfHeight (MenuFontHeight).
 struct MenuFontFields {
     uint8_t charSet;               // lfCharSet, DEFAULT_CHARSET
     std::u16string_view faceName;  // lfFaceName; empty lets Korean text pick its own face
@@ -52,6 +51,13 @@ struct MenuItemMetrics {
     int32_t pictureTop;
 };
 MenuItemMetrics MenuItemMetricsForDpi(uint32_t dpi);
+
+// The item font's lfHeight. The user's menu font (SPI_GETNONCLIENTMETRICS at the menu's DPI)
+// carries both that DPI and the text size the user chose; Windows' own is 12 pixels high at
+// 96 DPI. The items keep the height of 14 against that default and follow the user's font from
+// there. Without the user's font (0), the DPI alone scales them (MenuItemMetricsForDpi).
+inline constexpr int32_t SYSTEM_MENU_FONT_HEIGHT = 12;
+int32_t MenuFontHeight(int32_t userMenuFontHeight, uint32_t dpi);
 
 struct MenuItemSize {
     int32_t width;

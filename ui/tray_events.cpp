@@ -8,8 +8,11 @@
 
 namespace {
 
-constexpr intptr_t MOUSE_LBUTTONDOWN = 0x201;
-constexpr intptr_t MOUSE_RBUTTONDBLCLK = 0x206;
+constexpr uint32_t CONTEXT_MENU = 0x7B;      // WM_CONTEXTMENU
+constexpr uint32_t MOUSE_LBUTTONUP = 0x202;  // WM_LBUTTONUP
+constexpr uint32_t MOUSE_RBUTTONUP = 0x205;  // WM_RBUTTONUP
+constexpr uint32_t ICON_SELECT = 0x400;      // NIN_SELECT
+constexpr uint32_t ICON_KEY_SELECT = 0x401;  // NIN_KEYSELECT
 
 constexpr uint32_t DEVICE_TYPE_INTERFACE = 5;  // DBT_DEVTYP_DEVICEINTERFACE
 // DEV_BROADCAST_DEVICEINTERFACE_W: size, device type, reserved, class GUID, then the name.
@@ -28,8 +31,22 @@ char16_t AsciiLower(char16_t c) {
 
 }  // namespace
 
-bool IsTrayMenuClick(intptr_t mouseMessage) {
-    return mouseMessage >= MOUSE_LBUTTONDOWN && mouseMessage <= MOUSE_RBUTTONDBLCLK;
+TrayCallback ReadTrayCallback(uintptr_t wParam, intptr_t lParam, uint32_t iconId) {
+    const auto bits = static_cast<uint32_t>(lParam);
+    // The old callbacks' lParam is a message number below 0x10000, and the icon's id is not 0.
+    const bool version4 = (bits >> 16) == iconId;
+    const uint32_t event = version4 ? (bits & 0xFFFF) : bits;
+    TrayCallback callback;
+    callback.opensMenu = event == CONTEXT_MENU || event == ICON_SELECT ||
+                         event == ICON_KEY_SELECT ||
+                         (!version4 && (event == MOUSE_LBUTTONUP || event == MOUSE_RBUTTONUP));
+    if (version4) {
+        // Two signed 16-bit coordinates, as GET_X_LPARAM and GET_Y_LPARAM read them.
+        callback.hasAnchor = true;
+        callback.x = static_cast<int16_t>(wParam & 0xFFFF);
+        callback.y = static_cast<int16_t>((wParam >> 16) & 0xFFFF);
+    }
+    return callback;
 }
 
 std::optional<std::u16string> DeviceInterfaceName(const void* broadcast) {

@@ -8,10 +8,20 @@
 // What the tray window makes of the notifications it receives: clicks on its icon, and the
 // removal of a device interface.
 
-// The icon's callback carries the mouse message in lParam; every button press, release and
-// double click of either button (WM_LBUTTONDOWN to WM_RBUTTONDBLCLK) opens the menu, mouse
-// moves and balloon events do not.
-bool IsTrayMenuClick(intptr_t mouseMessage);
+// The icon's callback message, read. Once the shell took NOTIFYICON_VERSION_4 (NIM_SETVERSION),
+// lParam holds the event in its low word and the icon's id in its high word, and wParam the
+// point to open a menu at; before, lParam is the mouse message alone. The menu opens once per
+// request the shell documents: the context menu (the right button's release, Shift+F10, the
+// menu key), a left click (NIN_SELECT) and Enter or Space on the icon (NIN_KEYSELECT); with the
+// old callbacks, either button's release. Presses, double clicks, moves and balloon events do
+// not open it.
+struct TrayCallback {
+    bool opensMenu = false;
+    bool hasAnchor = false;  // the shell gave the point; otherwise the cursor's position
+    int32_t x = 0;           // screen coordinates, negative left of or above the primary
+    int32_t y = 0;
+};
+TrayCallback ReadTrayCallback(uintptr_t wParam, intptr_t lParam, uint32_t iconId);
 
 // The part of a device-interface name that identifies the projector's optical unit.
 inline constexpr std::u16string_view OPTICAL_UNIT_ID =

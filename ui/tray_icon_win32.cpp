@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "app/shutdown.h"
+#include "platform/debug_print.h"
 #include "resources/resource.h"
 #include "ui/tray_window.h"
 
@@ -44,6 +45,14 @@ BOOL AddTrayIcon(TrayIcon* icon, HWND hwnd) {
     nid.hIcon = LoadIconW(g_hInstance, MAKEINTRESOURCEW(IDI_KVUSB));
     CopyCut(nid.szTip, ARRAYSIZE(nid.szTip), icon->tip);
     icon->added = Shell_NotifyIconW(NIM_ADD, &nid);
+    if (icon->added) {
+        // Asked after every NIM_ADD: the callbacks then name the event the user meant (a
+        // context menu, a selection), whether by mouse or keyboard, and where to open the menu.
+        nid.uVersion = NOTIFYICON_VERSION_4;
+        if (!Shell_NotifyIconW(NIM_SETVERSION, &nid)) {
+            DebugPrint("vorn_kvusb: the shell keeps the old icon callbacks\n");
+        }
+    }
     return icon->added;
 }
 

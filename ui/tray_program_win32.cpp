@@ -2,6 +2,7 @@
 
 #include "app/program.h"
 #include "app/shutdown.h"
+#include "ui/session_watch.h"
 #include "ui/tray_window.h"
 
 namespace {
@@ -20,6 +21,7 @@ void HardenProcess() {
 int RunTrayProgram(HINSTANCE instance, const char* instanceFileName) {
     SetUnhandledExceptionFilter(RestoreDesktopOnCrash);
     g_hInstance = instance;
+    ReadSessionState();
     // Attached to the shutdowns, which the sender thread may still run as the process ends.
     static TrayWindow window;
     return RunProgram(instanceFileName, window);

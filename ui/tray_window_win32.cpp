@@ -18,6 +18,7 @@
 #include "ui/device_error_timer.h"
 #include "ui/dialogs.h"
 #include "ui/menu_commands.h"
+#include "ui/session_watch.h"
 #include "ui/tray_events.h"
 #include "ui/tray_icon.h"
 
@@ -43,30 +44,22 @@ constexpr GUID GUID_DEVINTERFACE_DISK = {
 using SessionNotificationFunction = BOOL(WINAPI*)(HWND, DWORD);
 using SessionUnregistrationFunction = BOOL(WINAPI*)(HWND);
 
-// Locking the session must not leave the user's desktop on the wall.
+// Locking the session, or leaving the console, must not leave the user's desktop on the wall.
 void RegisterSessionNotification(HWND hwnd) {
     auto registerWindow = SystemFunctionAs<SessionNotificationFunction>(
         L"wtsapi32.dll", "WTSRegisterSessionNotification");
     if (registerWindow == nullptr || !registerWindow(hwnd, NOTIFY_FOR_THIS_SESSION)) {
         DebugPrint("vorn_kvusb: WTSRegisterSessionNotification failed! %d\n",
                    static_cast<int>(GetLastError()));
+        return;
     }
+    ReadSessionState();
 }
 
 void UnregisterSessionNotification(HWND hwnd) {
     if (auto unregister = SystemFunctionAs<SessionUnregistrationFunction>(
             L"wtsapi32.dll", "WTSUnRegisterSessionNotification")) {
         unregister(hwnd);
-    }
-}
-
-void OnSessionChange(WPARAM change) {
-    if (change == WTS_SESSION_LOCK) {
-        DebugPrint("vorn_kvusb: session locked, black frames until it unlocks!\n");
-        g_bBlankFrames.store(true);
-    } else if (change == WTS_SESSION_UNLOCK) {
-        DebugPrint("vorn_kvusb: session unlocked!\n");
-        g_bBlankFrames.store(false);
     }
 }
 
@@ -157,15 +150,20 @@ void OnDestroy(HWND hwnd) {
     PostQuitMessage(0);
 }
 
-void OnTrayIcon(HWND hwnd, LPARAM mouseMessage) {
-    if (!IsTrayMenuClick(mouseMessage)) {
+void OnTrayIcon(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+    const TrayCallback callback = ReadTrayCallback(wParam, lParam, IDI_KVUSB);
+    // A click while the menu is open reaches this window through the menu's own loop: the menu
+    // is built once at a time, for hContextMenu is the one being shown.
+    if (!callback.opensMenu || hContextMenu != nullptr) {
         return;
     }
     DebugPrint("KVUSB add sub-menu: hwnd %d\n", HandleNumber(hwnd));
     SetForegroundWindow(hwnd);
-    POINT cursor{};
-    GetCursorPos(&cursor);
-    DisplayContextMenu(hwnd, cursor.x, cursor.y);
+    POINT at{callback.x, callback.y};
+    if (!callback.hasAnchor) {
+        GetCursorPos(&at);
+    }
+    DisplayContextMenu(hwnd, at.x, at.y);
 }
 
 void OnCommand(HWND hwnd, UINT commandId) {
@@ -218,7 +216,7 @@ void TrayWindow::PostQuit() {
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == NotifyIconMessage) {
-        OnTrayIcon(hwnd, lParam);
+        OnTrayIcon(hwnd, wParam, lParam);
         return 0;
     }
     if (message == TaskbarCreatedMessage) {

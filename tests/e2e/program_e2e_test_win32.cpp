@@ -37,9 +37,15 @@ class ProgramTest : public ::testing::Test {
 
     void Start(const RunOptions& options = {}) { ASSERT_TRUE(run_.Start(options)); }
 
+    // The icon's callback as the shell sends it once the program asked for its version 4:
+    // the event and the icon's id, and the point where it happened.
+    bool PostIconEvent(WORD event) {
+        return run_.Post(kNotifyIconMessage, MAKEWPARAM(200, 150), MAKELPARAM(event, IDI_KVUSB));
+    }
+
     // Opens the context menu as a click on the icon does, and waits until it is shown.
-    void OpenMenu(LPARAM mouseMessage = WM_RBUTTONUP) {
-        ASSERT_TRUE(run_.Post(kNotifyIconMessage, IDI_KVUSB, mouseMessage));
+    void OpenMenu(WORD event = WM_CONTEXTMENU) {
+        ASSERT_TRUE(PostIconEvent(event));
         ASSERT_TRUE(run_.WaitForWindowCount(kMenuClass, nullptr, 1));
     }
 
@@ -152,25 +158,42 @@ TEST_F(ProgramTest, PowerCommandsSetTheProjectorsRegisterAndReadItBack) {
     ExpectCleanEnd(1, 0);
 }
 
-TEST_F(ProgramTest, EveryButtonOfBothButtonsOpensTheMenuMouseMovesDoNot) {
+TEST_F(ProgramTest, OneMenuPerRequestAndNoneBuiltWhileOneIsOpen) {
     Start();
-    run_.Post(kNotifyIconMessage, IDI_KVUSB, WM_MOUSEMOVE);
-    run_.Post(kNotifyIconMessage, IDI_KVUSB, NIN_BALLOONTIMEOUT);
-    for (LPARAM button = WM_LBUTTONDOWN; button <= WM_RBUTTONDBLCLK; ++button) {
-        OpenMenu(button);
-        CloseMenu();
+    const std::string built = "DisplayContextMenu: hwnd " +
+                              std::to_string(reinterpret_cast<intptr_t>(run_.Window())) +
+                              ", LCID 409\n";
+    // A right click as the shell reports it: press, release, the context menu; then moves, a
+    // double click and a balloon's end, none of them a request.
+    const WORD others[] = {WM_MOUSEMOVE,     WM_RBUTTONDOWN, WM_RBUTTONUP,      WM_LBUTTONDOWN,
+                           WM_LBUTTONDBLCLK, WM_LBUTTONUP,   NIN_BALLOONTIMEOUT};
+    for (WORD event : others) {
+        PostIconEvent(event);
     }
+    OpenMenu(WM_CONTEXTMENU);
+    // Clicks on the icon while the menu is open arrive through the menu's loop: nothing is
+    // built over the open menu.
+    PostIconEvent(WM_CONTEXTMENU);
+    PostIconEvent(NIN_SELECT);
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
+    EXPECT_EQ(run_.Windows(kMenuClass).size(), 1u);
+    EXPECT_EQ(run_.CountTrace("KVUSB add sub-menu: hwnd " +
+                              std::to_string(reinterpret_cast<intptr_t>(run_.Window())) + "\n"),
+              1);
+    CloseMenu();
+    // A left click and Enter on the icon open it too, each once.
+    OpenMenu(NIN_SELECT);
+    CloseMenu();
+    OpenMenu(NIN_KEYSELECT);
+    CloseMenu();
     // Traced once the menu has closed, which may be after its window went.
-    EXPECT_TRUE(run_.WaitForTrace("TrackPopupMenu succeeded!\n", 6));
-    EXPECT_EQ(run_.CountTrace("TrackPopupMenu succeeded!\n"), 6);
-    EXPECT_EQ(
-        run_.CountTrace("DisplayContextMenu: hwnd " +
-                        std::to_string(reinterpret_cast<intptr_t>(run_.Window())) + ", LCID 409\n"),
-        6);
+    EXPECT_TRUE(run_.WaitForTrace("TrackPopupMenu succeeded!\n", 3));
+    EXPECT_EQ(run_.CountTrace("TrackPopupMenu succeeded!\n"), 3);
+    EXPECT_EQ(run_.CountTrace(built), 3);
     // The owner-drawn items were measured and painted.
     EXPECT_GE(run_.CountTrace("WM_MEASUREITEM!!\n"), 3);
     EXPECT_GE(run_.CountTrace("WM_DRAWITEM!!\n"), 3);
-    EXPECT_EQ(run_.CountTrace("SetOwnerDrawnItem: SetMenuItemInfo success!\n"), 6 * 12);
+    EXPECT_EQ(run_.CountTrace("SetOwnerDrawnItem: SetMenuItemInfo success!\n"), 3 * 12);
     run_.Post(WM_CLOSE);
     ExpectCleanEnd(1, 0);
 }
@@ -312,6 +335,91 @@ TEST_F(ProgramTest, ALockedSessionShowsBlackUntilItUnlocks) {
     EXPECT_TRUE(run_.WaitForTrace("vorn_kvusb: session locked, black frames until it unlocks!\n"));
     EXPECT_TRUE(WaitFor([&] { return run_.LastFrameBlack(); }, 5000));
     EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));  // frames keep coming
+    run_.Post(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    EXPECT_TRUE(WaitFor([&] { return !run_.LastFrameBlack(); }, 5000));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+}
+
+// Someone takes the session from afar and unlocks it there: the PC's wall stays black until
+// the session is back at its console.
+TEST_F(ProgramTest, ASessionAwayFromTheConsoleShowsBlackUntilItIsBack) {
+    Start();
+    EXPECT_TRUE(WaitFor([&] { return !run_.LastFrameBlack(); }, 5000));
+    run_.Post(WM_WTSSESSION_CHANGE, WTS_CONSOLE_DISCONNECT);
+    run_.Post(WM_WTSSESSION_CHANGE, WTS_REMOTE_CONNECT);
+    run_.Post(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    EXPECT_TRUE(run_.WaitForTrace("vorn_kvusb: session unlocked!\n"));
+    EXPECT_EQ(
+        run_.CountTrace("vorn_kvusb: session left the console, black frames until it is back!\n"),
+        2);
+    EXPECT_TRUE(WaitFor([&] { return run_.LastFrameBlack(); }, 5000));
+    run_.Post(WM_WTSSESSION_CHANGE, WTS_REMOTE_DISCONNECT);
+    EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 40));  // over a second of frames
+    EXPECT_TRUE(run_.LastFrameBlack());
+    run_.Post(WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT);
+    EXPECT_TRUE(run_.WaitForTrace("vorn_kvusb: session back at the console!\n"));
+    EXPECT_TRUE(WaitFor([&] { return !run_.LastFrameBlack(); }, 5000));
+    run_.Post(WM_CLOSE);
+    ExpectCleanEnd(1, 0);
+}
+
+// Wine's wtsapi32 answers no WTSSessionInfoEx query. For one run, the prefix's System32 holds a
+// stand-in that reports the session locked, which the program alone takes in place of Wine's
+// (its own DllOverrides under Wine's AppDefaults); Wine's own is put back once the program has
+// loaded it.
+class LockedSessionLibrary {
+  public:
+    LockedSessionLibrary() {
+        wchar_t path[MAX_PATH] = {};
+        GetSystemDirectoryW(path, MAX_PATH);
+        system_ = std::wstring(path) + L"\\wtsapi32.dll";
+        saved_ = system_ + L".e2e";
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring standIn(path);
+        standIn = standIn.substr(0, standIn.rfind(L'\\')) + L"\\locked_session\\wtsapi32.dll";
+        const char* program = std::getenv("E2E_PROGRAM");
+        std::string name = program != nullptr ? program : "";
+        name = name.substr(name.rfind('\\') + 1);
+        overrides_ = L"Software\\Wine\\AppDefaults\\" + std::wstring(name.begin(), name.end()) +
+                     L"\\DllOverrides";
+        const wchar_t native[] = L"native";
+        installed_ = !name.empty() &&
+                     RegSetKeyValueW(HKEY_CURRENT_USER, overrides_.c_str(), L"wtsapi32", REG_SZ,
+                                     native, sizeof native) == ERROR_SUCCESS &&
+                     MoveFileExW(system_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING) &&
+                     CopyFileW(standIn.c_str(), system_.c_str(), FALSE);
+    }
+    ~LockedSessionLibrary() { Restore(); }
+    LockedSessionLibrary(const LockedSessionLibrary&) = delete;
+    LockedSessionLibrary& operator=(const LockedSessionLibrary&) = delete;
+
+    bool Installed() const { return installed_; }
+    void Restore() {
+        if (GetFileAttributesW(saved_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            MoveFileExW(saved_.c_str(), system_.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, overrides_.c_str(), L"wtsapi32");
+    }
+
+  private:
+    std::wstring system_;
+    std::wstring saved_;
+    std::wstring overrides_;
+    bool installed_ = false;
+};
+
+TEST_F(ProgramTest, AStartOnALockedSessionIsBlackFromTheFirstFrame) {
+    LockedSessionLibrary library;
+    ASSERT_TRUE(library.Installed());
+    ASSERT_TRUE(run_.Start({}, 1));
+    library.Restore();
+    EXPECT_TRUE(
+        run_.TracedInOrder({"vorn_kvusb: session locked at start, black frames until it unlocks!\n",
+                            "vorn_kvusb started!\n", " KVCapAPI_Start success\n"}));
+    // The frame file is first written with the first frames.
+    ASSERT_TRUE(WaitFor([&] { return run_.WorkFileExists("frame.ppm"); }, 5000));
+    EXPECT_TRUE(run_.LastFrameBlack());
     run_.Post(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
     EXPECT_TRUE(WaitFor([&] { return !run_.LastFrameBlack(); }, 5000));
     run_.Post(WM_CLOSE);

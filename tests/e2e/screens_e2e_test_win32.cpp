@@ -39,8 +39,9 @@ TEST(MenuScreen, TheOpenMenuInTheUsersLanguage) {
     }
     ProgramRun run("menu_" + name);
     ASSERT_TRUE(run.Start({.device = "link=2.0,power=1", .dispMode = 0, .zoomMode = 1}));
-    SetCursorPos(120, 120);
-    ASSERT_TRUE(run.Post(kNotifyIconMessage, IDI_KVUSB, WM_RBUTTONUP));
+    // Where the shell says the request came from.
+    ASSERT_TRUE(
+        run.Post(kNotifyIconMessage, MAKEWPARAM(120, 120), MAKELPARAM(WM_CONTEXTMENU, IDI_KVUSB)));
     ASSERT_TRUE(run.WaitForWindowCount(L"#32768", nullptr, 1));
     // Display Mode, then its Mirror sub-menu.
     for (WPARAM key : {VK_DOWN, VK_DOWN, VK_RIGHT, VK_RIGHT}) {

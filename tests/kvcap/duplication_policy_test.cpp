@@ -51,6 +51,10 @@ TEST(ClassifyDuplicationFailure, SecureDesktopWaitsLostAccessDuplicatesAgainTheR
               DuplicationFailure::Waiting);
     EXPECT_EQ(ClassifyDuplicationFailure(static_cast<int32_t>(0x887A0022)),  // none free now
               DuplicationFailure::Waiting);
+    // A desktop mode duplication cannot serve until the next switch or mode change: neither a
+    // lost device nor a reason to give up duplication.
+    EXPECT_EQ(ClassifyDuplicationFailure(static_cast<int32_t>(0x887A0004)),  // unsupported
+              DuplicationFailure::Waiting);
     EXPECT_EQ(ClassifyDuplicationFailure(static_cast<int32_t>(0x887A0026)),  // access lost
               DuplicationFailure::AccessLost);
     EXPECT_EQ(ClassifyDuplicationFailure(static_cast<int32_t>(0x887A0005)),  // device removed

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 TEST(MenuItemFont, KoreanGetsAnEmptyFaceNameEveryOtherLanguageArial) {
     EXPECT_EQ(MenuItemFontFields(0x0412).faceName, u"");
     EXPECT_EQ(MenuItemFontFields(0x80000412).faceName, u"");  // with the probe bit
@@ -87,4 +89,19 @@ TEST(OwnerDrawMetrics, ScaleWithTheMenusDpiAndStayAsTheyAreAt96) {
 
     // No DPI known: the base sizes.
     EXPECT_EQ(MenuItemMetricsForDpi(0).pictureSize, 18);
+}
+
+TEST(MenuFontHeight, FollowsTheUsersMenuFontFromTheDescribedHeight) {
+    // Windows' own menu font at 96 DPI gives the described 14; at 200 % (-24) twice that.
+    EXPECT_EQ(MenuFontHeight(-12, 96), 14);
+    EXPECT_EQ(MenuFontHeight(-24, 192), 28);
+    // Text made 150 % bigger on a 96-DPI monitor, and a monitor at 125 %.
+    EXPECT_EQ(MenuFontHeight(-18, 96), 21);
+    EXPECT_EQ(MenuFontHeight(-15, 120), 18);  // 17.5, to the nearest pixel
+    EXPECT_EQ(MenuFontHeight(15, 120), 18);   // a cell height counts by its size too
+    // No font for the DPI from the system: the DPI alone scales the described height.
+    EXPECT_EQ(MenuFontHeight(0, 144), 21);
+    EXPECT_EQ(MenuFontHeight(0, 0), 14);
+    // An absurd height from the system cannot overflow.
+    EXPECT_GT(MenuFontHeight(INT32_MIN, 96), 0);
 }

@@ -33,14 +33,48 @@ constexpr std::u16string_view kDiskPath =
 
 class TrayEventsTest : public EngineTest {};
 
-TEST(TrayMenuClick, EveryButtonMessageOfBothButtonsOpensTheMenuNothingElse) {
-    for (intptr_t message = 0x201; message <= 0x206; ++message) {
-        EXPECT_TRUE(IsTrayMenuClick(message)) << std::hex << message;
+constexpr uint32_t kIconId = 105;
+
+intptr_t Version4(uint32_t event) {
+    return static_cast<intptr_t>((kIconId << 16) | event);
+}
+
+TEST(TrayCallback, OnlyTheDocumentedRequestsOpenTheMenuOncePerClick) {
+    // A right click: press, release, then the context menu; a left click: press, release, then
+    // the selection; a double click adds its own message. One request each.
+    const uint32_t opening[] = {0x7B, 0x400, 0x401};  // context menu, select, key select
+    const uint32_t other[] = {0x200, 0x201, 0x202, 0x203, 0x204, 0x205, 0x206, 0x207,
+                              0x208, 0x402, 0x403, 0x404, 0x405, 0x406, 0x407};
+    for (uint32_t event : opening) {
+        EXPECT_TRUE(ReadTrayCallback(0, Version4(event), kIconId).opensMenu) << std::hex << event;
     }
-    // Mouse move, middle button, balloon show, hide, time-out and click.
-    for (intptr_t message : {0x200, 0x207, 0x402, 0x403, 0x404, 0x405, 0, -1}) {
-        EXPECT_FALSE(IsTrayMenuClick(message)) << std::hex << message;
+    for (uint32_t event : other) {
+        EXPECT_FALSE(ReadTrayCallback(0, Version4(event), kIconId).opensMenu) << std::hex << event;
     }
+    // Where the shell kept the old callbacks, a button's release is the request; a press or a
+    // double click is not, so one click opens one menu.
+    for (intptr_t message : {0x202, 0x205, 0x7B}) {
+        EXPECT_TRUE(ReadTrayCallback(kIconId, message, kIconId).opensMenu) << std::hex << message;
+    }
+    for (intptr_t message : {0x200, 0x201, 0x203, 0x204, 0x206, 0x402, 0x405, 0}) {
+        EXPECT_FALSE(ReadTrayCallback(kIconId, message, kIconId).opensMenu) << std::hex << message;
+    }
+}
+
+TEST(TrayCallback, TheMenuOpensWhereTheShellSaysOnEveryMonitor) {
+    // A monitor left of and above the primary has negative coordinates.
+    const uintptr_t leftAbove =
+        (static_cast<uintptr_t>(static_cast<uint16_t>(-40)) << 16) | static_cast<uint16_t>(-1500);
+    const TrayCallback left = ReadTrayCallback(leftAbove, Version4(0x7B), kIconId);
+    EXPECT_TRUE(left.hasAnchor);
+    EXPECT_EQ(left.x, -1500);
+    EXPECT_EQ(left.y, -40);
+    const TrayCallback right = ReadTrayCallback((1060u << 16) | 3830u, Version4(0x400), kIconId);
+    EXPECT_EQ(right.x, 3830);
+    EXPECT_EQ(right.y, 1060);
+    // The old callbacks carry the icon's id in wParam, not a point: the cursor's position is
+    // taken instead.
+    EXPECT_FALSE(ReadTrayCallback(kIconId, 0x205, kIconId).hasAnchor);
 }
 
 TEST_F(TrayEventsTest, TheOpticalUnitsRemovalStopsTheProgramWhateverTheCase) {
