@@ -1,5 +1,6 @@
 #include "device/service_channel.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "device/device_status.h"
@@ -136,6 +137,24 @@ bool CheckOpticalRequest(const ServiceRequest& request, const char** reason) {
 }
 
 }  // namespace
+
+void EncodeServiceHello(uint32_t word, const std::string& diskPath, const std::string& opticalPath,
+                        uint8_t* out) {
+    std::memset(out, 0, SERVICE_HELLO_BYTES);
+    PutWord(out, word);
+    std::memcpy(out + 4, diskPath.data(),
+                std::min<size_t>(diskPath.size(), SERVICE_PATH_CHARS - 1));
+    std::memcpy(out + 4 + SERVICE_PATH_CHARS, opticalPath.data(),
+                std::min<size_t>(opticalPath.size(), SERVICE_PATH_CHARS - 1));
+}
+
+uint32_t DecodeServiceHello(const uint8_t* in, std::string* diskPath, std::string* opticalPath) {
+    const char* disk = reinterpret_cast<const char*>(in + 4);
+    const char* optical = disk + SERVICE_PATH_CHARS;
+    diskPath->assign(disk, strnlen(disk, SERVICE_PATH_CHARS));
+    opticalPath->assign(optical, strnlen(optical, SERVICE_PATH_CHARS));
+    return GetWord(in);
+}
 
 void EncodeServiceRequest(const ServiceRequest& request, uint8_t* out) {
     out[0] = request.unit;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "device/device_backend.h"
 
@@ -17,9 +18,10 @@ inline constexpr uint8_t SERVICE_UNIT_DISK = 1;     // link speed, status and co
 inline constexpr uint8_t SERVICE_UNIT_OPTICAL = 2;  // frame writes and control commands
 
 // The service's first words to a client that connects.
-inline constexpr uint32_t SERVICE_WELCOME = 0x4B565331;  // "KVS1": served, paths follow
-inline constexpr uint32_t SERVICE_BUSY = 0x4B564231;     // another agent is being served
-inline constexpr uint32_t SERVICE_PATH_CHARS = 512;      // each unit's path, UTF-8, zero-padded
+inline constexpr uint32_t SERVICE_WELCOME = 0x4B565331;          // "KVS1": served, paths follow
+inline constexpr uint32_t SERVICE_BUSY = 0x4B564231;             // another agent is being served
+inline constexpr uint32_t SERVICE_REFUSED_SESSION = 0x4B565231;  // not the agent's session
+inline constexpr uint32_t SERVICE_PATH_CHARS = 512;  // each unit's path, UTF-8, zero-padded
 inline constexpr uint32_t SERVICE_HELLO_BYTES = 4 + 2 * SERVICE_PATH_CHARS;
 
 // The error code of a refused request: the agent's command layer traces it as any other.
@@ -44,6 +46,12 @@ struct ServiceReply {
     uint32_t flags;
 };
 inline constexpr uint32_t SERVICE_REPLY_BYTES = 8;
+
+// The first SERVICE_HELLO_BYTES a client reads: the word, then the disk unit's and the
+// optical unit's paths (cut to SERVICE_PATH_CHARS - 1 bytes).
+void EncodeServiceHello(uint32_t word, const std::string& diskPath, const std::string& opticalPath,
+                        uint8_t* out);
+uint32_t DecodeServiceHello(const uint8_t* in, std::string* diskPath, std::string* opticalPath);
 
 // Least significant byte first, whatever the machine.
 void EncodeServiceRequest(const ServiceRequest& request, uint8_t* out);

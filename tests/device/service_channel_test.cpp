@@ -165,4 +165,16 @@ TEST(ServiceReplyTest, RepliesCrossTheWireLeastSignificantByteFirst) {
     EXPECT_EQ(back.flags, SERVICE_FLAG_CLOSE);
 }
 
+// A path that would fill its field is cut so that the field still ends in a zero: a client
+// never reads past it.
+TEST(ServiceHelloTest, PathsTravelInTheirFieldsAndALongOneIsCut) {
+    uint8_t wire[SERVICE_HELLO_BYTES];
+    const std::string longPath(SERVICE_PATH_CHARS + 10, 'p');
+    EncodeServiceHello(SERVICE_WELCOME, "\\\\?\\usbstor#disk", longPath, wire);
+    std::string disk, optical;
+    EXPECT_EQ(DecodeServiceHello(wire, &disk, &optical), SERVICE_WELCOME);
+    EXPECT_EQ(disk, "\\\\?\\usbstor#disk");
+    EXPECT_EQ(optical, longPath.substr(0, SERVICE_PATH_CHARS - 1));
+}
+
 }  // namespace
