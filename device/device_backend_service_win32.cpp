@@ -65,6 +65,11 @@ BOOL CALLBACK PostCloseToOwnWindow(HWND window, LPARAM context) {
 class ServiceDeviceBackend : public DeviceBackend {
   public:
     explicit ServiceDeviceBackend(const wchar_t* windowClass) : m_windowClass(windowClass) {}
+    ~ServiceDeviceBackend() override {
+        if (m_pipe != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_pipe);
+        }
+    }
 
     uint32_t SendScsi(DeviceHandle unit, const ScsiRequest& request) override {
         const auto unitId = reinterpret_cast<uintptr_t>(unit);

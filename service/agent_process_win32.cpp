@@ -56,7 +56,14 @@ ConsoleSession QueryConsoleSession(HANDLE* userToken) {
     if (console.id == NO_SESSION) {
         return console;
     }
-    console.active = SessionValue<int>(console.id, WTSConnectState, WTSDisconnected) == WTSActive;
+    // Windows always states it; Wine does not, and has no other state than the active one.
+    constexpr int UNSTATED = -1;
+    const int state = SessionValue<int>(console.id, WTSConnectState, UNSTATED);
+    if (state == UNSTATED) {
+        DebugPrint("vorn_kvusb_service: session %u states no connect state (%lu)\n", console.id,
+                   GetLastError());
+    }
+    console.active = state == WTSActive || state == UNSTATED;
     console.remote = SessionValue<USHORT>(console.id, WTSClientProtocolType, CONSOLE_PROTOCOL) !=
                      CONSOLE_PROTOCOL;
     console.userSignedIn = queryToken != nullptr && queryToken(console.id, userToken);

@@ -58,6 +58,8 @@ void FollowConsole(DeviceService* service) {
     HANDLE token = nullptr;
     ConsoleSession console = QueryConsoleSession(&token);
     uint32_t chosen = ChooseAgentSession(console);
+    DebugPrint("vorn_kvusb_service: console session %d: active %d, remote %d, user %d\n",
+               static_cast<int>(console.id), console.active, console.remote, console.userSignedIn);
     AgentStep step = NextAgentStep(service->agent.session, chosen);
     if (step == AgentStep::Close || step == AgentStep::Replace) {
         EndAgent(&service->agent, &service->server);
