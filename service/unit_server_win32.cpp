@@ -182,6 +182,7 @@ DWORD WINAPI Listen(void* context) {
             WaitForSingleObject(server->stopEvent, 1000);
             continue;
         }
+        SetEvent(server->listening);
         OVERLAPPED overlapped{};
         overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         bool connected =
@@ -276,8 +277,12 @@ bool ProjectorAnswers(UnitServer* server) {
 }
 
 bool StartUnitServer(UnitServer* server) {
+    constexpr DWORD LISTEN_WAIT_MS = 5000;
+    server->listening = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     server->listener = CreateThread(nullptr, 0, Listen, server, 0, nullptr);
-    return server->listener != nullptr;
+    // The agent is started next, and must find the pipe.
+    return server->listener != nullptr &&
+           WaitForSingleObject(server->listening, LISTEN_WAIT_MS) == WAIT_OBJECT_0;
 }
 
 void StopUnitServer(UnitServer* server) {
@@ -286,6 +291,10 @@ void StopUnitServer(UnitServer* server) {
         WaitForSingleObject(server->listener, INFINITE);
         CloseHandle(server->listener);
         server->listener = nullptr;
+    }
+    if (server->listening != nullptr) {
+        CloseHandle(server->listening);
+        server->listening = nullptr;
     }
     // The agent's thread sees the stop in its transfer and lets go of the pipe.
     for (int waited = 0; server->serving && waited < 50; ++waited) {

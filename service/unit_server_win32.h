@@ -20,6 +20,7 @@ struct UnitServer {
     uint8_t* buffer = nullptr;   // page-aligned: a write's data, or a read's reply
     HANDLE stopEvent = nullptr;  // set when the service stops: the pipe threads end
     HANDLE listener = nullptr;
+    HANDLE listening = nullptr;  // set once the pipe exists: clients may connect from then on
     // The session whose program may connect: the agent's, NO_SESSION while there is none.
     std::atomic<uint32_t> clientSession{NO_SESSION};
     std::atomic<bool> serving{false};
