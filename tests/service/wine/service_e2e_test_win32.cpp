@@ -7,9 +7,12 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/device_backend.h"
@@ -109,6 +112,66 @@ std::vector<DWORD> AgentProcesses() {
     CloseHandle(snapshot);
     return ids;
 }
+
+DWORD ServiceProcessId() {
+    SC_HANDLE service = OpenProjectorService(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                         sizeof status, &needed);
+    CloseServiceHandle(service);
+    return status.dwProcessId;
+}
+
+// The service's traces, read as its debugger reads them, from the attach on.
+class ServiceTraces {
+  public:
+    explicit ServiceTraces(DWORD process) : thread_([this, process] { Read(process); }) {
+        WaitFor([this] { return attached_ != 0; }, 10000);
+    }
+    ~ServiceTraces() {
+        stop_ = true;
+        thread_.join();
+    }
+    bool Contains(const std::string& text) {
+        std::lock_guard<std::mutex> hold(lock_);
+        return text_.find(text) != std::string::npos;
+    }
+
+  private:
+    void Read(DWORD process) {
+        if (!DebugActiveProcess(process)) {
+            attached_ = -1;
+            return;
+        }
+        DebugSetProcessKillOnExit(FALSE);
+        HANDLE handle = OpenProcess(PROCESS_VM_READ, FALSE, process);
+        attached_ = 1;
+        DEBUG_EVENT event{};
+        while (!stop_) {
+            if (!WaitForDebugEvent(&event, 100)) {
+                continue;
+            }
+            if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+                std::string text(event.u.DebugString.nDebugStringLength, '\0');
+                SIZE_T read = 0;
+                ReadProcessMemory(handle, event.u.DebugString.lpDebugStringData, text.data(),
+                                  text.size(), &read);
+                std::lock_guard<std::mutex> hold(lock_);
+                text_ += text.c_str();
+            }
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+        }
+        DebugActiveProcessStop(process);
+        CloseHandle(handle);
+    }
+
+    std::mutex lock_;
+    std::string text_;
+    std::atomic<int> attached_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // A client of the service's pipe made of the program's own transport: the agent's backend
 // under the frame transfer and the command layer.
@@ -239,6 +302,7 @@ TEST_F(ServiceTest, OneAgentAtATimeAndRequestsOutsideTheProtocolAreRefusedWhileF
     WaitForSingleObject(agent, 10000);
     CloseHandle(agent);
 
+    ServiceTraces traces(ServiceProcessId());
     ServiceClient next;
     ASSERT_TRUE(WaitFor([] { return OpenDriverlessDevice() == 1; }, 10000));
     const int framesBefore = run.Report().frames;
@@ -259,6 +323,9 @@ TEST_F(ServiceTest, OneAgentAtATimeAndRequestsOutsideTheProtocolAreRefusedWhileF
         EXPECT_EQ(sector, std::vector<uint8_t>(512, 0xEE));
     }
     EXPECT_TRUE(run.WaitForFrames(framesBefore + 6, 5000));
+    EXPECT_TRUE(traces.Contains(
+        "vorn_kvusb_service: refused a request, not a status or control read of the disk unit: "
+        "unit 1, CDB 28 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00, 512 bytes\n"));
     ASSERT_TRUE(StopProjectorService());
     EXPECT_EQ(run.Report().protocolErrors, 0);
 }
