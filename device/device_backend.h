@@ -88,7 +88,14 @@ extern DeviceBackend* g_pDeviceBackend;
 // The operating system's backend, defined by the backend file of each system; the caller owns
 // it (in practice it lives until exit).
 DeviceBackend* CreateSystemDeviceBackend();
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// The agent's backend: every request goes to the device service over its local channel. When
+// the service asks the agent to close, WM_CLOSE is posted to this process's windows of
+// `windowClass`.
+DeviceBackend* CreateServiceDeviceBackend(const wchar_t* windowClass);
+// The system's message text for an error code, as the Windows backends give it.
+std::string Win32SystemErrorText(uint32_t code);
+#else
 // The Linux backend with units and volumes looked up below these roots; tests pass a fake tree.
 DeviceBackend* CreateLinuxDeviceBackend(const char* sysfsRoot, const char* devRoot,
                                         const char* mountsFile);

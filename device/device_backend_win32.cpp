@@ -180,22 +180,24 @@ class Win32DeviceBackend : public DeviceBackend {
         return true;
     }
 
-    std::string SystemErrorText(uint32_t code) override {
-        wchar_t* message = nullptr;
-        DWORD chars = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                     reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-        if (chars == 0 || message == nullptr) {
-            return "";
-        }
-        std::string text = WideToUtf8(message);
-        LocalFree(message);
-        return text;
-    }
+    std::string SystemErrorText(uint32_t code) override { return Win32SystemErrorText(code); }
 };
 
 }  // namespace
+
+std::string Win32SystemErrorText(uint32_t code) {
+    wchar_t* message = nullptr;
+    DWORD chars = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    if (chars == 0 || message == nullptr) {
+        return "";
+    }
+    std::string text = WideToUtf8(message);
+    LocalFree(message);
+    return text;
+}
 
 DeviceBackend* CreateSystemDeviceBackend() {
     return new Win32DeviceBackend;

@@ -11,10 +11,11 @@ set(floor_2 kvcap)
 set(floor_3 device)
 set(floor_4 emulator)
 set(floor_5 app)
-set(floor_6 ui mirror tools gadget bench)
-# Beside the floors: kvusbtool prints the benchmarks' table, and the engine never links the
+set(floor_6 ui service mirror tools gadget bench)
+# Beside the floors: kvusbtool prints the benchmarks' table, the service benchmark runs the
+# service's unit server, and the engine never links the
 # virtual projector (the programs that may select it hand the engine the way to make one).
-set(allowed "tools>bench")
+set(allowed "tools>bench" "bench>service")
 set(forbidden "app>emulator")
 
 foreach(floor RANGE 6)

@@ -18,6 +18,9 @@ extern HMENU hContextMenu;
 // Registered "KVUSBNotifyIcon": the tray icon's callback message.
 extern const UINT NotifyIconMessage;
 
+// The hidden window's class; the device service's agent is asked to close through it.
+inline constexpr wchar_t TRAY_WINDOW_CLASS[] = L"VORN_KVUSB";
+
 // The device-error timer: polls the projector's fault status once a second.
 inline constexpr UINT_PTR IDT_DEVERR = 1;
 inline constexpr UINT DEVERR_PERIOD_MS = 1000;

@@ -29,7 +29,6 @@ const UINT NotifyIconMessage = RegisterWindowMessageW(L"KVUSBNotifyIcon");
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"VORN_KVUSB";
 constexpr int kWindowWidth = 544;
 constexpr int kWindowHeight = 375;
 
@@ -294,13 +293,13 @@ int CreateMyWindow(HINSTANCE hInstance) {
     windowClass.hIconSm = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(1);
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = TRAY_WINDOW_CLASS;
     if (RegisterClassExW(&windowClass) == 0) {
         return 0;
     }
-    HWND hwnd = CreateWindowExW(0, kClassName, kClassName, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr,
-                                hInstance, nullptr);
+    HWND hwnd = CreateWindowExW(0, TRAY_WINDOW_CLASS, TRAY_WINDOW_CLASS, WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr,
+                                nullptr, hInstance, nullptr);
     if (hwnd == nullptr) {
         // Without a window nothing could end the loop but a lost projector: end now instead.
         DebugPrint("CreateMyWindow: CreateWindowEx failed! %d\n", static_cast<int>(GetLastError()));

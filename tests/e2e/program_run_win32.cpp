@@ -37,10 +37,6 @@ std::string ReadFileText(const std::string& path) {
     return text.str();
 }
 
-void WriteSetting(const wchar_t* name, DWORD value) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value);
-}
-
 struct WindowSearch {
     DWORD pid;
     const wchar_t* className;
@@ -83,15 +79,13 @@ std::string DebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
     return text;
 }
 
-// The projector's options for the next program that talks to it: its report and last frame
-// go to the run's folder, named as the machine below Wine names it.
+}  // namespace
+
 void WriteProjectorOptions(const std::string& name, const std::string& device) {
     const std::string unixWork = Variable("E2E_WORK_UNIX") + "/" + name;
     std::ofstream(Variable("E2E_PROJECTOR_FILE"), std::ios::binary | std::ios::trunc)
         << device << ",report=" << unixWork << "/report.txt,out=" << unixWork << "/frame.ppm\n";
 }
-
-}  // namespace
 
 bool ProjectorBelow() {
     return Variable("E2E_ROUTE") == "below";
@@ -384,6 +378,10 @@ bool ProgramRun::TrayIconPresent() const {
     data.uID = 105;
     data.uFlags = 0;
     return Shell_NotifyIconW(NIM_MODIFY, &data) != 0;
+}
+
+void WriteSetting(const wchar_t* name, DWORD value) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value);
 }
 
 std::optional<DWORD> ReadSetting(const wchar_t* name) {

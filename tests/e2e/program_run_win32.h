@@ -112,8 +112,13 @@ class ProgramRun {
 // True when the session's projector is below the program.
 bool ProjectorBelow();
 
+// Below: the projector's options for the next program that talks to it; its report and last
+// frame go to the folder of the run `name`, named as the machine below Wine names it.
+void WriteProjectorOptions(const std::string& name, const std::string& device);
+
 // The settings the program saved.
 std::optional<DWORD> ReadSetting(const wchar_t* name);
+void WriteSetting(const wchar_t* name, DWORD value);
 
 // Asks the runner for a screenshot of the whole display, kept as E2E_SHOTS\<name>.png.
 bool Screenshot(const std::string& name);

@@ -12,12 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/below/wine/desktop_picture_win32.h"
 #include "tests/e2e/program_run_win32.h"
 
 namespace {
 
-constexpr int kWidth = 854;
-constexpr int kHeight = 480;
+constexpr int kWidth = kProjectorWidth;
+constexpr int kHeight = kProjectorHeight;
 
 // The unit paths as Wine's SetupAPI lists them: in lower case.
 const std::string kDiskPath =
@@ -132,129 +133,6 @@ TEST_F(BelowTest, AFailedStatusReadIsTracedAndThePollGoesOn) {
     EXPECT_TRUE(run_.WaitForFrames(run_.Report().frames + 5));
     run_.Post(WM_CLOSE);
     ExpectCleanEnd(0, 0);
-}
-
-// A picture shown over the whole desktop, topmost, with no cursor over it.
-class PictureWindow {
-  public:
-    explicit PictureWindow(const std::vector<uint8_t>& bgr) : bgr_(bgr) {
-        thread_ = std::thread([this] { Run(); });
-        WaitFor([this] { return window_ != nullptr; }, 10000);
-    }
-    ~PictureWindow() {
-        PostMessageW(window_, WM_CLOSE, 0, 0);
-        thread_.join();
-    }
-
-  private:
-    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<PictureWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        switch (message) {
-            case WM_SETCURSOR:
-                SetCursor(nullptr);
-                return TRUE;
-            case WM_PAINT: {
-                PAINTSTRUCT paint;
-                HDC dc = BeginPaint(hwnd, &paint);
-                self->Paint(dc);
-                EndPaint(hwnd, &paint);
-                return 0;
-            }
-            case WM_DESTROY:
-                PostQuitMessage(0);
-                return 0;
-        }
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-
-    void Paint(HDC dc) const {
-        // DIB rows are padded to four bytes.
-        const int stride = (kWidth * 3 + 3) & ~3;
-        std::vector<uint8_t> rows(static_cast<size_t>(stride) * kHeight);
-        for (int y = 0; y < kHeight; ++y) {
-            std::copy_n(&bgr_[static_cast<size_t>(y) * kWidth * 3], kWidth * 3,
-                        &rows[static_cast<size_t>(y) * stride]);
-        }
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = kWidth;
-        info.bmiHeader.biHeight = -kHeight;  // rows top first
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
-        info.bmiHeader.biCompression = BI_RGB;
-        SetDIBitsToDevice(dc, 0, 0, kWidth, kHeight, 0, 0, 0, kHeight, rows.data(), &info,
-                          DIB_RGB_COLORS);
-    }
-
-    void Run() {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = Procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"KvusbBelowPicture";
-        RegisterClassW(&windowClass);
-        HWND hwnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, windowClass.lpszClassName,
-                                    L"", WS_POPUP, 0, 0, kWidth, kHeight, nullptr, nullptr,
-                                    windowClass.hInstance, nullptr);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        ShowWindow(hwnd, SW_SHOWNOACTIVATE);
-        UpdateWindow(hwnd);
-        SetCursorPos(kWidth / 2, kHeight / 2);
-        window_ = hwnd;
-        MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            DispatchMessageW(&message);
-        }
-    }
-
-    const std::vector<uint8_t>& bgr_;
-    std::thread thread_;
-    HWND volatile window_ = nullptr;
-};
-
-// Gradients, hard edges and fine detail, so that a pixel out of place shows.
-std::vector<uint8_t> TestPicture() {
-    std::vector<uint8_t> bgr(static_cast<size_t>(kWidth) * kHeight * 3);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            uint8_t* pixel = &bgr[(static_cast<size_t>(y) * kWidth + x) * 3];
-            pixel[0] = static_cast<uint8_t>(x * 255 / (kWidth - 1));
-            pixel[1] = static_cast<uint8_t>(y * 255 / (kHeight - 1));
-            pixel[2] = static_cast<uint8_t>(x > 600 ? (x ^ y) * 37 : (x / 40 + y / 40) % 2 * 255);
-        }
-    }
-    return bgr;
-}
-
-// The projector's last frame as B, G, R bytes, empty while there is none.
-std::vector<uint8_t> ProjectorFrame(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::string magic;
-    int width = 0;
-    int height = 0;
-    int maximum = 0;
-    if (!(file >> magic >> width >> height >> maximum) || magic != "P6" || width != kWidth ||
-        height != kHeight || file.get() != '\n') {
-        return {};
-    }
-    std::vector<uint8_t> bgr(static_cast<size_t>(kWidth) * kHeight * 3);
-    if (!file.read(reinterpret_cast<char*>(bgr.data()), static_cast<std::streamsize>(bgr.size()))) {
-        return {};
-    }
-    for (size_t i = 0; i < bgr.size(); i += 3) {
-        std::swap(bgr[i], bgr[i + 2]);
-    }
-    return bgr;
-}
-
-int DifferingPixels(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size()) {
-        return kWidth * kHeight;
-    }
-    int differing = 0;
-    for (size_t i = 0; i < a.size(); i += 3) {
-        differing += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2] ? 1 : 0;
-    }
-    return differing;
 }
 
 // In a session whose desktop is the projector's size: mirror mode at the original zoom

@@ -1,0 +1,191 @@
+#include "service/device_service_win32.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/instance_count.h"
+#include "platform/debug_print.h"
+#include "service/service_trigger.h"
+
+// What the setup program runs: the service's registration with its trigger, its stop before
+// files are replaced, and its removal.
+
+namespace {
+
+// The trigger records of winsvc.h as Microsoft documents them; MinGW-w64's header has the
+// constants only.
+struct ServiceTriggerDataItem {
+    DWORD dwDataType;
+    DWORD cbData;
+    BYTE* pData;
+};
+struct ServiceTrigger {
+    DWORD dwTriggerType;
+    DWORD dwAction;
+    GUID* pTriggerSubtype;
+    DWORD cDataItems;
+    ServiceTriggerDataItem* pDataItems;
+};
+struct ServiceTriggerInfo {
+    DWORD cTriggers;
+    ServiceTrigger* pTriggers;
+    BYTE* pReserved;
+};
+constexpr DWORD TRIGGER_ACTION_SERVICE_START = 1;
+
+// GUID_DEVINTERFACE_DISK: both of the projector's units appear in it.
+GUID DISK_INTERFACE_CLASS = {
+    0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+
+constexpr wchar_t DISPLAY_NAME[] = L"vorn_kvusb projector service";
+constexpr wchar_t DESCRIPTION[] =
+    L"Owns the projector's USB units while it is plugged in, and shows the signed-in user's "
+    L"desktop on it.";
+constexpr char AGENT_FILE_NAME[] = "vorn_kvusb_agent.exe";
+constexpr DWORD STOP_WAIT_MS = 20000;
+constexpr DWORD POLL_MS = 100;
+
+// Wine refuses SERVICE_CONFIG_TRIGGER_INFO; it says what it is through ntdll.
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::wstring QuotedProgramPath() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return L"\"" + std::wstring(path) + L"\"";
+}
+
+DWORD RegisterTrigger(SC_HANDLE service) {
+    std::vector<std::vector<uint8_t>> items;
+    for (const std::string& id : ProjectorHardwareIds()) {
+        items.push_back(TriggerStringItem(id));
+    }
+    std::vector<ServiceTriggerDataItem> data;
+    for (std::vector<uint8_t>& item : items) {
+        data.push_back(
+            {SERVICE_TRIGGER_DATA_TYPE_STRING, static_cast<DWORD>(item.size()), item.data()});
+    }
+    ServiceTrigger trigger{SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL,
+                           TRIGGER_ACTION_SERVICE_START, &DISK_INTERFACE_CLASS,
+                           static_cast<DWORD>(data.size()), data.data()};
+    ServiceTriggerInfo info{1, &trigger, nullptr};
+    if (ChangeServiceConfig2W(service, SERVICE_CONFIG_TRIGGER_INFO, &info)) {
+        return NO_ERROR;
+    }
+    return GetLastError();
+}
+
+// Stops the service when it runs and waits until it has stopped.
+void StopService(SC_HANDLE service) {
+    SERVICE_STATUS status{};
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status) &&
+        GetLastError() != ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+        return;
+    }
+    for (DWORD waited = 0; waited < STOP_WAIT_MS; waited += POLL_MS) {
+        if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED) {
+            return;
+        }
+        Sleep(POLL_MS);
+    }
+    DebugPrint("vorn_kvusb_service: the service did not stop in time\n");
+}
+
+// Every agent ends within a second or two of the service's stop (its next request fails).
+void WaitForAgents() {
+    for (DWORD waited = 0; waited < STOP_WAIT_MS && CountInstances(AGENT_FILE_NAME) > 0;
+         waited += POLL_MS) {
+        Sleep(POLL_MS);
+    }
+}
+
+}  // namespace
+
+int InstallDeviceService() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) {
+        DWORD error = GetLastError();
+        DebugPrint("vorn_kvusb_service: OpenSCManager failed (%lu)\n", error);
+        return static_cast<int>(error);
+    }
+    std::wstring path = QuotedProgramPath();
+    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, SERVICE_ALL_ACCESS);
+    if (service != nullptr) {
+        StopService(service);
+        ChangeServiceConfigW(service, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                             SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr, nullptr,
+                             nullptr, DISPLAY_NAME);
+    } else {
+        // LocalSystem: no account given.
+        service =
+            CreateServiceW(manager, SERVICE_NAME, DISPLAY_NAME, SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                           path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+    if (service == nullptr) {
+        DWORD error = GetLastError();
+        DebugPrint("vorn_kvusb_service: CreateService failed (%lu)\n", error);
+        CloseServiceHandle(manager);
+        return static_cast<int>(error);
+    }
+    SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(DESCRIPTION)};
+    ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
+    DWORD error = RegisterTrigger(service);
+    int result = 0;
+    if (error != NO_ERROR) {
+        DebugPrint(
+            "vorn_kvusb_service: ChangeServiceConfig2W(SERVICE_CONFIG_TRIGGER_INFO) "
+            "failed (%lu)\n",
+            error);
+        if (RunningUnderWine()) {
+            // Wine has no service triggers: the service is there, started by hand or by tests.
+            DebugPrint("vorn_kvusb_service: Wine takes no service trigger, installed without\n");
+        } else {
+            result = static_cast<int>(error);
+        }
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return result;
+}
+
+int StopDeviceService() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, SERVICE_NAME,
+                                                          SERVICE_STOP | SERVICE_QUERY_STATUS)
+                                           : nullptr;
+    if (service != nullptr) {
+        StopService(service);
+        CloseServiceHandle(service);
+    }
+    if (manager != nullptr) {
+        CloseServiceHandle(manager);
+    }
+    WaitForAgents();
+    return 0;
+}
+
+int UninstallDeviceService() {
+    StopDeviceService();
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr) {
+        return static_cast<int>(GetLastError());
+    }
+    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, DELETE);
+    int result = 0;
+    if (service == nullptr) {
+        DWORD error = GetLastError();
+        result = error == ERROR_SERVICE_DOES_NOT_EXIST ? 0 : static_cast<int>(error);
+    } else {
+        if (!DeleteService(service)) {
+            result = static_cast<int>(GetLastError());
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return result;
+}

@@ -1,0 +1,350 @@
+// The device service under Wine with the projector below it, as an installed machine has it:
+// registered by its own setup verbs, started through the service control manager, owning the
+// units at the machine's sg nodes, starting the agent, which streams through it. The tests
+// run in order on one installation, from its install to its removal.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/device_backend.h"
+#include "device/device_discovery.h"
+#include "device/frame_transfer.h"
+#include "device/scsi_commands.h"
+#include "device/service_channel.h"
+#include "tests/below/wine/desktop_picture_win32.h"
+#include "tests/e2e/program_run_win32.h"
+
+namespace {
+
+constexpr wchar_t kServiceName[] = L"vorn_kvusb";
+constexpr wchar_t kAgentName[] = L"vorn_kvusb_agent.exe";
+constexpr DWORD kStartMs = 30000;
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::wstring InstallFolder() {
+    return Wide(Variable("ProgramFiles")) + L"\\vorn_kvusb";
+}
+
+// Runs a program to its end: its exit code.
+DWORD Run(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return GetLastError();
+    }
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
+}
+
+DWORD ServiceVerb(const wchar_t* verb) {
+    return Run(InstallFolder() + L"\\vorn_kvusb_service.exe", verb);
+}
+
+// The service with the rights asked for, or nullptr with GetLastError.
+SC_HANDLE OpenProjectorService(DWORD access) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, kServiceName, access);
+    DWORD error = GetLastError();
+    CloseServiceHandle(manager);
+    SetLastError(error);
+    return service;
+}
+
+DWORD ServiceState() {
+    SC_HANDLE service = OpenProjectorService(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    QueryServiceStatus(service, &status);
+    CloseServiceHandle(service);
+    return status.dwCurrentState;
+}
+
+// Starts the service as Windows does when its trigger fires.
+bool StartProjectorService() {
+    SC_HANDLE service = OpenProjectorService(SERVICE_START);
+    bool started = StartServiceW(service, 0, nullptr) != 0;
+    CloseServiceHandle(service);
+    return started && WaitFor([] { return ServiceState() == SERVICE_RUNNING; }, kStartMs);
+}
+
+bool StopProjectorService() {
+    SC_HANDLE service = OpenProjectorService(SERVICE_STOP);
+    SERVICE_STATUS status{};
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    CloseServiceHandle(service);
+    return WaitFor([] { return ServiceState() == SERVICE_STOPPED; }, kStartMs);
+}
+
+std::vector<DWORD> AgentProcesses() {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, kAgentName) == 0) {
+            ids.push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+DWORD ServiceProcessId() {
+    SC_HANDLE service = OpenProjectorService(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                         sizeof status, &needed);
+    CloseServiceHandle(service);
+    return status.dwProcessId;
+}
+
+// The service's traces, read as its debugger reads them, from the attach on.
+class ServiceTraces {
+  public:
+    explicit ServiceTraces(DWORD process) : thread_([this, process] { Read(process); }) {
+        WaitFor([this] { return attached_ != 0; }, 10000);
+    }
+    ~ServiceTraces() {
+        stop_ = true;
+        thread_.join();
+    }
+    bool Contains(const std::string& text) {
+        std::lock_guard<std::mutex> hold(lock_);
+        return text_.find(text) != std::string::npos;
+    }
+
+  private:
+    void Read(DWORD process) {
+        if (!DebugActiveProcess(process)) {
+            attached_ = -1;
+            return;
+        }
+        DebugSetProcessKillOnExit(FALSE);
+        HANDLE handle = OpenProcess(PROCESS_VM_READ, FALSE, process);
+        attached_ = 1;
+        DEBUG_EVENT event{};
+        while (!stop_) {
+            if (!WaitForDebugEvent(&event, 100)) {
+                continue;
+            }
+            if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+                std::string text(event.u.DebugString.nDebugStringLength, '\0');
+                SIZE_T read = 0;
+                ReadProcessMemory(handle, event.u.DebugString.lpDebugStringData, text.data(),
+                                  text.size(), &read);
+                std::lock_guard<std::mutex> hold(lock_);
+                text_ += text.c_str();
+            }
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+        }
+        DebugActiveProcessStop(process);
+        CloseHandle(handle);
+    }
+
+    std::mutex lock_;
+    std::string text_;
+    std::atomic<int> attached_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A client of the service's pipe made of the program's own transport: the agent's backend
+// under the frame transfer and the command layer.
+class ServiceClient {
+  public:
+    ServiceClient() : backend_(CreateServiceDeviceBackend(L"no window")) {
+        g_pDeviceBackend = backend_;
+        g_hDisk1 = nullptr;
+        g_hDisk2 = nullptr;
+        g_uOpticalSearchIndex = 0;
+        g_uDiskSearchIndex = 0;
+    }
+    ~ServiceClient() {
+        g_pDeviceBackend = nullptr;
+        delete backend_;
+    }
+
+    DeviceBackend* backend_;
+};
+
+// Mirror mode at the original zoom: the desktop stays as it is, captured one to one.
+void SaveMirrorModeSettings() {
+    WriteSetting(L"DispMode", 0);
+    WriteSetting(L"ZoomMode", 0);
+}
+
+// A raw frame of one colour in every byte.
+std::vector<uint8_t> Frame(uint8_t value) {
+    return std::vector<uint8_t>(FRAME_BYTES, value);
+}
+
+class ServiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!ProjectorBelow()) {
+            GTEST_SKIP() << "the session's projector is not below the program (E2E_ROUTE)";
+        }
+    }
+};
+
+// What the setup program does with the service's own verbs: the files in Program Files, then
+// the registration. Wine takes no trigger (1733); the service is registered without one.
+TEST_F(ServiceTest, InstallRegistersALocalSystemServiceStartedOnDemand) {
+    CreateDirectoryW(InstallFolder().c_str(), nullptr);
+    std::wstring agent = Wide(Variable("E2E_AGENT"));
+    ASSERT_TRUE(CopyFileW(Wide(Variable("E2E_PROGRAM")).c_str(),
+                          (InstallFolder() + L"\\vorn_kvusb_service.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(agent.c_str(), (InstallFolder() + L"\\" + kAgentName).c_str(), FALSE));
+    ASSERT_EQ(ServiceVerb(L"install"), 0u);
+
+    SC_HANDLE service = OpenProjectorService(SERVICE_QUERY_CONFIG);
+    ASSERT_NE(service, nullptr);
+    std::vector<uint8_t> buffer(8192);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigW(service, config, static_cast<DWORD>(buffer.size()), &needed));
+    EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_DEMAND_START));
+    EXPECT_EQ(_wcsicmp(config->lpServiceStartName, L"LocalSystem"), 0);
+    EXPECT_EQ(std::wstring(config->lpBinaryPathName),
+              L"\"" + InstallFolder() + L"\\vorn_kvusb_service.exe\"");
+    CloseServiceHandle(service);
+    // Installing again (an upgrade) keeps the one service.
+    EXPECT_EQ(ServiceVerb(L"install"), 0u);
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+// The agent the service starts captures the desktop and sends it through the service; the
+// projector shows exactly what is on it, raw and compressed.
+TEST_F(ServiceTest, TheServiceStartsTheAgentWhoseFramesArriveEveryPixelAsOnTheDesktop) {
+    if (GetSystemMetrics(SM_CXSCREEN) != kProjectorWidth ||
+        GetSystemMetrics(SM_CYSCREEN) != kProjectorHeight) {
+        GTEST_SKIP() << "the desktop is not 854 x 480";
+    }
+    const std::vector<uint8_t> picture = TestPicture();
+    PictureWindow window(picture);
+    for (const char* link : {"3.0", "2.0"}) {
+        SCOPED_TRACE(link);
+        const std::string name = std::string("service_usb") + link;
+        ProgramRun run(name);
+        WriteProjectorOptions(name, std::string("link=") + link);
+        SaveMirrorModeSettings();
+        ASSERT_TRUE(StartProjectorService());
+        ASSERT_TRUE(WaitFor([] { return AgentProcesses().size() == 1; }, kStartMs));
+        HANDLE agent = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                   AgentProcesses().front());
+        int differing = kProjectorWidth * kProjectorHeight;
+        WaitFor(
+            [&] {
+                differing = DifferingPixels(
+                    ProjectorFrame(Variable("E2E_WORK") + "\\" + name + "\\frame.ppm"), picture);
+                return differing == 0;
+            },
+            kStartMs);
+        EXPECT_EQ(differing, 0);
+        // The service's stop closes the agent the normal way: through its window, ending
+        // with exit code 0.
+        ASSERT_TRUE(StopProjectorService());
+        EXPECT_EQ(WaitForSingleObject(agent, kStartMs), WAIT_OBJECT_0);
+        DWORD exitCode = STILL_ACTIVE;
+        GetExitCodeProcess(agent, &exitCode);
+        CloseHandle(agent);
+        EXPECT_EQ(exitCode, 0u);
+        EXPECT_EQ(run.Report().protocolErrors, 0);
+    }
+}
+
+// One agent at a time; one killed mid-frame frees the service for the next, which may send
+// anything: what is not the projector's own is refused, and its frames go on arriving.
+TEST_F(ServiceTest, OneAgentAtATimeAndRequestsOutsideTheProtocolAreRefusedWhileFramesGoOn) {
+    ProgramRun run("service_clients");
+    WriteProjectorOptions("service_clients", "link=3.0");
+    SaveMirrorModeSettings();
+    ASSERT_TRUE(StartProjectorService());
+    ASSERT_TRUE(WaitFor([] { return AgentProcesses().size() == 1; }, kStartMs));
+    ASSERT_TRUE(run.WaitForFrames(5));
+    {
+        ServiceClient second;
+        std::string path;
+        uint32_t error = 0;
+        EXPECT_EQ(second.backend_->GetDiskInterface(0, &path, &error), InterfaceLookup::ListFailed);
+        EXPECT_EQ(error, static_cast<uint32_t>(ERROR_BUSY));
+    }
+
+    HANDLE agent = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, AgentProcesses().front());
+    ASSERT_NE(agent, nullptr);
+    TerminateProcess(agent, 9);
+    WaitForSingleObject(agent, 10000);
+    CloseHandle(agent);
+
+    ServiceTraces traces(ServiceProcessId());
+    ServiceClient next;
+    ASSERT_TRUE(WaitFor([] { return OpenDriverlessDevice() == 1; }, 10000));
+    const int framesBefore = run.Report().frames;
+    ScsiRequest diskRead{};
+    const uint8_t read10[16] = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+    std::memcpy(diskRead.cdb, read10, sizeof read10);
+    diskRead.targetId = 1;
+    diskRead.senseInfoLength = 32;
+    diskRead.dataIn = SCSI_IOCTL_DATA_IN;
+    diskRead.dataTransferLength = 512;
+    diskRead.timeOutValue = 2;
+    std::vector<uint8_t> sector(512, 0xEE);
+    diskRead.dataBuffer = sector.data();
+    for (int frame = 0; frame < 6; ++frame) {
+        g_bFrameToggle = frame % 2;
+        EXPECT_EQ(SendFrameRaw(Frame(static_cast<uint8_t>(frame * 40)).data()), 0);
+        EXPECT_EQ(next.backend_->SendScsi(g_hDisk2, diskRead), SERVICE_REFUSED);
+        EXPECT_EQ(sector, std::vector<uint8_t>(512, 0xEE));
+    }
+    EXPECT_TRUE(run.WaitForFrames(framesBefore + 6, 5000));
+    EXPECT_TRUE(traces.Contains(
+        "vorn_kvusb_service: refused a request, not a status or control read of the disk unit: "
+        "unit 1, CDB 28 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00, 512 bytes\n"));
+    ASSERT_TRUE(StopProjectorService());
+    EXPECT_EQ(run.Report().protocolErrors, 0);
+}
+
+// Wine reports a pulled projector as a failing link: the agent ends on its link errors, and
+// the service, finding no projector, stops by itself.
+TEST_F(ServiceTest, PullingTheProjectorEndsTheAgentAndTheServiceStops) {
+    ProgramRun run("service_pulled");
+    WriteProjectorOptions("service_pulled", "link=2.0,vanish_after=400");
+    ASSERT_TRUE(StartProjectorService());
+    ASSERT_TRUE(WaitFor([] { return AgentProcesses().size() == 1; }, kStartMs));
+    EXPECT_TRUE(WaitFor([] { return AgentProcesses().empty(); }, 60000));
+    EXPECT_TRUE(WaitFor([] { return ServiceState() == SERVICE_STOPPED; }, kStartMs));
+}
+
+TEST_F(ServiceTest, UninstallRemovesTheService) {
+    EXPECT_EQ(ServiceVerb(L"uninstall"), 0u);
+    EXPECT_EQ(OpenProjectorService(SERVICE_QUERY_STATUS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+}  // namespace
