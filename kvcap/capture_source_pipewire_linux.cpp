@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <vector>
@@ -37,27 +36,6 @@ constexpr size_t kPodBytes = 1024;
 // The size asked for first of a screen that has a size of its own: the projector's.
 constexpr uint32_t kPreferredWidth = 854;
 constexpr uint32_t kPreferredHeight = 480;
-
-// The 32-bit layouts compositors offer, and where blue, green and red lie in each.
-struct FormatLayout {
-    spa_video_format format;
-    PixelLayout layout;
-};
-constexpr FormatLayout kFormats[] = {
-    {SPA_VIDEO_FORMAT_BGRx, {0, 1, 2}}, {SPA_VIDEO_FORMAT_BGRA, {0, 1, 2}},
-    {SPA_VIDEO_FORMAT_RGBx, {2, 1, 0}}, {SPA_VIDEO_FORMAT_RGBA, {2, 1, 0}},
-    {SPA_VIDEO_FORMAT_xRGB, {3, 2, 1}}, {SPA_VIDEO_FORMAT_ARGB, {3, 2, 1}},
-    {SPA_VIDEO_FORMAT_xBGR, {1, 2, 3}}, {SPA_VIDEO_FORMAT_ABGR, {1, 2, 3}},
-};
-
-const FormatLayout* FindFormat(uint32_t format) {
-    for (const FormatLayout& known : kFormats) {
-        if (known.format == format) {
-            return &known;
-        }
-    }
-    return nullptr;
-}
 
 // A copy of the newest buffer: packed rows of width x 4 bytes.
 struct Picture {
@@ -214,8 +192,8 @@ bool PipeWireStream::Open() {
     spa_pod_frame choice;
     spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
     spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
-    spa_pod_builder_id(&builder, kFormats[0].format);  // the preferred one, then all
-    for (const FormatLayout& known : kFormats) {
+    spa_pod_builder_id(&builder, kStreamFormats[0].format);  // the preferred one, then all
+    for (const StreamFormatLayout& known : kStreamFormats) {
         spa_pod_builder_id(&builder, known.format);
     }
     spa_pod_builder_pop(&builder, &choice);
@@ -269,19 +247,16 @@ void PipeWireStream::OnParamChanged(void* self, uint32_t id, const spa_pod* para
 // The format the compositor settled on, and what the buffers must carry: pictures in memory
 // we can map, a header, and the damage.
 void PipeWireStream::NegotiateBuffers(const spa_pod* format) {
-    spa_video_info_raw info{};
-    const FormatLayout* known = nullptr;
-    if (spa_format_video_raw_parse(format, &info) < 0 ||
-        (known = FindFormat(info.format)) == nullptr || info.size.width == 0 ||
-        info.size.height == 0 || info.size.width > kMaxSize || info.size.height > kMaxSize) {
+    StreamFormat read;
+    if (!ReadStreamFormat(format, kMaxSize, &read)) {
         DebugPrint(" kvcap: the screen-cast stream's format cannot be read\n");
         pw_stream_set_error(m_stream, -EINVAL, "unknown format");
         return;
     }
-    m_width = static_cast<int>(info.size.width);
-    m_height = static_cast<int>(info.size.height);
-    m_layout = known->layout;
-    DebugPrint(" kvcap: screen-cast stream of %dx%d, format %u\n", m_width, m_height, info.format);
+    m_width = read.width;
+    m_height = read.height;
+    m_layout = read.layout;
+    DebugPrint(" kvcap: screen-cast stream of %dx%d\n", m_width, m_height);
 
     uint8_t bytes[kPodBytes];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
@@ -326,21 +301,13 @@ void PipeWireStream::TakeBuffers() {
     if (newest == nullptr) {
         return;
     }
-    const spa_data& data = newest->buffer->datas[0];
-    auto row = static_cast<size_t>(m_width) * 4;
-    auto stride = static_cast<size_t>(data.chunk->stride);
-    if (stride >= row && data.chunk->offset + stride * (m_height - 1) + row <= data.maxsize) {
-        m_picture.pixels.resize(row * m_height);
+    if (CopyPicture(newest->buffer->datas[0], m_width, m_height, &m_picture.pixels)) {
         m_picture.width = m_width;
         m_picture.height = m_height;
         m_picture.layout = m_layout;
         auto* header = static_cast<const spa_meta_header*>(
             spa_buffer_find_meta_data(newest->buffer, SPA_META_Header, sizeof(spa_meta_header)));
         m_picture.shownAt = header != nullptr ? header->pts : 0;
-        const auto* from = static_cast<const uint8_t*>(data.data) + data.chunk->offset;
-        for (int y = 0; y < m_height; ++y) {
-            std::memcpy(m_picture.pixels.data() + row * y, from + stride * y, row);
-        }
         ++m_sequence;
     }  // else a buffer that does not hold the picture it says: left out
     pw_stream_queue_buffer(m_stream, newest);
