@@ -154,6 +154,12 @@ bool DecodePpm(const std::vector<uint8_t>& file, Image* image, std::string* erro
     return true;
 }
 
+bool DecodeImage(const std::vector<uint8_t>& file, ImageFormat format, Image* image,
+                 std::string* error) {
+    return format == ImageFormat::Png ? DecodePng(file, image, error)
+                                      : DecodePpm(file, image, error);
+}
+
 bool ImageFormatSupported(const std::string& path, std::string* error) {
     ImageFormat format;
     if (!FormatOfName(path, &format)) {
@@ -169,8 +175,7 @@ bool ReadImageAs(const std::string& path, ImageFormat format, Image* image, std:
         return false;
     }
     std::string reason;
-    const bool decoded = format == ImageFormat::Png ? DecodePng(file, image, &reason)
-                                                    : DecodePpm(file, image, &reason);
+    const bool decoded = DecodeImage(file, format, image, &reason);
     if (!decoded) {
         *error = path + ": " + reason;
     }
