@@ -77,6 +77,9 @@ int ProgramLoop::RunLoop() {
     m_quit = false;
     while (!m_quit) {
         BeforeWait();
+        if (m_quit) {
+            break;
+        }
         pollfd waits[] = {{signalFd, POLLIN, 0},
                           {timer, POLLIN, 0},
                           {ExtraFd(), POLLIN, 0},

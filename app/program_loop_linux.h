@@ -42,7 +42,7 @@ class ProgramLoop : public ProgramWindow {
     // Once the window's creation duties are done, before the first wait.
     virtual void OnStart() {}
     // A descriptor to wait on beside the loop's own, -1 for none; and the loop's turn before
-    // each wait, for what it brought.
+    // each wait, for what it brought (PostQuit there ends the loop before it waits again).
     virtual int ExtraFd() { return -1; }
     virtual void BeforeWait() {}
     // The fault poll's status (ReadDevFaultStatus), once a second while the poll runs.

@@ -5,6 +5,7 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,9 +83,11 @@ class PipeWireStream {
   private:
     static void OnStateChanged(void* self, pw_stream_state old, pw_stream_state state,
                                const char* error);
+    static void OnGlobalRemoved(void* self, uint32_t id);
     static void OnParamChanged(void* self, uint32_t id, const spa_pod* param);
     static void OnProcess(void* self);
 
+    void End(const char* why);
     void NegotiateBuffers(const spa_pod* format);
     void TakeBuffers();
     void CountAge();
@@ -96,6 +99,8 @@ class PipeWireStream {
     pw_core* m_core = nullptr;
     pw_stream* m_stream = nullptr;
     spa_hook m_listener{};
+    pw_registry* m_registry = nullptr;  // tells when the screen's node goes
+    spa_hook m_registryListener{};
 
     // Below: the stream's thread writes, sessions read, both with the loop locked.
     bool m_failed = false;  // the stream ended or broke
@@ -131,6 +136,10 @@ PipeWireStream::~PipeWireStream() {
     if (m_stream != nullptr) {
         spa_hook_remove(&m_listener);  // its end is ours, not news
         pw_stream_destroy(m_stream);
+    }
+    if (m_registry != nullptr) {
+        spa_hook_remove(&m_registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_registry));
     }
     if (m_core != nullptr) {
         pw_core_disconnect(m_core);
@@ -182,6 +191,16 @@ bool PipeWireStream::Open() {
         return table;
     }();
     pw_stream_add_listener(m_stream, &m_listener, &events, this);
+    // A stream whose screen's node goes only pauses; the node's removal is the cast's end
+    // (the user stopped it, or the portal went).
+    m_registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+    static const pw_registry_events registryEvents = [] {
+        pw_registry_events table{};
+        table.version = PW_VERSION_REGISTRY_EVENTS;
+        table.global_remove = OnGlobalRemoved;
+        return table;
+    }();
+    pw_registry_add_listener(m_registry, &m_registryListener, &registryEvents, this);
 
     uint8_t bytes[kPodBytes];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
@@ -230,12 +249,24 @@ bool PipeWireStream::Open() {
 
 void PipeWireStream::OnStateChanged(void* self, pw_stream_state, pw_stream_state state,
                                     const char* error) {
-    auto* source = static_cast<PipeWireStream*>(self);
     if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
-        DebugPrint(" kvcap: the screen-cast stream ended%s%s\n", error != nullptr ? ": " : "",
-                   error != nullptr ? error : "");
-        source->m_failed = true;
+        static_cast<PipeWireStream*>(self)->End(error);
     }
+}
+
+void PipeWireStream::OnGlobalRemoved(void* self, uint32_t id) {
+    auto* source = static_cast<PipeWireStream*>(self);
+    if (id == source->m_target.node) {
+        source->End("the screen's node is gone");
+    }
+}
+
+void PipeWireStream::End(const char* why) {
+    DebugPrint(" kvcap: the screen-cast stream ended%s%s\n", why != nullptr ? ": " : "",
+               why != nullptr ? why : "");
+    m_failed = true;
+    const uint64_t ended = 1;
+    (void)!write(ScreenCastEndedFd(), &ended, sizeof ended);
 }
 
 void PipeWireStream::OnParamChanged(void* self, uint32_t id, const spa_pod* param) {
@@ -360,6 +391,11 @@ int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
 }
 
 }  // namespace
+
+int ScreenCastEndedFd() {
+    static const int ended = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return ended;
+}
 
 std::unique_ptr<CaptureSource> OpenPipeWireSource(const DesktopTarget& target,
                                                   const CaptureGeometry& geometry) {

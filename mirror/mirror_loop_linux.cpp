@@ -1,5 +1,7 @@
 #include "mirror/mirror_loop_linux.h"
 
+#include <poll.h>
+
 #include <cstdio>
 #include <optional>
 
@@ -7,6 +9,7 @@
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/power_mode.h"
+#include "kvcap/desktop_target_linux.h"
 #include "mirror/mirror_options.h"
 #include "platform/debug_print.h"
 #include "platform/desktop_xrandr_linux.h"
@@ -56,12 +59,21 @@ void MirrorLoop::OnStart() {
 }
 
 int MirrorLoop::ExtraFd() {
+    if (m_settings.screenCast) {
+        return ScreenCastEndedFd();
+    }
     return m_settings.desktop != nullptr ? m_settings.desktop->ConnectionFd() : -1;
 }
 
 void MirrorLoop::BeforeWait() {
     if (m_settings.desktop != nullptr && m_settings.desktop->TakeScreenChange()) {
         OnDisplayChangeMessage();
+    }
+    pollfd ended = {ScreenCastEndedFd(), POLLIN, 0};
+    if (m_settings.screenCast && poll(&ended, 1, 0) == 1) {
+        std::fprintf(stderr, "%s: the screen cast was stopped\n", MIRROR_PROGRAM_NAME);
+        m_screenCastEnded = true;
+        PostQuit();
     }
 }
 

@@ -11,7 +11,8 @@
 class XRandrDesktop;
 
 // kvusb-mirror's loop: the Linux programs' loop, with the X desktop's changes (which restart
-// the session), the start line, and the fault notices on standard error and the desktop.
+// the session), the end of the screen cast, the start line, and the fault notices on standard
+// error and the desktop.
 
 struct MirrorLoopSettings {
     XRandrDesktop* desktop = nullptr;  // the X desktop whose changes restart the session, if any
@@ -20,11 +21,15 @@ struct MirrorLoopSettings {
     std::optional<uint8_t> powerMode;  // set at the start, as the menu would
     std::optional<double> duration;    // seconds
     bool quiet = false;                // no start-up line
+    bool screenCast = false;           // the desktop comes through the screen-cast portal
 };
 
 class MirrorLoop final : public ProgramLoop {
   public:
     explicit MirrorLoop(const MirrorLoopSettings& settings);
+
+    // The screen cast ended under the run (the user stopped it): there is nothing to show.
+    bool ScreenCastEnded() const { return m_screenCastEnded; }
 
   private:
     void OnStart() override;
@@ -35,4 +40,5 @@ class MirrorLoop final : public ProgramLoop {
     const MirrorLoopSettings m_settings;
     FaultNotices m_notices;
     DesktopNotifier m_notifier;
+    bool m_screenCastEnded = false;
 };
