@@ -54,8 +54,10 @@ bool DecodePng(const std::vector<uint8_t>& file, Image* image, std::string* erro
     int width = 0;
     int height = 0;
     int channels = 0;
-    if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
-        *error = std::string("not a readable PNG file: ") + stbi_failure_reason();
+    // stb reads an empty file from a null pointer.
+    if (file.empty() || !stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
+        *error = std::string("not a readable PNG file: ") +
+                 (file.empty() ? "empty" : stbi_failure_reason());
         return false;
     }
     if (width > kMaxImageDimension || height > kMaxImageDimension) {
