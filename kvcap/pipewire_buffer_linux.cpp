@@ -12,8 +12,11 @@ bool ReadStreamFormat(const spa_pod* format, int maxSize, StreamFormat* out) {
         info.size.height > static_cast<uint32_t>(maxSize)) {
         return false;
     }
+    // The parse stores whatever id the compositor sent in the enum; read as the number it is.
+    uint32_t id = 0;
+    std::memcpy(&id, &info.format, sizeof id);
     for (const StreamFormatLayout& known : kStreamFormats) {
-        if (known.format == info.format) {
+        if (static_cast<uint32_t>(known.format) == id) {
             out->width = static_cast<int>(info.size.width);
             out->height = static_cast<int>(info.size.height);
             out->layout = known.layout;
