@@ -5,7 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
 
-FUZZ_SECONDS="${FUZZ_SECONDS:-8}"
+FUZZ_SECONDS="${FUZZ_SECONDS:-5}"
 
 echo "=== layers"
 cmake -P scripts/check_layers.cmake
