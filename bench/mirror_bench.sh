@@ -13,6 +13,7 @@
 #   the engine and the X11 source of kvusb-mirror in pipeline_bench, the window moving.
 set -eu
 . "$(dirname "$0")/process_ticks.sh"
+. "$(dirname "$0")/desktop_picture.sh"
 build=$(cd "${1:-build/linux}" && pwd)
 seconds=${2:-20}
 work=$(mktemp -d)
@@ -24,8 +25,7 @@ Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>display >/dev/
 xvfb=$!
 for _ in $(seq 200); do grep -q . display && break; sleep 0.05; done
 export DISPLAY=":$(head -n1 display)" XDG_CONFIG_HOME="$work/config"
-convert -size 1920x1080 gradient:'#ff2000-#0040ff' -fill white -draw 'rectangle 300,200 900,640' \
-    -fill black -pointsize 40 -draw "text 1000,300 'vorn_kvusb mirror benchmark'" screen.png
+desktop_picture screen.png 'vorn_kvusb mirror benchmark'
 display -window root screen.png || true
 
 

@@ -10,6 +10,7 @@
 # traced.
 set -eu
 . "$(dirname "$0")/process_ticks.sh"
+. "$(dirname "$0")/desktop_picture.sh"
 build=$(cd "${1:-build/mingw}" && pwd)
 seconds=${2:-20}
 work=$(mktemp -d)
@@ -21,8 +22,7 @@ Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>display >/dev/
 xvfb=$!
 for _ in $(seq 200); do grep -q . display && break; sleep 0.05; done
 export DISPLAY=":$(head -n1 display)"
-convert -size 1920x1080 gradient:'#ff2000-#0040ff' -fill white -draw 'rectangle 300,200 900,640' \
-    -fill black -pointsize 40 -draw "text 1000,300 'vorn_kvusb tray benchmark'" screen.png
+desktop_picture screen.png 'vorn_kvusb tray benchmark'
 convert screen.png -resize 854x480! -depth 8 still.ppm
 display -window root screen.png || true
 wine cmd /c exit </dev/null >/dev/null 2>&1  # the prefix and its server, before measuring

@@ -13,7 +13,6 @@ constexpr uint8_t FAT_COUNT = 2;
 constexpr uint16_t ROOT_ENTRIES = 64;
 constexpr uint8_t SECTORS_PER_CLUSTER = 4;
 constexpr uint8_t MEDIA_FIXED = 0xF8;
-constexpr uint8_t DIRECTORY_ENTRY_BYTES = 32;
 constexpr uint8_t ATTRIBUTE_VOLUME_LABEL = 0x08;
 constexpr uint8_t EXTENDED_BOOT_SIGNATURE = 0x29;
 constexpr size_t LABEL_BYTES = 11;

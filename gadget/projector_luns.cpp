@@ -1,5 +1,7 @@
 #include "gadget/projector_luns.h"
 
+#include <algorithm>
+
 #include "device/device_discovery.h"
 #include "emulator/projector_protocol.h"
 
@@ -13,6 +15,10 @@ constexpr char VENDOR[] = "KVUSB";
 constexpr char OPTICAL_PRODUCT[] = "TR40W17B6-1";
 constexpr char DISK_PRODUCT[] = "TR40W17B6-2";
 constexpr char REVISION[] = "1.00";
+
+// The most data a vendor command carries: a bank of the projector's memory. A host that
+// announces more (up to 4 GiB) is refused, not given a buffer of that size.
+constexpr uint32_t VENDOR_DATA_MOST = emu::kBankBytes;
 
 // What the host learns when the core could not carry a command out.
 constexpr Sense INTERNAL_TARGET_FAILURE = {SENSE_HARDWARE_ERROR, 0x44, 0x00};
@@ -73,8 +79,8 @@ bool ProjectorLuns::Open(std::string* error) {
 
 uint32_t ProjectorLuns::DataOutWanted(const CommandBlock& block) const {
     if (IsVendorCommand(block.cdb[0])) {
-        // The core judges whatever the host sends.
-        return block.direction == Direction::Out ? block.dataLength : 0;
+        // The core judges whatever the host sends, up to a bank's worth; the rest is dropped.
+        return block.direction == Direction::Out ? std::min(block.dataLength, VENDOR_DATA_MOST) : 0;
     }
     return DataOutLength(block.cdb);
 }
@@ -104,6 +110,10 @@ LunReply ProjectorLuns::RunVendor(Lun* lun, const CommandBlock& block,
     if (UnplugNow(block)) {
         reply.deviceGone = true;
         return reply;
+    }
+    if (block.dataLength > VENDOR_DATA_MOST) {
+        Fail(&lun->unit, INVALID_FIELD_IN_CDB);
+        return {CSW_FAILED, {}, false};
     }
     ScsiRequest request{};
     std::copy(std::begin(block.cdb), std::end(block.cdb), request.cdb);

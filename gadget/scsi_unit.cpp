@@ -31,7 +31,6 @@ constexpr uint8_t SERVICE_ACTION_IN_16 = 0x9E;
 constexpr uint8_t READ_CAPACITY_16 = 0x10;  // its service action
 
 constexpr Sense INVALID_OPCODE = {SENSE_ILLEGAL_REQUEST, 0x20, 0x00};
-constexpr Sense INVALID_FIELD_IN_CDB = {SENSE_ILLEGAL_REQUEST, 0x24, 0x00};
 constexpr Sense LBA_OUT_OF_RANGE = {SENSE_ILLEGAL_REQUEST, 0x21, 0x00};
 constexpr Sense SAVING_NOT_SUPPORTED = {SENSE_ILLEGAL_REQUEST, 0x39, 0x00};
 constexpr Sense MEDIUM_NOT_PRESENT = {SENSE_NOT_READY, 0x3A, 0x00};

@@ -29,6 +29,8 @@ struct Sense {
     uint8_t ascq = 0;
 };
 
+inline constexpr Sense INVALID_FIELD_IN_CDB = {SENSE_ILLEGAL_REQUEST, 0x24, 0x00};
+
 struct StorageUnit {
     uint8_t peripheralType = PERIPHERAL_DISK;
     std::string vendor;    // up to 8 characters

@@ -54,8 +54,10 @@ bool DecodePng(const std::vector<uint8_t>& file, Image* image, std::string* erro
     int width = 0;
     int height = 0;
     int channels = 0;
-    if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
-        *error = std::string("not a readable PNG file: ") + stbi_failure_reason();
+    // stb reads an empty file from a null pointer.
+    if (file.empty() || !stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
+        *error = std::string("not a readable PNG file: ") +
+                 (file.empty() ? "empty" : stbi_failure_reason());
         return false;
     }
     if (width > kMaxImageDimension || height > kMaxImageDimension) {
@@ -154,6 +156,12 @@ bool DecodePpm(const std::vector<uint8_t>& file, Image* image, std::string* erro
     return true;
 }
 
+bool DecodeImage(const std::vector<uint8_t>& file, ImageFormat format, Image* image,
+                 std::string* error) {
+    return format == ImageFormat::Png ? DecodePng(file, image, error)
+                                      : DecodePpm(file, image, error);
+}
+
 bool ImageFormatSupported(const std::string& path, std::string* error) {
     ImageFormat format;
     if (!FormatOfName(path, &format)) {
@@ -169,8 +177,7 @@ bool ReadImageAs(const std::string& path, ImageFormat format, Image* image, std:
         return false;
     }
     std::string reason;
-    const bool decoded = format == ImageFormat::Png ? DecodePng(file, image, &reason)
-                                                    : DecodePpm(file, image, &reason);
+    const bool decoded = DecodeImage(file, format, image, &reason);
     if (!decoded) {
         *error = path + ": " + reason;
     }

@@ -24,5 +24,8 @@ bool ReadImageAs(const std::string& path, ImageFormat format, Image* image, std:
 // Writes to a temporary file beside `path` and renames it, so a reader never sees half a file.
 bool WriteImage(const std::string& path, const Image& image, std::string* error);
 
+// A file held in memory, in `format`; `image` is left alone on failure.
+bool DecodeImage(const std::vector<uint8_t>& file, ImageFormat format, Image* image,
+                 std::string* error);
 // A binary PPM held in memory; `image` is left alone on failure.
 bool DecodePpm(const std::vector<uint8_t>& file, Image* image, std::string* error);

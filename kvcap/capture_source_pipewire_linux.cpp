@@ -5,10 +5,10 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <vector>
@@ -37,27 +37,6 @@ constexpr size_t kPodBytes = 1024;
 // The size asked for first of a screen that has a size of its own: the projector's.
 constexpr uint32_t kPreferredWidth = 854;
 constexpr uint32_t kPreferredHeight = 480;
-
-// The 32-bit layouts compositors offer, and where blue, green and red lie in each.
-struct FormatLayout {
-    spa_video_format format;
-    PixelLayout layout;
-};
-constexpr FormatLayout kFormats[] = {
-    {SPA_VIDEO_FORMAT_BGRx, {0, 1, 2}}, {SPA_VIDEO_FORMAT_BGRA, {0, 1, 2}},
-    {SPA_VIDEO_FORMAT_RGBx, {2, 1, 0}}, {SPA_VIDEO_FORMAT_RGBA, {2, 1, 0}},
-    {SPA_VIDEO_FORMAT_xRGB, {3, 2, 1}}, {SPA_VIDEO_FORMAT_ARGB, {3, 2, 1}},
-    {SPA_VIDEO_FORMAT_xBGR, {1, 2, 3}}, {SPA_VIDEO_FORMAT_ABGR, {1, 2, 3}},
-};
-
-const FormatLayout* FindFormat(uint32_t format) {
-    for (const FormatLayout& known : kFormats) {
-        if (known.format == format) {
-            return &known;
-        }
-    }
-    return nullptr;
-}
 
 // A copy of the newest buffer: packed rows of width x 4 bytes.
 struct Picture {
@@ -104,9 +83,11 @@ class PipeWireStream {
   private:
     static void OnStateChanged(void* self, pw_stream_state old, pw_stream_state state,
                                const char* error);
+    static void OnGlobalRemoved(void* self, uint32_t id);
     static void OnParamChanged(void* self, uint32_t id, const spa_pod* param);
     static void OnProcess(void* self);
 
+    void End(const char* why);
     void NegotiateBuffers(const spa_pod* format);
     void TakeBuffers();
     void CountAge();
@@ -118,6 +99,8 @@ class PipeWireStream {
     pw_core* m_core = nullptr;
     pw_stream* m_stream = nullptr;
     spa_hook m_listener{};
+    pw_registry* m_registry = nullptr;  // tells when the screen's node goes
+    spa_hook m_registryListener{};
 
     // Below: the stream's thread writes, sessions read, both with the loop locked.
     bool m_failed = false;  // the stream ended or broke
@@ -153,6 +136,10 @@ PipeWireStream::~PipeWireStream() {
     if (m_stream != nullptr) {
         spa_hook_remove(&m_listener);  // its end is ours, not news
         pw_stream_destroy(m_stream);
+    }
+    if (m_registry != nullptr) {
+        spa_hook_remove(&m_registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(m_registry));
     }
     if (m_core != nullptr) {
         pw_core_disconnect(m_core);
@@ -204,6 +191,16 @@ bool PipeWireStream::Open() {
         return table;
     }();
     pw_stream_add_listener(m_stream, &m_listener, &events, this);
+    // A stream whose screen's node goes only pauses; the node's removal is the cast's end
+    // (the user stopped it, or the portal went).
+    m_registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+    static const pw_registry_events registryEvents = [] {
+        pw_registry_events table{};
+        table.version = PW_VERSION_REGISTRY_EVENTS;
+        table.global_remove = OnGlobalRemoved;
+        return table;
+    }();
+    pw_registry_add_listener(m_registry, &m_registryListener, &registryEvents, this);
 
     uint8_t bytes[kPodBytes];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
@@ -214,8 +211,8 @@ bool PipeWireStream::Open() {
     spa_pod_frame choice;
     spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
     spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
-    spa_pod_builder_id(&builder, kFormats[0].format);  // the preferred one, then all
-    for (const FormatLayout& known : kFormats) {
+    spa_pod_builder_id(&builder, kStreamFormats[0].format);  // the preferred one, then all
+    for (const StreamFormatLayout& known : kStreamFormats) {
         spa_pod_builder_id(&builder, known.format);
     }
     spa_pod_builder_pop(&builder, &choice);
@@ -252,12 +249,24 @@ bool PipeWireStream::Open() {
 
 void PipeWireStream::OnStateChanged(void* self, pw_stream_state, pw_stream_state state,
                                     const char* error) {
-    auto* source = static_cast<PipeWireStream*>(self);
     if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
-        DebugPrint(" kvcap: the screen-cast stream ended%s%s\n", error != nullptr ? ": " : "",
-                   error != nullptr ? error : "");
-        source->m_failed = true;
+        static_cast<PipeWireStream*>(self)->End(error);
     }
+}
+
+void PipeWireStream::OnGlobalRemoved(void* self, uint32_t id) {
+    auto* source = static_cast<PipeWireStream*>(self);
+    if (id == source->m_target.node) {
+        source->End("the screen's node is gone");
+    }
+}
+
+void PipeWireStream::End(const char* why) {
+    DebugPrint(" kvcap: the screen-cast stream ended%s%s\n", why != nullptr ? ": " : "",
+               why != nullptr ? why : "");
+    m_failed = true;
+    const uint64_t ended = 1;
+    (void)!write(ScreenCastEndedFd(), &ended, sizeof ended);
 }
 
 void PipeWireStream::OnParamChanged(void* self, uint32_t id, const spa_pod* param) {
@@ -269,19 +278,16 @@ void PipeWireStream::OnParamChanged(void* self, uint32_t id, const spa_pod* para
 // The format the compositor settled on, and what the buffers must carry: pictures in memory
 // we can map, a header, and the damage.
 void PipeWireStream::NegotiateBuffers(const spa_pod* format) {
-    spa_video_info_raw info{};
-    const FormatLayout* known = nullptr;
-    if (spa_format_video_raw_parse(format, &info) < 0 ||
-        (known = FindFormat(info.format)) == nullptr || info.size.width == 0 ||
-        info.size.height == 0 || info.size.width > kMaxSize || info.size.height > kMaxSize) {
+    StreamFormat read;
+    if (!ReadStreamFormat(format, kMaxSize, &read)) {
         DebugPrint(" kvcap: the screen-cast stream's format cannot be read\n");
         pw_stream_set_error(m_stream, -EINVAL, "unknown format");
         return;
     }
-    m_width = static_cast<int>(info.size.width);
-    m_height = static_cast<int>(info.size.height);
-    m_layout = known->layout;
-    DebugPrint(" kvcap: screen-cast stream of %dx%d, format %u\n", m_width, m_height, info.format);
+    m_width = read.width;
+    m_height = read.height;
+    m_layout = read.layout;
+    DebugPrint(" kvcap: screen-cast stream of %dx%d\n", m_width, m_height);
 
     uint8_t bytes[kPodBytes];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
@@ -326,21 +332,13 @@ void PipeWireStream::TakeBuffers() {
     if (newest == nullptr) {
         return;
     }
-    const spa_data& data = newest->buffer->datas[0];
-    auto row = static_cast<size_t>(m_width) * 4;
-    auto stride = static_cast<size_t>(data.chunk->stride);
-    if (stride >= row && data.chunk->offset + stride * (m_height - 1) + row <= data.maxsize) {
-        m_picture.pixels.resize(row * m_height);
+    if (CopyPicture(newest->buffer->datas[0], m_width, m_height, &m_picture.pixels)) {
         m_picture.width = m_width;
         m_picture.height = m_height;
         m_picture.layout = m_layout;
         auto* header = static_cast<const spa_meta_header*>(
             spa_buffer_find_meta_data(newest->buffer, SPA_META_Header, sizeof(spa_meta_header)));
         m_picture.shownAt = header != nullptr ? header->pts : 0;
-        const auto* from = static_cast<const uint8_t*>(data.data) + data.chunk->offset;
-        for (int y = 0; y < m_height; ++y) {
-            std::memcpy(m_picture.pixels.data() + row * y, from + stride * y, row);
-        }
         ++m_sequence;
     }  // else a buffer that does not hold the picture it says: left out
     pw_stream_queue_buffer(m_stream, newest);
@@ -393,6 +391,11 @@ int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
 }
 
 }  // namespace
+
+int ScreenCastEndedFd() {
+    static const int ended = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return ended;
+}
 
 std::unique_ptr<CaptureSource> OpenPipeWireSource(const DesktopTarget& target,
                                                   const CaptureGeometry& geometry) {

@@ -24,3 +24,8 @@ struct DesktopTarget {
 
 // Before KVCapAPI_Initialize.
 void SetDesktopTarget(const DesktopTarget& target);
+
+// Readable once the stream of a PipeWireStream target has ended for good: the user stopped the
+// screen cast, or the portal or the compositor went away. It stays readable from then on, for
+// the program's loop to wait on.
+int ScreenCastEndedFd();

@@ -1,6 +1,30 @@
 #include "kvcap/pipewire_buffer_linux.h"
 
 #include <spa/buffer/meta.h>
+#include <spa/param/video/format-utils.h>
+
+#include <cstring>
+
+bool ReadStreamFormat(const spa_pod* format, int maxSize, StreamFormat* out) {
+    spa_video_info_raw info{};
+    if (spa_format_video_raw_parse(format, &info) < 0 || info.size.width == 0 ||
+        info.size.height == 0 || info.size.width > static_cast<uint32_t>(maxSize) ||
+        info.size.height > static_cast<uint32_t>(maxSize)) {
+        return false;
+    }
+    // The parse stores whatever id the compositor sent in the enum; read as the number it is.
+    uint32_t id = 0;
+    std::memcpy(&id, &info.format, sizeof id);
+    for (const StreamFormatLayout& known : kStreamFormats) {
+        if (static_cast<uint32_t>(known.format) == id) {
+            out->width = static_cast<int>(info.size.width);
+            out->height = static_cast<int>(info.size.height);
+            out->layout = known.layout;
+            return true;
+        }
+    }
+    return false;
+}
 
 bool BufferHoldsPicture(const spa_buffer* buffer) {
     auto* header = static_cast<const spa_meta_header*>(
@@ -26,4 +50,24 @@ bool BufferShowsChange(const spa_buffer* buffer) {
         return spa_meta_region_is_valid(first);
     }
     return false;
+}
+
+bool CopyPicture(const spa_data& data, int width, int height, std::vector<uint8_t>* pixels) {
+    if (data.data == nullptr || data.chunk == nullptr || data.maxsize == 0 || width <= 0 ||
+        height <= 0 || data.chunk->stride <= 0) {
+        return false;
+    }
+    const uint64_t row = uint64_t{static_cast<uint32_t>(width)} * 4;
+    const uint64_t stride = static_cast<uint32_t>(data.chunk->stride);
+    const uint64_t offset = data.chunk->offset % data.maxsize;
+    // In 64 bits, stride and height below 2^31 each: no product wraps.
+    if (stride < row || offset + stride * static_cast<uint32_t>(height - 1) + row > data.maxsize) {
+        return false;
+    }
+    pixels->resize(row * static_cast<uint32_t>(height));
+    const auto* from = static_cast<const uint8_t*>(data.data) + offset;
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(pixels->data() + row * y, from + stride * y, row);
+    }
+    return true;
 }

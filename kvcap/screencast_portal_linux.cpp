@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <cstring>
-#include <string_view>
 
+#include "kvcap/screencast_portal_replies_linux.h"
 #include "platform/debug_print.h"
 
 // Each portal method answers at once with the path of a Request object, and later with that
@@ -80,93 +80,6 @@ void AppendString(DBusMessageIter* options, const char* key, const std::string& 
 }
 void AppendUint32(DBusMessageIter* options, const char* key, uint32_t value) {
     AppendOption(options, key, DBUS_TYPE_UINT32, "u", &value);
-}
-
-// Walks a{sv} and hands each value's variant to `take` with its key.
-template <typename Take>
-void ForEachEntry(DBusMessageIter* dictionary, Take take) {
-    if (dbus_message_iter_get_arg_type(dictionary) != DBUS_TYPE_ARRAY) {
-        return;
-    }
-    DBusMessageIter entries;
-    dbus_message_iter_recurse(dictionary, &entries);
-    for (; dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY;
-         dbus_message_iter_next(&entries)) {
-        DBusMessageIter entry;
-        DBusMessageIter variant;
-        const char* key = nullptr;
-        dbus_message_iter_recurse(&entries, &entry);
-        dbus_message_iter_get_basic(&entry, &key);
-        dbus_message_iter_next(&entry);
-        dbus_message_iter_recurse(&entry, &variant);
-        take(std::string_view(key), &variant);
-    }
-}
-
-bool ReadUint32(DBusMessageIter* value, uint32_t* out) {
-    if (dbus_message_iter_get_arg_type(value) != DBUS_TYPE_UINT32) {
-        return false;
-    }
-    dbus_message_iter_get_basic(value, out);
-    return true;
-}
-
-// A string or an object path.
-bool ReadText(DBusMessageIter* value, std::string* out) {
-    int type = dbus_message_iter_get_arg_type(value);
-    if (type != DBUS_TYPE_STRING && type != DBUS_TYPE_OBJECT_PATH) {
-        return false;
-    }
-    const char* text = nullptr;
-    dbus_message_iter_get_basic(value, &text);
-    *out = text;
-    return true;
-}
-
-// (ii), as position and size are.
-bool ReadPair(DBusMessageIter* value, int* first, int* second) {
-    if (dbus_message_iter_get_arg_type(value) != DBUS_TYPE_STRUCT) {
-        return false;
-    }
-    DBusMessageIter fields;
-    dbus_message_iter_recurse(value, &fields);
-    int32_t values[2] = {};
-    for (int32_t& field : values) {
-        if (dbus_message_iter_get_arg_type(&fields) != DBUS_TYPE_INT32) {
-            return false;
-        }
-        dbus_message_iter_get_basic(&fields, &field);
-        dbus_message_iter_next(&fields);
-    }
-    *first = values[0];
-    *second = values[1];
-    return true;
-}
-
-// The first stream of a(ua{sv}); false when there is none.
-bool ReadFirstStream(DBusMessageIter* value, ScreenCastStream* stream) {
-    if (dbus_message_iter_get_arg_type(value) != DBUS_TYPE_ARRAY) {
-        return false;
-    }
-    DBusMessageIter streams;
-    dbus_message_iter_recurse(value, &streams);
-    if (dbus_message_iter_get_arg_type(&streams) != DBUS_TYPE_STRUCT) {
-        return false;
-    }
-    DBusMessageIter fields;
-    dbus_message_iter_recurse(&streams, &fields);
-    if (!ReadUint32(&fields, &stream->node)) {
-        return false;
-    }
-    dbus_message_iter_next(&fields);
-    ForEachEntry(&fields, [stream](std::string_view key, DBusMessageIter* property) {
-        if (key == "position") {
-            ReadPair(property, &stream->x, &stream->y);
-        } else if (key == "size") {
-            ReadPair(property, &stream->width, &stream->height);
-        }
-    });
-    return true;
 }
 
 }  // namespace
@@ -281,13 +194,10 @@ int Converse(ScreenCastSession* session, const Request& request, DBusMessage* me
             if (!answered && dbus_message_is_signal(signal, kRequest, "Response") &&
                 request.path == dbus_message_get_path(signal)) {
                 answered = true;
-                DBusMessageIter arguments;
-                uint32_t response = 2;
-                dbus_message_iter_init(signal, &arguments);
-                ReadUint32(&arguments, &response);
-                dbus_message_iter_next(&arguments);
+                DBusMessageIter results;
+                uint32_t response = ReadPortalResponse(signal, &results);
                 if (response == kResponseSuccess) {
-                    result = take(&arguments);
+                    result = take(&results);
                     if (result != SCREENCAST_GRANTED) {
                         *why = std::string(step) + ": the portal's answer lacks what it needs";
                     }
@@ -337,17 +247,7 @@ ScreenCastPortal QueryScreenCastPortal() {
     DBusMessage* reply = Call(connection, message, &why);
     ScreenCastPortal portal;
     if (reply != nullptr) {
-        DBusMessageIter arguments;
-        dbus_message_iter_init(reply, &arguments);
-        ForEachEntry(&arguments, [&portal](std::string_view key, DBusMessageIter* value) {
-            if (key == "version") {
-                ReadUint32(value, &portal.version);
-            } else if (key == "AvailableSourceTypes") {
-                ReadUint32(value, &portal.sourceTypes);
-            } else if (key == "AvailableCursorModes") {
-                ReadUint32(value, &portal.cursorModes);
-            }
-        });
+        portal = ReadScreenCastProperties(reply);
         dbus_message_unref(reply);
     }
     Disconnect(connection);
@@ -387,11 +287,7 @@ int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, bool (*st
     int result = Converse(
         session.get(), request, message, wait, "CreateSession",
         [&handle](DBusMessageIter* results) {
-            ForEachEntry(results, [&handle](std::string_view key, DBusMessageIter* value) {
-                if (key == "session_handle") {
-                    ReadText(value, &handle);
-                }
-            });
+            handle = ReadSessionHandle(results);
             return handle.empty() ? SCREENCAST_FAILED : SCREENCAST_GRANTED;
         },
         why);
@@ -432,15 +328,9 @@ int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, bool (*st
     result = Converse(
         session.get(), request, message, wait, "Start",
         [&granted](DBusMessageIter* results) {
-            bool streamFound = false;
-            ForEachEntry(results, [&](std::string_view key, DBusMessageIter* value) {
-                if (key == "streams") {
-                    streamFound = ReadFirstStream(value, &granted.stream);
-                } else if (key == "restore_token") {
-                    ReadText(value, &granted.restoreToken);
-                }
-            });
-            return streamFound ? SCREENCAST_GRANTED : SCREENCAST_FAILED;
+            return ReadStartResults(results, &granted.stream, &granted.restoreToken)
+                       ? SCREENCAST_GRANTED
+                       : SCREENCAST_FAILED;
         },
         why);
     if (result != SCREENCAST_GRANTED) {

@@ -1,75 +1,20 @@
 #include "mirror/mirror_loop_linux.h"
 
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <iterator>
-#include <memory>
-#include <string>
+#include <optional>
 
 #include "app/capture_events.h"
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/power_mode.h"
-#include "app/program_window.h"
-#include "app/shutdown.h"
-#include "app/stop_sequence.h"
-#include "device/device_discovery.h"
-#include "device/device_status.h"
-#include "device/opened_unit_linux.h"
-#include "mirror/mirror_fault_notices.h"
+#include "kvcap/desktop_target_linux.h"
 #include "mirror/mirror_options.h"
 #include "platform/debug_print.h"
-#include "platform/desktop_notification_linux.h"
 #include "platform/desktop_xrandr_linux.h"
-#include "platform/unit_removal_linux.h"
 
 namespace {
-
-sigset_t StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    return signals;
-}
-
-// Watched by the optical unit's sg node and SCSI address; not at all where it has no sg node
-// (the virtual projector's units).
-std::unique_ptr<UnitRemovalMonitor> WatchOpticalUnit() {
-    std::string sgNode;
-    std::string hctl;
-    if (!FindOpenedOpticalUnit(&sgNode, &hctl)) {
-        return nullptr;
-    }
-    auto monitor = std::make_unique<UnitRemovalMonitor>(sgNode, hctl);
-    if (!monitor->Open()) {
-        DebugPrint("RunMirrorLoop: udev cannot be watched; a removal shows as a failed frame\n");
-        return nullptr;
-    }
-    return monitor;
-}
-
-void PollFaults(FaultNotices* notices, DesktopNotifier* notifier) {
-    std::optional<WarningKind> kind = notices->Poll(ReadDevFaultStatus());
-    if (!kind) {
-        return;
-    }
-    std::fprintf(stderr, "%s: warning: %s\n", MIRROR_PROGRAM_NAME, FaultNoticeText(*kind));
-    if (!notifier->Notify(FAULT_NOTICE_TITLE, FaultNoticeText(*kind), true)) {
-        DebugPrint("RunMirrorLoop: no desktop notice for the fault\n");
-    }
-}
 
 void PrintStart(const MirrorLoopSettings& settings) {
     // The 800x600 mode switches the monitor only when it offers such a mode; the mode is kept
@@ -99,81 +44,46 @@ void PrintStart(const MirrorLoopSettings& settings) {
 
 }  // namespace
 
-void HoldStopSignals() {
-    sigset_t signals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
+MirrorLoop::MirrorLoop(const MirrorLoopSettings& settings)
+    : ProgramLoop(settings.duration), m_settings(settings), m_notifier(MIRROR_PROGRAM_NAME) {}
 
-int MirrorLoop::RunLoop() {
-    XRandrDesktop* desktop = m_settings.desktop;
-    // What the window's creation does.
-    AttachProgramWindow(this);
-    std::unique_ptr<UnitRemovalMonitor> removal = WatchOpticalUnit();
-    RefreshPowerMode();
+void MirrorLoop::OnStart() {
     if (m_settings.powerMode) {
         ChangePowerMode(*m_settings.powerMode);
     }
-    int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-    const itimerspec everySecond = {{1, 0}, {1, 0}};
-    timerfd_settime(timer, 0, &everySecond, nullptr);
-    m_faultPollRunning.store(true);
-    ApplySavedZoom();
     // Start-up's own change of size came before the loop, as it comes before the window.
-    if (desktop != nullptr) {
-        desktop->TakeScreenChange();
+    if (m_settings.desktop != nullptr) {
+        m_settings.desktop->TakeScreenChange();
     }
-
-    sigset_t signals = StopSignals();
-    int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::duration<double>(m_settings.duration.value_or(0));
-    FaultNotices notices;
-    DesktopNotifier notifier(MIRROR_PROGRAM_NAME);
     PrintStart(m_settings);
-    m_quit = false;
-    while (!m_quit) {
-        if (desktop != nullptr && desktop->TakeScreenChange()) {
-            OnDisplayChangeMessage();
-        }
-        pollfd waits[] = {{signalFd, POLLIN, 0},
-                          {timer, POLLIN, 0},
-                          {desktop != nullptr ? desktop->ConnectionFd() : -1, POLLIN, 0},
-                          {removal ? removal->Fd() : -1, POLLIN, 0}};
-        int timeout = -1;
-        if (m_settings.duration) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            timeout = static_cast<int>(std::max<int64_t>(left.count(), 0));
-        }
-        poll(waits, std::size(waits), timeout);
-        signalfd_siginfo signal{};
-        if ((waits[0].revents & POLLIN) && read(signalFd, &signal, sizeof signal) > 0) {
-            DebugPrint("RunMirrorLoop: signal %u (%s), will stop vorn_kvusb!\n", signal.ssi_signo,
-                       strsignal(static_cast<int>(signal.ssi_signo)));
-            m_quit = true;
-        }
-        uint64_t ticks = 0;
-        if ((waits[1].revents & POLLIN) && read(timer, &ticks, sizeof ticks) > 0 &&
-            m_faultPollRunning.load()) {
-            PollFaults(&notices, &notifier);
-        }
-        if ((waits[3].revents & POLLIN) && removal->TakeRemoval()) {
-            RunStopSequence(StopReason::OpticalUnitRemoved, *this);
-        }
-        if (m_settings.duration && std::chrono::steady_clock::now() >= deadline) {
-            DebugPrint("RunMirrorLoop: the time is up, will stop vorn_kvusb!\n");
-            m_quit = true;
-        }
+}
+
+int MirrorLoop::ExtraFd() {
+    if (m_settings.screenCast) {
+        return ScreenCastEndedFd();
     }
-    close(signalFd);
-    close(timer);
-    return 0;
+    return m_settings.desktop != nullptr ? m_settings.desktop->ConnectionFd() : -1;
 }
 
-void MirrorLoop::StopFaultPoll() {
-    m_faultPollRunning.store(false);
+void MirrorLoop::BeforeWait() {
+    if (m_settings.desktop != nullptr && m_settings.desktop->TakeScreenChange()) {
+        OnDisplayChangeMessage();
+    }
+    pollfd ended = {ScreenCastEndedFd(), POLLIN, 0};
+    if (m_settings.screenCast && poll(&ended, 1, 0) == 1) {
+        std::fprintf(stderr, "%s: the screen cast was stopped\n", MIRROR_PROGRAM_NAME);
+        m_screenCastEnded = true;
+        PostQuit();
+    }
 }
 
-void MirrorLoop::PostQuit() {
-    m_quit = true;
+void MirrorLoop::OnFaultStatus(int status) {
+    std::optional<WarningKind> kind = m_notices.Poll(status);
+    if (!kind) {
+        return;
+    }
+    std::fprintf(stderr, "%s: warning: %s\n", MIRROR_PROGRAM_NAME, FaultNoticeText(*kind));
+    if (!m_notifier.Notify(FAULT_NOTICE_TITLE, FaultNoticeText(*kind), true)) {
+        DebugPrint("RunLoop: no desktop notice for the fault\n");
+    }
 }

@@ -1,19 +1,18 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "app/program_window.h"
+#include "app/program_loop_linux.h"
+#include "mirror/mirror_fault_notices.h"
+#include "platform/desktop_notification_linux.h"
 
 class XRandrDesktop;
 
-// What the tray window is to the Windows program, for kvusb-mirror: the loop the main thread
-// spends the run in. At its start it does what the window's creation does (watches for the
-// optical unit's removal, reads the power mode, starts the once-a-second fault poll, applies a
-// saved zoom); it then answers the screen's changes, the fault poll and the unit's removal
-// until SIGINT, SIGTERM or SIGHUP comes, the unit is removed, or the run's time is up.
+// kvusb-mirror's loop: the Linux programs' loop, with the X desktop's changes (which restart
+// the session), the end of the screen cast, the start line, and the fault notices on standard
+// error and the desktop.
 
 struct MirrorLoopSettings {
     XRandrDesktop* desktop = nullptr;  // the X desktop whose changes restart the session, if any
@@ -22,27 +21,24 @@ struct MirrorLoopSettings {
     std::optional<uint8_t> powerMode;  // set at the start, as the menu would
     std::optional<double> duration;    // seconds
     bool quiet = false;                // no start-up line
+    bool screenCast = false;           // the desktop comes through the screen-cast portal
 };
 
-// First thing in main, before any thread is started: SIGINT, SIGTERM and SIGHUP held back in
-// every thread, for the loop to take.
-void HoldStopSignals();
-
-class MirrorLoop final : public ProgramWindow {
+class MirrorLoop final : public ProgramLoop {
   public:
-    explicit MirrorLoop(const MirrorLoopSettings& settings) : m_settings(settings) {}
+    explicit MirrorLoop(const MirrorLoopSettings& settings);
 
-    int RunLoop() override;
-    void StopFaultPoll() override;
-    // There is no tray icon and no menu.
-    void ReleaseTrayIcon() override {}
-    bool ContextMenuOpen() override { return false; }
-    void DestroyContextMenu() override {}
-    void PostQuit() override;
+    // The screen cast ended under the run (the user stopped it): there is nothing to show.
+    bool ScreenCastEnded() const { return m_screenCastEnded; }
 
   private:
+    void OnStart() override;
+    int ExtraFd() override;
+    void BeforeWait() override;
+    void OnFaultStatus(int status) override;
+
     const MirrorLoopSettings m_settings;
-    // Cleared by the shutdowns, maybe on the sender thread, as they kill the window's timer.
-    std::atomic<bool> m_faultPollRunning{false};
-    bool m_quit = false;  // the loop's own thread only
+    FaultNotices m_notices;
+    DesktopNotifier m_notifier;
+    bool m_screenCastEnded = false;
 };

@@ -100,10 +100,12 @@ int main(int argc, char** argv) {
         return Fail(MIRROR_EXIT_NO_PROJECTOR, error);
     }
     // Attached to the shutdowns, which the sender thread may still run as the process ends.
-    auto* loop = new MirrorLoop({screen.x11, screen.shown, options.extend, options.powerMode,
-                                 options.duration, options.quiet});
+    auto* loop =
+        new MirrorLoop({screen.x11, screen.shown, options.extend, options.powerMode,
+                        options.duration, options.quiet, screen.way == CaptureWay::Portal});
     result = RunProgram(MIRROR_PROGRAM_NAME, *loop);
     RemoveExtendedScreen();
     FlushVirtualProjector();
-    return result;
+    // The desktop is put back as at every end; with the cast gone there is no desktop to show.
+    return loop->ScreenCastEnded() ? MIRROR_EXIT_USAGE : result;
 }

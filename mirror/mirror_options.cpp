@@ -183,7 +183,7 @@ const char* MirrorUsage() {
            "\n"
            "Exit status: 0 when it ended, 1 when no projector could be used, 2 on bad\n"
            "usage, or when there is no desktop to show (no X display, no portal, the\n"
-           "screen cast declined).\n";
+           "screen cast declined or stopped).\n";
 }
 
 bool ResolveModeOptions(const MirrorOptions& options, const SavedModes& saved,

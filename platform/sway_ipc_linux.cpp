@@ -5,7 +5,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <json-c/json.h>
+
 #include <cstring>
 
 namespace {
@@ -60,83 +61,48 @@ bool ReadAll(int fd, char* bytes, size_t size) {
     return true;
 }
 
-// Where the JSON value that starts at `at` ends; text.size() when it does not.
-size_t SkipValue(std::string_view text, size_t at) {
-    if (at >= text.size()) {
-        return text.size();
+// The parsed reply, or null when it is not one whole JSON value. json-c stops at a value's
+// end, so text after it is refused here rather than read as a second value.
+json_object* ParseReply(std::string_view json) {
+    json_tokener* tokener = json_tokener_new();
+    if (tokener == nullptr || json.size() > kMaxReply) {
+        json_tokener_free(tokener);
+        return nullptr;
     }
-    if (text[at] == '"') {
-        for (size_t i = at + 1; i < text.size(); ++i) {
-            if (text[i] == '\\') {
-                ++i;
-            } else if (text[i] == '"') {
-                return i + 1;
-            }
-        }
-        return text.size();
+    json_object* value = json_tokener_parse_ex(tokener, json.data(), static_cast<int>(json.size()));
+    bool whole = value != nullptr && json_tokener_get_error(tokener) == json_tokener_success &&
+                 json.find_first_not_of(" \t\r\n", json_tokener_get_parse_end(tokener)) ==
+                     std::string_view::npos;
+    json_tokener_free(tokener);
+    if (!whole) {
+        json_object_put(value);
+        return nullptr;
     }
-    if (text[at] == '{' || text[at] == '[') {
-        int depth = 0;
-        for (size_t i = at; i < text.size(); ++i) {
-            if (text[i] == '"') {
-                i = SkipValue(text, i) - 1;
-            } else if (text[i] == '{' || text[i] == '[') {
-                ++depth;
-            } else if ((text[i] == '}' || text[i] == ']') && --depth == 0) {
-                return i + 1;
-            }
-        }
-        return text.size();
-    }
-    size_t end = text.find_first_of(",}] \t\r\n", at);
-    return end == std::string_view::npos ? text.size() : end;
+    return value;
 }
 
-size_t SkipBlanks(std::string_view text, size_t at) {
-    size_t next = text.find_first_not_of(" \t\r\n", at);
-    return next == std::string_view::npos ? text.size() : next;
-}
-
-// The text of a JSON string without its quotes, with \" and \\ undone.
-std::string StringValue(std::string_view value) {
-    std::string text;
-    for (size_t i = 1; i + 1 < value.size(); ++i) {
-        if (value[i] == '\\' && i + 2 < value.size()) {
-            ++i;
-        }
-        text += value[i];
+// The member `key` of an object when it has `type`; null otherwise.
+json_object* Member(json_object* object, const char* key, json_type type) {
+    json_object* value = nullptr;
+    if (!json_object_is_type(object, json_type_object) ||
+        !json_object_object_get_ex(object, key, &value) || !json_object_is_type(value, type)) {
+        return nullptr;
     }
-    return text;
+    return value;
 }
 
-int NumberValue(std::string_view value) {
-    return std::atoi(std::string(value).c_str());
-}
-
-// Calls take(key, value) for each member of a JSON object, or take("", element) for each
-// element of an array.
-template <typename Take>
-void ForEachItem(std::string_view container, Take take) {
-    size_t at = SkipBlanks(container, 1);
-    while (at < container.size() && container[at] != '}' && container[at] != ']') {
-        std::string key;
-        if (container.front() == '{') {
-            size_t keyEnd = SkipValue(container, at);
-            key = StringValue(container.substr(at, keyEnd - at));
-            at = SkipBlanks(container, container.find(':', keyEnd) + 1);
-        }
-        size_t end = SkipValue(container, at);
-        take(key, container.substr(at, end - at));
-        at = SkipBlanks(container, end);
-        if (at < container.size() && container[at] == ',') {
-            at = SkipBlanks(container, at + 1);
-        }
+bool IntMember(json_object* object, const char* key, int* number) {
+    json_object* value = Member(object, key, json_type_int);
+    if (value == nullptr) {
+        return false;
     }
+    *number = json_object_get_int(value);
+    return true;
 }
 
-std::string_view Trimmed(std::string_view json) {
-    size_t first = SkipBlanks(json, 0);
-    return json.substr(first == json.size() ? 0 : first);
+bool TrueMember(json_object* object, const char* key) {
+    json_object* value = Member(object, key, json_type_boolean);
+    return value != nullptr && json_object_get_boolean(value);
 }
 
 }  // namespace
@@ -189,72 +155,50 @@ void SwayIpcSendFromSignalHandler(const char* socketPath, const std::string& mes
 
 std::vector<SwayOutput> ParseSwayOutputs(std::string_view json) {
     std::vector<SwayOutput> outputs;
-    json = Trimmed(json);
-    if (json.empty() || json.front() != '[') {
-        return outputs;
-    }
-    ForEachItem(json, [&outputs](const std::string&, std::string_view element) {
-        if (element.empty() || element.front() != '{') {
-            return;
-        }
-        SwayOutput output;
-        ForEachItem(element, [&output](const std::string& key, std::string_view value) {
-            if (key == "name") {
-                output.name = StringValue(value);
-            } else if (key == "active") {
-                output.active = value == "true";
-            } else if (key == "rect" && !value.empty() && value.front() == '{') {
-                ForEachItem(value, [&output](const std::string& field, std::string_view number) {
-                    int* target = field == "x"        ? &output.x
-                                  : field == "y"      ? &output.y
-                                  : field == "width"  ? &output.width
-                                  : field == "height" ? &output.height
-                                                      : nullptr;
-                    if (target != nullptr) {
-                        *target = NumberValue(number);
-                    }
-                });
+    json_object* reply = ParseReply(json);
+    if (json_object_is_type(reply, json_type_array)) {
+        for (size_t i = 0; i < json_object_array_length(reply); ++i) {
+            json_object* element = json_object_array_get_idx(reply, i);
+            if (!json_object_is_type(element, json_type_object)) {
+                continue;
             }
-        });
-        outputs.push_back(output);
-    });
+            SwayOutput output;
+            if (json_object* name = Member(element, "name", json_type_string)) {
+                output.name = json_object_get_string(name);
+            }
+            output.active = TrueMember(element, "active");
+            if (json_object* rect = Member(element, "rect", json_type_object)) {
+                IntMember(rect, "x", &output.x);
+                IntMember(rect, "y", &output.y);
+                IntMember(rect, "width", &output.width);
+                IntMember(rect, "height", &output.height);
+            }
+            outputs.push_back(output);
+        }
+    }
+    json_object_put(reply);
     return outputs;
 }
 
 bool SwayCommandsSucceeded(std::string_view json) {
-    json = Trimmed(json);
-    if (json.empty() || json.front() != '[') {
-        return false;
+    json_object* reply = ParseReply(json);
+    bool all = json_object_is_type(reply, json_type_array) && json_object_array_length(reply) > 0;
+    for (size_t i = 0; all && i < json_object_array_length(reply); ++i) {
+        all = TrueMember(json_object_array_get_idx(reply, i), "success");
     }
-    bool all = true;
-    int count = 0;
-    ForEachItem(json, [&](const std::string&, std::string_view result) {
-        ++count;
-        bool success = false;
-        if (!result.empty() && result.front() == '{') {
-            ForEachItem(result, [&success](const std::string& key, std::string_view value) {
-                success = success || (key == "success" && value == "true");
-            });
-        }
-        all = all && success;
-    });
-    return all && count > 0;
+    json_object_put(reply);
+    return all;
 }
 
 bool ParseSwayVersion(std::string_view json, int* major, int* minor) {
-    json = Trimmed(json);
-    if (json.empty() || json.front() != '{') {
-        return false;
+    json_object* reply = ParseReply(json);
+    int readMajor = 0;
+    int readMinor = 0;
+    bool found = IntMember(reply, "major", &readMajor) && IntMember(reply, "minor", &readMinor);
+    json_object_put(reply);
+    if (found) {
+        *major = readMajor;
+        *minor = readMinor;
     }
-    int found = 0;
-    ForEachItem(json, [&](const std::string& key, std::string_view value) {
-        if (key == "major") {
-            *major = NumberValue(value);
-            ++found;
-        } else if (key == "minor") {
-            *minor = NumberValue(value);
-            ++found;
-        }
-    });
-    return found == 2;
+    return found;
 }

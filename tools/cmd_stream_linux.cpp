@@ -3,31 +3,19 @@
 // (VORN_KVUSB_CAPTURE, when it is unset) and the recorded desktop. Frames go raw or compressed
 // as the link asks to the first projector found, the fault status is polled once a second, and
 // the run ends on SIGINT or SIGTERM, when the time is up, when udev reports the optical unit
-// removed, or when a frame finds the projector gone. Every end saves the display and zoom modes
+// removed, or when a frame finds the projector gone: kvusb-mirror's loop, which also reads the
+// power mode and applies a saved zoom at the start. Every end saves the display and zoom modes
 // in FILE (kvusb-mirror's settings file by default).
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/device_selection.h"
 #include "app/instance_count.h"
 #include "app/program.h"
-#include "app/program_window.h"
-#include "app/shutdown.h"
-#include "device/device_discovery.h"
+#include "app/program_loop_linux.h"
 #include "device/device_status.h"
-#include "device/opened_unit_linux.h"
 #include "device/unit_access.h"
 #include "emulator/device_request.h"
 #include "emulator/virtual_config.h"
@@ -36,7 +24,6 @@
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"
 #include "platform/settings_file.h"
-#include "platform/unit_removal_linux.h"
 #include "tools/tool_command.h"
 
 namespace {
@@ -44,39 +31,12 @@ namespace {
 constexpr const char* kCommand = "stream";
 constexpr const char* kUsage = "usage: kvusbtool stream [--seconds N] [--settings FILE] [-v]";
 
-sigset_t StopSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&signals, signal);
-    }
-    return signals;
-}
-
-std::unique_ptr<UnitRemovalMonitor> WatchOpticalUnit() {
-    std::string sgNode;
-    std::string hctl;
-    if (!FindOpenedOpticalUnit(&sgNode, &hctl)) {
-        return nullptr;
-    }
-    auto monitor = std::make_unique<UnitRemovalMonitor>(sgNode, hctl);
-    return monitor->Open() ? std::move(monitor) : nullptr;
-}
-
-// The program's window for a run without a desktop: a loop of signals, the time, the fault
-// poll and udev; the end of the process the engine may choose; the traces, shown with -v.
-class StreamRun final : public ProgramWindow, public ExitHandler, public TraceSink {
+// The Linux programs' loop for a run without a desktop, which says how it ended; the end of
+// the process the engine may choose; the traces, shown with -v.
+class StreamRun final : public ProgramLoop, public ExitHandler, public TraceSink {
   public:
     StreamRun(std::optional<double> seconds, bool verbose)
-        : m_seconds(seconds), m_verbose(verbose) {}
-
-    int RunLoop() override;
-    void StopFaultPoll() override { m_faultPollRunning.store(false); }
-    // There is no tray icon and no menu.
-    void ReleaseTrayIcon() override {}
-    bool ContextMenuOpen() override { return false; }
-    void DestroyContextMenu() override {}
-    void PostQuit() override { m_quit = true; }
+        : ProgramLoop(seconds), m_verbose(verbose) {}
 
     // The engine ends the process itself when the projector is lost or the search finds none.
     void BeforeExit(int code) override {
@@ -92,58 +52,21 @@ class StreamRun final : public ProgramWindow, public ExitHandler, public TraceSi
     }
 
   private:
-    const std::optional<double> m_seconds;
-    const bool m_verbose;
-    // Cleared by the shutdowns, maybe on the sender thread.
-    std::atomic<bool> m_faultPollRunning{false};
-    bool m_quit = false;  // the loop's own thread only
-};
-
-int StreamRun::RunLoop() {
-    AttachProgramWindow(this);
-    std::unique_ptr<UnitRemovalMonitor> removal = WatchOpticalUnit();
-    sigset_t stops = StopSignals();
-    int signals = signalfd(-1, &stops, SFD_CLOEXEC);
-    int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-    const itimerspec everySecond = {{1, 0}, {1, 0}};
-    timerfd_settime(timer, 0, &everySecond, nullptr);
-    m_faultPollRunning.store(true);
-    auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(m_seconds.value_or(0));
-    const char* end = nullptr;
-    m_quit = false;
-    while (end == nullptr && !m_quit) {
-        pollfd waits[] = {
-            {signals, POLLIN, 0}, {timer, POLLIN, 0}, {removal ? removal->Fd() : -1, POLLIN, 0}};
-        int timeout = -1;
-        if (m_seconds) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            timeout = static_cast<int>(std::max<int64_t>(left.count(), 0));
-        }
-        poll(waits, std::size(waits), timeout);
-        uint64_t ticks = 0;
-        if ((waits[1].revents & POLLIN) && read(timer, &ticks, sizeof ticks) > 0 &&
-            m_faultPollRunning.load()) {
-            int fault = ReadDevFaultStatus();
-            if (fault == DEV_FAULT_OVERHEAT || fault == DEV_FAULT_FAN_FAILURE) {
-                std::fprintf(stderr, "kvusbtool %s: the projector reports %s\n", kCommand,
-                             fault == DEV_FAULT_OVERHEAT ? "overheating" : "a fan failure");
-            }
-        }
-        if (waits[0].revents & POLLIN) {
-            end = "stopped";
-        } else if ((waits[2].revents & POLLIN) && removal->TakeRemoval()) {
-            end = "the optical unit was removed";
-        } else if (m_seconds && std::chrono::steady_clock::now() >= deadline) {
-            end = "the time is up";
+    void OnFaultStatus(int fault) override {
+        if (fault == DEV_FAULT_OVERHEAT || fault == DEV_FAULT_FAN_FAILURE) {
+            std::fprintf(stderr, "kvusbtool %s: the projector reports %s\n", kCommand,
+                         fault == DEV_FAULT_OVERHEAT ? "overheating" : "a fan failure");
         }
     }
-    std::fprintf(stderr, "kvusbtool %s: %s\n", kCommand, end != nullptr ? end : "stopped");
-    close(signals);
-    close(timer);
-    return 0;
-}
+    void OnEnd(LoopEnd end) override {
+        std::fprintf(stderr, "kvusbtool %s: %s\n", kCommand,
+                     end == LoopEnd::UnitRemoved ? "the optical unit was removed"
+                     : end == LoopEnd::TimeUp    ? "the time is up"
+                                                 : "stopped");
+    }
+
+    const bool m_verbose;
+};
 
 }  // namespace
 
@@ -176,8 +99,7 @@ int RunStreamCommand(int argc, char** argv) {
                                    &error)) {
         return ToolError(kCommand, kToolMisused, error);
     }
-    sigset_t stops = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);  // before any thread, for the loop to take
+    HoldStopSignals();
     const char* source = std::getenv(kCaptureSourceVariable);
     KVCapSetSource(source != nullptr ? source : "synthetic");
 

@@ -204,6 +204,28 @@ TEST_F(TransportTest, AnInvalidWrapperHaltsBothPipes) {
     EXPECT_TRUE(m_host->pipes.fromDevice.empty());
 }
 
+// A host may announce any length up to 4 GiB; the gadget takes what a bank holds at most and
+// refuses the command, whatever data follows.
+TEST_F(TransportTest, AVendorTransferLongerThanABankIsRefused) {
+    for (bool in : {false, true}) {
+        uint8_t cbw[CBW_BYTES] = {'U', 'S', 'B', 'C', 1};
+        const uint32_t length = 0xFFFFFFF0;
+        std::memcpy(cbw + 8, &length, 4);
+        cbw[12] = in ? 0x80 : 0;
+        cbw[14] = 16;
+        cbw[15] = in ? 0xFD : 0xFF;
+        m_host->pipes.fromDevice.clear();
+        m_host->pipes.toDevice.assign(10, 0xAB);  // a short packet ends the host's data
+        ASSERT_EQ(ServeCommand(&m_host->pipes, m_luns.get(), cbw, sizeof cbw),
+                  CommandOutcome::Answered);
+        ASSERT_FALSE(m_host->pipes.fromDevice.empty());
+        const std::vector<uint8_t>& status = m_host->pipes.fromDevice.back();
+        ASSERT_EQ(status.size(), CSW_BYTES);
+        EXPECT_EQ(status[12], CSW_FAILED) << (in ? "in" : "out");
+    }
+    EXPECT_EQ(m_core->Report().commands, 0u) << "nothing reached the core";
+}
+
 TEST_F(TransportTest, UnpluggedInTheMiddleOfAFrameNothingIsAnswered) {
     m_luns->UnplugAfterFrames(1);
     std::vector<uint8_t> frame = TestFrame();

@@ -113,6 +113,8 @@ TEST(ImageFileTest, PngRoundTripKeepsEveryPixel) {
     EXPECT_FALSE(ReadImage(path, &back, &error));
     EXPECT_NE(error.find("not a readable PNG"), std::string::npos) << error;
     std::filesystem::remove(path);
+    EXPECT_FALSE(DecodeImage({}, ImageFormat::Png, &back, &error));  // an empty file
+    EXPECT_EQ(back.bgr, desktop.bgr);
 }
 
 TEST(ImageFitTest, AFrameSizedPictureIsUnchanged) {

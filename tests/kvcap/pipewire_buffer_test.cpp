@@ -85,4 +85,43 @@ TEST(ScreenCastBuffer, OnlyAnEmptyDamageListMeansNothingChanged) {
     EXPECT_FALSE(BufferShowsChange(&flatRegion.buffer));
 }
 
+// The rows a chunk states are copied only when all of them lie in the plane's memory: a
+// compositor's stride or offset is no reason to read past it.
+TEST(ScreenCastBuffer, APictureIsCopiedOnlyFromWithinItsPlane) {
+    TestBuffer buffer(64);
+    buffer.data.maxsize = 64;
+    for (size_t i = 0; i < buffer.pixels.size(); ++i) {
+        buffer.pixels[i] = static_cast<uint8_t>(i);
+    }
+    std::vector<uint8_t> copy;
+    buffer.chunk.stride = 12;      // 2 x 2 pixels, rows of 8 bytes 12 apart
+    buffer.chunk.offset = 64 + 4;  // taken modulo the plane's size
+    ASSERT_TRUE(CopyPicture(buffer.data, 2, 2, &copy));
+    EXPECT_EQ(copy,
+              (std::vector<uint8_t>{4, 5, 6, 7, 8, 9, 10, 11, 16, 17, 18, 19, 20, 21, 22, 23}));
+
+    const std::vector<uint8_t> kept = copy;
+    const struct {
+        int32_t stride;
+        uint32_t offset;
+    } outside[] = {
+        {-8, 40},        // rows going up: the second one before the plane
+        {INT32_MIN, 0},  // a stride whose product with the rows wraps
+        {4, 0},          // rows overlapping: shorter than a row
+        {12, 45},        // the last row's end one byte past the plane
+        {32, 25},        // the same with a longer stride
+    };
+    for (const auto& c : outside) {
+        buffer.chunk.stride = c.stride;
+        buffer.chunk.offset = c.offset;
+        EXPECT_FALSE(CopyPicture(buffer.data, 2, 2, &copy)) << c.stride << " " << c.offset;
+        EXPECT_EQ(copy, kept);
+    }
+    buffer.chunk.stride = 8;
+    buffer.chunk.offset = 48;  // the last row's end on the plane's
+    EXPECT_TRUE(CopyPicture(buffer.data, 2, 2, &copy));
+    buffer.data.maxsize = 0;
+    EXPECT_FALSE(CopyPicture(buffer.data, 2, 2, &copy));
+}
+
 }  // namespace

@@ -193,7 +193,7 @@ sigterm)
     wait "$pid"
     status=$?
     [ "$status" -eq 0 ] || fail "SIGTERM ended it with $status"
-    grep -qx "RunMirrorLoop: signal 15 (Terminated), will stop vorn_kvusb!" run.err ||
+    grep -qx "RunLoop: signal 15 (Terminated), will stop vorn_kvusb!" run.err ||
         fail "the signal was not traced"
     tail -n 1 run.err | grep -qx "vorn_kvusb end!" || fail "the full shutdown did not end it"
     grep -q "KVCapAPI_Uninitialize success" run.err || fail "the capture library was not shut"

@@ -40,7 +40,7 @@ TEST(SwayIpc, OutputsAreReadWithTheirPlaceAndState) {
     EXPECT_EQ(outputs[1].width, 854);
     EXPECT_TRUE(ParseSwayOutputs("").empty());
     EXPECT_TRUE(ParseSwayOutputs("{\"error\": \"no\"}").empty());
-    EXPECT_TRUE(ParseSwayOutputs("[ {\"name\": \"cut").size() <= 1u);  // a cut reply ends
+    EXPECT_TRUE(ParseSwayOutputs("[ {\"name\": \"cut").empty());
 }
 
 TEST(SwayIpc, CommandsSucceedOnlyWhenEveryOneDid) {
@@ -63,6 +63,20 @@ TEST(SwayIpc, VersionNeedsBothNumbers) {
     EXPECT_EQ(minor, 8);
     EXPECT_FALSE(ParseSwayVersion(R"({"major": 1})", &major, &minor));
     EXPECT_FALSE(ParseSwayVersion("[]", &major, &minor));
+}
+
+// Replies that are not one whole JSON value are refused, and the parse returns.
+TEST(SwayIpc, MalformedRepliesAreRefused) {
+    int major = 7;
+    int minor = 7;
+    EXPECT_FALSE(ParseSwayVersion(R"({"a"} x)", &major, &minor));  // no colon, text after
+    EXPECT_FALSE(ParseSwayVersion(R"({"major": 1, "minor": 8} x)", &major, &minor));
+    EXPECT_FALSE(ParseSwayVersion(R"({"major": "1", "minor": 8})", &major, &minor));
+    EXPECT_EQ(major, 7);
+    EXPECT_EQ(minor, 7);
+    EXPECT_TRUE(ParseSwayOutputs(R"([{"name": "DP-1"}] [])").empty());
+    EXPECT_FALSE(SwayCommandsSucceeded(R"([{"success": true}] ])"));
+    EXPECT_FALSE(SwayCommandsSucceeded(R"([{"success": "true"}])"));
 }
 
 // A compositor of one exchange on a socket of the test's own.

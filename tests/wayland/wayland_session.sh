@@ -10,6 +10,8 @@
 #                                                 DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR
 #   chooser_picks NAME|new|nothing|wait           the output the portal's dialog "chooses"
 #
+# $PORTAL_BACKEND_PID is the portal's wlroots backend, which streams the screen casts.
+#
 # sway refuses to run as root; as root it runs as nobody, in a runtime folder nobody owns
 # (root reaches the sockets there all the same), away from $work, whose parents nobody may
 # not be allowed to pass.
@@ -92,6 +94,7 @@ CHOOSER
         > "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config"
     WAYLAND_DEBUG=${KV_WAYLAND_DEBUG:-0} LD_PRELOAD="$KV_SCREENCOPY_SHIM" /usr/libexec/xdg-desktop-portal-wlr -l DEBUG \
         > "$work/portal-wlr.log" 2>&1 &
+    PORTAL_BACKEND_PID=$!
     session_pids+=($!)
     /usr/libexec/xdg-desktop-portal -r > "$work/portal.log" 2>&1 &
     session_pids+=($!)

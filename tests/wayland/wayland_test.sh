@@ -6,6 +6,8 @@
 #            is kept, so the second run shows no dialog
 # refusals   a declined dialog, a missing portal: one line each and exit 2; Ctrl-C while the
 #            dialog is open ends the run at once
+# stopped    the screen cast ended under the run (its portal gone, as when the user stops
+#            it): one line, the second screen taken away, exit 2
 # sway       --extend on sway: a headless output of 854x480 right of the other, a window moved
 #            onto it shows on the projector as grim sees it; gone after the run and a crash
 # x11        --extend on X11: a RandR monitor beside the screen, which grows for it; a window
@@ -207,6 +209,23 @@ sway)
     wait "$run_pid"
     [ $? -eq $((128 + 11)) ] || fail "the crash ended it otherwise"
     expect_output_gone "$output"
+    ;;
+stopped)
+    start_wayland_session "$work" 1280x720
+    chooser_picks new
+    start_mirror stopped --extend --virtual shown.png --duration 30
+    output=$(sed -n 's/^kvusb-mirror: showing a second screen, \([^ ]*\) .*/\1/p' stopped.err)
+    [[ "$(sway_output "$output")" == 854x480+*" active" ]] || fail "no output for the cast"
+    redraw_output "$output"
+    kill "$PORTAL_BACKEND_PID"
+    for _ in $(seq 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.05; done
+    ! kill -0 "$run_pid" 2>/dev/null || fail "the run went on without its screen cast"
+    wait "$run_pid"
+    status=$?
+    [ $status -eq 2 ] || fail "the stopped cast ended the run with $status"
+    [ "$(sed -n 2p stopped.err)" = "kvusb-mirror: the screen cast was stopped" ] ||
+        fail "not one line on the stopped cast: $(cat stopped.err)"
+    expect_output_gone "$output" stopped.err
     ;;
 x11)
     session_need Xvfb xrandr xdpyinfo convert compare import display

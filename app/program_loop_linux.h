@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <optional>
+
+#include "app/program_window.h"
+
+// What the tray window is to the Windows program, for a program on Linux (kvusb-mirror,
+// kvusbtool stream): the loop the main thread spends the run in. At its start it does what the
+// window's creation does (watches udev for the optical unit's removal, reads the power mode,
+// starts the once-a-second fault poll, applies a saved zoom); it then answers the fault poll
+// and the unit's removal (with the stop sequence) until SIGINT, SIGTERM or SIGHUP comes, the
+// run's time is up, or the engine ends it. A program adds a descriptor of its own to wait on
+// and says what a fault status means to it.
+
+// First thing in main, before any thread is started: SIGINT, SIGTERM and SIGHUP held back in
+// every thread, for the loop to take.
+void HoldStopSignals();
+
+enum class LoopEnd {
+    Quit,         // the engine asked for it
+    Signal,       // SIGINT, SIGTERM or SIGHUP
+    UnitRemoved,  // udev reported the optical unit gone; the stop sequence ran
+    TimeUp,
+};
+
+class ProgramLoop : public ProgramWindow {
+  public:
+    explicit ProgramLoop(std::optional<double> duration) : m_duration(duration) {}
+
+    int RunLoop() final;
+    void StopFaultPoll() final;
+    // There is no tray icon and no menu.
+    void ReleaseTrayIcon() final {}
+    bool ContextMenuOpen() final { return false; }
+    void DestroyContextMenu() final {}
+    void PostQuit() final;
+
+  protected:
+    ~ProgramLoop() = default;
+
+    // Once the window's creation duties are done, before the first wait.
+    virtual void OnStart() {}
+    // A descriptor to wait on beside the loop's own, -1 for none; and the loop's turn before
+    // each wait, for what it brought (PostQuit there ends the loop before it waits again).
+    virtual int ExtraFd() { return -1; }
+    virtual void BeforeWait() {}
+    // The fault poll's status (ReadDevFaultStatus), once a second while the poll runs.
+    virtual void OnFaultStatus(int status) = 0;
+    virtual void OnEnd(LoopEnd) {}
+
+  private:
+    const std::optional<double> m_duration;  // seconds
+    // Cleared by the shutdowns, maybe on the sender thread, as they kill the window's timer.
+    std::atomic<bool> m_faultPollRunning{false};
+    bool m_quit = false;  // the loop's own thread only
+};
