@@ -81,8 +81,8 @@ offer_800x600() {
 expect_settings() {
     local text
     text=$(grep -v '^#' "$settings" 2>/dev/null | tr '\n' ' ')
-    [ "$text" = "[Software\\K7Q0KVUSB] DispMode=$1 ZoomMode=$2 " ] ||
-        fail "settings hold '$text', not DispMode=$1 ZoomMode=$2"
+    [ "$text" = "[Software\\K7Q0KVUSB] DispMode=$1 FlipMode=${3:-0} ZoomMode=$2 " ] ||
+        fail "settings hold '$text', not DispMode=$1 ZoomMode=$2 FlipMode=${3:-0}"
 }
 
 # Waits until the file holds the text; false after 15 s.
