@@ -26,6 +26,7 @@
 #include "device/device_discovery.h"
 #include "device/device_status.h"
 #include "device/opened_unit_linux.h"
+#include "mirror/control_socket_linux.h"
 #include "mirror/mirror_fault_notices.h"
 #include "mirror/mirror_options.h"
 #include "platform/debug_print.h"
@@ -113,6 +114,12 @@ int MirrorLoop::RunLoop() {
     if (m_settings.powerMode) {
         ChangePowerMode(*m_settings.powerMode);
     }
+    SetWallHold(m_settings.wallHold);
+    if (m_settings.flip) {
+        SelectFlip(*m_settings.flip);
+    }
+    ControlSocket control;
+    control.Open();
     int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
     const itimerspec everySecond = {{1, 0}, {1, 0}};
     timerfd_settime(timer, 0, &everySecond, nullptr);
@@ -138,7 +145,8 @@ int MirrorLoop::RunLoop() {
         pollfd waits[] = {{signalFd, POLLIN, 0},
                           {timer, POLLIN, 0},
                           {desktop != nullptr ? desktop->ConnectionFd() : -1, POLLIN, 0},
-                          {removal ? removal->Fd() : -1, POLLIN, 0}};
+                          {removal ? removal->Fd() : -1, POLLIN, 0},
+                          {control.Fd(), POLLIN, 0}};
         int timeout = -1;
         if (m_settings.duration) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(
@@ -159,6 +167,9 @@ int MirrorLoop::RunLoop() {
         }
         if ((waits[3].revents & POLLIN) && removal->TakeRemoval()) {
             RunStopSequence(StopReason::OpticalUnitRemoved, *this);
+        }
+        if (waits[4].revents & POLLIN) {
+            control.Serve();
         }
         if (m_settings.duration && std::chrono::steady_clock::now() >= deadline) {
             DebugPrint("RunMirrorLoop: the time is up, will stop vorn_kvusb!\n");
