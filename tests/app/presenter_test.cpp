@@ -151,6 +151,29 @@ TEST_P(PresenterTest, AHeldWallEncodesNothingAndResumesWithAFreshCapture) {
     EXPECT_GT(g_encodes.load(), encodes);
 }
 
+// A frame the source calls unchanged repeats the source's frame before it, which a hold dropped:
+// the first after a hold is sent as captured, not as the sender's kept (frozen or black) frame.
+TEST_F(PresenterTest, AHoldBreaksTheRepeatOfTheFrameBefore) {
+    SetCaptureState(CAPTURE_RUNNING);
+    CaptureFrameInfo info{};
+    auto queueOne = [&info](uint32_t flags) {
+        info.frameFlags = flags;
+        CaptureCallback(&info);
+        std::lock_guard<std::mutex> hold(g_csFrames);
+        uint32_t queued = g_FrameQueue.back().frameFlags;
+        g_FrameQueue.pop_front();
+        g_nQueuedFrames.fetch_sub(1);
+        return queued;
+    };
+    queueOne(0);
+    EXPECT_EQ(queueOne(KVCAP_FRAME_UNCHANGED), KVCAP_FRAME_UNCHANGED);
+    SetWallHold(WALL_BLANK);
+    SetWallHold(WALL_LIVE);
+    EXPECT_EQ(queueOne(KVCAP_FRAME_UNCHANGED), 0u);
+    EXPECT_EQ(queueOne(KVCAP_FRAME_UNCHANGED), KVCAP_FRAME_UNCHANGED);
+    SetCaptureState(CAPTURE_STOPPED);
+}
+
 INSTANTIATE_TEST_SUITE_P(Holds, PresenterTest, ::testing::Values(WALL_FROZEN, WALL_BLANK),
                          [](const auto& info) {
                              return info.param == WALL_FROZEN ? std::string("Frozen")
@@ -197,7 +220,9 @@ TEST_P(FlipTest, TheWallShowsThePictureMirrored) {
 INSTANTIATE_TEST_SUITE_P(Flips, FlipTest,
                          ::testing::Values(FLIP_NONE, FLIP_HORIZONTAL, FLIP_VERTICAL, FLIP_BOTH));
 
-TEST_F(EngineTest, ASavedFlipIsReadAndAnUnknownOneIgnored) {
+using FlipSettingTest = EngineTest;
+
+TEST_F(FlipSettingTest, ASavedFlipIsReadAndAnUnknownOneIgnored) {
     m_store.SetValue(kSettingsKey, "FlipMode", FLIP_VERTICAL);
     EXPECT_EQ(GetDisplaySettings(), 1);
     EXPECT_EQ(FlipMode.load(), FLIP_VERTICAL);
