@@ -214,7 +214,7 @@ TEST_F(SettingsFileTest, ModesSavedAtTheEndAreReadAtTheNextStart) {
     SaveModes(DISP_MODE_800X600, ZOOM_2);
     EXPECT_EQ(ReadFile(),
               "# vorn_kvusb settings, written when the program ends\n"
-              "[Software\\K7Q0KVUSB]\nDispMode=1\nZoomMode=2\n");
+              "[Software\\K7Q0KVUSB]\nDispMode=1\nFlipMode=0\nZoomMode=2\n");
     EXPECT_EQ(LoadModes(), 1);
     EXPECT_EQ(DispMode.load(), DISP_MODE_800X600);
     EXPECT_EQ(ZoomMode.load(), ZOOM_2);
@@ -275,7 +275,7 @@ TEST_F(SettingsFileTest, TextsAreSavedAtOnceBesideTheModesAndReadBack) {
     }
     EXPECT_EQ(ReadFile(),
               "# vorn_kvusb settings, written when the program ends\n"
-              "[Software\\K7Q0KVUSB]\nDispMode=0\nZoomMode=1\n"
+              "[Software\\K7Q0KVUSB]\nDispMode=0\nFlipMode=0\nZoomMode=1\n"
               "[Software\\K7Q0KVUSB\\ScreenCast]\n"
               "MirrorToken=\"5b1c3e0a-0c0d-4f1e-9a2b-abcdef012345\"\n");
     FileSettingsStore store(m_path);
