@@ -14,6 +14,7 @@ constexpr int kFpsUsb3 = 45;
 constexpr int kFpsOther = 30;
 
 // What KVCapAPI_GetScreenSize reports; only traced.
+int g_nCaptureFlip = 0;  // FLIP_*
 int g_nReportedWidth = 0;
 int g_nReportedHeight = 0;
 uint16_t g_nReportedExtra = 0;
@@ -33,6 +34,10 @@ bool SessionToRestart() {
     return !ShutdownBegun() && g_nCaptureState.load() != CAPTURE_STOPPED;
 }
 }  // namespace
+
+int SessionFps() {
+    return (g_USB3_0 & LINK_SPEED_MASK) == LINK_USB3_0 ? kFpsUsb3 : kFpsOther;
+}
 
 void InitCapture() {
     SetCaptureState(CAPTURE_STOPPED);
@@ -73,7 +78,7 @@ void OpenCapture() {
         DebugPrint(" KVCapAPI_GetScreenSize fail, uResult = %d\n", result);
     }
     TraceResult("KVCapAPI_SetCursorMode", KVCapAPI_SetCursorMode(capture, 1));
-    int fps = (g_USB3_0 & LINK_SPEED_MASK) == LINK_USB3_0 ? kFpsUsb3 : kFpsOther;
+    int fps = SessionFps();
     result = KVCapAPI_SetMaxFPS(capture, fps);
     if (result == 0) {
         DebugPrint("Set Capture Frame rate: %d fps\n", fps);
@@ -81,6 +86,7 @@ void OpenCapture() {
         DebugPrint(" KVCapAPI_SetMaxFPS fail, uResult = %d\n", result);
     }
     KVCapAPI_SetFullscreen(capture, 1);
+    KVCapSetFlip(capture, g_nCaptureFlip);
     KVCapAPI_SetColorFormat(capture, CF_24BPP_888);
     DebugPrint("Set Color Format: CF_24BPP_888\n");
     CaptureSize size = CaptureSizeForZoom(g_nCaptureZoom);
@@ -129,4 +135,15 @@ int SetCaptureZoom(int zoom) {
         OpenCapture();
     }
     return 0;
+}
+
+void SetCaptureFlip(int flip) {
+    bool restart = SessionToRestart();
+    if (restart) {
+        CloseCapture();
+    }
+    g_nCaptureFlip = flip;
+    if (restart) {
+        OpenCapture();
+    }
 }

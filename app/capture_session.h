@@ -12,6 +12,8 @@ inline constexpr KVCapHandle NO_CAPTURE = 0;
 // Created once at start-up; taken by exchange when released.
 extern std::atomic<KVCapHandle> g_hCapture;
 
+// The frame rate a session asks of the library for the link's speed.
+int SessionFps();
 // Once, at start-up: the capture library, and a 1-ms timer resolution.
 void InitCapture();
 // KVCapAPI_Create into g_hCapture, traced.
@@ -27,3 +29,5 @@ void ReleaseCapture();
 int OnDisplayChange();
 // Reopens a running session at `zoom`; with the capture stopped nothing changes. Returns 0.
 int SetCaptureZoom(int zoom);
+// The flip of every session from now on (FLIP_*); a running session is reopened with it.
+void SetCaptureFlip(int flip);

@@ -3,8 +3,9 @@
 #include <atomic>
 #include <cstdint>
 
-// The two user settings that decide what the projector shows, kept per user between runs:
-// the display mode (the desktop at its own size, or switched to 800 x 600) and the zoom.
+// The user settings that decide what the projector shows, kept per user between runs: the
+// display mode (the desktop at its own size, or switched to 800 x 600), the zoom, and the flip
+// (FLIP_* of image/image_flip.h) for a projector on the ceiling or behind the screen.
 
 inline constexpr int32_t DISP_MODE_MIRROR = 0;
 inline constexpr int32_t DISP_MODE_800X600 = 1;
@@ -15,6 +16,7 @@ inline constexpr int DISP_800X600_HEIGHT = 600;
 // What the user chose; saved at shutdown, possibly from the sender thread.
 extern std::atomic<int32_t> DispMode;
 extern std::atomic<int32_t> ZoomMode;
+extern std::atomic<int32_t> FlipMode;
 
 // The desktop size when the program started, restored by every shutdown.
 extern int32_t g_nScreenWidth;
@@ -25,13 +27,17 @@ int ChangeDesktopSize(int width, int height);
 // A menu choice: switches the desktop when the display mode changes, then reopens the
 // session with the zoom (even when it is the one in force).
 void SelectDisplayMode(int dispMode, int zoomMode);
+// A menu or control choice: FLIP_NONE to FLIP_BOTH, the running session reopened with it;
+// false, with nothing changed, for any other value.
+bool SelectFlip(int flip);
 // Start-up: the saved modes, and 800 x 600 on a first run or when it was saved.
 void ApplySavedDisplayMode();
 
-// HKEY_CURRENT_USER\Software\K7Q0KVUSB, values "DispMode" and "ZoomMode".
+// HKEY_CURRENT_USER\Software\K7Q0KVUSB, values "DispMode", "ZoomMode" and "FlipMode".
 inline constexpr char DISPLAY_SETTINGS_KEY[] = "Software\\K7Q0KVUSB";
 inline constexpr char DISP_MODE_VALUE[] = "DispMode";
 inline constexpr char ZOOM_MODE_VALUE[] = "ZoomMode";
+inline constexpr char FLIP_MODE_VALUE[] = "FlipMode";
 
 // 1 when the key could be opened, 0 otherwise (as on a first run).
 int GetDisplaySettings();

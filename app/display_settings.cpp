@@ -6,6 +6,7 @@ namespace {
 constexpr char kSoftwareKey[] = "Software";
 constexpr char kProgramKeyName[] = "K7Q0KVUSB";
 constexpr uint32_t kZoomValues = 3;  // ZOOM_ORIGINAL, ZOOM_1, ZOOM_2
+constexpr uint32_t kFlipValues = 4;  // FLIP_NONE to FLIP_BOTH
 
 // The program's key for writing, created when it does not exist yet; false when it can be
 // neither opened nor created (traced).
@@ -46,6 +47,9 @@ int GetDisplaySettings() {
     if (g_pSettingsStore->ReadDword(key, ZOOM_MODE_VALUE, &value) && value < kZoomValues) {
         ZoomMode.store(static_cast<int32_t>(value));
     }
+    if (g_pSettingsStore->ReadDword(key, FLIP_MODE_VALUE, &value) && value < kFlipValues) {
+        FlipMode.store(static_cast<int32_t>(value));
+    }
     g_pSettingsStore->CloseKey(key);
     return 1;
 }
@@ -60,6 +64,7 @@ int SetDisplaySettings() {
     }
     WriteMode(key, DISP_MODE_VALUE, dispMode);
     WriteMode(key, ZOOM_MODE_VALUE, zoomMode);
+    WriteMode(key, FLIP_MODE_VALUE, FlipMode.load());
     g_pSettingsStore->CloseKey(key);
     return 1;
 }

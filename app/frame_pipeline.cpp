@@ -8,16 +8,23 @@ std::atomic<int32_t> g_nCaptureState{CAPTURE_STOPPED};
 std::atomic<int32_t> g_nQueuedFrames{0};
 int32_t g_nCaptureZoom = ZOOM_ORIGINAL;
 std::atomic<bool> g_bBlankFrames{false};
+std::atomic<int32_t> g_nWallHold{WALL_LIVE};
+std::atomic<bool> g_bFrameKept{false};
 
 uint8_t g_FrameBuffers[2][FRAME_BUFFER_BYTES];
 std::mutex g_csFrames;
-std::condition_variable g_cvFrames;
+std::condition_variable& g_cvFrames = *new std::condition_variable;
 std::deque<CaptureFrameInfo>& g_FrameQueue = *new std::deque<CaptureFrameInfo>;
 int32_t g_nNextBuffer = 0;
 
 namespace {
 constexpr CaptureSize kZoom1Size = {1136, 480};
-bool g_bLastFrameBlank = false;  // the last frame queued; guarded by g_csFrames
+// The sender's kept frame is not the source's frame before the next one: the last frame
+// queued was blanked, or a hold dropped frames. Guarded by g_csFrames.
+bool g_bKeptFrameDiffers = false;
+// Counts the holds begun, so that a callback that waited through one knows its frame is stale;
+// guarded by g_csFrames.
+uint32_t g_nHoldsBegun = 0;
 constexpr CaptureSize kZoom2Size = {854, 848};
 constexpr CaptureSize kOriginalSize = {PROJECTOR_WIDTH, PROJECTOR_HEIGHT};
 
@@ -59,14 +66,17 @@ int CaptureCallback(CaptureFrameInfo* info) {
     if ((info->status < 0 && !g_bBlankFrames.load()) || g_nCaptureState.load() == CAPTURE_STOPPED) {
         return 0;
     }
-    // Back-pressure: the frame waits for room rather than being dropped.
+    // Back-pressure: the frame waits for room rather than being dropped. A held wall keeps the
+    // capture thread here, so that nothing more is captured until the hold ends.
     {
         std::unique_lock<std::mutex> hold(g_csFrames);
+        bool stale = WallHeld();
+        uint32_t holdsBegun = g_nHoldsBegun;
         g_cvFrames.wait(hold, [] {
-            return g_nQueuedFrames.load() < MAX_QUEUED_FRAMES ||
+            return (g_nQueuedFrames.load() < MAX_QUEUED_FRAMES && !WallHeld()) ||
                    g_nCaptureState.load() == CAPTURE_STOPPED;
         });
-        if (g_nCaptureState.load() == CAPTURE_STOPPED) {
+        if (g_nCaptureState.load() == CAPTURE_STOPPED || stale || holdsBegun != g_nHoldsBegun) {
             return 0;
         }
     }
@@ -83,11 +93,11 @@ void CopyCapturedFrame(CaptureFrameInfo* info) {
     bool blank = g_bBlankFrames.load();
     // A repeat is sent from what the sender kept of the frame before, so it holds only when
     // that frame was captured too, not blanked; its buffer is then not read.
-    bool repeat = !blank && !g_bLastFrameBlank && (info->frameFlags & KVCAP_FRAME_UNCHANGED) != 0;
+    bool repeat = !blank && !g_bKeptFrameDiffers && (info->frameFlags & KVCAP_FRAME_UNCHANGED) != 0;
     if (!repeat) {
         frame.frameFlags &= ~KVCAP_FRAME_UNCHANGED;
     }
-    g_bLastFrameBlank = blank;
+    g_bKeptFrameDiffers = blank;
     if (blank) {
         std::memset(buffer, 0, PROJECTOR_FRAME_BYTES);
     } else if (!repeat) {
@@ -103,6 +113,23 @@ void CopyCapturedFrame(CaptureFrameInfo* info) {
 void SetCaptureState(int32_t state) {
     std::lock_guard<std::mutex> hold(g_csFrames);
     g_nCaptureState.store(state);
+    g_cvFrames.notify_all();
+}
+
+bool WallHeld() {
+    int32_t hold = g_nWallHold.load();
+    return hold == WALL_BLANK || (hold == WALL_FROZEN && g_bFrameKept.load());
+}
+
+void SetWallHold(int32_t hold) {
+    if (hold != WALL_FROZEN && hold != WALL_BLANK) {
+        hold = WALL_LIVE;
+    }
+    std::lock_guard<std::mutex> lock(g_csFrames);
+    if (g_nWallHold.exchange(hold) == WALL_LIVE && hold != WALL_LIVE) {
+        ++g_nHoldsBegun;
+        g_bKeptFrameDiffers = true;
+    }
     g_cvFrames.notify_all();
 }
 

@@ -51,14 +51,31 @@ extern int32_t g_nCaptureZoom;
 // before the lock.
 extern std::atomic<bool> g_bBlankFrames;
 
+// What the wall shows: the live desktop, the picture it showed when frozen, or black. While
+// held (frozen or blank) nothing is captured or encoded: the callback waits, the queue is
+// emptied of what was captured before, and the sender resends its kept frame once a frame
+// interval. Leaving a hold drops the frame the callback held, so the wall resumes with a
+// fresh capture. A freeze takes hold once a frame has been sent: before, there is no picture
+// to keep.
+inline constexpr int32_t WALL_LIVE = 0;
+inline constexpr int32_t WALL_FROZEN = 1;
+inline constexpr int32_t WALL_BLANK = 2;
+extern std::atomic<int32_t> g_nWallHold;  // set through SetWallHold
+// Set, under g_csFrames, once the sender has sent a captured frame.
+extern std::atomic<bool> g_bFrameKept;
+// Whether g_nWallHold holds the wall now; read under g_csFrames.
+bool WallHeld();
+
 extern uint8_t g_FrameBuffers[2][FRAME_BUFFER_BYTES];
 // Guards g_FrameQueue, g_nQueuedFrames, g_nNextBuffer and the filling of a buffer. It is
 // never held while a frame is sent.
 extern std::mutex g_csFrames;
 // Signalled, under g_csFrames, when a frame is queued or popped and when the state changes:
 // the callback waiting for room and the sender waiting for a frame wake at once, with no
-// polling that the system's timer resolution would stretch.
-extern std::condition_variable g_cvFrames;
+// polling that the system's timer resolution would stretch. Never destroyed: the process may
+// exit from the sender thread (the projector lost) while the capture thread waits on it, and
+// destroying a condition that a thread waits on blocks the exit for good.
+extern std::condition_variable& g_cvFrames;
 // Never destroyed: on the device-loss path the capture library may still call back while
 // the process exits.
 extern std::deque<CaptureFrameInfo>& g_FrameQueue;
@@ -83,6 +100,9 @@ void CopyCapturedFrame(CaptureFrameInfo* info);
 int SenderThreadProc();
 // Sets g_nCaptureState and wakes the threads waiting on the pipeline.
 void SetCaptureState(int32_t state);
+// Sets g_nWallHold (WALL_LIVE, WALL_FROZEN or WALL_BLANK; anything else is taken as live)
+// and wakes the pipeline's threads. Freezing from blank keeps the wall black.
+void SetWallHold(int32_t hold);
 // Removes the oldest queued frame.
 void PopFrame();
 // Ends the session's sender thread; the caller has set CAPTURE_STOPPED. The thread stops

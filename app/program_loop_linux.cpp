@@ -80,10 +80,12 @@ int ProgramLoop::RunLoop() {
         if (m_quit) {
             break;
         }
+        std::array<int, 2> extra = ExtraFds();
         pollfd waits[] = {{signalFd, POLLIN, 0},
                           {timer, POLLIN, 0},
-                          {ExtraFd(), POLLIN, 0},
-                          {removal ? removal->Fd() : -1, POLLIN, 0}};
+                          {removal ? removal->Fd() : -1, POLLIN, 0},
+                          {extra[0], POLLIN, 0},
+                          {extra[1], POLLIN, 0}};
         int timeout = -1;
         if (m_duration) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(
@@ -103,7 +105,7 @@ int ProgramLoop::RunLoop() {
             m_faultPollRunning.load()) {
             OnFaultStatus(ReadDevFaultStatus());
         }
-        if ((waits[3].revents & POLLIN) && removal->TakeRemoval()) {
+        if ((waits[2].revents & POLLIN) && removal->TakeRemoval()) {
             end = LoopEnd::UnitRemoved;
             RunStopSequence(StopReason::OpticalUnitRemoved, *this);
         }

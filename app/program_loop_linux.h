@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <optional>
 
@@ -41,9 +42,9 @@ class ProgramLoop : public ProgramWindow {
 
     // Once the window's creation duties are done, before the first wait.
     virtual void OnStart() {}
-    // A descriptor to wait on beside the loop's own, -1 for none; and the loop's turn before
-    // each wait, for what it brought (PostQuit there ends the loop before it waits again).
-    virtual int ExtraFd() { return -1; }
+    // Descriptors to wait on beside the loop's own, -1 for none; and the loop's turn before
+    // each wait, for what they brought (PostQuit there ends the loop before it waits again).
+    virtual std::array<int, 2> ExtraFds() { return {-1, -1}; }
     virtual void BeforeWait() {}
     // The fault poll's status (ReadDevFaultStatus), once a second while the poll runs.
     virtual void OnFaultStatus(int status) = 0;

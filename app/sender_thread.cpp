@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <chrono>
 
+#include "app/capture_session.h"
 #include "app/frame_pipeline.h"
 #include "app/shutdown.h"
 #include "device/device_discovery.h"
@@ -19,16 +21,48 @@ constexpr uint32_t kStatWindowFrames = 100;
 constexpr int kStopPolls = 75;
 
 thread_local bool t_bSenderThread = false;
+// The sender's kept frame is black, sent for a blank wall; the sender thread's own.
+bool g_bKeptBlack = false;
+const uint8_t g_BlackFrame[FRAME_BYTES] = {};
 
 bool CaptureStopped() {
     return g_nCaptureState.load() == CAPTURE_STOPPED;
 }
 
-// Waits for a queued frame; false when the session stops first.
-bool WaitForFrame() {
+// Waits for a queued frame or a held wall; false when the session stops first. `wallHold` is
+// what the wall is to show; a held wall empties the queue of the frames captured before it.
+bool WaitForFrame(int32_t* wallHold) {
     std::unique_lock<std::mutex> hold(g_csFrames);
-    g_cvFrames.wait(hold, [] { return g_nQueuedFrames.load() > 0 || CaptureStopped(); });
+    g_cvFrames.wait(hold,
+                    [] { return g_nQueuedFrames.load() > 0 || WallHeld() || CaptureStopped(); });
+    *wallHold = WallHeld() ? g_nWallHold.load() : WALL_LIVE;
+    if (*wallHold != WALL_LIVE && !g_FrameQueue.empty()) {
+        g_FrameQueue.clear();
+        g_nQueuedFrames.store(0);
+        g_cvFrames.notify_all();
+    }
     return !CaptureStopped();
+}
+
+// Waits out the rest of a held frame's interval from `startTime`, or until the session stops
+// or the hold changes.
+void WaitWhileHeld(int32_t wallHold, uint32_t startTime) {
+    auto interval = std::chrono::milliseconds(1000 / SessionFps());
+    auto spent = std::chrono::milliseconds(GetTimeMs() - startTime);
+    std::unique_lock<std::mutex> hold(g_csFrames);
+    g_cvFrames.wait_for(hold, interval - spent,
+                        [wallHold] { return g_nWallHold.load() != wallHold || CaptureStopped(); });
+}
+
+// What a held wall shows: the kept frame again, or black, which a locked session's wall is
+// too. nullptr sends the kept frame.
+const uint8_t* HeldFramePixels(int32_t wallHold) {
+    bool black = wallHold == WALL_BLANK || g_bBlankFrames.load();
+    if (!black || g_bKeptBlack) {
+        return nullptr;
+    }
+    g_bKeptBlack = true;
+    return g_BlackFrame;
 }
 
 // The front frame's pixels, or nullptr when they repeat the frame before it.
@@ -65,10 +99,18 @@ int SenderThreadProc() {
     NameThisThread("kv-sender");
     for (;;) {
         uint32_t startTime = GetTimeMs();
-        if (!WaitForFrame()) {
+        int32_t wallHold = WALL_LIVE;
+        if (!WaitForFrame(&wallHold)) {
             return 0;
         }
-        int result = SendFrame(FrontFramePixels());
+        const uint8_t* frame = nullptr;
+        if (wallHold == WALL_LIVE) {
+            frame = FrontFramePixels();
+            g_bKeptBlack = g_bKeptBlack && frame == nullptr;
+        } else {
+            frame = HeldFramePixels(wallHold);
+        }
+        int result = SendFrame(frame);
         if (result == static_cast<int>(ERROR_DEVICE_NOT_CONNECTED)) {
             DebugPrint("ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!\n");
             if (ShutdownAfterDeviceLoss()) {
@@ -89,8 +131,17 @@ int SenderThreadProc() {
             }
         } else {
             g_nLinkErrors = 0;
+            if (wallHold == WALL_LIVE && !g_bFrameKept.load()) {
+                std::lock_guard<std::mutex> hold(g_csFrames);
+                g_bFrameKept.store(true);
+                g_cvFrames.notify_all();
+            }
         }
-        PopFrame();
+        if (wallHold == WALL_LIVE) {
+            PopFrame();
+        } else {
+            WaitWhileHeld(wallHold, startTime);
+        }
         CountFrame(startTime);
         g_bFrameToggle ^= 1;
     }

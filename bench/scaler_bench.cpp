@@ -1,7 +1,7 @@
 // The capture scaler against the library's: a 1920 x 1080 desktop of 4-byte pixels brought to
 // the projector's 854 x 480, as X11 capture does every frame (and to the zoomed 854 x 848). Reports
 // each one's time and its largest difference from the exact area mean (which AreaScaler gives; see
-// its tests).
+// its tests). The flips, which mirror the output as it is written, against none.
 //
 //   build/linux/bench/scaler_bench
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
@@ -106,6 +106,22 @@ void PictureScalerCase(benchmark::State& state) {
 }
 
 BENCHMARK(AreaScalerCase)->ArgName("height")->Arg(kHeight)->Arg(848)->Unit(benchmark::kMillisecond);
+
+void FlipCase(benchmark::State& state) {
+    AreaScaler scaler(kSourceWidth, kSourceHeight, kWidth, kHeight);
+    scaler.SetFlip(static_cast<int>(state.range(0)));
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight * 3);
+    for (auto _ : state) {
+        scaler.Scale(Desktop().data(), kSourceWidth * 4, {}, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(FlipCase)
+    ->ArgName("flip")
+    ->DenseRange(FLIP_NONE, FLIP_BOTH)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(StbResizeCase)
     ->ArgName("stbir_filter")
     ->Arg(STBIR_FILTER_BOX)

@@ -117,11 +117,10 @@ int AreaScaler::ScaleWith(std::vector<RowSum>& sumBuffer, int fromRow, const uin
                           int bandTop, int bandRows, size_t srcStride, PixelLayout layout,
                           uint8_t* bgr) {
     const size_t rowBytes = sumBuffer.size() - size_t{m_columns.taps} * kSourcePixelBytes;
-    const size_t outputRowBytes = m_columns.first.size() * 3;
     RowSum* __restrict sums = sumBuffer.data();
     const auto bandEnd = static_cast<uint32_t>(bandTop + bandRows);
     size_t y = static_cast<size_t>(fromRow);
-    for (bgr += y * outputRowBytes; y < m_rows.first.size(); ++y, bgr += outputRowBytes) {
+    for (; y < m_rows.first.size(); ++y) {
         const uint32_t* rowWeights = m_rows.weights.data() + y * m_rows.taps;
         uint32_t covered = 1;
         while (covered < m_rows.taps && rowWeights[covered] != 0) {
@@ -144,23 +143,39 @@ int AreaScaler::ScaleWith(std::vector<RowSum>& sumBuffer, int fromRow, const uin
                 sums[i] = static_cast<RowSum>(sums[i] + row[i] * weight);
             }
         }
+        ptrdiff_t pixelStep = 0;
+        uint8_t* out = OutputRow(bgr, y, &pixelStep);
 #if defined(__SSE2__)
         if constexpr (sizeof(RowSum) == sizeof(uint16_t)) {
             if (!m_weightPairs.empty()) {
-                ScaleColumnPairs(sums, layout, bgr);
+                ScaleColumnPairs(sums, layout, out, pixelStep);
                 continue;
             }
         }
 #endif
-        ScaleColumns(sums, layout, bgr);
+        ScaleColumns(sums, layout, out, pixelStep);
     }
     return static_cast<int>(y);
 }
 
+uint8_t* AreaScaler::OutputRow(uint8_t* bgr, size_t y, ptrdiff_t* pixelStep) const {
+    const size_t width = m_columns.first.size();
+    const size_t height = m_rows.first.size();
+    const size_t row = (m_flip & FLIP_VERTICAL) != 0 ? height - 1 - y : y;
+    uint8_t* out = bgr + row * width * 3;
+    if ((m_flip & FLIP_HORIZONTAL) != 0) {
+        *pixelStep = -3;
+        return out + (width - 1) * 3;
+    }
+    *pixelStep = 3;
+    return out;
+}
+
 // Columns: the four sums of each covered pixel times the column's weight.
 template <typename RowSum>
-void AreaScaler::ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* bgr) const {
-    for (size_t x = 0; x < m_columns.first.size(); ++x, bgr += 3) {
+void AreaScaler::ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* bgr,
+                              ptrdiff_t pixelStep) const {
+    for (size_t x = 0; x < m_columns.first.size(); ++x, bgr += pixelStep) {
         const RowSum* pixel = sums + size_t{m_columns.first[x]} * kSourcePixelBytes;
         const uint32_t* weights = m_columns.weights.data() + x * m_columns.taps;
         Lanes total = {};
@@ -182,14 +197,15 @@ void AreaScaler::ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* b
 // products added into 32 bits in one step; the division in 64-bit lanes. The multiply-add
 // takes signed factors, so the sums go in less 2^15 (their top bit flipped), and 2^15 times
 // the weights' total, which is the same for every output pixel, comes back with the rounding.
-void AreaScaler::ScaleColumnPairs(const uint16_t* sums, PixelLayout layout, uint8_t* bgr) const {
+void AreaScaler::ScaleColumnPairs(const uint16_t* sums, PixelLayout layout, uint8_t* bgr,
+                                  ptrdiff_t pixelStep) const {
     const uint32_t pairs = m_columns.taps / 2;
     const __m128i signBits = _mm_set1_epi16(static_cast<int16_t>(0x8000));
     const __m128i half =
         _mm_set1_epi32(static_cast<int>(m_half + kInt16Limit * m_columns.unitsPerOutput));
     const __m128i reciprocal = _mm_set1_epi32(static_cast<int>(m_reciprocal));
     const __m128i lowHalves = _mm_set1_epi64x(0xFFFFFFFF);
-    for (size_t x = 0; x < m_columns.first.size(); ++x, bgr += 3) {
+    for (size_t x = 0; x < m_columns.first.size(); ++x, bgr += pixelStep) {
         const uint16_t* pixel = sums + size_t{m_columns.first[x]} * kSourcePixelBytes;
         const uint32_t* weightPairs = m_weightPairs.data() + x * pairs;
         __m128i total = _mm_setzero_si128();

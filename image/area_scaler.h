@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/image_flip.h"
+
 // Scales a picture of 4-byte pixels to packed blue-green-red by area averaging: each output
 // pixel is the mean of the source area it covers, partly covered source pixels counted by the
 // part that lies in it. All in integers: with an output pixel's width counted in units of
@@ -31,6 +33,9 @@ class AreaScaler {
     // is fine.
     AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight);
     bool Ready() const { return m_ready; }
+    // Mirrors the output as it is written (FLIP_*): rows and pixels go to their mirrored
+    // places, which costs nothing more than writing them in order.
+    void SetFlip(int flip) { m_flip = flip; }
 
     // `src` has srcHeight rows of srcWidth pixels, `srcStride` bytes apart; `bgr` receives
     // dstWidth x dstHeight x 3 bytes.
@@ -63,10 +68,14 @@ class AreaScaler {
     int ScaleWith(std::vector<RowSum>& sums, int fromRow, const uint8_t* band, int bandTop,
                   int bandRows, size_t srcStride, PixelLayout layout, uint8_t* bgr);
     template <typename RowSum>
-    void ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* bgr) const;
+    void ScaleColumns(const RowSum* sums, PixelLayout layout, uint8_t* bgr,
+                      ptrdiff_t pixelStep) const;
 #if defined(__SSE2__)
-    void ScaleColumnPairs(const uint16_t* sums, PixelLayout layout, uint8_t* bgr) const;
+    void ScaleColumnPairs(const uint16_t* sums, PixelLayout layout, uint8_t* bgr,
+                          ptrdiff_t pixelStep) const;
 #endif
+    // Where output row `y` begins its pixels, and the step from one to the next.
+    uint8_t* OutputRow(uint8_t* bgr, size_t y, ptrdiff_t* pixelStep) const;
     // A weighted sum divided by the output pixel's weight, rounded half up.
     uint8_t Mean(uint32_t total) const {
         return static_cast<uint8_t>((uint64_t{total + m_half} * m_reciprocal) >> m_shift);
@@ -85,5 +94,6 @@ class AreaScaler {
     // For the paired columns: each output pixel's weights two to a 32-bit word, the first in
     // the low half; empty where the pairs are not used.
     std::vector<uint32_t> m_weightPairs;
+    int m_flip = FLIP_NONE;
     bool m_ready = false;
 };

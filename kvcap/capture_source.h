@@ -10,7 +10,8 @@ struct CaptureGeometry {
     int width = 0;  // of the frames, in pixels
     int height = 0;
     bool drawCursor = false;
-    int fps = 0;  // the most frames a second the session takes
+    int fps = 0;   // the most frames a second the session takes
+    int flip = 0;  // FLIP_*: how the frames are mirrored as they are scaled
 };
 
 // The captured screen as KVCapAPI_GetScreenSize reports it.

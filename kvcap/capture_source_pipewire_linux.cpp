@@ -61,6 +61,7 @@ struct PictureAges {
 struct SessionView {
     int width = 0;
     int height = 0;
+    int flip = 0;
     std::unique_ptr<AreaScaler> scaler;
     int sourceWidth = 0;
     int sourceHeight = 0;
@@ -118,6 +119,7 @@ class PipeWireSource : public CaptureSource {
     PipeWireSource(PipeWireStream* stream, const CaptureGeometry& geometry) : m_stream(stream) {
         m_view.width = geometry.width;
         m_view.height = geometry.height;
+        m_view.flip = geometry.flip;
     }
 
     int Grab(uint8_t* bgr) override { return m_stream->ScaleNewest(&m_view, bgr); }
@@ -373,6 +375,7 @@ int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
             view->sourceHeight != m_picture.height) {
             view->scaler = std::make_unique<AreaScaler>(m_picture.width, m_picture.height,
                                                         view->width, view->height);
+            view->scaler->SetFlip(view->flip);
             view->sourceWidth = m_picture.width;
             view->sourceHeight = m_picture.height;
         }

@@ -5,6 +5,7 @@
 
 #include "image/image_file.h"
 #include "image/image_fit.h"
+#include "image/image_flip.h"
 #include "kvcap/capture_source.h"
 #include "kvcap/kvcap_api.h"
 #include "kvcap/synthetic_pattern.h"
@@ -28,6 +29,7 @@ class PatternSource : public CaptureSource {
 
     int Grab(uint8_t* bgr) override {
         DrawSyntheticPattern(m_nextFrame++, m_geometry.width, m_geometry.height, bgr);
+        FlipPicture(bgr, m_geometry.width, m_geometry.height, m_geometry.flip);
         return KVCAP_OK;
     }
 
@@ -75,6 +77,7 @@ std::unique_ptr<CaptureSource> OpenReplaySource(const CaptureSourceChoice& choic
             return nullptr;
         }
         frames.push_back(ScaleImage(image, geometry.width, geometry.height).bgr);
+        FlipPicture(frames.back().data(), geometry.width, geometry.height, geometry.flip);
     }
     return std::make_unique<ReplaySource>(std::move(frames));
 }

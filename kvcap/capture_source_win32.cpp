@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "image/image_flip.h"
 #include "kvcap/capture_source.h"
 #include "kvcap/desktop_cursor_win32.h"
 #include "kvcap/desktop_duplication_win32.h"
@@ -94,6 +95,8 @@ int GdiSource::Grab(uint8_t* bgr) {
     for (int y = 0; y < m_geometry.height; ++y) {
         std::memcpy(bgr + y * rowBytes, m_bits + y * stride, rowBytes);
     }
+    // GDI takes tens of milliseconds a frame; a pass more to mirror it is lost in that.
+    FlipPicture(bgr, m_geometry.width, m_geometry.height, m_geometry.flip);
     return KVCAP_OK;
 }
 

@@ -155,6 +155,7 @@ bool X11Source::SetUpArea(const MonitorArea& area) {
     }
     m_scaler =
         std::make_unique<AreaScaler>(area.width, area.height, m_geometry.width, m_geometry.height);
+    m_scaler->SetFlip(m_geometry.flip);
     if (!m_scaler->Ready()) {
         DebugPrint(" kvcap: the %dx%d screen is too large to scale\n", area.width, area.height);
         return false;

@@ -6,9 +6,11 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
+#include "image/image_flip.h"
 #include "kvcap/desktop_cursor_win32.h"
 #include "kvcap/duplication_policy.h"
 #include "kvcap/kvcap_api.h"
@@ -381,10 +383,17 @@ int DuplicationSource::ReadBack(uint8_t* bgr) {
     if (FAILED(hr)) {
         return Fail("Map", hr);  // a removed device shows here first
     }
+    // Mirrored as it is copied: each row to its flipped place, its pixels in either direction.
+    const size_t rowBytes = static_cast<size_t>(m_geometry.width) * 3;
+    const bool mirrorRows = (m_geometry.flip & FLIP_VERTICAL) != 0;
+    const bool mirrorPixels = (m_geometry.flip & FLIP_HORIZONTAL) != 0;
+    const ptrdiff_t step = mirrorPixels ? -3 : 3;
     for (int y = 0; y < m_geometry.height; ++y) {
         const uint8_t* in = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch;
-        for (int x = 0; x < m_geometry.width; ++x, in += kTargetBytesPerPixel, bgr += 3) {
-            std::memcpy(bgr, in, 3);
+        uint8_t* out = bgr + (mirrorRows ? m_geometry.height - 1 - y : y) * rowBytes +
+                       (mirrorPixels ? rowBytes - 3 : 0);
+        for (int x = 0; x < m_geometry.width; ++x, in += kTargetBytesPerPixel, out += step) {
+            std::memcpy(out, in, 3);
         }
     }
     m_context->Unmap(m_staging.Get(), 0);

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "image/image_flip.h"
 #include "kvcap/capture_source.h"
 #include "kvcap/capture_source_choice.h"
 #include "kvcap/frame_pacer.h"
@@ -25,6 +26,7 @@ struct Session {
     KVCapHandle handle = 0;
     SessionPhase phase = SessionPhase::Created;
     int cursorMode = 0;
+    int flip = 0;  // FLIP_*
     int fps = KVCAP_DEFAULT_FPS;
     std::thread::id captureThreadId;
 
@@ -256,6 +258,20 @@ int KVCapAPI_GetScreenSize(KVCapHandle handle, int* width, int* height, uint16_t
     return KVCAP_OK;
 }
 
+int KVCapSetFlip(KVCapHandle handle, int flip) {
+    std::lock_guard lock(g_Library.mutex);
+    std::shared_ptr<Session> session;
+    int result = LookUpClosed(handle, &session);
+    if (result != KVCAP_OK) {
+        return result;
+    }
+    if (flip < FLIP_NONE || flip > FLIP_BOTH) {
+        return KVCAP_E_INVALID_ARG;
+    }
+    session->flip = flip;
+    return KVCAP_OK;
+}
+
 int KVCapAPI_SetCursorMode(KVCapHandle handle, int mode) {
     std::lock_guard lock(g_Library.mutex);
     std::shared_ptr<Session> session;
@@ -317,7 +333,7 @@ int KVCapAPI_Open(KVCapHandle handle, KVCapFrameCallback callback, int flags, in
         height < 1 || height > KVCAP_MAX_DIMENSION) {
         return KVCAP_E_INVALID_ARG;
     }
-    CaptureGeometry geometry{width, height, session->cursorMode == 1, session->fps};
+    CaptureGeometry geometry{width, height, session->cursorMode == 1, session->fps, session->flip};
     std::unique_ptr<CaptureSource> source = OpenSource(geometry);
     if (!source) {
         return KVCAP_E_SOURCE_FAILED;

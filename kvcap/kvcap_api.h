@@ -96,3 +96,6 @@ int KVCapAPI_Uninitialize();
 // Our own call, beside the maker's: the source the next KVCapAPI_Initialize captures from, as
 // the grammar in kvcap/capture_source_choice.h names it; null or "" is the desktop.
 void KVCapSetSource(const char* text);
+// Ours too: the session mirrors its frames as they are scaled, FLIP_NONE (the default) to
+// FLIP_BOTH (image/image_flip.h); a setting like the others, taken when the session opens.
+int KVCapSetFlip(KVCapHandle handle, int flip);

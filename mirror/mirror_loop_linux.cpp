@@ -51,6 +51,11 @@ void MirrorLoop::OnStart() {
     if (m_settings.powerMode) {
         ChangePowerMode(*m_settings.powerMode);
     }
+    SetWallHold(m_settings.wallHold);
+    if (m_settings.flip) {
+        SelectFlip(*m_settings.flip);
+    }
+    m_control.Open();
     // Start-up's own change of size came before the loop, as it comes before the window.
     if (m_settings.desktop != nullptr) {
         m_settings.desktop->TakeScreenChange();
@@ -58,11 +63,11 @@ void MirrorLoop::OnStart() {
     PrintStart(m_settings);
 }
 
-int MirrorLoop::ExtraFd() {
-    if (m_settings.screenCast) {
-        return ScreenCastEndedFd();
-    }
-    return m_settings.desktop != nullptr ? m_settings.desktop->ConnectionFd() : -1;
+std::array<int, 2> MirrorLoop::ExtraFds() {
+    int screen = m_settings.screenCast           ? ScreenCastEndedFd()
+                 : m_settings.desktop != nullptr ? m_settings.desktop->ConnectionFd()
+                                                 : -1;
+    return {screen, m_control.Fd()};
 }
 
 void MirrorLoop::BeforeWait() {
@@ -75,6 +80,10 @@ void MirrorLoop::BeforeWait() {
         m_screenCastEnded = true;
         PostQuit();
     }
+    pollfd client = {m_control.Fd(), POLLIN, 0};
+    if (client.fd >= 0 && poll(&client, 1, 0) == 1) {
+        m_control.Serve();
+    }
 }
 
 void MirrorLoop::OnFaultStatus(int status) {
@@ -86,4 +95,9 @@ void MirrorLoop::OnFaultStatus(int status) {
     if (!m_notifier.Notify(FAULT_NOTICE_TITLE, FaultNoticeText(*kind), true)) {
         DebugPrint("RunLoop: no desktop notice for the fault\n");
     }
+}
+
+// The loop outlives the run (the shutdowns may still reach it), so the socket goes with the loop.
+void MirrorLoop::OnEnd(LoopEnd) {
+    m_control.Close();
 }

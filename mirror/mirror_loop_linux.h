@@ -5,20 +5,23 @@
 #include <string>
 
 #include "app/program_loop_linux.h"
+#include "mirror/control_socket_linux.h"
 #include "mirror/mirror_fault_notices.h"
 #include "platform/desktop_notification_linux.h"
 
 class XRandrDesktop;
 
 // kvusb-mirror's loop: the Linux programs' loop, with the X desktop's changes (which restart
-// the session), the end of the screen cast, the start line, and the fault notices on standard
-// error and the desktop.
+// the session), the end of the screen cast, the control socket's clients, the start line, and
+// the fault notices on standard error and the desktop.
 
 struct MirrorLoopSettings {
     XRandrDesktop* desktop = nullptr;  // the X desktop whose changes restart the session, if any
     std::string shown;                 // what the start line says is shown
     bool extend = false;               // a screen of the projector's own: no display mode
     std::optional<uint8_t> powerMode;  // set at the start, as the menu would
+    std::optional<int> flip;           // likewise
+    int32_t wallHold = 0;              // WALL_* at the start
     std::optional<double> duration;    // seconds
     bool quiet = false;                // no start-up line
     bool screenCast = false;           // the desktop comes through the screen-cast portal
@@ -33,12 +36,14 @@ class MirrorLoop final : public ProgramLoop {
 
   private:
     void OnStart() override;
-    int ExtraFd() override;
+    std::array<int, 2> ExtraFds() override;
     void BeforeWait() override;
     void OnFaultStatus(int status) override;
+    void OnEnd(LoopEnd end) override;
 
     const MirrorLoopSettings m_settings;
     FaultNotices m_notices;
     DesktopNotifier m_notifier;
     bool m_screenCastEnded = false;
+    ControlSocket m_control;
 };

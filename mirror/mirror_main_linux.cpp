@@ -14,6 +14,7 @@
 #include "emulator/virtual_config.h"
 #include "kvcap/capture_source_choice.h"
 #include "kvcap/kvcap_api.h"
+#include "mirror/control_socket_linux.h"
 #include "mirror/extended_screen_linux.h"
 #include "mirror/mirror_loop_linux.h"
 #include "mirror/mirror_options.h"
@@ -62,6 +63,15 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", MIRROR_PROGRAM_NAME, KV_PROGRAM_VERSION);
         return 0;
     }
+    if (!options.control.empty()) {
+        std::string reply;
+        int code = SendControlCommand(options.control, &reply, &error);
+        if (code != 0) {
+            return Fail(code, error);
+        }
+        std::fputs(reply.c_str(), stdout);
+        return 0;
+    }
     std::string request;
     emu::VirtualConfig config;
     if (!emu::ComposeDeviceRequest({options.device, std::getenv(emu::kDeviceEnvVar),
@@ -100,9 +110,9 @@ int main(int argc, char** argv) {
         return Fail(MIRROR_EXIT_NO_PROJECTOR, error);
     }
     // Attached to the shutdowns, which the sender thread may still run as the process ends.
-    auto* loop =
-        new MirrorLoop({screen.x11, screen.shown, options.extend, options.powerMode,
-                        options.duration, options.quiet, screen.way == CaptureWay::Portal});
+    auto* loop = new MirrorLoop({screen.x11, screen.shown, options.extend, options.powerMode,
+                                 options.flip, options.wallHold, options.duration, options.quiet,
+                                 screen.way == CaptureWay::Portal});
     result = RunProgram(MIRROR_PROGRAM_NAME, *loop);
     RemoveExtendedScreen();
     FlushVirtualProjector();

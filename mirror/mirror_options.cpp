@@ -8,6 +8,7 @@
 #include "app/frame_pipeline.h"
 #include "device/device_status.h"
 #include "emulator/virtual_config.h"
+#include "mirror/control_command.h"
 
 namespace {
 
@@ -72,6 +73,18 @@ constexpr ValueOption kValueOptions[] = {
          options->capture = way.value_or(CaptureWay::Auto);
          return known;
      }},
+    {"--flip",
+     [](const std::string& value, MirrorOptions* options) {
+         int flip = 0;
+         bool known = ParseFlipWord(value, &flip);
+         options->flip = flip;
+         return known;
+     }},
+    {"--control",
+     [](const std::string& value, MirrorOptions* options) {
+         options->control = value;
+         return ParseControlCommand(value).has_value();
+     }},
     {"--duration", [](const std::string& value,
                       MirrorOptions* options) { return ParseDuration(value, &options->duration); }},
     {"--virtual",
@@ -122,6 +135,14 @@ bool ParseMirrorOptions(int argc, const char* const* argv, MirrorOptions* option
             parsed.version = true;
             continue;
         }
+        if (IsFlag(argument, nullptr, "--freeze")) {
+            parsed.wallHold = WALL_FROZEN;
+            continue;
+        }
+        if (IsFlag(argument, nullptr, "--blank")) {
+            parsed.wallHold = WALL_BLANK;
+            continue;
+        }
         if (IsFlag(argument, nullptr, "--extend")) {
             parsed.extend = true;
             continue;
@@ -165,6 +186,16 @@ const char* MirrorUsage() {
            "  --zoom original|1|2            the whole desktop; its middle three quarters\n"
            "                                 across (1); its middle rows (2, 800x600 only)\n"
            "  --power auto|eco               set the projector's power mode\n"
+           "  --flip none|horizontal|vertical|both\n"
+           "                                 mirror the picture: vertical and horizontal\n"
+           "                                 (both) for a projector on the ceiling,\n"
+           "                                 horizontal for one behind the screen; kept\n"
+           "  --freeze, --blank              start with the wall frozen on its first\n"
+           "                                 picture, or black\n"
+           "  --control COMMAND              tell the running kvusb-mirror: freeze, blank\n"
+           "                                 (each turns it over; =on, =off set it), live,\n"
+           "                                 flip=..., or status; prints the state it\n"
+           "                                 leaves (for a desktop's keyboard shortcuts)\n"
            "  --virtual OUT.png              use the virtual projector instead of the\n"
            "                                 device and write what it shows to OUT.png\n"
            "                                 (or OUT.ppm)\n"
@@ -183,7 +214,7 @@ const char* MirrorUsage() {
            "\n"
            "Exit status: 0 when it ended, 1 when no projector could be used, 2 on bad\n"
            "usage, or when there is no desktop to show (no X display, no portal, the\n"
-           "screen cast declined or stopped).\n";
+           "screen cast declined or stopped); with --control, 3 when none is running.\n";
 }
 
 bool ResolveModeOptions(const MirrorOptions& options, const SavedModes& saved,

@@ -11,7 +11,8 @@ inline constexpr char MIRROR_PROGRAM_NAME[] = "kvusb-mirror";
 
 // Exit codes beside the engine's 0 (ended) and 1 (no projector).
 inline constexpr int MIRROR_EXIT_NO_PROJECTOR = 1;
-inline constexpr int MIRROR_EXIT_USAGE = 2;  // bad usage, or no desktop to capture
+inline constexpr int MIRROR_EXIT_USAGE = 2;        // bad usage, or no desktop to capture
+inline constexpr int MIRROR_EXIT_NOT_RUNNING = 3;  // --control with no instance running
 
 // Where the desktop is read: the screen-cast portal when the session is Wayland's and the
 // portal answers, else the X display; or one of them, forced.
@@ -21,6 +22,9 @@ struct MirrorOptions {
     std::optional<int32_t> dispMode;        // --display-mode mirror|800x600
     std::optional<int32_t> zoomMode;        // --zoom original|1|2
     std::optional<uint8_t> powerMode;       // --power auto|eco
+    std::optional<int> flip;                // --flip none|horizontal|vertical|both
+    int32_t wallHold = 0;                   // --freeze, --blank: WALL_*
+    std::string control;                    // --control COMMAND
     std::string virtualImage;               // --virtual OUT.png
     std::string device;                     // --device virtual[:options]
     std::optional<double> duration;         // --duration SECONDS

@@ -11,6 +11,8 @@
 #include "device/device_discovery.h"
 #include "device/frame_transfer.h"
 #include "tests/support/engine_fixture.h"
+#include "tests/support/passing_backend.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -143,25 +145,6 @@ TEST_F(FramePipelineTest, AFullQueueHoldsTheCallbackUntilThereIsRoom) {
     PopFrame();
 }
 
-// A picture of the captured size whose every pixel tells where it came from, written as PPM
-// (red, green, blue) and replayed by the capture library.
-std::vector<uint8_t> WriteCapturedPicture(const std::string& path, int width, int height) {
-    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            uint8_t* pixel = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-            pixel[0] = static_cast<uint8_t>(x);
-            pixel[1] = static_cast<uint8_t>(y);
-            pixel[2] = static_cast<uint8_t>((x >> 8) | (y >> 8) << 4);
-        }
-    }
-    FILE* file = std::fopen(path.c_str(), "wb");
-    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
-    std::fwrite(rgb.data(), 1, rgb.size(), file);
-    std::fclose(file);
-    return rgb;
-}
-
 // The projector frame (blue, green, red) cut from the picture at column `left`, row `top`.
 std::vector<uint8_t> ExpectedWindow(const std::vector<uint8_t>& rgb, int width, int left, int top) {
     std::vector<uint8_t> bgr(PROJECTOR_FRAME_BYTES);
@@ -291,9 +274,9 @@ TEST_F(FramePipelineTest, ALostProjectorOnTheFirstFrameEndsTheProgramAtOnce) {
 // Passes everything on to the projector, but holds the sender in the `holdAt`-th frame write
 // (from 1) until the session is closing, so that a test knows where the sender is without
 // reading the clock.
-class HeldWrite final : public DeviceBackend {
+class HeldWrite final : public PassingBackend {
   public:
-    HeldWrite(DeviceBackend* projector, int holdAt) : m_projector(projector), m_holdAt(holdAt) {}
+    HeldWrite(DeviceBackend* projector, int holdAt) : PassingBackend(projector), m_holdAt(holdAt) {}
 
     bool Holding() const { return m_holding.load(); }
 
@@ -304,23 +287,10 @@ class HeldWrite final : public DeviceBackend {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }
-        return m_projector->SendScsi(unit, request);
-    }
-    InterfaceLookup GetDiskInterface(uint32_t index, std::string* path, uint32_t* error) override {
-        return m_projector->GetDiskInterface(index, path, error);
-    }
-    DeviceHandle OpenUnit(const std::string& path, uint32_t* error) override {
-        return m_projector->OpenUnit(path, error);
-    }
-    void CloseUnit(DeviceHandle unit) override { m_projector->CloseUnit(unit); }
-    std::vector<VolumeInfo> ListVolumes() override { return m_projector->ListVolumes(); }
-    void RemoveMountPoint(const std::string& root) override { m_projector->RemoveMountPoint(root); }
-    std::string SystemErrorText(uint32_t code) override {
-        return m_projector->SystemErrorText(code);
+        return PassingBackend::SendScsi(unit, request);
     }
 
   private:
-    DeviceBackend* const m_projector;
     const int m_holdAt;
     int m_writes = 0;  // the sender thread's
     std::atomic<bool> m_holding{false};

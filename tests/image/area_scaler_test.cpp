@@ -121,6 +121,62 @@ TEST(AreaScaler, ScalesBandByBandAsItScalesTheWholePicture) {
     }
 }
 
+// `bgr` (width x height) with each pixel moved to its mirrored place, by coordinates.
+std::vector<uint8_t> Mirrored(const std::vector<uint8_t>& bgr, int width, int height, int flip) {
+    std::vector<uint8_t> out(bgr.size());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int toX = (flip & FLIP_HORIZONTAL) != 0 ? width - 1 - x : x;
+            int toY = (flip & FLIP_VERTICAL) != 0 ? height - 1 - y : y;
+            std::copy_n(&bgr[(static_cast<size_t>(y) * width + x) * 3], 3,
+                        &out[(static_cast<size_t>(toY) * width + toX) * 3]);
+        }
+    }
+    return out;
+}
+
+// Both column paths (16-bit pairs, 32-bit sums), whole and band by band, and odd sizes so a
+// middle row or column stays where it is.
+TEST(AreaScaler, MirrorsTheOutputForEveryFlip) {
+    const Case cases[] = {{192, 108, 85, 48}, {67, 300, 3, 1}, {31, 17, 9, 5}};
+    for (const Case& c : cases) {
+        Picture src = RandomPicture(c.srcWidth, c.srcHeight, 4, 5);
+        std::vector<uint8_t> upright = Reference(src, c.width, c.height, {});
+        for (int flip : {FLIP_NONE, FLIP_HORIZONTAL, FLIP_VERTICAL, FLIP_BOTH}) {
+            SCOPED_TRACE(testing::Message()
+                         << c.srcWidth << "x" << c.srcHeight << " flip " << flip);
+            AreaScaler scaler(src.width, src.height, c.width, c.height);
+            scaler.SetFlip(flip);
+            std::vector<uint8_t> bgr(upright.size(), 0xCD);
+            scaler.Scale(src.bytes.data(), src.stride, {}, bgr.data());
+            EXPECT_EQ(bgr, Mirrored(upright, c.width, c.height, flip));
+            std::fill(bgr.begin(), bgr.end(), 0xCD);
+            const int bandRows = scaler.SourceRowsPerOutputRow();
+            for (int row = 0, reads = 0; row < c.height && reads <= c.height; ++reads) {
+                int top = std::min(scaler.FirstSourceRow(row), c.srcHeight - bandRows);
+                row = scaler.ScaleBand(row, src.bytes.data() + top * src.stride, top, bandRows,
+                                       src.stride, {}, bgr.data());
+            }
+            EXPECT_EQ(bgr, Mirrored(upright, c.width, c.height, flip));
+        }
+    }
+}
+
+TEST(FlipPicture, MovesEveryPixelToItsMirroredPlace) {
+    for (auto [width, height] : {std::pair{5, 3}, std::pair{4, 6}, std::pair{1, 1}}) {
+        std::vector<uint8_t> bgr(static_cast<size_t>(width) * height * 3);
+        std::mt19937 random(static_cast<uint32_t>(width));
+        for (uint8_t& byte : bgr) {
+            byte = static_cast<uint8_t>(random());
+        }
+        for (int flip : {FLIP_NONE, FLIP_HORIZONTAL, FLIP_VERTICAL, FLIP_BOTH}) {
+            std::vector<uint8_t> flipped = bgr;
+            FlipPicture(flipped.data(), width, height, flip);
+            EXPECT_EQ(flipped, Mirrored(bgr, width, height, flip)) << width << "x" << height;
+        }
+    }
+}
+
 TEST(AreaScaler, TakesTheChannelsFromWhereTheLayoutPutsThem) {
     Picture src = RandomPicture(64, 36, 0, 7);
     const PixelLayout redFirst = {2, 1, 0};

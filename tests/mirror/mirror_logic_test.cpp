@@ -10,6 +10,8 @@
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "device/device_status.h"
+#include "image/image_flip.h"
+#include "mirror/control_command.h"
 #include "mirror/mirror_fault_notices.h"
 #include "mirror/mirror_options.h"
 #include "platform/settings_file.h"
@@ -60,6 +62,8 @@ TEST(MirrorOptions, RefuseWhatTheyCannotTakeInOneLine) {
         {{"--duration", "5s"}, "--duration: cannot take \"5s\""},
         {{"--device", "/dev/sg2"}, "--device: cannot take \"/dev/sg2\""},
         {{"--virtual="}, "--virtual: cannot take \"\""},
+        {{"--flip", "upside-down"}, "--flip: cannot take \"upside-down\""},
+        {{"--control", "freeze=yes"}, "--control: cannot take \"freeze=yes\""},
     };
     for (const auto& c : cases) {
         MirrorOptions options;
@@ -67,6 +71,37 @@ TEST(MirrorOptions, RefuseWhatTheyCannotTakeInOneLine) {
         EXPECT_FALSE(Parse(c.arguments, &options, &error));
         EXPECT_EQ(error, c.error);
     }
+}
+
+// What each command leaves the wall as, from each state: alone a switch turns its own state
+// over; on and off set it, and off leaves the other hold alone.
+TEST(ControlCommand, LeavesTheWallAsItSays) {
+    const struct {
+        const char* text;
+        int fromLive, fromFrozen, fromBlank;
+    } cases[] = {
+        {"freeze", WALL_FROZEN, WALL_LIVE, WALL_FROZEN},
+        {"freeze=on", WALL_FROZEN, WALL_FROZEN, WALL_FROZEN},
+        {"freeze=off", WALL_LIVE, WALL_LIVE, WALL_BLANK},
+        {"blank", WALL_BLANK, WALL_BLANK, WALL_LIVE},
+        {"blank=off", WALL_LIVE, WALL_FROZEN, WALL_LIVE},
+        {"live", WALL_LIVE, WALL_LIVE, WALL_LIVE},
+        {"status", WALL_LIVE, WALL_FROZEN, WALL_BLANK},
+        {"flip=both", WALL_LIVE, WALL_FROZEN, WALL_BLANK},
+    };
+    for (const auto& c : cases) {
+        std::optional<ControlCommand> command = ParseControlCommand(c.text);
+        ASSERT_TRUE(command) << c.text;
+        EXPECT_EQ(ControlledWallHold(*command, WALL_LIVE), c.fromLive) << c.text;
+        EXPECT_EQ(ControlledWallHold(*command, WALL_FROZEN), c.fromFrozen) << c.text;
+        EXPECT_EQ(ControlledWallHold(*command, WALL_BLANK), c.fromBlank) << c.text;
+    }
+    EXPECT_EQ(ParseControlCommand("flip=vertical")->flip, FLIP_VERTICAL);
+    for (const char* text :
+         {"", "freeze=", "freezes", "Freeze", "flip=", "flip", "flip=up", "status ", "live\n"}) {
+        EXPECT_FALSE(ParseControlCommand(text)) << text;
+    }
+    EXPECT_FALSE(ParseControlCommand(std::string_view("live\0", 5)));
 }
 
 ModeSettings Resolved(std::vector<const char*> arguments, const SavedModes& saved) {
@@ -179,7 +214,7 @@ TEST_F(SettingsFileTest, ModesSavedAtTheEndAreReadAtTheNextStart) {
     SaveModes(DISP_MODE_800X600, ZOOM_2);
     EXPECT_EQ(ReadFile(),
               "# vorn_kvusb settings, written when the program ends\n"
-              "[Software\\K7Q0KVUSB]\nDispMode=1\nZoomMode=2\n");
+              "[Software\\K7Q0KVUSB]\nDispMode=1\nFlipMode=0\nZoomMode=2\n");
     EXPECT_EQ(LoadModes(), 1);
     EXPECT_EQ(DispMode.load(), DISP_MODE_800X600);
     EXPECT_EQ(ZoomMode.load(), ZOOM_2);
@@ -240,7 +275,7 @@ TEST_F(SettingsFileTest, TextsAreSavedAtOnceBesideTheModesAndReadBack) {
     }
     EXPECT_EQ(ReadFile(),
               "# vorn_kvusb settings, written when the program ends\n"
-              "[Software\\K7Q0KVUSB]\nDispMode=0\nZoomMode=1\n"
+              "[Software\\K7Q0KVUSB]\nDispMode=0\nFlipMode=0\nZoomMode=1\n"
               "[Software\\K7Q0KVUSB\\ScreenCast]\n"
               "MirrorToken=\"5b1c3e0a-0c0d-4f1e-9a2b-abcdef012345\"\n");
     FileSettingsStore store(m_path);

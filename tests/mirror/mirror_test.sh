@@ -11,6 +11,8 @@
 # errors    bad usage, no display, no projector, a second instance: one line each, exit codes
 # faults    an overheated projector gives one notice on the session bus and one line
 # grab      kvusbtool grab saves the frame the projector would get, at each zoom
+# control   --control from the same user changes the running wall (blank, live, freeze, flip)
+#           and says so; another user is refused, by the socket's modes or by its credentials
 # Exit code 77 (skipped) where Xvfb or another tool the scenario needs is missing.
 # With MIRROR_BELOW naming the preloadable library of tests/below, the program runs unchanged
 # on a machine of its own (tests/below/fake_machine.sh), the virtual projector at its sg nodes;
@@ -81,8 +83,8 @@ offer_800x600() {
 expect_settings() {
     local text
     text=$(grep -v '^#' "$settings" 2>/dev/null | tr '\n' ' ')
-    [ "$text" = "[Software\\K7Q0KVUSB] DispMode=$1 ZoomMode=$2 " ] ||
-        fail "settings hold '$text', not DispMode=$1 ZoomMode=$2"
+    [ "$text" = "[Software\\K7Q0KVUSB] DispMode=$1 FlipMode=${3:-0} ZoomMode=$2 " ] ||
+        fail "settings hold '$text', not DispMode=$1 ZoomMode=$2 FlipMode=${3:-0}"
 }
 
 # Waits until the file holds the text; false after 15 s.
@@ -313,6 +315,84 @@ grab)
     DISPLAY= "$tool" grab none.png 2> nodisplay.err && fail "grab without a display succeeded"
     grep -qx "kvusbtool grab: no frame of the desktop came (kvcap: cannot open the X display (DISPLAY is not set))" \
         nodisplay.err || fail "grab without a display said: $(cat nodisplay.err)"
+    ;;
+control)
+    [ "$(id -u)" = 0 ] || { echo "skipped: other users' processes need root"; exit 77; }
+    need setpriv
+    show_picture
+    user=65534 stranger=65533
+    home="$work/user"
+    mkdir -p "$home/runtime" && chmod 0700 "$home/runtime" && chown -R "$user:$user" "$home"
+    as() {  # as UID COMMAND...: with the user's runtime and settings
+        local uid=$1
+        shift
+        exec setpriv --reuid="$uid" --regid="$uid" --clear-groups \
+            env XDG_RUNTIME_DIR="$home/runtime" XDG_CONFIG_HOME="$home/config" "$@"
+    }
+    control() { (as "$user" "$mirror_program" --control "$1") > control.out 2> control.err; }
+    # A copy of the projector's picture as two reads in a row agree on it: the virtual projector
+    # rewrites the file in place.
+    snapshot() {
+        for _ in $(seq 20); do
+            cp "$home/shown.ppm" "$1" && sleep 0.02 && cmp -s "$home/shown.ppm" "$1" && return 0
+        done
+        fail "the projector's picture never held still"
+    }
+    black() { snapshot now.ppm && [ "$(convert now.ppm -format '%[fx:maxima]' info:)" = 0 ]; }
+    frozen() { snapshot now.ppm && cmp -s now.ppm frozen.ppm; }
+    control status
+    [ $? -eq 3 ] && grep -qx "kvusb-mirror: not running" control.err ||
+        fail "with none running: $(cat control.err)"
+
+    (as "$user" "$mirror_program" --device "virtual:out=$home/shown.ppm,out_every=50" \
+        --blank --flip vertical -v) > run.out 2> run.err &
+    pid=$!
+    pids+=("$pid")
+    socket="$home/runtime/kvusb-mirror/control"
+    for _ in $(seq 300); do [ -S "$socket" ] && [ -s "$home/shown.ppm" ] && break; sleep 0.05; done
+    [ -S "$socket" ] || fail "no control socket"
+    [ "$(stat -c '%a %u' "$(dirname "$socket")") $(stat -c '%a %u' "$socket")" = \
+        "700 $user 600 $user" ] || fail "modes: $(ls -la "$(dirname "$socket")")"
+    control status || fail "status: $(cat control.err)"
+    [ "$(cat control.out)" = $'wall: blank\nflip: vertical' ] ||
+        fail "status said: $(cat control.out)"
+    black || fail "the wall was not black while blank"
+
+    control live && [ "$(head -n1 control.out)" = "wall: live" ] || fail "live: $(cat control.*)"
+    for _ in $(seq 100); do black || break; sleep 0.05; done
+    sleep 0.3
+    import -window root captured.png
+    convert captured.png -scale '854x480!' -flip expected.png
+    snapshot now.ppm
+    differing=$(compare -metric AE -fuzz 1% now.ppm expected.png null: 2>&1)
+    [ "${differing%% *}" -le 40 ] 2>/dev/null || fail "flipped: $differing pixels differ"
+
+    control freeze && [ "$(head -n1 control.out)" = "wall: frozen" ] ||
+        fail "freeze: $(cat control.*)"
+    sleep 0.3
+    snapshot frozen.ppm
+    convert -size 1920x1080 xc:'#3060a0' other.png && display -window root other.png
+    sleep 1
+    frozen || fail "the frozen wall changed"
+    control freeze || fail "unfreeze: $(cat control.err)"
+    [ "$(head -n1 control.out)" = "wall: live" ] || fail "unfreeze said: $(cat control.out)"
+    for _ in $(seq 100); do frozen || break; sleep 0.05; done
+    frozen && fail "unfrozen, the wall kept the old picture"
+
+    # Root passes the socket's modes; its credentials are another user's.
+    XDG_RUNTIME_DIR="$home/runtime" "$mirror_program" --control blank > root.out 2> root.err
+    [ $? -eq 2 ] && grep -qx "kvusb-mirror: refused" root.err || fail "root: $(cat root.*)"
+    (as "$stranger" "$mirror_program" --control blank) > stranger.out 2> stranger.err
+    [ $? -eq 2 ] && grep -q "Permission denied" stranger.err || fail "stranger: $(cat stranger.*)"
+    control status && [ "$(head -n1 control.out)" = "wall: live" ] || fail "a refused command acted"
+    control bogus
+    [ $? -eq 2 ] || fail "a bad command was taken"
+
+    kill -TERM "$pid"
+    wait "$pid" || fail "the run ended with $?"
+    [ ! -e "$socket" ] || fail "the socket was left behind"
+    settings="$home/config/vorn_kvusb/settings"
+    expect_settings 1 0 2  # a first run's 800x600, kept as the mode though not offered
     ;;
 *)
     fail "unknown scenario $scenario"
