@@ -1,16 +1,11 @@
 #include "app/display_mode.h"
 
 #include "app/capture_session.h"
-#include "platform/desktop.h"
 
 std::atomic<int32_t> DispMode{DISP_MODE_MIRROR};
 std::atomic<int32_t> ZoomMode{0};
 int32_t g_nScreenWidth = 0;
 int32_t g_nScreenHeight = 0;
-
-int ChangeDesktopSize(int width, int height) {
-    return g_pDesktop->ChangeSize(width, height) ? 0 : -2;
-}
 
 void SelectDisplayMode(int dispMode, int zoomMode) {
     if (dispMode == DISP_MODE_MIRROR && DispMode.load() != DISP_MODE_MIRROR) {
@@ -25,7 +20,9 @@ void SelectDisplayMode(int dispMode, int zoomMode) {
 }
 
 void ApplySavedDisplayMode() {
-    if (GetDisplaySettings() == 0) {
+    const bool saved = GetDisplaySettings() != 0;
+    TakeUpLeftoverRecord(!saved || DispMode.load() == DISP_MODE_800X600);
+    if (!saved) {
         ChangeDesktopSize(DISP_800X600_WIDTH, DISP_800X600_HEIGHT);
         DispMode.store(DISP_MODE_800X600);
     } else if (DispMode.load() == DISP_MODE_800X600) {
