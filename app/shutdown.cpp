@@ -20,6 +20,17 @@ void WindowStopsFaultPoll() {
     }
 }
 
+// The desktop goes back on the window's thread, or on this one when the window's thread runs
+// the shutdown itself.
+void WindowRestoresDesktop() {
+    ProgramWindow* window = g_pProgramWindow.load();
+    if (window != nullptr && OnSenderThread()) {
+        window->RunOnWindowThread(RestoreDesktopSize);
+    } else {
+        RestoreDesktopSize();
+    }
+}
+
 void WindowReleasesTrayIcon() {
     if (ProgramWindow* window = g_pProgramWindow.load()) {
         window->ReleaseTrayIcon();
@@ -80,7 +91,7 @@ bool Shutdown() {
     ReleaseCapture();
     CloseUnit(g_hDisk1);
     CloseUnit(g_hDisk2);
-    RestoreDesktopSize();
+    WindowRestoresDesktop();
     WindowReleasesTrayIcon();
     EndShutdown();
     return true;
@@ -92,7 +103,7 @@ bool ShutdownAfterDeviceLoss() {
     }
     WindowStopsFaultPoll();
     SetDisplaySettings();
-    RestoreDesktopSize();
+    WindowRestoresDesktop();
     WindowReleasesTrayIcon();
     EndShutdown();
     return true;

@@ -48,7 +48,7 @@ class HangTest : public ::testing::Test {
         }
         const DWORD code = run.WaitForExit(kPromptEndMs);
         const std::vector<std::string> traces = run.Traces();
-        const bool ended = code == 0 && !traces.empty() && traces.back() == "vorn_kvusb end!\n";
+        const bool ended = code == 0 && run.TracedInOrder({kLossTrace, "vorn_kvusb end!\n"});
         EXPECT_TRUE(ended) << "exit code " << code << ", last trace \""
                            << (traces.empty() ? "" : traces.back()) << "\"";
         const bool restored = GetSystemMetrics(SM_CXSCREEN) == startWidth_ &&
