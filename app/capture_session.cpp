@@ -104,7 +104,9 @@ void OpenCapture() {
 
 void CloseCapture() {
     SetCaptureState(CAPTURE_STOPPED);
-    StopSenderThread();
+    if (!StopSenderThread()) {
+        return;  // the sender's shutdown ends the process; the library is its to keep or release
+    }
     TraceResult("KVCapAPI_Close", KVCapAPI_Close(g_hCapture.load()));
     while (g_nQueuedFrames.load() > 0) {
         PopFrame();

@@ -10,10 +10,6 @@ std::atomic<int32_t> FlipMode{FLIP_NONE};
 int32_t g_nScreenWidth = 0;
 int32_t g_nScreenHeight = 0;
 
-int ChangeDesktopSize(int width, int height) {
-    return g_pDesktop->ChangeSize(width, height) ? 0 : -2;
-}
-
 void SelectDisplayMode(int dispMode, int zoomMode) {
     if (dispMode == DISP_MODE_MIRROR && DispMode.load() != DISP_MODE_MIRROR) {
         ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
@@ -36,9 +32,10 @@ bool SelectFlip(int flip) {
 }
 
 void ApplySavedDisplayMode() {
-    int found = GetDisplaySettings();
+    const bool saved = GetDisplaySettings() != 0;
     SetCaptureFlip(FlipMode.load());
-    if (found == 0) {
+    TakeUpLeftoverRecord(!saved || DispMode.load() == DISP_MODE_800X600);
+    if (!saved) {
         ChangeDesktopSize(DISP_800X600_WIDTH, DISP_800X600_HEIGHT);
         DispMode.store(DISP_MODE_800X600);
     } else if (DispMode.load() == DISP_MODE_800X600) {

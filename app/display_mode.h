@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "app/desktop_restore.h"
+#include "platform/settings_store.h"
+
 // The user settings that decide what the projector shows, kept per user between runs: the
 // display mode (the desktop at its own size, or switched to 800 x 600), the zoom, and the flip
 // (FLIP_* of image/image_flip.h) for a projector on the ceiling or behind the screen.
@@ -18,12 +21,11 @@ extern std::atomic<int32_t> DispMode;
 extern std::atomic<int32_t> ZoomMode;
 extern std::atomic<int32_t> FlipMode;
 
-// The desktop size when the program started, restored by every shutdown.
+// The desktop size when the program started (or the one a run left behind recorded), which
+// every shutdown puts back when the program changed it.
 extern int32_t g_nScreenWidth;
 extern int32_t g_nScreenHeight;
 
-// 0 when the desktop took the size, -2 otherwise.
-int ChangeDesktopSize(int width, int height);
 // A menu choice: switches the desktop when the display mode changes, then reopens the
 // session with the zoom (even when it is the one in force).
 void SelectDisplayMode(int dispMode, int zoomMode);
@@ -44,3 +46,6 @@ int GetDisplaySettings();
 // 1 when the key could be opened or created (a value that failed to be written is traced),
 // 0 otherwise.
 int SetDisplaySettings();
+// The program's key for writing, created when it does not exist yet; false when it can be
+// neither opened nor created, traced as `caller`'s failure.
+bool OpenProgramKeyForWriting(const char* caller, SettingsKey* key);

@@ -8,31 +8,29 @@ constexpr char kProgramKeyName[] = "K7Q0KVUSB";
 constexpr uint32_t kZoomValues = 3;  // ZOOM_ORIGINAL, ZOOM_1, ZOOM_2
 constexpr uint32_t kFlipValues = 4;  // FLIP_NONE to FLIP_BOTH
 
-// The program's key for writing, created when it does not exist yet; false when it can be
-// neither opened nor created (traced).
-bool OpenProgramKeyForWriting(SettingsKey* key) {
-    if (g_pSettingsStore->OpenUserKey(DISPLAY_SETTINGS_KEY, KeyAccess::Write, key)) {
-        return true;
-    }
-    SettingsKey software = nullptr;
-    if (!g_pSettingsStore->OpenUserKey(kSoftwareKey, KeyAccess::Write, &software)) {
-        DebugPrint("SetDisplaySettings: RegOpenKeyEx RegRootKey failed!\n");
-        return false;
-    }
-    bool created = g_pSettingsStore->CreateSubKey(software, kProgramKeyName, key);
-    g_pSettingsStore->CloseKey(software);
-    if (!created) {
-        DebugPrint("SetDisplaySettings: RegCreateKeyEx failed!\n");
-    }
-    return created;
-}
-
 void WriteMode(SettingsKey key, const char* name, int32_t mode) {
     if (!g_pSettingsStore->WriteDword(key, name, static_cast<uint32_t>(mode))) {
         DebugPrint("SetDisplaySettings: RegSetValueEx error!\n");
     }
 }
 }  // namespace
+
+bool OpenProgramKeyForWriting(const char* caller, SettingsKey* key) {
+    if (g_pSettingsStore->OpenUserKey(DISPLAY_SETTINGS_KEY, KeyAccess::Write, key)) {
+        return true;
+    }
+    SettingsKey software = nullptr;
+    if (!g_pSettingsStore->OpenUserKey(kSoftwareKey, KeyAccess::Write, &software)) {
+        DebugPrint("%s: RegOpenKeyEx RegRootKey failed!\n", caller);
+        return false;
+    }
+    bool created = g_pSettingsStore->CreateSubKey(software, kProgramKeyName, key);
+    g_pSettingsStore->CloseKey(software);
+    if (!created) {
+        DebugPrint("%s: RegCreateKeyEx failed!\n", caller);
+    }
+    return created;
+}
 
 int GetDisplaySettings() {
     SettingsKey key = nullptr;
@@ -59,7 +57,7 @@ int SetDisplaySettings() {
     int32_t zoomMode = ZoomMode.load();
     DebugPrint("SetDisplaySettings - nDispMode: 0x%x, nZoomMode: 0x%x\n", dispMode, zoomMode);
     SettingsKey key = nullptr;
-    if (!OpenProgramKeyForWriting(&key)) {
+    if (!OpenProgramKeyForWriting("SetDisplaySettings", &key)) {
         return 0;
     }
     WriteMode(key, DISP_MODE_VALUE, dispMode);

@@ -108,6 +108,8 @@ void PopFrame();
 // Ends the session's sender thread; the caller has set CAPTURE_STOPPED. The thread stops
 // between frames, or between slices of a frame; a device request it is blocked in after 75
 // polls of 1 ms is cancelled. Called on the sender thread itself it only lets the handle go.
-void StopSenderThread();
+// False, at once, when the thread runs a shutdown instead: it ends the process, and may be
+// waiting for the caller's window meanwhile, so the caller must leave the session to it.
+bool StopSenderThread();
 // True on a sender thread.
 bool OnSenderThread();

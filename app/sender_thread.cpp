@@ -147,26 +147,31 @@ int SenderThreadProc() {
     }
 }
 
-void StopSenderThread() {
+bool StopSenderThread() {
     ThreadHandle thread = g_hSenderThread.exchange(nullptr);
     if (thread == nullptr) {
-        return;
+        return true;
     }
     if (IsCurrentThread(thread)) {
         ForgetThread(thread);  // the link-error shutdown runs on the sender thread itself
-        return;
+        return true;
     }
-    for (int poll = 0; poll < kStopPolls; ++poll) {
-        SleepMsAnsweringMessages(1);
-        if (!IsThreadActive(thread)) {
-            break;
+    // A sender that lost the projector runs its shutdown, whose desktop change waits for this
+    // thread's window to answer, and may wait for a desktop change of this thread to end: it
+    // is never waited for.
+    for (int poll = 0; IsThreadActive(thread); ++poll) {
+        if (ShutdownRunsElsewhere()) {
+            ForgetThread(thread);
+            return false;
         }
-    }
-    // Still in a device request: cancel it and keep doing so until the thread has seen the
-    // stopped state, so that the next session's sender never runs beside this one.
-    while (IsThreadActive(thread)) {
-        CancelThreadIo(thread);
+        // Still in a device request after the polls: cancel it, and keep doing so until the
+        // thread has seen the stopped state, so that the next session's sender never runs
+        // beside this one.
+        if (poll >= kStopPolls) {
+            CancelThreadIo(thread);
+        }
         SleepMsAnsweringMessages(1);
     }
     WaitForThread(thread);
+    return true;
 }

@@ -12,10 +12,22 @@ std::atomic<int32_t> g_nShutdownState{SHUTDOWN_NONE};
 
 namespace {
 std::atomic<ProgramWindow*> g_pProgramWindow{nullptr};
+thread_local bool t_bRunsShutdown = false;
 
 void WindowStopsFaultPoll() {
     if (ProgramWindow* window = g_pProgramWindow.load()) {
         window->StopFaultPoll();
+    }
+}
+
+// The desktop goes back on the window's thread, or on this one when the window's thread runs
+// the shutdown itself.
+void WindowRestoresDesktop() {
+    ProgramWindow* window = g_pProgramWindow.load();
+    if (window != nullptr && OnSenderThread()) {
+        window->RunOnWindowThread(RestoreDesktopSize);
+    } else {
+        RestoreDesktopSize();
     }
 }
 
@@ -28,6 +40,7 @@ void WindowReleasesTrayIcon() {
 bool BeginShutdown() {
     int32_t expected = SHUTDOWN_NONE;
     if (g_nShutdownState.compare_exchange_strong(expected, SHUTDOWN_RUNNING)) {
+        t_bRunsShutdown = true;
         return true;
     }
     if (!OnSenderThread()) {
@@ -40,6 +53,7 @@ bool BeginShutdown() {
 
 void EndShutdown() {
     DebugPrint("vorn_kvusb end!\n");
+    t_bRunsShutdown = false;
     g_nShutdownState.store(SHUTDOWN_DONE);
 }
 
@@ -52,6 +66,16 @@ void CloseUnit(DeviceHandle& unit) {
 
 bool ShutdownBegun() {
     return g_nShutdownState.load() != SHUTDOWN_NONE;
+}
+
+void RestoreDesktopAfterCrash() {
+    int32_t expected = SHUTDOWN_NONE;
+    g_nShutdownState.compare_exchange_strong(expected, SHUTDOWN_RUNNING);  // nothing restarts
+    RestoreDesktopAtOnce();
+}
+
+bool ShutdownRunsElsewhere() {
+    return g_nShutdownState.load() == SHUTDOWN_RUNNING && !t_bRunsShutdown;
 }
 
 void AttachProgramWindow(ProgramWindow* window) {
@@ -67,7 +91,7 @@ bool Shutdown() {
     ReleaseCapture();
     CloseUnit(g_hDisk1);
     CloseUnit(g_hDisk2);
-    ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
+    WindowRestoresDesktop();
     WindowReleasesTrayIcon();
     EndShutdown();
     return true;
@@ -79,14 +103,8 @@ bool ShutdownAfterDeviceLoss() {
     }
     WindowStopsFaultPoll();
     SetDisplaySettings();
-    ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
+    WindowRestoresDesktop();
     WindowReleasesTrayIcon();
     EndShutdown();
     return true;
-}
-
-void RestoreDesktopAfterCrash() {
-    if (g_nScreenWidth > 0 && g_nScreenHeight > 0) {
-        ChangeDesktopSize(g_nScreenWidth, g_nScreenHeight);
-    }
 }

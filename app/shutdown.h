@@ -15,20 +15,23 @@ inline constexpr int32_t SHUTDOWN_DONE = 2;
 extern std::atomic<int32_t> g_nShutdownState;
 
 bool ShutdownBegun();
+// True when a shutdown runs on a thread other than the caller's.
+bool ShutdownRunsElsewhere();
 
-// Timer, saved settings, capture session and library, unit handles, desktop size, tray
-// icon. True when this call ran the sequence.
+// Timer, saved settings, capture session and library, unit handles, desktop size (when the
+// program changed it), tray icon. True when this call ran the sequence.
 bool Shutdown();
-// After the projector was lost, on the sender thread: timer, saved settings, desktop size,
-// tray icon; the capture library and the unit handles are left alone. True when this call
-// ran the sequence.
+// After the projector was lost, on the sender thread: timer, saved settings, desktop size
+// (when the program changed it), tray icon; the capture library and the unit handles are left
+// alone. True when this call ran the sequence.
 bool ShutdownAfterDeviceLoss();
+
+// For the unhandled-exception filter: puts back the desktop size the program changed, taking
+// no lock and waiting for nothing the crashed code may hold. The change's WM_DISPLAYCHANGE
+// reaches the program's own window, which must then answer without touching the session.
+void RestoreDesktopAfterCrash();
 
 // The window's part in both sequences (stopping the fault poll, removing the tray icon),
 // attached once the window's loop starts; nullptr detaches it.
 class ProgramWindow;
 void AttachProgramWindow(ProgramWindow* window);
-
-// For the unhandled-exception filter: puts back the desktop size recorded at start-up, which
-// the 800 x 600 mode changed as the user's stored setting.
-void RestoreDesktopAfterCrash();

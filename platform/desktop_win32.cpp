@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include <mutex>
+#include <atomic>
 #include <optional>
 
 #include "platform/desktop.h"
@@ -15,13 +15,12 @@ class SystemDesktop final : public Desktop {
     int Width() override { return GetSystemMetrics(SM_CXSCREEN); }
     int Height() override { return GetSystemMetrics(SM_CYSCREEN); }
 
-    // Called from the main thread and from the sender thread's shutdowns.
+    // Called from the main thread, from the sender thread's shutdowns and from the crash
+    // filter. It holds no lock: the change broadcasts WM_DISPLAYCHANGE and waits for every
+    // top-level window to answer, and a thread that waited on a lock here while its own window
+    // owed an answer would never answer; a crash filter must not wait for the crashed code.
     bool ChangeSize(int width, int height) override {
-        std::lock_guard<std::mutex> hold(m_lock);
-        if (!m_original) {
-            m_original = CurrentMode();
-        }
-        DisplayMode wanted = ModeForSize(m_original, width, height);
+        DisplayMode wanted = ModeForSize(Original(), width, height);
         DEVMODEW mode{};
         mode.dmSize = sizeof mode;
         mode.dmPelsWidth = wanted.width;
@@ -40,6 +39,20 @@ class SystemDesktop final : public Desktop {
     }
 
   private:
+    enum : int { kNotTaken, kTaking, kTaken };
+
+    // The mode before the first change, taken by that change. A change on another thread
+    // meanwhile asks for sizes alone rather than wait.
+    std::optional<DisplayMode> Original() {
+        int state = kNotTaken;
+        if (m_originalState.compare_exchange_strong(state, kTaking)) {
+            m_original = CurrentMode();
+            m_originalState.store(kTaken);
+            return m_original;
+        }
+        return state == kTaken ? m_original : std::nullopt;
+    }
+
     // None when the system cannot say; sizes alone are asked for then.
     static std::optional<DisplayMode> CurrentMode() {
         DEVMODEW mode{};
@@ -52,8 +65,8 @@ class SystemDesktop final : public Desktop {
         return DisplayMode{mode.dmPelsWidth, mode.dmPelsHeight, mode.dmBitsPerPel, frequency};
     }
 
-    std::mutex m_lock;
-    std::optional<DisplayMode> m_original;
+    std::atomic<int> m_originalState{kNotTaken};
+    std::optional<DisplayMode> m_original;  // written once, before kTaken
 };
 
 SystemDesktop g_SystemDesktop;

@@ -1,7 +1,6 @@
 #include "platform/process_exit.h"
 
 #include <atomic>
-#include <cstdlib>
 
 namespace {
 std::atomic<ExitHandler*> g_pExitHandler{nullptr};
@@ -15,5 +14,5 @@ void ExitProgram(int code) {
     if (ExitHandler* handler = g_pExitHandler.load()) {
         handler->BeforeExit(code);
     }
-    std::exit(code);
+    EndProcess(code);
 }

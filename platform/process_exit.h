@@ -1,8 +1,13 @@
 #pragma once
 
-// Ends the process with `code`, running the exit-time destructions, after the installed
-// handler has had its turn.
+// Ends the process with `code` (EndProcess), after the installed handler has had its turn.
 [[noreturn]] void ExitProgram(int code);
+
+// Ends the process with `code` while other threads may be anywhere. On Windows it is
+// terminated: running the exit-time destructions and the libraries' detach code beside
+// threads that may hold their locks can hang for good. Elsewhere the exit-time destructions
+// run.
+[[noreturn]] void EndProcess(int code);
 
 // What a program or a test does when the process is about to end: a program has its last
 // word, a test ends the calling thread or unwinds to itself instead. The installer owns it and

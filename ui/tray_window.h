@@ -41,6 +41,8 @@ class TrayWindow final : public ProgramWindow {
     int RunLoop() override;
     void StopFaultPoll() override;  // the device-error timer
     void ReleaseTrayIcon() override;
+    // Sent to the window once it exists; run here when it never will or is gone.
+    void RunOnWindowThread(void (*step)()) override;
     bool ContextMenuOpen() override;
     void DestroyContextMenu() override;
     void PostQuit() override;

@@ -35,6 +35,11 @@ constexpr int kWindowHeight = 375;
 // The shell sends it to every top-level window when it starts again; its icons are gone then.
 const UINT TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
 
+// A shutdown step sent from the sender thread (lParam), run on the window's thread; answered 1.
+constexpr UINT WM_RUN_STEP = WM_APP + 1;
+// The window's loop has ended, or the window could not be created: no step can be sent.
+std::atomic<bool> g_bLoopEnded{false};
+
 // {53F56307-B6BF-11D0-94F2-00A0C91EFB8B}
 constexpr GUID GUID_DEVINTERFACE_DISK = {
     0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
@@ -190,7 +195,23 @@ void OnEndSession(WPARAM ending, LPARAM reason) {
 
 int TrayWindow::RunLoop() {
     AttachProgramWindow(this);
-    return CreateMyWindow(g_hInstance);
+    const int result = CreateMyWindow(g_hInstance);
+    g_bLoopEnded.store(true);
+    return result;
+}
+
+void TrayWindow::RunOnWindowThread(void (*step)()) {
+    // A window still being created is waited for: its thread may be inside the system's
+    // window code, which a change made meanwhile on this thread can hold up for good.
+    HWND hwnd = hMainWnd.load();
+    while (hwnd == nullptr && !g_bLoopEnded.load()) {
+        Sleep(1);
+        hwnd = hMainWnd.load();
+    }
+    if (hwnd == nullptr ||
+        SendMessageW(hwnd, WM_RUN_STEP, 0, reinterpret_cast<LPARAM>(step)) != 1) {
+        step();
+    }
 }
 
 void TrayWindow::StopFaultPoll() {
@@ -245,6 +266,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             return 0;
         case WM_TIMER:
             return 0;  // the poll runs in the timer procedure
+        case WM_RUN_STEP:
+            reinterpret_cast<void (*)()>(lParam)();
+            return 1;
         case WM_POWERBROADCAST:
             if (wParam == PBT_APMSUSPEND) {
                 StopProgram(StopReason::Suspend);

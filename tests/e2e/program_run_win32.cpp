@@ -183,21 +183,12 @@ bool ProgramRun::LaunchDebugged() {
 }
 
 bool ProgramRun::Start(const RunOptions& options, int frames) {
-    RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
-    if (options.dispMode) {
-        WriteSetting(L"DispMode", *options.dispMode);
-    }
-    if (options.zoomMode) {
-        WriteSetting(L"ZoomMode", *options.zoomMode);
-    }
-    environment_ = Environment(options);
-    if (below_) {
-        WriteProjectorOptions(name_, options.device);
-    }
-    if (below_ ? !LaunchDebugged() : !Launch(&process_)) {
-        return false;
-    }
-    const bool windowFound = WaitFor(
+    return Launch(options) && WaitForWindow(kStartTimeoutMs) &&
+           WaitForFrames(frames, kStartTimeoutMs);
+}
+
+bool ProgramRun::WaitForWindow(DWORD timeoutMs) {
+    return WaitFor(
         [this] {
             // The hidden window is not visible, so look it up by name and check its process.
             HWND hwnd = FindWindowW(L"VORN_KVUSB", L"VORN_KVUSB");
@@ -206,8 +197,7 @@ bool ProgramRun::Start(const RunOptions& options, int frames) {
             window_ = pid == process_.dwProcessId ? hwnd : nullptr;
             return window_ != nullptr;
         },
-        kStartTimeoutMs);
-    return windowFound && WaitForFrames(frames, kStartTimeoutMs);
+        timeoutMs);
 }
 
 DWORD ProgramRun::RunAnotherInstance() {
@@ -226,8 +216,21 @@ DWORD ProgramRun::RunAnotherInstance() {
 
 bool ProgramRun::Launch(const RunOptions& options) {
     RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+    if (options.dispMode) {
+        WriteSetting(L"DispMode", *options.dispMode);
+    }
+    if (options.zoomMode) {
+        WriteSetting(L"ZoomMode", *options.zoomMode);
+    }
+    if (options.leftBehind) {
+        WriteSetting(L"RestoreHeight", static_cast<DWORD>(options.leftBehind->cy));
+        WriteSetting(L"RestoreWidth", static_cast<DWORD>(options.leftBehind->cx));
+    }
     environment_ = Environment(options);
-    return Launch(&process_);
+    if (below_) {
+        WriteProjectorOptions(name_, options.device);
+    }
+    return below_ ? LaunchDebugged() : Launch(&process_);
 }
 
 DWORD ProgramRun::RunToEnd(const RunOptions& options, DWORD timeoutMs) {

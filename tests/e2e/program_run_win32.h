@@ -29,6 +29,8 @@ struct RunOptions {
     // Saved settings before the start; without them the key is deleted (a first run).
     std::optional<DWORD> dispMode;
     std::optional<DWORD> zoomMode;
+    // The size to go back to that a run left behind ("RestoreWidth", "RestoreHeight").
+    std::optional<SIZE> leftBehind;
 };
 
 struct ProjectorReport {
@@ -49,8 +51,10 @@ class ProgramRun {
     bool Start(const RunOptions& options, int frames = 3);
     // Launches one more instance with the same environment; its exit code, or STILL_ACTIVE.
     DWORD RunAnotherInstance();
-    // Launches the program and returns at once.
+    // Launches the program with its saved settings and returns at once.
     bool Launch(const RunOptions& options);
+    // Waits for the program's hidden window.
+    bool WaitForWindow(DWORD timeoutMs);
     // Launches the program and waits for it to end by itself; its exit code, or STILL_ACTIVE.
     DWORD RunToEnd(const RunOptions& options, DWORD timeoutMs = 60000);
     // Whether the run's folder holds the file (trace.txt, report.txt, frame.ppm).

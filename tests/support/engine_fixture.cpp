@@ -39,6 +39,8 @@ void ResetEngineState() {
     PowerMode = POWER_MODE_AUTO;
     g_nScreenWidth = kStartWidth;
     g_nScreenHeight = kStartHeight;
+    g_bDesktopChanged.store(false);
+    g_nDesktopChanges.store(0);
     g_hDisk1 = nullptr;
     g_hDisk2 = nullptr;
     g_USB3_0 = 0;

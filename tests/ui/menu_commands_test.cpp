@@ -43,9 +43,10 @@ TEST_F(MenuCommandsTest, EachDisplayCommandTracesAndTakesModesOfItsOwn) {
     }
     EXPECT_EQ(modes.size(), std::size(displayCommands));
     EXPECT_EQ(traces.size(), std::size(displayCommands));
-    // Back at the start-up size, and nothing saved before the shutdown.
+    // Back at the start-up size, and no mode saved before the shutdown.
     EXPECT_EQ(m_desktop.Changes().back(), (std::pair<int, int>{kStartWidth, kStartHeight}));
-    EXPECT_FALSE(m_store.HasKey("Software\\K7Q0KVUSB"));
+    EXPECT_FALSE(m_store.Value(kSettingsKey, "DispMode").has_value());
+    EXPECT_FALSE(m_store.Value(kSettingsKey, "ZoomMode").has_value());
 }
 
 TEST_F(MenuCommandsTest, ChoosingTheActiveItemRestartsTheSessionWithoutTouchingTheDesktop) {

@@ -1,0 +1,7 @@
+#include <cstdlib>
+
+#include "platform/process_exit.h"
+
+void EndProcess(int code) {
+    std::exit(code);
+}
