@@ -47,8 +47,8 @@ void ClearRecord() {
     if (!g_pSettingsStore->OpenUserKey(DISPLAY_SETTINGS_KEY, KeyAccess::Write, &key)) {
         return;
     }
-    g_pSettingsStore->WriteDword(key, RESTORE_WIDTH_VALUE, 0);
-    g_pSettingsStore->WriteDword(key, RESTORE_HEIGHT_VALUE, 0);
+    g_pSettingsStore->DeleteValue(key, RESTORE_WIDTH_VALUE);
+    g_pSettingsStore->DeleteValue(key, RESTORE_HEIGHT_VALUE);
     g_pSettingsStore->CloseKey(key);
 }
 

@@ -211,6 +211,15 @@ bool FileSettingsStore::WriteDword(SettingsKey key, const char* name, uint32_t v
     return true;
 }
 
+bool FileSettingsStore::DeleteValue(SettingsKey key, const char* name) {
+    std::lock_guard<std::mutex> hold(m_saveLock);
+    if (!m_memory.DeleteValue(key, name)) {
+        return false;
+    }
+    m_changed = true;
+    return true;
+}
+
 bool FileSettingsStore::WriteText(const std::string& path, const std::string& name,
                                   const std::string& text) {
     if (!FitsOnALine(text)) {

@@ -30,6 +30,7 @@ class FileSettingsStore : public SettingsStore {
     bool CreateSubKey(SettingsKey parent, const char* name, SettingsKey* key) override;
     bool ReadDword(SettingsKey key, const char* name, uint32_t* value) override;
     bool WriteDword(SettingsKey key, const char* name, uint32_t value) override;
+    bool DeleteValue(SettingsKey key, const char* name) override;
     void CloseKey(SettingsKey key) override;
 
     // Keeps a text value and saves the file at once. False, with nothing kept, for a text

@@ -22,6 +22,8 @@ class SettingsStore {
     virtual bool ReadDword(SettingsKey key, const char* name, uint32_t* value) = 0;
     // Writes a 32-bit value (REG_DWORD); false when it cannot.
     virtual bool WriteDword(SettingsKey key, const char* name, uint32_t value) = 0;
+    // Removes a value; true when it is gone, also when it was never there.
+    virtual bool DeleteValue(SettingsKey key, const char* name) = 0;
     virtual void CloseKey(SettingsKey key) = 0;
 };
 

@@ -53,6 +53,16 @@ bool MemorySettingsStore::WriteDword(SettingsKey key, const char* name, uint32_t
     return true;
 }
 
+bool MemorySettingsStore::DeleteValue(SettingsKey key, const char* name) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto* opened = static_cast<OpenKey*>(key);
+    if (opened->access != KeyAccess::Write) {
+        return false;
+    }
+    m_keys[opened->path].erase(name);
+    return true;
+}
+
 void MemorySettingsStore::CloseKey(SettingsKey key) {
     std::lock_guard<std::mutex> hold(m_lock);
     delete static_cast<OpenKey*>(key);

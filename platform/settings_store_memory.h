@@ -19,6 +19,7 @@ class MemorySettingsStore : public SettingsStore {
     bool CreateSubKey(SettingsKey parent, const char* name, SettingsKey* key) override;
     bool ReadDword(SettingsKey key, const char* name, uint32_t* value) override;
     bool WriteDword(SettingsKey key, const char* name, uint32_t value) override;
+    bool DeleteValue(SettingsKey key, const char* name) override;
     void CloseKey(SettingsKey key) override;
 
     // Every key with its values, as a whole: what a store kept in a file saves and loads.

@@ -58,6 +58,11 @@ class RegistryStore final : public SettingsStore {
                               reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
     }
 
+    bool DeleteValue(SettingsKey key, const char* name) override {
+        LSTATUS status = RegDeleteValueW(AsKey(key), Widen(name).c_str());
+        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+
     void CloseKey(SettingsKey key) override { RegCloseKey(AsKey(key)); }
 };
 

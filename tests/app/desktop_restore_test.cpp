@@ -99,6 +99,8 @@ TEST_F(DesktopRestoreTest, TheRecordIsWrittenBeforeTheFirstChangeAndClearedOnceB
         (std::vector<Size>{
             {800, 600}, {kStartWidth, kStartHeight}, {800, 600}, {kStartWidth, kStartHeight}}));
     EXPECT_EQ(Record(), std::nullopt);
+    // Gone, not zeroed: the user's settings keep only what they chose.
+    EXPECT_FALSE(m_store.Value(kSettingsKey, RESTORE_HEIGHT_VALUE).has_value());
 }
 
 TEST_F(DesktopRestoreTest, ARestoreThatFailsKeepsTheRecordForTheNextStart) {
