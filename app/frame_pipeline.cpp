@@ -11,7 +11,7 @@ std::atomic<bool> g_bBlankFrames{false};
 
 uint8_t g_FrameBuffers[2][FRAME_BUFFER_BYTES];
 std::mutex g_csFrames;
-std::condition_variable g_cvFrames;
+std::condition_variable& g_cvFrames = *new std::condition_variable;
 std::deque<CaptureFrameInfo>& g_FrameQueue = *new std::deque<CaptureFrameInfo>;
 int32_t g_nNextBuffer = 0;
 

@@ -57,8 +57,10 @@ extern uint8_t g_FrameBuffers[2][FRAME_BUFFER_BYTES];
 extern std::mutex g_csFrames;
 // Signalled, under g_csFrames, when a frame is queued or popped and when the state changes:
 // the callback waiting for room and the sender waiting for a frame wake at once, with no
-// polling that the system's timer resolution would stretch.
-extern std::condition_variable g_cvFrames;
+// polling that the system's timer resolution would stretch. Never destroyed: on the
+// device-loss path the process exits while the capture callback may be waiting on it, and
+// destroying a condition with a waiter blocks for ever.
+extern std::condition_variable& g_cvFrames;
 // Never destroyed: on the device-loss path the capture library may still call back while
 // the process exits.
 extern std::deque<CaptureFrameInfo>& g_FrameQueue;
