@@ -110,15 +110,33 @@ class MirrorDepth(Depth):
                     "--optical", "sr", "--", *args], env
         return args + ["--device", "virtual:" + options], env
 
+    def launch(self, mode, zoom):
+        self.err_path = os.path.join(self.work, f"run-{self.runs}.err")
+        command, env = self.command(mode, zoom)
+        with open(self.err_path, "w") as err:
+            self.process = subprocess.Popen(command, env=env, stdout=err, stderr=err,
+                                            cwd=self.work)
+
+    def exit_code(self, seconds):
+        try:
+            return self.process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def ask_to_end(self):
+        pid = self.program_pid()
+        if pid is not None:
+            os.kill(pid, signal.SIGTERM)  # as systemd stops the user unit
+
+    def kill(self):
+        self.process.kill()
+
     def program_pid(self):
-        if self.process is None:
+        if not self.live:
             return None
         if not self.preload:
             return self.process.pid
         return soak_proc.find_below(self.process.pid, self.program_name)
-
-    def user_size(self):
-        return self.expected_size
 
     # ---- Faults
 
@@ -139,40 +157,6 @@ class MirrorDepth(Depth):
         if fault.kind == "still":
             return self.still(fault.hold)
         return self.screen_change(fault.hold)
-
-    def ending_fault(self, options, line, hold):
-        """A fault that ends the program: its end, the projector away for `hold`, and the
-        program started again as a plain restart would."""
-        self.control(options)
-        code = self.wait_exit(15)
-        self.control("")
-        if code is None:
-            return FaultResult(False, None, "the program did not end")
-        problems = self.check_end(code, line)
-        time.sleep(hold)
-        recovery = self.restart()
-        return FaultResult(not problems and recovery is not None, recovery,
-                           "; ".join(problems) or "ended as it should, restarted")
-
-    def burst(self, options, hold, reads=False):
-        """Failures that end by themselves; the time from the last one to the next frame."""
-        before = self.counts().frames_shown
-        step = self.control(options)
-        if not wait_until(lambda: self.report().get("control_step", 0) >= step, 5):
-            return FaultResult(False, None, "the projector did not take the failures")
-        if not wait_until(lambda: self.report().get("injected_pending") == 0, 30):
-            return FaultResult(False, None, "the failures were not all met")
-        consumed, shown = time.monotonic(), self.counts().frames_shown
-        if not wait_until(lambda: self.counts().frames_shown > shown, 10):
-            return FaultResult(False, None, "no frame came after the failures")
-        recovery = time.monotonic() - consumed
-        note = f"{shown - before} frames shown meanwhile"
-        time.sleep(hold)
-        if not self.running():
-            return FaultResult(False, None, "the program ended")
-        if reads and self.warning_count() > self.warnings_seen:
-            return FaultResult(False, recovery, "a failed status read gave a warning")
-        return FaultResult(True, recovery, note)
 
     def warning(self, kind, hold):
         line = WARNINGS[kind]
@@ -216,14 +200,6 @@ class MirrorDepth(Depth):
         self.set_screen_size(USER_SIZE)
         self.expected_size = USER_SIZE
         return self.frames_again(f"{during} frames shown at {OTHER_SIZE}")
-
-    def frames_again(self, note):
-        """Pattern frames again after the desktop came back to the pattern."""
-        start = time.monotonic()
-        before = self.counts().pattern_frames
-        if not wait_until(lambda: self.counts().pattern_frames >= before + 2, 10):
-            return FaultResult(False, None, note + "; no pattern frame came after")
-        return FaultResult(self.running(), time.monotonic() - start, note)
 
     def check_end(self, code, line=None):
         problems = []

@@ -2,9 +2,13 @@
 """Streams for a given time with a seeded schedule of faults, samples the program every
 interval, and gives the verdicts.
 
-  soak.py DEPTH WORK_DIR NAME=PATH...    DEPTH: mirror (in process) or mirror-below
+  soak.py DEPTH WORK_DIR NAME=PATH...
+  DEPTH: mirror (kvusb-mirror, the projector in process), mirror-below (at its sg nodes),
+  program (the Windows program under Wine, the simulator in process)
   SOAK_SECONDS (default 120), SOAK_SEED (default: from the clock, printed), SOAK_INTERVAL
-  (seconds between samples, default 10), SOAK_WARMUP (default a sixth of the run, at most 300)
+  (seconds between samples, default 10; 2 in runs of 5 minutes or less, to have enough for a
+  fit), SOAK_WARMUP (default a sixth of the run, at most 300), SOAK_LOG (commands the
+  virtual projector keeps in its log, default 2000)
 
 Writes to WORK_DIR: samples.csv, faults.csv, verdicts.txt, soak.png. Exit code 0 when every
 verdict holds, 1 when one fails, 77 when the depth cannot run here."""
@@ -32,6 +36,9 @@ def make_depth(name, work, binaries):
     if name in ("mirror", "mirror-below"):
         from depth_mirror import MirrorDepth
         return MirrorDepth(work, binaries, below=name == "mirror-below")
+    if name == "program":
+        from depth_program import ProgramDepth
+        return ProgramDepth(work, binaries)
     raise SystemExit(f"soak.py: unknown depth {name}")
 
 
@@ -120,7 +127,7 @@ def main():
     binaries = dict(arg.split("=", 1) for arg in sys.argv[3:])
     seconds = float(os.environ.get("SOAK_SECONDS", 120))
     seed = int(os.environ.get("SOAK_SEED", int(time.time()) % 100000))
-    interval = float(os.environ.get("SOAK_INTERVAL", 10))
+    interval = float(os.environ.get("SOAK_INTERVAL", 10 if seconds > 300 else 2))
     warm_up = float(os.environ.get("SOAK_WARMUP", min(300.0, seconds / 6)))
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
@@ -139,7 +146,7 @@ def main():
         began = time.monotonic()
         depth.expected_size = depth.screen_size()
         if not depth.start():
-            raise RuntimeError("no frame was shown after the start: " + depth.err_path)
+            raise RuntimeError("no frame was shown after the start")
         starts[depth.runs] = 0.0
         sampler = Sampler(depth, interval, began)
         sampler.start()
@@ -164,7 +171,7 @@ def main():
         final_problems += [f"process {pid} left behind" for pid in depth.left_behind()]
     finally:
         if depth.running():
-            depth.process.kill()
+            depth.kill()
         depth.stop_environment()
     ok, lines = verdicts(depth, sampler, results, warm_up, starts, final_problems)
     title = f"{depth_name}, seed {seed}, {seconds / 60:.0f} min: {lines[-1]}"

@@ -2,7 +2,7 @@
 and report, and the counts summed over the runs."""
 
 import os
-import signal
+import shutil
 import subprocess
 import threading
 import time
@@ -11,9 +11,9 @@ from dataclasses import dataclass
 import soak_proc
 from soak_report import Counts, read_counts, read_numbers
 
-# Commands the virtual projector keeps in its log. Its default of 200,000 (about 11 MB) takes
-# five minutes to fill and would hide the program's own slope for as long.
-LOGGED_COMMANDS = 2000
+# Commands the virtual projector keeps in its log (SOAK_LOG). Its default of 200,000 (about
+# 11 MB) takes five minutes to fill and would hide the program's own slope for as long.
+LOGGED_COMMANDS = int(os.environ.get("SOAK_LOG", 2000))
 FIRST_FRAME_SECONDS = 20
 
 
@@ -45,8 +45,7 @@ class Depth:
         self.control_path = os.path.join(work, "control")
         self.step = 0
         self.runs = 0
-        self.process = None
-        self.err_path = None
+        self.live = False  # a run has started and its end has not been seen
         self.finished = Counts()  # of the runs that have ended
         self.expected_size = None
         self.warnings_seen = 0
@@ -75,7 +74,7 @@ class Depth:
 
     def counts(self):
         with self.lock:
-            current = read_counts(self.report_path()) if self.process else Counts()
+            current = read_counts(self.report_path()) if self.live else Counts()
             return self.finished.plus(current)
 
     def start(self, mode="mirror", zoom="original"):
@@ -83,11 +82,8 @@ class Depth:
         self.control("")  # a new projector takes the step it finds: none that breaks it
         with self.lock:
             self.runs += 1
-            self.err_path = os.path.join(self.work, f"run-{self.runs}.err")
-            command, env = self.command(mode, zoom)
-            with open(self.err_path, "w") as err:
-                self.process = subprocess.Popen(command, env=env, stdout=err, stderr=err,
-                                                cwd=self.work)
+            self.launch(mode, zoom)
+            self.live = True
             self.warnings_seen = 0
         return wait_until(lambda: read_counts(self.report_path()).frames_shown > 0,
                           FIRST_FRAME_SECONDS)
@@ -98,32 +94,89 @@ class Depth:
         return time.monotonic() - begun if self.start(mode, zoom) else None
 
     def running(self):
-        return self.process is not None and self.process.poll() is None
+        return self.live and self.exit_code(0) is None
 
     def wait_exit(self, seconds):
         """The exit code of the run, once ended (its counts kept), or None."""
-        try:
-            code = self.process.wait(seconds)
-        except subprocess.TimeoutExpired:
+        code = self.exit_code(seconds)
+        if code is None:
             return None
         with self.lock:
             self.finished = self.finished.plus(read_counts(self.report_path()))
-            self.process = None
+            self.live = False
         return code
 
     def graceful_stop(self):
-        """SIGTERM, as the user's session manager stops it; the problems found."""
-        pid = self.program_pid()
-        if pid is not None:
-            os.kill(pid, signal.SIGTERM)
+        """The program asked to end as the user's session would; the problems found."""
+        self.ask_to_end()
         code = self.wait_exit(15)
         if code is None:
-            self.process.kill()
+            self.kill()
             self.wait_exit(5)
-            return ["SIGTERM did not end the program"]
+            return ["the program did not end when asked to"]
         return self.check_end(code)
+
+    def dump_stacks(self):
+        """Every thread's stack of a program that hangs, into the work folder, when gdb is
+        there; where they are, for the note."""
+        pid = self.program_pid()
+        if pid is None or shutil.which("gdb") is None:
+            return ""
+        path = os.path.join(self.work, f"stacks-{self.runs}.txt")
+        with open(path, "w") as out:
+            subprocess.run(["gdb", "-p", str(pid), "-batch", "-ex", "thread apply all bt"],
+                           stdout=out, stderr=subprocess.STDOUT, timeout=60)
+        return f" (stacks: {path})"
 
     def left_behind(self):
         """Processes of the program still there after its runs."""
         return [pid for pid, name in soak_proc.descendants(os.getpid())
                 if name.startswith(self.program_name[:15])]
+
+    # ---- Faults every depth has
+
+    def ending_fault(self, options, line, hold):
+        """A fault that ends the program: its end, the projector away for `hold`, and the
+        program started again as a plain restart would."""
+        self.control(options)
+        code = self.wait_exit(15)
+        self.control("")
+        if code is None:
+            stacks = self.dump_stacks()
+            self.kill()
+            self.wait_exit(5)
+            self.restart()
+            return FaultResult(False, None, "the program did not end" + stacks)
+        problems = self.check_end(code, line)
+        time.sleep(hold)
+        recovery = self.restart()
+        return FaultResult(not problems and recovery is not None, recovery,
+                           "; ".join(problems) or "ended as it should, restarted")
+
+    def burst(self, options, hold, reads=False):
+        """Failures that end by themselves; the time from the last one to the next frame."""
+        before = self.counts().frames_shown
+        step = self.control(options)
+        if not wait_until(lambda: self.report().get("control_step", 0) >= step, 5):
+            return FaultResult(False, None, "the projector did not take the failures")
+        if not wait_until(lambda: self.report().get("injected_pending") == 0, 30):
+            return FaultResult(False, None, "the failures were not all met")
+        consumed, shown = time.monotonic(), self.counts().frames_shown
+        if not wait_until(lambda: self.counts().frames_shown > shown, 10):
+            return FaultResult(False, None, "no frame came after the failures")
+        recovery = time.monotonic() - consumed
+        note = f"{shown - before} frames shown meanwhile"
+        time.sleep(hold)
+        if not self.running():
+            return FaultResult(False, None, "the program ended")
+        if reads and self.warning_count() > self.warnings_seen:
+            return FaultResult(False, recovery, "a failed status read gave a warning")
+        return FaultResult(True, recovery, note)
+
+    def frames_again(self, note):
+        """Pattern frames again after the desktop came back to the pattern."""
+        start = time.monotonic()
+        before = self.counts().pattern_frames
+        if not wait_until(lambda: self.counts().pattern_frames >= before + 2, 10):
+            return FaultResult(False, None, note + "; no pattern frame came after")
+        return FaultResult(self.running(), time.monotonic() - start, note)
