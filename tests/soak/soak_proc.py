@@ -67,6 +67,22 @@ def find_below(pid, name):
     return None
 
 
+def find_in_environment(name, variable, value):
+    """A process whose name starts with `name` and whose environment holds variable=value:
+    Wine starts a program's process from its own, not from the one that asked for it."""
+    wanted = f"{variable}={value}".encode()
+    for pid, (_, found_name) in _parents().items():
+        if not found_name.startswith(name[:15]):
+            continue
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as environ:
+                if wanted in environ.read().split(b"\0"):
+                    return pid
+        except OSError:
+            continue
+    return None
+
+
 def process_name(pid):
     try:
         with open(f"/proc/{pid}/comm") as comm:
