@@ -7,7 +7,7 @@ import subprocess
 import time
 
 import soak_proc
-from soak_depth import Depth, FaultResult, wait_until
+from soak_depth import Depth, FaultResult, common_params, wait_until
 
 USER_SIZE = "854x480"  # the pattern fills it, so every frame shown can be checked
 OTHER_SIZE = "1024x768"
@@ -20,20 +20,15 @@ MODES = [("800x600", "original"), ("800x600", "1"), ("800x600", "2"), ("mirror",
 
 
 def params(kind, rng):
-    if kind == "write_burst":
-        return rng.uniform(0, 1), {"count": rng.randint(5, 60)}
-    if kind == "status_reads":
-        return 0, {"count": rng.randint(2, 6)}
-    if kind == "vanish":
-        return rng.uniform(1, 3), {"slice": rng.randint(0, 19)}
     if kind == "modes":
         mode, zoom = rng.choice(MODES)
         return rng.uniform(3, 8), {"mode": mode, "zoom": zoom}
-    return rng.uniform(2, 8), {}
+    return common_params(kind, rng) or (rng.uniform(2, 8), {})
 
 
 class MirrorDepth(Depth):
     program_name = "kvusb-mirror"
+    gone_line, limit_line = GONE_LINE, LIMIT_LINE
     kinds = ["vanish", "write_burst", "link_limit", "status_reads", "fault1", "fault2", "modes",
              "still", "screen_size"]
     params = staticmethod(params)
@@ -140,20 +135,11 @@ class MirrorDepth(Depth):
 
     # ---- Faults
 
-    def fault(self, fault):
-        p = fault.param
-        if fault.kind == "vanish":
-            return self.ending_fault(f"vanish_at_slice={p['slice']}", GONE_LINE, fault.hold)
-        if fault.kind == "link_limit":
-            return self.ending_fault("fail_next=1000000:31", LIMIT_LINE, fault.hold)
-        if fault.kind == "write_burst":
-            return self.burst(f"fail_next={p['count']}:31", fault.hold)
-        if fault.kind == "status_reads":
-            return self.burst(f"fail_reads={p['count']}:31", 0, reads=True)
+    def own_fault(self, fault):
         if fault.kind in WARNINGS:
             return self.warning(fault.kind, fault.hold)
         if fault.kind == "modes":
-            return self.modes(p["mode"], p["zoom"], fault.hold)
+            return self.modes(fault.param["mode"], fault.param["zoom"], fault.hold)
         if fault.kind == "still":
             return self.still(fault.hold)
         return self.screen_change(fault.hold)

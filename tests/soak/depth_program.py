@@ -7,7 +7,7 @@ import subprocess
 import time
 
 import soak_proc
-from soak_depth import LOGGED_COMMANDS, Depth, FaultResult, wait_until
+from soak_depth import LOGGED_COMMANDS, Depth, FaultResult, common_params, wait_until
 
 GONE_TRACE = "ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!"
 LIMIT_TRACE = "USB Link error, vorn_kvusb end!!!"
@@ -17,17 +17,11 @@ MENU_ITEMS = ["800x600-original", "800x600-zoom1", "800x600-zoom2", "mirror-zoom
 
 
 def params(kind, rng):
-    if kind == "write_burst":
-        return rng.uniform(0, 1), {"count": rng.randint(5, 60)}
-    if kind == "status_reads":
-        return 0, {"count": rng.randint(2, 6)}
-    if kind == "vanish":
-        return rng.uniform(1, 3), {"slice": rng.randint(0, 19)}
     if kind == "modes":
         return rng.uniform(3, 8), {"item": rng.choice(MENU_ITEMS)}
     if kind == "suspend":
         return rng.uniform(1, 3), {}
-    return rng.uniform(2, 8), {}
+    return common_params(kind, rng) or (rng.uniform(2, 8), {})
 
 
 def windows_path(path):
@@ -37,6 +31,7 @@ def windows_path(path):
 
 class ProgramDepth(Depth):
     program_name = "vorn_kvusb_sim.exe"
+    gone_line, limit_line = GONE_TRACE, LIMIT_TRACE
     kinds = ["vanish", "write_burst", "link_limit", "status_reads", "fault1", "fault2", "modes",
              "lock", "suspend"]
     params = staticmethod(params)
@@ -145,20 +140,11 @@ class ProgramDepth(Depth):
 
     # ---- Faults
 
-    def fault(self, fault):
-        p = fault.param
-        if fault.kind == "vanish":
-            return self.ending_fault(f"vanish_at_slice={p['slice']}", GONE_TRACE, fault.hold)
-        if fault.kind == "link_limit":
-            return self.ending_fault("fail_next=1000000:31", LIMIT_TRACE, fault.hold)
-        if fault.kind == "write_burst":
-            return self.burst(f"fail_next={p['count']}:31", fault.hold)
-        if fault.kind == "status_reads":
-            return self.burst(f"fail_reads={p['count']}:31", 0, reads=True)
+    def own_fault(self, fault):
         if fault.kind in ("fault1", "fault2"):
             return self.warning(fault.kind[-1], fault.hold)
         if fault.kind == "modes":
-            return self.modes(p["item"], fault.hold)
+            return self.modes(fault.param["item"], fault.hold)
         if fault.kind == "lock":
             return self.session_lock(fault.hold)
         return self.suspend(fault.hold)

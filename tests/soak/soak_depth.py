@@ -17,6 +17,19 @@ LOGGED_COMMANDS = int(os.environ.get("SOAK_LOG", 2000))
 FIRST_FRAME_SECONDS = 20
 
 
+def common_params(kind, rng):
+    """The hold and parameters of the faults every depth has, or None for another kind."""
+    if kind == "write_burst":
+        return rng.uniform(0, 1), {"count": rng.randint(5, 60)}
+    if kind == "status_reads":
+        return 0, {"count": rng.randint(2, 6)}
+    if kind == "vanish":
+        return rng.uniform(1, 3), {"slice": rng.randint(0, 19)}
+    if kind == "link_limit":
+        return rng.uniform(2, 8), {}
+    return None
+
+
 @dataclass
 class FaultResult:
     ok: bool
@@ -134,6 +147,19 @@ class Depth:
                 if name.startswith(self.program_name[:15])]
 
     # ---- Faults every depth has
+
+    def fault(self, fault):
+        """Runs one fault of the schedule; its result."""
+        p = fault.param
+        if fault.kind == "vanish":
+            return self.ending_fault(f"vanish_at_slice={p['slice']}", self.gone_line, fault.hold)
+        if fault.kind == "link_limit":
+            return self.ending_fault("fail_next=1000000:31", self.limit_line, fault.hold)
+        if fault.kind == "write_burst":
+            return self.burst(f"fail_next={p['count']}:31", fault.hold)
+        if fault.kind == "status_reads":
+            return self.burst(f"fail_reads={p['count']}:31", 0, reads=True)
+        return self.own_fault(fault)
 
     def ending_fault(self, options, line, hold):
         """A fault that ends the program: its end, the projector away for `hold`, and the
