@@ -47,11 +47,17 @@ def make_depth(name, work, binaries):
 
 
 class Sampler(threading.Thread):
-    def __init__(self, depth, interval, began):
+    """Samples the program every interval, into samples.csv as they come, so that a long run
+    can be watched and survives the harness."""
+
+    def __init__(self, depth, interval, began, path):
         super().__init__(daemon=True)
         self.depth, self.interval, self.began = depth, interval, began
         self.samples, self.stopping = [], threading.Event()
         self.last = None  # (pid, time, cpu seconds)
+        self.out = open(path, "w", newline="")
+        self.writer = csv.DictWriter(self.out, SAMPLE_FIELDS)
+        self.writer.writeheader()
 
     def run(self):
         while not self.stopping.wait(self.interval - (time.monotonic() - self.began)
@@ -77,6 +83,8 @@ class Sampler(threading.Thread):
             "frames_sent": counts.frames_sent, "frames_shown": counts.frames_shown,
             "pattern_frames": counts.pattern_frames, "pixel_errors": counts.pixel_errors,
             "protocol_errors": counts.protocol_errors})
+        self.writer.writerow(self.samples[-1])
+        self.out.flush()
 
 
 def fit(samples, key, warm_up, starts):
@@ -158,7 +166,7 @@ def main():
         if not depth.start():
             raise RuntimeError("no frame was shown after the start")
         starts[depth.runs] = 0.0
-        sampler = Sampler(depth, interval, began)
+        sampler = Sampler(depth, interval, began, os.path.join(work, "samples.csv"))
         sampler.start()
         for fault in schedule:
             time.sleep(max(0.0, began + fault.at - time.monotonic()))
@@ -186,16 +194,13 @@ def main():
     ok, lines = verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds)
     title = f"{depth_name}, seed {seed}, {seconds / 60:.0f} min: {lines[-1]}"
     write_outputs(work, sampler.samples, results, lines, warm_up, title)
+    sampler.out.close()
     print("\n".join(lines))
     print(f"plot: {os.path.join(work, 'soak.png')}")
     return 0 if ok else 1
 
 
 def write_outputs(work, samples, results, lines, warm_up, title):
-    with open(os.path.join(work, "samples.csv"), "w", newline="") as out:
-        writer = csv.DictWriter(out, SAMPLE_FIELDS)
-        writer.writeheader()
-        writer.writerows(samples)
     with open(os.path.join(work, "faults.csv"), "w", newline="") as out:
         writer = csv.writer(out)
         writer.writerow(["at", "kind", "hold", "param", "ok", "recovery", "note"])
