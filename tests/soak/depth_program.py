@@ -39,8 +39,9 @@ class ProgramDepth(Depth):
     def __init__(self, work, binaries):
         super().__init__(work)
         self.binaries = binaries
-        # The prefix outlives the run's folder: making it takes a minute.
-        self.wine_work = work.rstrip("/") + "-wine"
+        # The prefix outlives the run's folder: making it takes a minute. CTest gives the end-to-end
+        # tests' own (wine_work=), which is made by then.
+        self.wine_work = binaries.get("wine_work", work.rstrip("/") + "-wine")
 
     def start_environment(self):
         for program in ("wine", "Xvfb"):
