@@ -1,5 +1,6 @@
 #include "emulator/virtual_config.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "emulator/projector_protocol.h"
@@ -73,9 +74,16 @@ class OptionParser {
             if (!ParseOption(option.substr(equals + 1))) {
                 return false;
             }
+            given_.push_back(key_);
         }
         return FinishProjectors();
     }
+
+    bool Given(std::string_view key) const {
+        return std::find(given_.begin(), given_.end(), key) != given_.end();
+    }
+
+    const std::vector<std::string_view>& given() const { return given_; }
 
   private:
     bool ParseOption(std::string_view value) {
@@ -146,10 +154,22 @@ class OptionParser {
                 return Bad(value, "a file name");
             }
             config_->reportPath = value;
+        } else if (key_ == "control") {
+            if (value.empty()) {
+                return Bad(value, "a file name");
+            }
+            config_->controlPath = value;
+        } else if (key_ == "log") {
+            if (!ParseNumber(value, SIZE_MAX, &number) || number == 0) {
+                return Bad(value, "a number of commands, 1 or more");
+            }
+            config_->loggedCommands = static_cast<size_t>(number);
         } else {
-            return Fail("unknown option '" + std::string(key_) +
-                        "' (known: projectors, link, fault, power, mcu, firmware, vanish_after, "
-                        "vanish_at_slice, fail_next, fail_reads, delay, out, out_every, report)");
+            return Fail(
+                "unknown option '" + std::string(key_) +
+                "' (known: projectors, link, fault, power, mcu, firmware, vanish_after, "
+                "vanish_at_slice, fail_next, fail_reads, delay, out, out_every, report, control, "
+                "log)");
         }
         return true;
     }
@@ -227,7 +247,12 @@ class OptionParser {
     std::string_view key_;
     std::optional<uint64_t> projectors_;
     std::vector<uint32_t> links_;
+    std::vector<std::string_view> given_;
 };
+
+// What the control file may change while the projector runs.
+constexpr std::string_view kChangeable[] = {
+    "fault", "link", "delay", "vanish_after", "fail_next", "fail_reads", "vanish_at_slice"};
 
 }  // namespace
 
@@ -250,6 +275,59 @@ bool ParseVirtualConfig(std::string_view text, VirtualConfig* config, std::strin
         }
     }
     *config = parsed;
+    return true;
+}
+
+bool ParseVirtualChange(std::string_view text, VirtualChange* change, std::string* error) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    size_t space = text.find(' ');
+    std::string_view step = text.substr(0, space);
+    std::string_view options = space == std::string_view::npos ? "" : text.substr(space + 1);
+    VirtualChange parsed;
+    if (!ParseNumber(step, UINT64_MAX, &parsed.step)) {
+        *error = "'" + std::string(step) + "' is not a step number";
+        return false;
+    }
+    VirtualConfig config;
+    OptionParser parser(&config, error);
+    if (!options.empty() && !parser.Parse(options)) {
+        return false;
+    }
+    for (std::string_view key : parser.given()) {
+        if (std::find(std::begin(kChangeable), std::end(kChangeable), key) ==
+            std::end(kChangeable)) {
+            *error = "'" + std::string(key) + "' cannot change while the projector runs";
+            return false;
+        }
+    }
+    if (parser.Given("link") && config.linkValues.size() != 1) {
+        *error = "link takes one value while the projector runs";
+        return false;
+    }
+    if (parser.Given("fault")) {
+        parsed.fault = config.fault;
+    }
+    if (parser.Given("link")) {
+        parsed.linkValue = config.linkValues[0];
+    }
+    if (parser.Given("delay")) {
+        parsed.delay = config.delay;
+    }
+    if (parser.Given("vanish_after")) {
+        parsed.vanishAfter = config.vanishAfter;
+    }
+    if (parser.Given("vanish_at_slice")) {
+        parsed.vanishAtSlice = config.vanishAtSlice;
+    }
+    if (parser.Given("fail_next")) {
+        parsed.failNext = config.failNext;
+    }
+    if (parser.Given("fail_reads")) {
+        parsed.failReads = config.failReads;
+    }
+    *change = parsed;
     return true;
 }
 

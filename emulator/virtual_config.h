@@ -30,6 +30,11 @@
 //   out_every=MS         written at most every MS milliseconds (default 1000; 0: at every
 //                        frame-done, for timing what reaches the projector)
 //   report=PATH          where the report is written, on every frame-done and at the end
+//   control=PATH         faults to inject while running: a file re-read every 100 ms whose
+//                        text is "STEP OPTIONS"; each new STEP applies its options (fault,
+//                        link, delay, vanish_after, vanish_at_slice, fail_next, fail_reads),
+//                        counted from then
+//   log=N                commands kept in the log, 1 or more (default 200000)
 //
 // Paths cannot hold a comma.
 
@@ -66,6 +71,20 @@ struct VirtualConfig {
     std::string imagePath;
     uint32_t imageIntervalMs = 1000;
     std::string reportPath;
+    std::string controlPath;
+    size_t loggedCommands = 200000;
+};
+
+// One step read from the control file: the options it gives, the rest left as they are.
+struct VirtualChange {
+    uint64_t step = 0;
+    std::optional<uint8_t> fault;
+    std::optional<uint32_t> linkValue;
+    std::optional<LinkDelay> delay;
+    std::optional<uint64_t> vanishAfter;
+    std::optional<int> vanishAtSlice;
+    std::optional<InjectedFailure> failNext;
+    std::optional<InjectedFailure> failReads;
 };
 
 // True when `text` selects the virtual projector ("virtual" or "virtual:...").
@@ -74,5 +93,9 @@ bool SelectsVirtualProjector(std::string_view text);
 // Parses the whole variable value. On failure returns false and a one-line reason in *error
 // (without the variable's name, which the caller adds).
 bool ParseVirtualConfig(std::string_view text, VirtualConfig* config, std::string* error);
+
+// Parses the control file's text, "STEP OPTIONS" (a blank line or a trailing line break is
+// allowed). False with a one-line reason in *error.
+bool ParseVirtualChange(std::string_view text, VirtualChange* change, std::string* error);
 
 }  // namespace emu

@@ -10,6 +10,7 @@
 #include "emulator/hex_text.h"
 #include "emulator/projector_protocol.h"
 #include "image/image_file.h"
+#include "kvcap/synthetic_pattern.h"
 #include "platform/debug_print.h"
 #include "platform/thread.h"
 #include "platform/whole_file.h"
@@ -42,6 +43,8 @@ constexpr uint32_t kTimeoutStatus = 10;
 // What a bulk transfer achieves on each link, roughly.
 constexpr double kUsb2BytesPerSecond = 35e6;
 constexpr double kUsb11BytesPerSecond = 1e6;
+
+constexpr auto kControlInterval = std::chrono::milliseconds(100);
 
 std::string Lower(std::string text) {
     for (char& c : text) {
@@ -95,6 +98,24 @@ std::string UnitLabel(const CommandRecord& record) {
     }
     return std::string("the ") + UnitName(record.unit) + " unit of projector " +
            std::to_string(record.projector);
+}
+
+// A frame that carries the synthetic pattern's stamp against the pattern frame it names; a
+// frame without the stamp is not counted.
+PatternCheck ComparePattern(const std::vector<uint8_t>& pixels, std::vector<uint8_t>* expected) {
+    PatternCheck check;
+    uint32_t index = 0;
+    if (!ReadPatternStamp(pixels.data(), &index)) {
+        return check;
+    }
+    expected->resize(pixels.size());
+    DrawSyntheticPattern(index, kFrameWidth, kFrameHeight, expected->data());
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+        check.pixelErrors += std::memcmp(&pixels[i], &(*expected)[i], 3) != 0 ? 1 : 0;
+    }
+    check.frames = 1;
+    check.mismatched = check.pixelErrors > 0 ? 1 : 0;
+    return check;
 }
 
 }  // namespace
@@ -306,6 +327,53 @@ void VirtualProjector::SetLinkValue(uint32_t value) {
     }
 }
 
+// Runs under the lock, from the commands themselves, so a change lands between two commands.
+// True when a step was applied.
+bool VirtualProjector::PollControl() {
+    Clock::time_point now = Clock::now();
+    if (config_.controlPath.empty() || now - controlRead_ < kControlInterval) {
+        return false;
+    }
+    controlRead_ = now;
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!ReadWholeFile(config_.controlPath, &bytes, &error)) {
+        return false;  // not written yet
+    }
+    VirtualChange change;
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (!ParseVirtualChange(text, &change, &error)) {
+        ProtocolError("the control file: " + error);
+        return true;
+    }
+    if (change.step <= controlStep_) {
+        return false;
+    }
+    controlStep_ = change.step;
+    Apply(change);
+    return true;
+}
+
+void VirtualProjector::Apply(const VirtualChange& change) {
+    for (auto& projector : projectors_) {
+        projector->status.fault = change.fault.value_or(projector->status.fault);
+        projector->status.linkValue = change.linkValue.value_or(projector->status.linkValue);
+    }
+    delay_ = change.delay.value_or(delay_);
+    if (change.vanishAfter) {
+        vanishAfter_ = commands_ + *change.vanishAfter;
+    }
+    vanishAtSlice_ = change.vanishAtSlice.value_or(vanishAtSlice_);
+    if (change.failNext) {
+        failNext_ = *change.failNext;
+        failNext_.after += commands_;
+    }
+    if (change.failReads) {
+        failReads_ = *change.failReads;
+        failReads_.after += reads_;
+    }
+}
+
 // ---- Commands
 
 uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& request) {
@@ -319,6 +387,7 @@ uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& reques
         Command command;
         command.request = &request;
         command.lock = &lock;
+        command.stateChanged = PollControl();
         CommandRecord& record = command.record;
         record.number = ++commands_;
         std::copy(std::begin(request.cdb), std::end(request.cdb), record.cdb.begin());
@@ -344,15 +413,17 @@ uint32_t VirtualProjector::SendScsi(DeviceHandle unit, const ScsiRequest& reques
                 result = ERROR_DEVICE_NOT_CONNECTED;
             } else if (Injected(&failNext_, commands_)) {
                 result = failNext_.code;
+                command.stateChanged = true;  // the report counts what is still to come
             } else if (read && Injected(&failReads_, reads_)) {
                 result = failReads_.code;
+                command.stateChanged = true;
             } else {
                 result = Execute(&command);
             }
         }
         record.result = result;
         log_.push_back(record);
-        if (log_.size() > kMaxLoggedCommands) {
+        if (log_.size() > config_.loggedCommands) {
             log_.pop_front();
         }
         bytes = result == 0 ? request.dataTransferLength : 0;
@@ -669,6 +740,10 @@ EmulatorReport VirtualProjector::ReportLocked() const {
     EmulatorReport report;
     report.commands = commands_;
     report.vanished = vanished_;
+    report.framesShown = framesShown_;
+    report.pattern = pattern_;
+    report.injectedPending = uint64_t{failNext_.count} + failReads_.count;
+    report.controlStep = controlStep_;
     for (const auto& projector : projectors_) {
         report.projectors.push_back(projector->status);
     }
@@ -689,6 +764,7 @@ void VirtualProjector::DecoderLoop() {
     NameThisThread("kv-projector");  // its time is the device's, not the program's
     DecodedRegion scratch;
     std::vector<uint8_t> pixels;
+    std::vector<uint8_t> expected;
     std::unique_lock lock(mutex_);
     while (true) {
         work_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
@@ -699,10 +775,17 @@ void VirtualProjector::DecoderLoop() {
         pending_.pop_front();
         lock.unlock();
         std::string error = AssembleFrame(job.frame, &scratch, &pixels);
-        if (error.empty() && observer_) {
-            observer_(pixels);
+        PatternCheck checked;
+        if (error.empty()) {
+            checked = ComparePattern(pixels, &expected);
+            if (observer_) {
+                observer_(pixels);
+            }
         }
         lock.lock();
+        pattern_.frames += checked.frames;
+        pattern_.mismatched += checked.mismatched;
+        pattern_.pixelErrors += checked.pixelErrors;
         ProjectorStatus& status = projectors_[static_cast<size_t>(job.projector)]->status;
         if (error.empty()) {
             ++status.framesCompleted[static_cast<size_t>(job.frame.bank)];
@@ -765,6 +848,15 @@ std::string FormatReport(const EmulatorReport& report,
     std::string text = "commands " + std::to_string(report.commands) + "\n";
     text += "vanished " + std::to_string(report.vanished ? 1 : 0) + "\n";
     char line[400];
+    snprintf(line, sizeof line,
+             "frames_shown %llu pattern_frames %llu pattern_mismatched %llu pixel_errors %llu\n",
+             static_cast<unsigned long long>(report.framesShown),
+             static_cast<unsigned long long>(report.pattern.frames),
+             static_cast<unsigned long long>(report.pattern.mismatched),
+             static_cast<unsigned long long>(report.pattern.pixelErrors));
+    text += line;
+    text += "injected_pending " + std::to_string(report.injectedPending) + " control_step " +
+            std::to_string(report.controlStep) + "\n";
     for (size_t i = 0; i < report.projectors.size(); ++i) {
         const ProjectorStatus& p = report.projectors[i];
         snprintf(line, sizeof line,

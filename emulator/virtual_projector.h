@@ -60,9 +60,21 @@ struct ProjectorStatus {
     bool volumeMounted = true;
 };
 
+// Frames decoded that carry the synthetic pattern's stamp (kvcap/synthetic_pattern.h), each
+// compared with the pattern frame it names.
+struct PatternCheck {
+    uint64_t frames = 0;
+    uint64_t mismatched = 0;
+    uint64_t pixelErrors = 0;  // pixels unlike the pattern's, over all frames
+};
+
 struct EmulatorReport {
     uint64_t commands = 0;
     bool vanished = false;
+    uint64_t framesShown = 0;
+    PatternCheck pattern;
+    uint64_t injectedPending = 0;  // injected failures still to come (fail_next, fail_reads)
+    uint64_t controlStep = 0;      // the control file's last step applied
     std::vector<ProjectorStatus> projectors;
     uint64_t protocolErrorCount = 0;
     std::vector<std::string> protocolErrors;  // the first kMaxKeptErrors
@@ -72,6 +84,8 @@ struct EmulatorReport {
 // The report file: one fact a line, key first.
 //   commands N
 //   vanished 0|1
+//   frames_shown N pattern_frames N pattern_mismatched N pixel_errors N
+//   injected_pending N control_step N
 //   projector I link=0x00000002 open_commands=N frames_bank0=N frames_bank1=N
 //       frames_abandoned=N frames_rejected=N power_mode=N fault=N volume=mounted|removed
 //   mount_point_removed ROOT                  one a removal, in order
@@ -85,7 +99,6 @@ std::string FormatReport(const EmulatorReport& report,
 class VirtualProjector final : public DeviceBackend {
   public:
     static constexpr size_t kMaxKeptErrors = 1000;
-    static constexpr size_t kMaxLoggedCommands = 200000;  // older entries are dropped
     static constexpr size_t kReportedCommands = 32;
 
     explicit VirtualProjector(const VirtualConfig& config = VirtualConfig());
@@ -156,6 +169,8 @@ class VirtualProjector final : public DeviceBackend {
     uint32_t ExecuteWrite(Command* command);
     uint32_t ExecuteControl(Command* command);
     uint32_t ExecuteRead(Command* command);
+    bool PollControl();
+    void Apply(const VirtualChange& change);
     bool CheckRequest(Command* command, uint8_t targetId, uint8_t senseLength, uint8_t dataIn,
                       uint32_t timeout);
     bool CheckCdbZero(Command* command, std::initializer_list<int> bytes);
@@ -175,7 +190,7 @@ class VirtualProjector final : public DeviceBackend {
     std::deque<OpenedUnit> handles_;  // a handle is the address of its entry
     std::vector<VolumeInfo> otherVolumes_;
     std::vector<std::string> removals_;
-    std::deque<CommandRecord> log_;
+    std::deque<CommandRecord> log_;  // the last config_.loggedCommands
     uint64_t commands_ = 0;
     bool vanished_ = false;
     uint64_t vanishAfter_ = UINT64_MAX;  // command number after which the projectors are gone
@@ -188,6 +203,9 @@ class VirtualProjector final : public DeviceBackend {
     std::vector<std::string> errors_;
     std::vector<uint8_t> lastFrame_;
     uint64_t framesShown_ = 0;
+    PatternCheck pattern_;
+    std::chrono::steady_clock::time_point controlRead_;
+    uint64_t controlStep_ = 0;    // the last step applied
     uint64_t framesWritten_ = 0;  // framesShown_ when the image file was last written
     std::chrono::steady_clock::time_point lastImageWrite_;
     uint64_t outputSequence_ = 0;

@@ -15,7 +15,7 @@ PACKAGES="build-essential cmake pkg-config git clang libclang-rt-14-dev
     sway swaybg foot grim xdg-desktop-portal xdg-desktop-portal-wlr
     fonts-noto-cjk fonts-noto-core
     qemu-system-x86 busybox-static cpio kmod
-    help2man lintian osslsigncode openssl p7zip-full mmdebstrap"
+    help2man lintian osslsigncode openssl p7zip-full mmdebstrap python3-matplotlib"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

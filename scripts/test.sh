@@ -10,9 +10,9 @@ FUZZ_SECONDS="${FUZZ_SECONDS:-5}"
 echo "=== layers"
 cmake -P scripts/check_layers.cmake
 
-# The kernel test (label kernel) boots a virtual machine, and the package test (label package)
-# packs and checks the Debian packages, and the system test boots a Debian system with them:
-# once each, with the plain build.
+# The kernel test (label kernel) boots a virtual machine, the soak (label soak) streams for
+# minutes, the package test (label package) packs and checks the Debian packages, and the
+# system test (label system) boots a Debian system with them: once each, with the plain build.
 for preset in linux linux-asan; do
     echo "=== $preset"
     cmake --preset "$preset" >/dev/null
@@ -20,7 +20,7 @@ for preset in linux linux-asan; do
     if [ "$preset" = linux ]; then
         ctest --preset "$preset"
     else
-        ctest --preset "$preset" -LE 'kernel|package|system'
+        ctest --preset "$preset" -LE 'kernel|soak|package|system'
     fi
 done
 

@@ -1,7 +1,10 @@
 #include "app/frame_pipeline.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -251,6 +254,26 @@ TEST_F(FramePipelineTest, TheHundredthFailureEndsTheProgramThroughTheFullShutdow
     EXPECT_EQ(m_projector->Report().projectors[0].framesCompleted[0] +
                   m_projector->Report().projectors[0].framesCompleted[1],
               0);
+}
+
+// The device-loss end calls exit from the sender thread while the capture callback may be
+// waiting for room in the queue; the exit-time destructions must not wait for it.
+TEST_F(FramePipelineTest, TheProcessEndsWhileACallbackWaitsForRoom) {
+    EXPECT_EXIT(
+        {
+            alarm(10);  // a hang ends as SIGALRM rather than as a test that never returns
+            SetCaptureState(CAPTURE_RUNNING);
+            info_.status = 0;
+            CaptureCallback(&info_);
+            CaptureCallback(&info_);
+            std::thread([] {
+                CaptureFrameInfo third{};
+                CaptureCallback(&third);
+            }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(FramePipelineTest, ALostProjectorOnTheFirstFrameEndsTheProgramAtOnce) {

@@ -96,4 +96,32 @@ TEST(VirtualConfigTest, MistakesGiveOneClearLine) {
     }
 }
 
+TEST(VirtualConfigTest, AControlStepGivesOnlyTheOptionsItNames) {
+    emu::VirtualChange change;
+    std::string error;
+    ASSERT_TRUE(emu::ParseVirtualChange("12 fault=2,fail_reads=3:31@1\n", &change, &error))
+        << error;
+    EXPECT_EQ(change.step, 12u);
+    EXPECT_EQ(change.fault, 2);
+    ASSERT_TRUE(change.failReads.has_value());
+    EXPECT_EQ(change.failReads->count, 3u);
+    EXPECT_EQ(change.failReads->after, 1u);
+    EXPECT_FALSE(change.failNext || change.vanishAtSlice || change.linkValue || change.delay);
+
+    ASSERT_TRUE(emu::ParseVirtualChange("13", &change, &error)) << error;  // a step that clears
+    EXPECT_EQ(change.step, 13u);
+    EXPECT_FALSE(change.fault.has_value());
+
+    const char* refused[][2] = {
+        {"x fault=1", "not a step number"},
+        {"4 out=/tmp/a.png", "'out' cannot change while the projector runs"},
+        {"4 link=2.0/3.0", "link takes one value"},
+        {"4 fault=300", "bad value '300' for fault"},
+    };
+    for (const auto& [text, expected] : refused) {
+        EXPECT_FALSE(emu::ParseVirtualChange(text, &change, &error)) << text;
+        EXPECT_NE(error.find(expected), std::string::npos) << text << " -> " << error;
+    }
+}
+
 }  // namespace

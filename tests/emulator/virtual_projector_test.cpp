@@ -9,7 +9,10 @@
 #include <string>
 #include <thread>
 
+#include "kvcap/synthetic_pattern.h"
+#include "platform/whole_file.h"
 #include "tests/emulator/hand_host.h"
+#include "tests/support/test_files.h"
 #include "tests/support/trace_recorder.h"
 
 namespace {
@@ -474,6 +477,60 @@ TEST_F(FaultsTest, FailReadsFailsOnlyTheDiskUnitsReadsCountedAmongThemselves) {
     EXPECT_EQ(host.ReadRegister(0x38, 1, reply), 5u);
     EXPECT_EQ(host.ReadRegister(0x38, 1, reply), 0u);
     EXPECT_EQ(projector.Report().projectors[0].openCommands, 2);
+}
+
+// The control file, written while commands flow: each new step applies once, counted from then.
+TEST_F(FaultsTest, ControlFileStepsApplyOnceEachFromWhenTheyAreRead) {
+    std::string path = TempPath("control_steps.txt");
+    auto write = [&](const std::string& text) {
+        std::string error;
+        ASSERT_TRUE(WriteFileAtomically(path, text.data(), text.size(), &error)) << error;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));  // past the re-read
+    };
+    write("1 fault=1\n");
+    VirtualConfig config;
+    config.controlPath = path;
+    VirtualProjector projector(config);
+    HandHost host(projector);
+    uint8_t fault = 0;
+    EXPECT_EQ(host.ReadRegister(0x38, 1, &fault), 0u);
+    EXPECT_EQ(fault, 1);  // a step there at the start applies too
+
+    write("2 fault=0,fail_next=2:31\n");
+    EXPECT_EQ(host.Control(1), 31u);
+    EXPECT_EQ(projector.Report().injectedPending, 1u);
+    EXPECT_EQ(projector.Report().controlStep, 2u);
+    EXPECT_EQ(host.Control(1), 31u);
+    EXPECT_EQ(host.Control(1), 0u);
+    EXPECT_EQ(host.ReadRegister(0x38, 1, &fault), 0u);
+    EXPECT_EQ(fault, 0);
+
+    write("2 fail_next=5:31\n");  // the same step again: already applied
+    EXPECT_EQ(host.Control(1), 0u);
+    write("3 nonsense=1\n");
+    EXPECT_EQ(host.Control(1), 0u);
+    EXPECT_NE(AllErrors(projector).find("the control file: unknown option 'nonsense'"),
+              std::string::npos);
+    write("4 vanish_at_slice=0\n");
+    EXPECT_EQ(host.SendRawFrame(NoiseFrame(1), 0), ERROR_DEVICE_NOT_CONNECTED);
+}
+
+// Frames stamped with the synthetic pattern are compared with the pattern frame they name.
+TEST_F(FramesTest, StampedFramesAreCheckedAgainstThePattern) {
+    VirtualProjector projector;
+    HandHost host(projector);
+    std::vector<uint8_t> frame(kFrameBytes);
+    DrawSyntheticPattern(41, 854, 480, frame.data());
+    ASSERT_EQ(host.SendRawFrame(frame, 0), 0u);
+    frame[kFrameBytes - 1] ^= 1;  // one pixel off, in the last slice
+    frame[3 * 854 * 200 + 5] ^= 0x80;
+    ASSERT_EQ(host.SendRawFrame(frame, 1), 0u);
+    ASSERT_EQ(host.SendRawFrame(NoiseFrame(3), 0), 0u);  // no stamp: not checked
+    emu::EmulatorReport report = projector.Report();
+    EXPECT_EQ(report.framesShown, 3u);
+    EXPECT_EQ(report.pattern.frames, 2u);
+    EXPECT_EQ(report.pattern.mismatched, 1u);
+    EXPECT_EQ(report.pattern.pixelErrors, 2u);
 }
 
 TEST_F(FaultsTest, SimulatedLinkTakesAtLeastTheTransferTime) {

@@ -1,0 +1,200 @@
+"""The Windows program under Wine, the simulator in process: vorn_kvusb_sim.exe with the virtual
+projector and the synthetic pattern as its capture source, run and sent the system's messages by
+soak_driver.exe inside the end-to-end tests' prefix (tests/e2e/run_e2e.sh)."""
+
+import os
+import subprocess
+import time
+
+import soak_proc
+from soak_depth import LOGGED_COMMANDS, Depth, FaultResult, common_params, wait_until
+
+GONE_TRACE = "ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!"
+LIMIT_TRACE = "USB Link error, vorn_kvusb end!!!"
+SUSPEND_TRACE = "PBT_APMSUSPEND detected, will stop vorn_kvusb!"
+ANSWER = "soak: "
+MENU_ITEMS = ["800x600-original", "800x600-zoom1", "800x600-zoom2", "mirror-zoom1"]
+
+
+def params(kind, rng):
+    if kind == "modes":
+        return rng.uniform(3, 8), {"item": rng.choice(MENU_ITEMS)}
+    if kind == "suspend":
+        return rng.uniform(1, 3), {}
+    return common_params(kind, rng) or (rng.uniform(2, 8), {})
+
+
+def windows_path(path):
+    """The path as the prefix's drive Z: shows the Unix root."""
+    return "Z:" + path.replace("/", "\\")
+
+
+class ProgramDepth(Depth):
+    program_name = "vorn_kvusb_sim.exe"
+    gone_line, limit_line = GONE_TRACE, LIMIT_TRACE
+    kinds = ["vanish", "write_burst", "link_limit", "status_reads", "fault1", "fault2", "modes",
+             "lock", "suspend"]
+    params = staticmethod(params)
+
+    def __init__(self, work, binaries):
+        super().__init__(work)
+        self.binaries = binaries
+        # The prefix outlives the run's folder: making it takes a minute. CTest gives the end-to-end
+        # tests' own (wine_work=), which is made by then.
+        self.wine_work = binaries.get("wine_work", work.rstrip("/") + "-wine")
+
+    def start_environment(self):
+        for program in ("wine", "Xvfb"):
+            if not any(os.access(os.path.join(d, program), os.X_OK)
+                       for d in os.environ.get("PATH", "").split(":")):
+                return f"{program} is not installed"
+        env = {k: v for k, v in os.environ.items() if not k.startswith("VORN_KVUSB")}
+        self.log = open(os.path.join(self.work, "driver.log"), "w")
+        self.driver = subprocess.Popen(
+            ["sh", self.binaries["runner"], self.wine_work, os.path.join(self.work, "shots"),
+             self.binaries["driver"], self.binaries["program"]],
+            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log, text=True,
+            bufsize=1)
+        if self.ask("screen") is None:
+            return "the driver did not answer under Wine"
+        return None
+
+    def ask(self, command):
+        """The driver's answer to a command, or None when it has gone."""
+        self.driver.stdin.write(command + "\n")
+        self.driver.stdin.flush()
+        while True:
+            line = self.driver.stdout.readline()
+            if not line:
+                return None
+            self.log.write(f"{command} -> {line}")
+            if line.startswith(ANSWER):
+                return line[len(ANSWER):].strip()
+
+    def stop_environment(self):
+        self.driver.stdin.close()
+        try:
+            self.driver.wait(60)
+        except subprocess.TimeoutExpired:
+            self.driver.kill()
+
+    def screen_size(self):
+        return self.ask("screen")
+
+    def report_path(self):
+        return os.path.join(self.wine_work, "runs", f"run-{self.runs}", "report.txt")
+
+    def trace_path(self):
+        return os.path.join(self.wine_work, "runs", f"run-{self.runs}", "trace.txt")
+
+    def launch(self, mode, zoom):
+        # The run's own report and frame are added by the driver.
+        options = (f"link=2.0,delay=usb2,control={windows_path(self.control_path)},"
+                   f"log={LOGGED_COMMANDS}")
+        self.started = self.ask("start " + options) == "started"
+
+    def exit_code(self, seconds):
+        answer = self.ask(f"exit {int(seconds * 1000)}") or "exit 99"
+        return None if answer == "exit running" else int(answer.split()[1])
+
+    def left_behind(self):
+        found = self.find_program()
+        return [found] if found else []
+
+    def ask_to_end(self):
+        self.ask("close")
+
+    def kill(self):
+        self.ask("kill")
+
+    def program_pid(self):
+        return self.find_program() if self.live else None
+
+    def find_program(self):
+        return soak_proc.find_in_environment(self.program_name, "WINEPREFIX",
+                                             os.path.join(self.wine_work, "prefix"))
+
+    def traces(self):
+        try:
+            with open(self.trace_path(), errors="replace") as traces:
+                return [line.rstrip("\n") for line in traces]
+        except OSError:
+            return []
+
+    def check_end(self, code, line=None):
+        problems = []
+        if code != 0:
+            problems.append(f"exit code {code}")
+        # A failed write's trace has no line break: the end's trace may follow on its line.
+        if line and not any(trace.endswith(line) for trace in self.traces()):
+            problems.append(f"no '{line}' traced")
+        if self.traces()[-1:] != ["vorn_kvusb end!"] and line is None:
+            problems.append("the shutdown did not end with 'vorn_kvusb end!'")
+        size = self.screen_size()
+        if size != self.expected_size:
+            problems.append(f"the desktop was left at {size}")
+        return problems
+
+    def warning_count(self):
+        answer = self.ask("warnings")
+        return int(answer.split()[1]) if answer else 0
+
+    # ---- Faults
+
+    def own_fault(self, fault):
+        if fault.kind in ("fault1", "fault2"):
+            return self.warning(fault.kind[-1], fault.hold)
+        if fault.kind == "modes":
+            return self.modes(fault.param["item"], fault.hold)
+        if fault.kind == "lock":
+            return self.session_lock(fault.hold)
+        return self.suspend(fault.hold)
+
+    def warning(self, status, hold):
+        start = time.monotonic()
+        self.control("fault=" + status)
+        shown = wait_until(lambda: self.warning_count() == 1, 5, step=0.2)
+        notice = time.monotonic() - start if shown else None
+        time.sleep(max(0.0, hold - (time.monotonic() - start)))
+        self.control("fault=0")
+        count = self.warning_count()
+        self.ask("close-warnings")
+        closed = wait_until(lambda: self.warning_count() == 0, 5, step=0.2)
+        ok = shown and count == 1 and closed and self.running()
+        return FaultResult(ok, notice, f"{count} warning box(es) for one fault, closed by the user")
+
+    def modes(self, item, hold):
+        problems = []
+        self.ask("menu " + item)
+        wanted = "800x600" if item.startswith("800x600") else self.expected_size
+        if not wait_until(lambda: self.screen_size() == wanted, 10, step=0.2):
+            problems.append(f"the desktop is {self.screen_size()} after {item}")
+        time.sleep(hold)
+        begun = time.monotonic()
+        self.ask("menu mirror-original")
+        if not wait_until(lambda: self.screen_size() == self.expected_size, 10, step=0.2):
+            problems.append(f"the desktop stayed {self.screen_size()}")
+        back = self.frames_again(f"{item}, and back")
+        recovery = time.monotonic() - begun if back.ok else None
+        return FaultResult(not problems and back.ok, recovery, "; ".join(problems) or back.note)
+
+    def session_lock(self, hold):
+        self.ask("lock")
+        before = self.counts().frames_shown
+        time.sleep(hold)
+        during = self.counts().frames_shown - before
+        self.ask("unlock")
+        result = self.frames_again(f"{during} frames shown while locked")
+        result.ok &= during > 0
+        return result
+
+    def suspend(self, hold):
+        self.ask("suspend")
+        code = self.wait_exit(15)
+        if code is None:
+            return FaultResult(False, None, "suspend did not end the program")
+        problems = self.check_end(code, SUSPEND_TRACE)
+        time.sleep(hold)  # asleep; the plug-in start runs it again on resume
+        recovery = self.restart()
+        return FaultResult(not problems and recovery is not None, recovery,
+                           "; ".join(problems) or "ended for the suspend, restarted")

@@ -1,0 +1,217 @@
+#!/usr/bin/python3
+"""Streams for a given time with a seeded schedule of faults, samples the program every
+interval, and gives the verdicts.
+
+  soak.py DEPTH WORK_DIR NAME=PATH...
+  DEPTH: mirror (kvusb-mirror, the projector in process), mirror-below (at its sg nodes),
+  program (the Windows program under Wine, the simulator in process)
+  SOAK_SECONDS (default 120), SOAK_SEED (default: from the clock, printed), SOAK_INTERVAL
+  (seconds between samples, default 10; 2 in runs of 5 minutes or less, to have enough for a
+  fit), SOAK_WARMUP (default a sixth of the run, at most 300), SOAK_LOG (commands the
+  virtual projector keeps in its log, default 2000), SOAK_KINDS (the faults to schedule, by
+  name and comma-separated; default all the depth has)
+
+Writes to WORK_DIR: samples.csv, faults.csv, verdicts.txt, soak.png. Exit code 0 when every
+verdict holds, 1 when one fails, 77 when the depth cannot run here."""
+
+import csv
+import os
+import shutil
+import sys
+import threading
+import time
+
+import soak_proc
+from soak_fit import pooled_slope
+from soak_plot import plot
+from soak_schedule import make_schedule
+
+# Growth per hour beyond the noise that fails the run.
+LIMITS = {"rss_kb": 512, "fds": 1, "threads": 1}
+SETTLE_AFTER_START = 10  # seconds of each run left out of the fits
+# The shortest span after the warm-up over which growth is judged: in a shorter one, what a
+# program allocates once (the first warning box, the first mode change) looks like growth.
+JUDGED_SPAN = 600
+SAMPLE_FIELDS = ["t", "run", "rss_kb", "fds", "threads", "cpu_percent", "frames_sent",
+                 "frames_shown", "pattern_frames", "pixel_errors", "protocol_errors"]
+
+
+def make_depth(name, work, binaries):
+    if name in ("mirror", "mirror-below"):
+        from depth_mirror import MirrorDepth
+        return MirrorDepth(work, binaries, below=name == "mirror-below")
+    if name == "program":
+        from depth_program import ProgramDepth
+        return ProgramDepth(work, binaries)
+    raise SystemExit(f"soak.py: unknown depth {name}")
+
+
+class Sampler(threading.Thread):
+    """Samples the program every interval, into samples.csv as they come, so that a long run
+    can be watched and survives the harness."""
+
+    def __init__(self, depth, interval, began, path):
+        super().__init__(daemon=True)
+        self.depth, self.interval, self.began = depth, interval, began
+        self.samples, self.stopping = [], threading.Event()
+        self.last = None  # (pid, time, cpu seconds)
+        self.out = open(path, "w", newline="")
+        self.writer = csv.DictWriter(self.out, SAMPLE_FIELDS)
+        self.writer.writeheader()
+
+    def run(self):
+        while not self.stopping.wait(self.interval - (time.monotonic() - self.began)
+                                     % self.interval):
+            self.sample()
+
+    def sample(self):
+        pid, now = self.depth.program_pid(), time.monotonic()
+        status = soak_proc.read_status(pid) if pid else None
+        fds = soak_proc.count_fds(pid) if pid else None
+        cpu = soak_proc.cpu_seconds(pid) if pid else None
+        if status is None or fds is None or cpu is None:
+            return  # between runs
+        share = None
+        if self.last and self.last[0] == pid:
+            share = 100 * (cpu - self.last[2]) / (now - self.last[1])
+        self.last = (pid, now, cpu)
+        counts = self.depth.counts()
+        self.samples.append({
+            "t": round(now - self.began, 2), "run": self.depth.runs, "rss_kb": status[0],
+            "fds": fds, "threads": status[1],
+            "cpu_percent": None if share is None else round(share, 1),
+            "frames_sent": counts.frames_sent, "frames_shown": counts.frames_shown,
+            "pattern_frames": counts.pattern_frames, "pixel_errors": counts.pixel_errors,
+            "protocol_errors": counts.protocol_errors})
+        self.writer.writerow(self.samples[-1])
+        self.out.flush()
+
+
+def fit(samples, key, warm_up, starts):
+    """The pooled slope of `key` over the samples after the warm-up and each run's settling."""
+    segments = {}
+    for s in samples:
+        if s["t"] >= warm_up and s["t"] >= starts[s["run"]] + SETTLE_AFTER_START:
+            segments.setdefault(s["run"], []).append((s["t"], s[key]))
+    return pooled_slope(segments.values())
+
+
+def verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds):
+    lines, ok = [], True
+    judged = seconds - warm_up >= JUDGED_SPAN
+    for key, limit in LIMITS.items():
+        slope = fit(sampler.samples, key, warm_up, starts)
+        if slope is None:
+            lines.append(f"{key}: too few samples after the warm-up to fit")
+            continue
+        grows = slope.grows_beyond(limit)
+        verdict = ("GROWS" if grows else "flat") if judged else "not judged, too short a run"
+        ok &= not (grows and judged)
+        lines.append(f"{key}: {slope.per_hour:+.1f} ± {slope.bound:.1f} per hour over "
+                     f"{slope.samples} samples (limit {limit}): {verdict}")
+    counts = depth.counts()
+    good_frames = counts.pattern_mismatched == 0 and counts.pattern_frames > 0
+    ok &= good_frames and counts.protocol_errors == 0
+    lines.append(f"frames: {counts.frames_sent} sent, {counts.frames_shown} shown, "
+                 f"{counts.pattern_frames} checked against the pattern, "
+                 f"{counts.pattern_mismatched} unlike it ({counts.pixel_errors} pixels)")
+    lines.append(f"protocol errors: {counts.protocol_errors}")
+    kinds = {}
+    for fault, result in results:
+        ok &= result.ok
+        kinds.setdefault(fault.kind, []).append(result)
+        lines.append(f"fault at {fault.at:7.1f} s {fault.kind} {fault.param}: "
+                     f"{'ok' if result.ok else 'FAILED'}" +
+                     (f", recovered in {result.recovery:.2f} s" if result.recovery else "") +
+                     f" ({result.note})")
+    for kind, runs in sorted(kinds.items()):
+        times = [r.recovery for r in runs if r.recovery is not None]
+        lines.append(f"recovery {kind}: {len(runs)} fault(s)" +
+                     (f", {min(times):.2f} to {max(times):.2f} s, mean "
+                      f"{sum(times) / len(times):.2f} s" if times else ""))
+    ok &= not final_problems
+    lines += [f"at the end: {p}" for p in final_problems] or [
+        "at the end: ended cleanly, nothing left behind, the desktop at its size"]
+    lines.append("PASSED" if ok else "FAILED")
+    return ok, lines
+
+
+def main():
+    depth_name, work = sys.argv[1], os.path.abspath(sys.argv[2])
+    binaries = dict(arg.split("=", 1) for arg in sys.argv[3:])
+    seconds = float(os.environ.get("SOAK_SECONDS", 120))
+    seed = int(os.environ.get("SOAK_SEED", int(time.time()) % 100000))
+    interval = float(os.environ.get("SOAK_INTERVAL", 10 if seconds > 300 else 2))
+    warm_up = float(os.environ.get("SOAK_WARMUP", min(300.0, seconds / 6)))
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    depth = make_depth(depth_name, work, binaries)
+    # A short run packs the faults closer, so that each kind comes at least once.
+    gap = (1.0, 3.0) if seconds <= 300 else (2.0, 12.0)
+    kinds = os.environ.get("SOAK_KINDS", ",".join(depth.kinds)).split(",")
+    unknown = set(kinds) - set(depth.kinds)
+    if unknown:
+        raise SystemExit(f"soak.py: {depth_name} has no fault {', '.join(sorted(unknown))}")
+    schedule = make_schedule(seed, seconds, warm_up, kinds, depth.params, gap)
+    print(f"soak {depth_name}: {seconds:.0f} s, seed {seed}, {len(schedule)} faults, "
+          f"samples every {interval:.0f} s, warm-up {warm_up:.0f} s", flush=True)
+    skipped = depth.start_environment()
+    if skipped:
+        print(f"skipped: {skipped}")
+        return 77
+    results, starts, final_problems = [], {}, []
+    try:
+        began = time.monotonic()
+        depth.expected_size = depth.screen_size()
+        if not depth.start():
+            raise RuntimeError("no frame was shown after the start")
+        starts[depth.runs] = 0.0
+        sampler = Sampler(depth, interval, began, os.path.join(work, "samples.csv"))
+        sampler.start()
+        for fault in schedule:
+            time.sleep(max(0.0, began + fault.at - time.monotonic()))
+            runs = depth.runs
+            result = depth.fault(fault)
+            for run in range(runs + 1, depth.runs + 1):
+                starts[run] = time.monotonic() - began
+            results.append((fault, result))
+            print(f"{time.monotonic() - began:7.1f} s {fault.kind} {fault.param}: "
+                  f"{'ok' if result.ok else 'FAILED'} {result.note}", flush=True)
+            if not depth.running():
+                final_problems.append(f"the program is not running after {fault.kind}")
+                if not depth.start():
+                    break
+                starts[depth.runs] = time.monotonic() - began
+        time.sleep(max(0.0, began + seconds - time.monotonic()))
+        sampler.stopping.set()
+        sampler.join()
+        final_problems += depth.graceful_stop()
+        final_problems += [f"process {pid} left behind" for pid in depth.left_behind()]
+    finally:
+        if depth.running():
+            depth.kill()
+        depth.stop_environment()
+    ok, lines = verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds)
+    title = f"{depth_name}, seed {seed}, {seconds / 60:.0f} min: {lines[-1]}"
+    write_outputs(work, sampler.samples, results, lines, warm_up, title)
+    sampler.out.close()
+    print("\n".join(lines))
+    print(f"plot: {os.path.join(work, 'soak.png')}")
+    return 0 if ok else 1
+
+
+def write_outputs(work, samples, results, lines, warm_up, title):
+    with open(os.path.join(work, "faults.csv"), "w", newline="") as out:
+        writer = csv.writer(out)
+        writer.writerow(["at", "kind", "hold", "param", "ok", "recovery", "note"])
+        for fault, result in results:
+            writer.writerow([fault.at, fault.kind, fault.hold, fault.param, result.ok,
+                             result.recovery, result.note])
+    with open(os.path.join(work, "verdicts.txt"), "w") as out:
+        out.write("\n".join(lines) + "\n")
+    plot(os.path.join(work, "soak.png"), samples,
+         [(f.at, f.hold, f.kind, r.ok) for f, r in results], warm_up, title)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
