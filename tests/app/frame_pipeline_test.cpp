@@ -257,7 +257,9 @@ TEST_F(FramePipelineTest, TheHundredthFailureEndsTheProgramThroughTheFullShutdow
 }
 
 // The device-loss end calls exit from the sender thread while the capture callback may be
-// waiting for room in the queue; the exit-time destructions must not wait for it.
+// waiting for room in the queue; the exit-time destructions must not wait for it. (Windows
+// ends such a process without them.)
+#ifndef _WIN32
 TEST_F(FramePipelineTest, TheProcessEndsWhileACallbackWaitsForRoom) {
     EXPECT_EXIT(
         {
@@ -275,6 +277,7 @@ TEST_F(FramePipelineTest, TheProcessEndsWhileACallbackWaitsForRoom) {
         },
         ::testing::ExitedWithCode(0), "");
 }
+#endif
 
 TEST_F(FramePipelineTest, ALostProjectorOnTheFirstFrameEndsTheProgramAtOnce) {
     g_nScreenWidth = kStartWidth;
