@@ -492,9 +492,9 @@ TEST_F(FaultsTest, ControlFileStepsApplyOnceEachFromWhenTheyAreRead) {
     config.controlPath = path;
     VirtualProjector projector(config);
     HandHost host(projector);
-    uint8_t fault = 0;
-    EXPECT_EQ(host.ReadRegister(0x38, 1, &fault), 0u);
-    EXPECT_EQ(fault, 1);  // a step there at the start applies too
+    uint8_t fault[4] = {};  // the reply is read into four bytes
+    EXPECT_EQ(host.ReadRegister(0x38, 1, fault), 0u);
+    EXPECT_EQ(fault[0], 1);  // a step there at the start applies too
 
     write("2 fault=0,fail_next=2:31\n");
     EXPECT_EQ(host.Control(1), 31u);
@@ -502,8 +502,8 @@ TEST_F(FaultsTest, ControlFileStepsApplyOnceEachFromWhenTheyAreRead) {
     EXPECT_EQ(projector.Report().controlStep, 2u);
     EXPECT_EQ(host.Control(1), 31u);
     EXPECT_EQ(host.Control(1), 0u);
-    EXPECT_EQ(host.ReadRegister(0x38, 1, &fault), 0u);
-    EXPECT_EQ(fault, 0);
+    EXPECT_EQ(host.ReadRegister(0x38, 1, fault), 0u);
+    EXPECT_EQ(fault[0], 0);
 
     write("2 fail_next=5:31\n");  // the same step again: already applied
     EXPECT_EQ(host.Control(1), 0u);
