@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "device/projector_identity.h"
 #include "emulator/hex_text.h"
 #include "emulator/projector_protocol.h"
 #include "image/image_file.h"
@@ -23,10 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr uint32_t ERROR_INVALID_HANDLE = 6;
 
-constexpr char kVendor[] = "KVUSB";
-constexpr char kDiskProduct[] = "TR40W17B6-2";
-constexpr char kOpticalProduct[] = "TR40W17B6-1";
-constexpr char kRevision[] = "1.00";
 constexpr char kDiskInterfaceClass[] = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 constexpr char kSystemDiskPath[] =
     "\\\\?\\scsi#disk&ven_nvme&prod_virtual_ssd#4&2f6b2b1c&0&000000#"
@@ -57,7 +54,8 @@ std::string Lower(std::string text) {
 // an instance of its own, the disk interface class.
 std::string UnitPath(const char* kind, const char* product, int projector, int unit) {
     return "\\\\?\\" +
-           Lower(std::string(kind) + "&Ven_" + kVendor + "&Prod_" + product + "&Rev_" + kRevision) +
+           Lower(std::string(kind) + "&Ven_" + PROJECTOR_VENDOR + "&Prod_" + product + "&Rev_" +
+                 PROJECTOR_REVISION) +
            "#7&1c2a3f4e&" + std::to_string(projector) + "&00000" + std::to_string(unit) + "#" +
            kDiskInterfaceClass;
 }
@@ -179,8 +177,9 @@ VirtualProjector::~VirtualProjector() {
 std::vector<std::string> VirtualProjector::InterfacePaths() const {
     std::vector<std::string> paths = {kSystemDiskPath};
     for (size_t i = 0; !vanished_ && i < projectors_.size(); ++i) {
-        paths.push_back(UnitPath("USBSTOR#Disk", kDiskProduct, static_cast<int>(i), 0));
-        paths.push_back(UnitPath("USBSTOR#Optical", kOpticalProduct, static_cast<int>(i), 1));
+        paths.push_back(UnitPath("USBSTOR#Disk", PROJECTOR_DISK_PRODUCT, static_cast<int>(i), 0));
+        paths.push_back(
+            UnitPath("USBSTOR#Optical", PROJECTOR_OPTICAL_PRODUCT, static_cast<int>(i), 1));
     }
     return paths;
 }

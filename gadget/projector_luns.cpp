@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "device/device_discovery.h"
+#include "device/projector_identity.h"
 #include "emulator/projector_protocol.h"
 
 namespace gadget {
@@ -11,10 +12,6 @@ namespace {
 constexpr uint8_t VENDOR_READ = 0xFD;
 constexpr uint8_t VENDOR_CONTROL = 0xFE;
 constexpr uint8_t VENDOR_WRITE = 0xFF;
-constexpr char VENDOR[] = "KVUSB";
-constexpr char OPTICAL_PRODUCT[] = "TR40W17B6-1";
-constexpr char DISK_PRODUCT[] = "TR40W17B6-2";
-constexpr char REVISION[] = "1.00";
 
 // The most data a vendor command carries: a bank of the projector's memory. A host that
 // announces more (up to 4 GiB) is refused, not given a buffer of that size.
@@ -27,9 +24,9 @@ StorageUnit MakeUnit(uint8_t type, const char* product, const std::string& seria
                      const std::vector<uint8_t>* medium) {
     StorageUnit unit;
     unit.peripheralType = type;
-    unit.vendor = VENDOR;
+    unit.vendor = PROJECTOR_VENDOR;
     unit.product = product;
-    unit.revision = REVISION;
+    unit.revision = PROJECTOR_REVISION;
     unit.serial = serial;
     unit.medium = medium;
     return unit;
@@ -44,8 +41,9 @@ bool IsVendorCommand(uint8_t opcode) {
 ProjectorLuns::ProjectorLuns(DeviceBackend* core, const std::vector<uint8_t>* volume,
                              std::string serial)
     : m_core(core),
-      m_luns{{"optical", MakeUnit(PERIPHERAL_OPTICAL_MEMORY, OPTICAL_PRODUCT, serial, nullptr)},
-             {"disk", MakeUnit(PERIPHERAL_DISK, DISK_PRODUCT, serial, volume)}} {}
+      m_luns{{"optical",
+              MakeUnit(PERIPHERAL_OPTICAL_MEMORY, PROJECTOR_OPTICAL_PRODUCT, serial, nullptr)},
+             {"disk", MakeUnit(PERIPHERAL_DISK, PROJECTOR_DISK_PRODUCT, serial, volume)}} {}
 
 ProjectorLuns::~ProjectorLuns() {
     for (Lun& lun : m_luns) {

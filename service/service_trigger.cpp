@@ -1,16 +1,12 @@
 #include "service/service_trigger.h"
 
+#include "device/projector_identity.h"
+
 namespace {
 
 constexpr size_t VENDOR_CHARS = 8;
 constexpr size_t PRODUCT_CHARS = 16;
 constexpr size_t REVISION_CHARS = 4;
-
-// The INQUIRY strings the projector's units report.
-constexpr char PROJECTOR_VENDOR[] = "KVUSB";
-constexpr char DISK_PRODUCT[] = "TR40W17B6-2";
-constexpr char OPTICAL_PRODUCT[] = "TR40W17B6-1";
-constexpr char PROJECTOR_REVISION[] = "1.00";
 
 void AppendField(std::string* id, const char* text, size_t width) {
     for (size_t i = 0; i < width; ++i) {
@@ -32,8 +28,9 @@ std::string UsbstorHardwareId(const char* deviceType, const char* vendor, const 
 }
 
 std::vector<std::string> ProjectorHardwareIds() {
-    return {UsbstorHardwareId("Disk", PROJECTOR_VENDOR, DISK_PRODUCT, PROJECTOR_REVISION),
-            UsbstorHardwareId("Optical", PROJECTOR_VENDOR, OPTICAL_PRODUCT, PROJECTOR_REVISION)};
+    return {UsbstorHardwareId("Disk", PROJECTOR_VENDOR, PROJECTOR_DISK_PRODUCT, PROJECTOR_REVISION),
+            UsbstorHardwareId("Optical", PROJECTOR_VENDOR, PROJECTOR_OPTICAL_PRODUCT,
+                              PROJECTOR_REVISION)};
 }
 
 std::vector<uint8_t> TriggerStringItem(const std::string& id) {
