@@ -526,7 +526,12 @@ std::unique_ptr<CaptureSource> OpenX11Source(const std::string& monitorName,
     if (!source->Open()) {
         return nullptr;
     }
-    DebugPrint(" kvcap: %dx%d from X11 %s\n", geometry.width, geometry.height,
-               source->SharesMemory() ? "shared memory" : "XGetImage");
+    if (geometry.window != 0) {
+        DebugPrint(" kvcap: %dx%d from the X window 0x%llx\n", geometry.width, geometry.height,
+                   static_cast<unsigned long long>(geometry.window));
+    } else {
+        DebugPrint(" kvcap: %dx%d from X11 %s\n", geometry.width, geometry.height,
+                   source->SharesMemory() ? "shared memory" : "XGetImage");
+    }
     return source;
 }

@@ -13,6 +13,8 @@
 # grab      kvusbtool grab saves the frame the projector would get, at each zoom
 # control   --control from the same user changes the running wall (blank, live, freeze, flip)
 #           and says so; another user is refused, by the socket's modes or by its credentials
+# window    --window ID shows that window alone, fitted with bars, under what covers it and as it
+#           moves; --control window=desktop|pick|ID; the window closed: one line, the desktop back
 # Exit code 77 (skipped) where Xvfb or another tool the scenario needs is missing.
 # With MIRROR_BELOW naming the preloadable library of tests/below, the program runs unchanged
 # on a machine of its own (tests/below/fake_machine.sh), the virtual projector at its sg nodes;
@@ -91,6 +93,15 @@ expect_settings() {
 wait_for() {
     for _ in $(seq 300); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done
     return 1
+}
+
+# A copy of the projector's picture as two reads in a row agree on it: the virtual projector
+# rewrites the file in place.
+snapshot() {  # picture, copy
+    for _ in $(seq 20); do
+        cp "$1" "$2" && sleep 0.02 && cmp -s "$1" "$2" && return 0
+    done
+    fail "the projector's picture never held still"
 }
 
 # kvusb-mirror in place of the calling (sub)shell. Below, the options that make the virtual
@@ -330,16 +341,10 @@ control)
             env XDG_RUNTIME_DIR="$home/runtime" XDG_CONFIG_HOME="$home/config" "$@"
     }
     control() { (as "$user" "$mirror_program" --control "$1") > control.out 2> control.err; }
-    # A copy of the projector's picture as two reads in a row agree on it: the virtual projector
-    # rewrites the file in place.
-    snapshot() {
-        for _ in $(seq 20); do
-            cp "$home/shown.ppm" "$1" && sleep 0.02 && cmp -s "$home/shown.ppm" "$1" && return 0
-        done
-        fail "the projector's picture never held still"
+    black() {
+        snapshot "$home/shown.ppm" now.ppm && [ "$(convert now.ppm -format '%[fx:maxima]' info:)" = 0 ]
     }
-    black() { snapshot now.ppm && [ "$(convert now.ppm -format '%[fx:maxima]' info:)" = 0 ]; }
-    frozen() { snapshot now.ppm && cmp -s now.ppm frozen.ppm; }
+    frozen() { snapshot "$home/shown.ppm" now.ppm && cmp -s now.ppm frozen.ppm; }
     control status
     [ $? -eq 3 ] && grep -qx "kvusb-mirror: not running" control.err ||
         fail "with none running: $(cat control.err)"
@@ -363,14 +368,14 @@ control)
     sleep 0.3
     import -window root captured.png
     convert captured.png -scale '854x480!' -flip expected.png
-    snapshot now.ppm
+    snapshot "$home/shown.ppm" now.ppm
     differing=$(compare -metric AE -fuzz 1% now.ppm expected.png null: 2>&1)
     [ "${differing%% *}" -le 40 ] 2>/dev/null || fail "flipped: $differing pixels differ"
 
     control freeze && [ "$(head -n1 control.out)" = "wall: frozen" ] ||
         fail "freeze: $(cat control.*)"
     sleep 0.3
-    snapshot frozen.ppm
+    snapshot "$home/shown.ppm" frozen.ppm
     convert -size 1920x1080 xc:'#3060a0' other.png && display -window root other.png
     sleep 1
     frozen || fail "the frozen wall changed"
@@ -393,6 +398,85 @@ control)
     [ ! -e "$socket" ] || fail "the socket was left behind"
     settings="$home/config/vorn_kvusb/settings"
     expect_settings 1 0 2  # a first run's 800x600, kept as the mode though not offered
+    ;;
+window)
+    need xdotool convert compare
+    start_x 1280x720
+    xdotool mousemove 1279 719  # where no window comes, so no pointer is drawn over one
+    export XDG_RUNTIME_DIR="$work/runtime"
+    mkdir -m 0700 "$XDG_RUNTIME_DIR"
+    control() { "$mirror_program" --control "$1" > control.out 2> control.err; }
+    helper_window() {  # name, helper's arguments: the window's ID in $window
+        "$helper" "${@:2}" > "$1.out" &
+        pids+=($!)
+        wait_for "$1.out" ready || fail "no $1 window"
+        window=$(awk '{ print $2 }' "$1.out")
+    }
+    helper_window moving animate  # 200x200, all over the screen
+    moving=$window
+    helper_window still window 300x300+500+200  # above the moving one where they meet
+    still=$window
+    pid_still=${pids[-1]}
+    # Either window fills a square of 480 in the middle: 200 or 300 pixels high, fitted. The
+    # whole desktop is black at the square's top-left, where the moving window never comes.
+    # A copy made while the file is rewritten is taken again.
+    convert -size 854x480 xc:black -fill '#20c060' -draw 'rectangle 187,0 666,479' box.ppm
+    shows_box() {
+        for _ in $(seq 300); do
+            cp shown.ppm now.ppm && [ "$(compare -metric AE now.ppm box.ppm null: 2>&1)" = 0 ] &&
+                return 0
+            sleep 0.05
+        done
+        return 1
+    }
+    shows_desktop() {
+        for _ in $(seq 300); do
+            cp shown.ppm now.ppm && [ "$(convert now.ppm -crop 1x1+190+5 -format '%[fx:maxima]' info: 2>&1)" = 0 ] &&
+                return 0
+            sleep 0.05
+        done
+        return 1
+    }
+
+    run nowindow --window 0x1 --device virtual:out=none.ppm
+    [ "$status" -eq 2 ] && [ "$(cat nowindow.err)" = "kvusb-mirror: --window: no window 0x1 on the display" ] ||
+        fail "--window 0x1: $status, $(cat nowindow.err)"
+    mirror --device virtual:out=shown.ppm,out_every=5 --display-mode mirror --window "$moving" \
+        > run.out 2> run.err &
+    pid=$!
+    pids+=("$pid")
+    for _ in $(seq 300); do [ -s shown.ppm ] && break; sleep 0.05; done
+    [ -s shown.ppm ] || fail "nothing was shown"
+    shows_box || fail "the moving window was not shown alone, fitted"
+    control status && [ "$(sed -n 3p control.out)" = "window: $moving" ] ||
+        fail "status: $(cat control.*)"
+
+    control window=desktop && [ "$(sed -n 3p control.out)" = "window: desktop" ] ||
+        fail "window=desktop: $(cat control.*)"
+    shows_desktop || fail "the desktop did not come back"
+    control window=0x1
+    [ $? -eq 2 ] && grep -qx "kvusb-mirror: no such window on the display" control.err ||
+        fail "window=0x1: $(cat control.*)"
+
+    "$mirror_program" --control window=pick > pick.out 2> pick.err &
+    picking=$!
+    wait_for pick.err "click the window" || fail "no prompt to pick: $(cat pick.err)"
+    xdotool mousemove 650 350 click 1 mousemove 1279 719
+    wait "$picking" && [ "$(sed -n 3p pick.out)" = "window: $still" ] ||
+        fail "the window clicked was not picked: $(cat pick.*)"
+    shows_box || fail "the picked window was not shown"
+
+    kill "$pid_still"
+    wait_for run.err "closed" || fail "the closed window was not noticed"
+    sleep 1.5  # the fault poll's second, and one more: still one line
+    [ "$(grep -c "" run.err)" -eq 2 ] &&
+        [ "$(sed -n 2p run.err)" = "kvusb-mirror: the window was closed; showing the whole desktop again" ] ||
+        fail "not one line for the closed window"
+    control status && [ "$(sed -n 3p control.out)" = "window: desktop" ] ||
+        fail "after the close: $(cat control.*)"
+    shows_desktop || fail "the desktop did not come back after the close"
+    kill -TERM "$pid"
+    wait "$pid" || fail "the run ended with $?"
     ;;
 *)
     fail "unknown scenario $scenario"

@@ -3,6 +3,8 @@
 //                             go with the client that made them)
 //   animate                   moves a window across the screen a hundred times a second, so
 //                             that every frame has to be read anew
+//   window WIDTHxHEIGHT+X+Y   shows a window there, still
+// (both windows of one colour, their ID printed after "ready")
 //   pattern                   shows the synthetic test pattern at the projector's size in the
 //                             top-left corner, a new frame of it 30 times a second; SIGUSR1
 //                             stops and starts the changes
@@ -52,9 +54,14 @@ int main(int argc, char** argv) {
                      std::sscanf(argv[2], "%dx%d", &width, &height) == 2;
     bool animate = argc == 2 && std::strcmp(argv[1], "animate") == 0;
     bool pattern = argc == 2 && std::strcmp(argv[1], "pattern") == 0;
-    if (!offerMode && !animate && !pattern) {
+    int x = 0;
+    int y = 0;
+    bool still = argc == 3 && std::strcmp(argv[1], "window") == 0 &&
+                 std::sscanf(argv[2], "%dx%d+%d+%d", &width, &height, &x, &y) == 4;
+    if (!offerMode && !animate && !pattern && !still) {
         std::fprintf(stderr,
-                     "usage: kv_x11_test_helper offer-mode WIDTHxHEIGHT | animate | pattern\n");
+                     "usage: kv_x11_test_helper offer-mode WIDTHxHEIGHT | animate | pattern | "
+                     "window WIDTHxHEIGHT+X+Y\n");
         return 2;
     }
     X11TestClient client;
@@ -68,13 +75,15 @@ int main(int argc, char** argv) {
     if (pattern) {
         ShowPattern(&client);
     }
-    unsigned long window =
-        animate ? client.ShowColour(kWindowColour, 0, 0, kWindowSize, kWindowSize) : 0;
-    std::printf("ready\n");
+    unsigned long window = animate
+                               ? client.ShowColour(kWindowColour, 0, 0, kWindowSize, kWindowSize)
+                           : still ? client.ShowColour(kWindowColour, x, y, width, height)
+                                   : 0;
+    std::printf("ready 0x%lx\n", window);
     std::fflush(stdout);
-    for (int x = 0;; x = (x + kStep) % 1000) {
+    for (int step = 0;; step = (step + kStep) % 1000) {
         if (animate) {
-            client.MoveWindow(window, x, x / 2);
+            client.MoveWindow(window, step, step / 2);
             usleep(kStepMicroseconds);
         } else {
             pause();
