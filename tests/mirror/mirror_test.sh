@@ -419,23 +419,19 @@ window)
     pid_still=${pids[-1]}
     # Either window fills a square of 480 in the middle: 200 or 300 pixels high, fitted. The
     # whole desktop is black at the square's top-left, where the moving window never comes.
-    # A copy made while the file is rewritten is taken again.
     convert -size 854x480 xc:black -fill '#20c060' -draw 'rectangle 187,0 666,479' box.ppm
-    shows_box() {
+    # Waits until a copy of the picture makes the command print 0; a copy made while the file
+    # is rewritten is taken again.
+    picture_gives_0() {
         for _ in $(seq 300); do
-            cp shown.ppm now.ppm && [ "$(compare -metric AE now.ppm box.ppm null: 2>&1)" = 0 ] &&
-                return 0
+            cp shown.ppm now.ppm && [ "$("$@" 2>&1)" = 0 ] && return 0
             sleep 0.05
         done
         return 1
     }
+    shows_box() { picture_gives_0 compare -metric AE now.ppm box.ppm null:; }
     shows_desktop() {
-        for _ in $(seq 300); do
-            cp shown.ppm now.ppm && [ "$(convert now.ppm -crop 1x1+190+5 -format '%[fx:maxima]' info: 2>&1)" = 0 ] &&
-                return 0
-            sleep 0.05
-        done
-        return 1
+        picture_gives_0 convert now.ppm -crop 1x1+190+5 -format '%[fx:maxima]' info:
     }
 
     run nowindow --window 0x1 --device virtual:out=none.ppm
