@@ -13,6 +13,9 @@
 # x11        --extend on X11: a RandR monitor beside the screen, which grows for it; a window
 #            there shows on the projector; monitor and size put back after SIGTERM, a crash,
 #            an unplugged projector and 100 failed frames
+# control    --control on sway through the portal: blank, live, flip and freeze change the wall
+#            and status says so; no window can be named there, and --window asks the portal
+#            for a window source (this sway's portal offers none: one line, exit 2)
 # Exit code 77 (skipped) where a program the scenario needs is missing.
 set -u
 scenario=$1 mirror=$2 helper=$3 shim=$4 work=$5
@@ -59,6 +62,20 @@ expect_frame() {  # frame, reference
     [ "${differing%% *}" -le 40 ] 2>/dev/null ||
         fail "$1: $differing pixels differ from $2"
     echo "$1: $differing of 409920 pixels differ by more than 1% from $2"
+}
+
+# Waits until the projector's picture, rewritten in place during the run (out=shown.ppm), is
+# the reference within 40 pixels off by more than 1%; false after 15 s. A copy made while the
+# file is rewritten is taken again.
+picture_becomes() {  # reference
+    local differing
+    for _ in $(seq 300); do
+        cp shown.ppm now.ppm 2>/dev/null
+        differing=$(compare -metric AE -fuzz 1% now.ppm "$1" null: 2>&1)
+        [ "${differing%% *}" -le 40 ] 2>/dev/null && return 0
+        sleep 0.05
+    done
+    return 1
 }
 
 # A pixel of the frame within 4 of a colour.
@@ -226,6 +243,55 @@ stopped)
     [ "$(sed -n 2p stopped.err)" = "kvusb-mirror: the screen cast was stopped" ] ||
         fail "not one line on the stopped cast: $(cat stopped.err)"
     expect_output_gone "$output" stopped.err
+    ;;
+control)
+    session_need convert compare
+    start_wayland_session "$work" 1280x720
+    paint_output HEADLESS-1 1280x720
+    grim -o HEADLESS-1 screen.png || fail "grim failed"
+    convert screen.png -scale '854x480!' live.png
+    convert live.png -flip flipped.png
+    convert -size 854x480 xc:black black.png
+    convert -size 854x480 xc:'#3060a0' other.png
+    control() { "$mirror" --control "$1" > control.out 2> control.err; }
+    start_mirror run --device virtual:out=shown.ppm,out_every=5 --display-mode mirror --blank
+    redraw_output HEADLESS-1
+    control status && [ "$(cat control.out)" = $'wall: blank\nflip: none\nwindow: desktop' ] ||
+        fail "status: $(cat control.*)"
+    picture_becomes black.png || fail "the wall was not black while blank"
+    control live && [ "$(head -n 1 control.out)" = "wall: live" ] || fail "live: $(cat control.*)"
+    picture_becomes live.png || fail "live, the wall did not show the screen"
+    control flip=vertical && [ "$(sed -n 2p control.out)" = "flip: vertical" ] ||
+        fail "flip: $(cat control.*)"
+    picture_becomes flipped.png || fail "the wall was not flipped"
+    control freeze && [ "$(head -n 1 control.out)" = "wall: frozen" ] ||
+        fail "freeze: $(cat control.*)"
+    swaymsg 'output HEADLESS-1 bg #3060a0 solid_color' > /dev/null
+    sleep 1
+    picture_becomes flipped.png || fail "the frozen wall changed"
+    control freeze && [ "$(head -n 1 control.out)" = "wall: live" ] ||
+        fail "unfreeze: $(cat control.*)"
+    picture_becomes other.png || fail "unfrozen, the wall did not show the screen again"
+    control window=0x400001
+    [ $? -eq 2 ] && [ "$(cat control.err)" = \
+        "kvusb-mirror: on Wayland the portal's dialog chooses the window, at the start (--window)" ] ||
+        fail "window=ID: $(cat control.*)"
+    kill -TERM "$run_pid"
+    wait "$run_pid" || fail "SIGTERM ended it with $?"
+    # --window asks the portal for a window source, which this sway's does not offer.
+    types=$(dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop \
+        /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
+        string:org.freedesktop.portal.ScreenCast string:AvailableSourceTypes |
+        sed -n 's/.*uint32 \([0-9]*\).*/\1/p')
+    if [ $((types & 2)) -eq 0 ]; then
+        "$mirror" --window --device virtual:out=window.ppm > window.out 2> window.err
+        status=$?
+        [ $status -eq 2 ] && [ "$(cat window.err)" = \
+            "kvusb-mirror: this desktop's screen-cast portal offers no windows" ] ||
+            fail "--window: exit $status, $(cat window.err)"
+    else
+        echo "this portal offers windows (source types $types); its window stream is not checked"
+    fi
     ;;
 x11)
     session_need Xvfb xrandr xdpyinfo convert compare import display
