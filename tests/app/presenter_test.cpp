@@ -174,6 +174,38 @@ TEST_F(PresenterTest, AHoldBreaksTheRepeatOfTheFrameBefore) {
     SetCaptureState(CAPTURE_STOPPED);
 }
 
+// One window is fitted to the projector's frame whatever the zoom, and sent uncropped (the
+// synthetic source shows its pattern for any window). Its closing, as the source reports it,
+// gives the desktop back once, at the zoom's size.
+TEST_F(PresenterTest, OneWindowIgnoresTheZoomAndItsClosingGivesTheDesktopBackOnce) {
+    KVCapSetSource("synthetic");
+    StartDevice("link=2.0");
+    ShownStamps shown(m_projector.get());
+    g_pDeviceBackend = &shown;
+    g_nCaptureZoom = ZOOM_1;
+    OpenCapture();
+    ClearTraces();
+    SetCaptureWindow(0x400001);
+    EXPECT_TRUE(Traced("854, 480\n"));
+    const size_t windowFrom = shown.Count();
+    ASSERT_TRUE(WaitForMoreFrames(shown, 3));
+    std::vector<int64_t> stamps = shown.Stamps();
+    EXPECT_TRUE(std::all_of(stamps.begin() + windowFrom, stamps.end(),
+                            [](int64_t stamp) { return stamp >= 0; }));
+
+    EXPECT_FALSE(EndClosedWindow());
+    CaptureFrameInfo gone{};
+    gone.status = KVCAP_E_WINDOW_GONE;
+    CaptureCallback(&gone);
+    ClearTraces();
+    EXPECT_TRUE(EndClosedWindow());
+    EXPECT_FALSE(EndClosedWindow());
+    EXPECT_EQ(g_nCaptureWindow.load(), 0u);
+    EXPECT_TRUE(Traced("1136, 480\n"));
+    CloseCapture();
+    g_nCaptureZoom = ZOOM_ORIGINAL;
+}
+
 INSTANTIATE_TEST_SUITE_P(Holds, PresenterTest, ::testing::Values(WALL_FROZEN, WALL_BLANK),
                          [](const auto& info) {
                              return info.param == WALL_FROZEN ? std::string("Frozen")
