@@ -82,7 +82,14 @@ void MirrorLoop::BeforeWait() {
     }
     pollfd ended = {ScreenCastEndedFd(), POLLIN, 0};
     if (m_settings.screenCast && poll(&ended, 1, 0) == 1) {
-        std::fprintf(stderr, "%s: the screen cast was stopped\n", MIRROR_PROGRAM_NAME);
+        // The portal cannot tell a closed window from a cast the user stopped: the desktop is
+        // not shared unasked.
+        std::fprintf(stderr,
+                     m_settings.window == kPortalWindow
+                         ? "%s: the window's screen cast ended (the window closed, or the cast "
+                           "was stopped)\n"
+                         : "%s: the screen cast was stopped\n",
+                     MIRROR_PROGRAM_NAME);
         m_screenCastEnded = true;
         PostQuit();
     }
