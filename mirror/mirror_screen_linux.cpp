@@ -111,18 +111,23 @@ bool ChooseWindow(const WindowChoice& choice, MirrorScreen* screen, int* exitCod
             return false;
         }
         screen->window = kPortalWindow;
+        screen->shown = "a window of the Wayland desktop";
         return true;
     }
-    if (choice.pick) {
-        return PickX11Window(&screen->window, error) == 0;
+    if (choice.pick && PickX11Window(&screen->window, error) != 0) {
+        return false;
     }
-    if (choice.id != 0 && !X11WindowExists(choice.id)) {
-        char id[32];
-        std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(choice.id));
+    uint64_t window = choice.pick ? screen->window : choice.id;
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(window));
+    if (window != 0 && !X11WindowExists(window)) {
         *error = std::string("--window: no window ") + id + " on the display";
         return false;
     }
-    screen->window = choice.id;
+    screen->window = window;
+    if (window != 0) {
+        screen->shown = std::string("the window ") + id + " of " + screen->shown;
+    }
     return true;
 }
 

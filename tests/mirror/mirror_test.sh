@@ -444,6 +444,8 @@ window)
     for _ in $(seq 300); do [ -s shown.ppm ] && break; sleep 0.05; done
     [ -s shown.ppm ] || fail "nothing was shown"
     shows_box || fail "the moving window was not shown alone, fitted"
+    grep -q "^kvusb-mirror: showing the window $moving of display :" run.err ||
+        fail "the start line: $(cat run.err)"
     control status && [ "$(sed -n 3p control.out)" = "window: $moving" ] ||
         fail "status: $(cat control.*)"
 
