@@ -105,8 +105,11 @@ bool ExtendOnSway(FileSettingsStore* store, MirrorScreen* screen, int* exitCode,
 bool ChooseWindow(const WindowChoice& choice, MirrorScreen* screen, int* exitCode,
                   std::string* error) {
     *exitCode = MIRROR_EXIT_USAGE;
+    if (!choice.pick && choice.id == 0) {
+        return true;  // --window desktop: the whole desktop, as without it
+    }
     if (screen->way == CaptureWay::Portal) {
-        if (!choice.pick && choice.id != 0) {
+        if (!choice.pick) {
             *error = "--window: on Wayland the portal's dialog chooses the window; give no ID";
             return false;
         }
@@ -120,14 +123,12 @@ bool ChooseWindow(const WindowChoice& choice, MirrorScreen* screen, int* exitCod
     uint64_t window = choice.pick ? screen->window : choice.id;
     char id[32];
     std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(window));
-    if (window != 0 && !X11WindowExists(window)) {
+    if (!X11WindowExists(window)) {
         *error = std::string("--window: no window ") + id + " on the display";
         return false;
     }
     screen->window = window;
-    if (window != 0) {
-        screen->shown = std::string("the window ") + id + " of " + screen->shown;
-    }
+    screen->shown = std::string("the window ") + id + " of " + screen->shown;
     return true;
 }
 
