@@ -466,7 +466,7 @@ window)
 
     kill "$pid_still"
     wait_for run.err "closed" || fail "the closed window was not noticed"
-    sleep 1.5  # the fault poll's second, and one more: still one line
+    sleep 1.1  # past the loop's once-a-second turn: still one line
     [ "$(grep -c "" run.err)" -eq 2 ] &&
         [ "$(sed -n 2p run.err)" = "kvusb-mirror: the window was closed; showing the whole desktop again" ] ||
         fail "not one line for the closed window"

@@ -267,7 +267,7 @@ control)
     control freeze && [ "$(head -n 1 control.out)" = "wall: frozen" ] ||
         fail "freeze: $(cat control.*)"
     swaymsg 'output HEADLESS-1 bg #3060a0 solid_color' > /dev/null
-    sleep 1
+    sleep 0.5  # fifteen frames: the new background would have come
     picture_becomes flipped.png || fail "the frozen wall changed"
     control freeze && [ "$(head -n 1 control.out)" = "wall: live" ] ||
         fail "unfreeze: $(cat control.*)"
