@@ -1,7 +1,9 @@
 // The capture scaler against the library's: a 1920 x 1080 desktop of 4-byte pixels brought to
 // the projector's 854 x 480, as X11 capture does every frame (and to the zoomed 854 x 848). Reports
 // each one's time and its largest difference from the exact area mean (which AreaScaler gives; see
-// its tests). The flips, which mirror the output as it is written, against none.
+// its tests). The flips, which mirror the output as it is written, against none. One window
+// of 1280 x 720 cut from the desktop and fitted: still, moved a pixel each frame (the scaler
+// kept), and dragged over the desktop's edge (its cut, and so its scaler, new each frame).
 //
 //   build/linux/bench/scaler_bench
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
@@ -16,6 +18,7 @@
 
 #include "image/area_scaler.h"
 #include "image/image_fit.h"
+#include "image/window_fit.h"
 
 namespace {
 
@@ -121,6 +124,23 @@ BENCHMARK(FlipCase)
     ->DenseRange(FLIP_NONE, FLIP_BOTH)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+void WindowFitCase(benchmark::State& state) {
+    const int how = static_cast<int>(state.range(0));  // 0 still, 1 moved, 2 over the edge
+    WindowScaler scaler(kWidth, kHeight, FLIP_NONE);
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight * 3);
+    int step = 0;
+    for (auto _ : state) {
+        int x = how == 0 ? 320 : how == 1 ? 320 + step % 2 : 640 + step % 2;
+        scaler.ScaleFromDesktop(Desktop().data(), kSourceWidth, kSourceHeight, kSourceWidth * 4, {},
+                                {x, 180, 1280, 720}, out.data());
+        benchmark::DoNotOptimize(out.data());
+        ++step;
+    }
+}
+BENCHMARK(WindowFitCase)
+    ->ArgName("still_moved_edge")
+    ->DenseRange(0, 2)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(StbResizeCase)
     ->ArgName("stbir_filter")
