@@ -35,10 +35,6 @@ struct ServiceTriggerInfo {
 };
 constexpr DWORD TRIGGER_ACTION_SERVICE_START = 1;
 
-// GUID_DEVINTERFACE_DISK: both of the projector's units appear in it.
-GUID DISK_INTERFACE_CLASS = {
-    0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
-
 constexpr wchar_t DISPLAY_NAME[] = L"vorn_kvusb projector service";
 constexpr wchar_t DESCRIPTION[] =
     L"Owns the projector's USB units while it is plugged in, and shows the signed-in user's "
@@ -46,12 +42,6 @@ constexpr wchar_t DESCRIPTION[] =
 constexpr char AGENT_FILE_NAME[] = "vorn_kvusb_agent.exe";
 constexpr DWORD STOP_WAIT_MS = 20000;
 constexpr DWORD POLL_MS = 100;
-
-// Wine refuses SERVICE_CONFIG_TRIGGER_INFO; it says what it is through ntdll.
-bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 std::wstring QuotedProgramPath() {
     wchar_t path[MAX_PATH] = {};
@@ -69,8 +59,9 @@ DWORD RegisterTrigger(SC_HANDLE service) {
         data.push_back(
             {SERVICE_TRIGGER_DATA_TYPE_STRING, static_cast<DWORD>(item.size()), item.data()});
     }
+    GUID interfaceClass = DISK_INTERFACE_CLASS;
     ServiceTrigger trigger{SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL,
-                           TRIGGER_ACTION_SERVICE_START, &DISK_INTERFACE_CLASS,
+                           TRIGGER_ACTION_SERVICE_START, &interfaceClass,
                            static_cast<DWORD>(data.size()), data.data()};
     ServiceTriggerInfo info{1, &trigger, nullptr};
     if (ChangeServiceConfig2W(service, SERVICE_CONFIG_TRIGGER_INFO, &info)) {
@@ -104,6 +95,11 @@ void WaitForAgents() {
 }
 
 }  // namespace
+
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 int InstallDeviceService() {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
