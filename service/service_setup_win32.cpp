@@ -70,20 +70,41 @@ DWORD RegisterTrigger(SC_HANDLE service) {
     return GetLastError();
 }
 
-// Stops the service when it runs and waits until it has stopped.
+// Stops the service when it runs and waits until its process has ended: a process that has
+// reported SERVICE_STOPPED may still hold its program file, which the setup replaces next.
 void StopService(SC_HANDLE service) {
+    // The process id is valid while the service runs.
+    SERVICE_STATUS_PROCESS running{};
+    DWORD needed = 0;
+    HANDLE process = nullptr;
+    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running),
+                             sizeof running, &needed) &&
+        running.dwCurrentState != SERVICE_STOPPED) {
+        process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
+    }
     SERVICE_STATUS status{};
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status) &&
         GetLastError() != ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+        if (process != nullptr) {
+            CloseHandle(process);
+        }
         return;
     }
-    for (DWORD waited = 0; waited < STOP_WAIT_MS; waited += POLL_MS) {
-        if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED) {
-            return;
+    bool stopped = false;
+    for (DWORD waited = 0; waited < STOP_WAIT_MS && !stopped; waited += POLL_MS) {
+        stopped = QueryServiceStatus(service, &status) &&
+                  status.dwCurrentState == SERVICE_STOPPED &&
+                  (process == nullptr || WaitForSingleObject(process, 0) == WAIT_OBJECT_0);
+        if (!stopped) {
+            Sleep(POLL_MS);
         }
-        Sleep(POLL_MS);
     }
-    DebugPrint("vorn_kvusb_service: the service did not stop in time\n");
+    if (!stopped) {
+        DebugPrint("vorn_kvusb_service: the service did not stop in time\n");
+    }
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
 }
 
 // Every agent ends within a second or two of the service's stop (its next request fails).

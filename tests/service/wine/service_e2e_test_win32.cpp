@@ -75,6 +75,14 @@ SC_HANDLE OpenProjectorService(DWORD access) {
     return service;
 }
 
+// A handle left open would keep a deleted service in the service control manager.
+bool ServiceExists() {
+    SC_HANDLE service = OpenProjectorService(SERVICE_QUERY_STATUS);
+    const bool exists = service != nullptr || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
+    CloseServiceHandle(service);
+    return exists;
+}
+
 DWORD ServiceState() {
     SC_HANDLE service = OpenProjectorService(SERVICE_QUERY_STATUS);
     SERVICE_STATUS status{};
@@ -153,7 +161,13 @@ class ServiceTraces {
             if (!WaitForDebugEvent(&event, 100)) {
                 continue;
             }
-            if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+            // The image and DLL handles are the debugger's to close: left open, they would keep
+            // the uninstaller from deleting the service's program.
+            if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+                CloseHandle(event.u.CreateProcessInfo.hFile);
+            } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+                CloseHandle(event.u.LoadDll.hFile);
+            } else if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
                 std::string text(event.u.DebugString.nDebugStringLength, '\0');
                 SIZE_T read = 0;
                 ReadProcessMemory(handle, event.u.DebugString.lpDebugStringData, text.data(),
@@ -352,10 +366,10 @@ TEST_F(ServiceTest, UpgradeAndUninstallWhileItRunsStopTheServiceAndItsAgentFirst
         } else {
             // The uninstaller goes on from a copy of itself.
             EXPECT_EQ(RunProgram(InstallFolder() + L"\\Uninstall.exe", L"/S"), 0u);
+            EXPECT_TRUE(WaitFor([] { return !ServiceExists(); }, kStartMs));
             EXPECT_TRUE(WaitFor(
                 [] {
-                    return OpenProjectorService(SERVICE_QUERY_STATUS) == nullptr &&
-                           GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+                    return GetFileAttributesW(InstallFolder().c_str()) == INVALID_FILE_ATTRIBUTES;
                 },
                 kStartMs));
         }
