@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <dbt.h>
+
 #include "platform/debug_print.h"
+#include "platform/system_library_win32.h"
 #include "service/agent_process_win32.h"
 #include "service/unit_server_win32.h"
 
@@ -11,12 +14,17 @@ namespace {
 // How often the service, with no agent connected, asks whether the projector is still there.
 constexpr DWORD PROBE_PERIOD_MS = 2000;
 constexpr DWORD STOP_WAIT_HINT_MS = 10000;
+// How long the service waits, once the projector is gone, for one to be plugged in again
+// before it stops.
+constexpr ULONGLONG IDLE_STOP_MS = 5000;
 
 struct DeviceService {
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     SERVICE_STATUS status{};
     HANDLE stopRequested = nullptr;
     HANDLE sessionChanged = nullptr;
+    HANDLE disksChanged = nullptr;  // a disk interface arrived or was removed
+    HDEVNOTIFY diskNotification = nullptr;
     UnitServer server;
     AgentProcess agent;
 };
@@ -33,7 +41,7 @@ void ReportStatus(DeviceService* service, DWORD state, DWORD exitCode = NO_ERROR
     SetServiceStatus(service->statusHandle, &service->status);
 }
 
-DWORD WINAPI HandleControl(DWORD control, DWORD, void*, void* context) {
+DWORD WINAPI HandleControl(DWORD control, DWORD eventType, void*, void* context) {
     auto* service = static_cast<DeviceService*>(context);
     switch (control) {
         case SERVICE_CONTROL_STOP:
@@ -45,6 +53,13 @@ DWORD WINAPI HandleControl(DWORD control, DWORD, void*, void* context) {
             // Logon, logoff, console connect and disconnect, remote connect: the choice is
             // made again from what the console is now.
             SetEvent(service->sessionChanged);
+            return NO_ERROR;
+        case SERVICE_CONTROL_DEVICEEVENT:
+            // Whether it is the projector is asked on the service's own thread: the handler
+            // must return at once.
+            if (eventType == DBT_DEVICEARRIVAL || eventType == DBT_DEVICEREMOVECOMPLETE) {
+                SetEvent(service->disksChanged);
+            }
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE:
             return NO_ERROR;
@@ -73,32 +88,127 @@ void FollowConsole(DeviceService* service) {
     }
 }
 
-// Until a stop is asked for or the projector is gone.
+using RegisterNotification = HDEVNOTIFY(WINAPI*)(HANDLE, void*, DWORD);
+using UnregisterNotification = BOOL(WINAPI*)(HDEVNOTIFY);
+
+// Arrivals and removals of disk interfaces, to the control handler. Not under Wine, which
+// sends none for the units of the tests, and where user32 in the service keeps the agent it
+// starts from closing its own window when asked: there the probe finds the projector gone.
+void WatchDisks(DeviceService* service) {
+    if (RunningUnderWine()) {
+        DebugPrint("vorn_kvusb_service: no device events under Wine\n");
+        return;
+    }
+    static auto registerNotification =
+        SystemFunctionAs<RegisterNotification>(L"user32.dll", "RegisterDeviceNotificationW");
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = DISK_INTERFACE_CLASS;
+    service->diskNotification =
+        registerNotification != nullptr
+            ? registerNotification(service->statusHandle, &filter, DEVICE_NOTIFY_SERVICE_HANDLE)
+            : nullptr;
+    if (service->diskNotification == nullptr) {
+        DebugPrint("vorn_kvusb_service: RegisterDeviceNotification failed (%lu)\n", GetLastError());
+    }
+}
+
+void StopWatchingDisks(DeviceService* service) {
+    static auto unregisterNotification =
+        SystemFunctionAs<UnregisterNotification>(L"user32.dll", "UnregisterDeviceNotification");
+    if (service->diskNotification != nullptr) {
+        unregisterNotification(service->diskNotification);
+    }
+}
+
+// A projector plugged in after the last one went: its units, found and opened anew, once the
+// lost projector's agent has let go of the pipe, and an agent for the console's user.
+bool TakeArrivedProjector(DeviceService* service) {
+    UnitServer* server = &service->server;
+    EndAgent(&service->agent, server);
+    if (server->serving) {
+        return false;
+    }
+    CloseProjectorUnits(server);
+    VirtualFree(server->buffer, 0, MEM_RELEASE);
+    server->buffer = nullptr;
+    for (std::string& path : server->paths) {
+        path.clear();
+    }
+    if (!OpenProjectorUnits(server)) {
+        return false;
+    }
+    DebugPrint("vorn_kvusb_service: a projector arrived\n");
+    FollowConsole(service);
+    return true;
+}
+
+// Until a stop is asked for, or until the projector has been gone for the idle time.
 void Serve(DeviceService* service) {
     FollowConsole(service);
+    ULONGLONG goneSince = 0;  // 0 while the projector is there
+    bool arrival = false;     // a disk interface arrived while it was gone
     for (;;) {
-        HANDLE waits[] = {service->stopRequested, service->sessionChanged, service->agent.process};
-        DWORD count = service->agent.process != nullptr ? 3 : 2;
+        HANDLE waits[] = {service->stopRequested, service->sessionChanged, service->disksChanged,
+                          service->agent.process};
+        DWORD count = service->agent.process != nullptr ? 4 : 3;
         DWORD woken = WaitForMultipleObjects(count, waits, FALSE, PROBE_PERIOD_MS);
         if (woken == WAIT_OBJECT_0) {
             return;
         }
         if (woken == WAIT_OBJECT_0 + 1) {
             FollowConsole(service);
-        } else if (woken == WAIT_OBJECT_0 + 2) {
+        } else if (woken == WAIT_OBJECT_0 + 3) {
             // Its user chose Exit, or it ended with the projector: not started again until the
-            // console changes.
+            // console changes or a projector arrives.
             DWORD exitCode = 0;
             GetExitCodeProcess(service->agent.process, &exitCode);
             DebugPrint("vorn_kvusb_service: the agent ended (%lu)\n", exitCode);
             CloseHandle(service->agent.process);
             service->agent.process = nullptr;
-        } else if (woken == WAIT_TIMEOUT && !service->server.serving &&
-                   !ProjectorAnswers(&service->server)) {
-            DebugPrint("vorn_kvusb_service: the projector is gone, the service stops\n");
+        }
+        const bool disksChanged = woken == WAIT_OBJECT_0 + 2;
+        if (goneSince == 0) {
+            // A removal, or with no agent to notice, the probe's turn.
+            if ((disksChanged || (woken == WAIT_TIMEOUT && !service->server.serving)) &&
+                !ProjectorAnswers(&service->server)) {
+                DebugPrint("vorn_kvusb_service: the projector is gone\n");
+                goneSince = GetTickCount64();
+            }
+            continue;
+        }
+        arrival = arrival || disksChanged;
+        if (arrival && TakeArrivedProjector(service)) {
+            goneSince = 0;
+            arrival = false;
+        } else if (GetTickCount64() - goneSince >= IDLE_STOP_MS) {
+            DebugPrint("vorn_kvusb_service: no projector came back, the service stops\n");
             return;
         }
     }
+}
+
+// From the opening of the units to the end of serving them: NO_ERROR, or why the service could
+// not run.
+DWORD ServeProjector(DeviceService* service) {
+    if (!OpenProjectorUnits(&service->server)) {
+        return ERROR_DEVICE_NOT_CONNECTED;
+    }
+    if (!StartUnitServer(&service->server)) {
+        DWORD error = GetLastError();
+        CloseProjectorUnits(&service->server);
+        return error;
+    }
+    ReportStatus(service, SERVICE_RUNNING);
+    DebugPrint("vorn_kvusb_service: running\n");
+    Serve(service);
+    ReportStatus(service, SERVICE_STOP_PENDING);
+    EndAgent(&service->agent, &service->server);
+    StopUnitServer(&service->server);
+    CloseProjectorUnits(&service->server);
+    DebugPrint("vorn_kvusb_service: stopped\n");
+    return NO_ERROR;
 }
 
 void WINAPI ServiceMain(DWORD, wchar_t**) {
@@ -110,26 +220,14 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
     ReportStatus(&service, SERVICE_START_PENDING);
     service.stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     service.sessionChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    service.disksChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     service.server.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     service.server.backend = CreateSystemDeviceBackend();
-    if (!OpenProjectorUnits(&service.server)) {
-        ReportStatus(&service, SERVICE_STOPPED, ERROR_DEVICE_NOT_CONNECTED);
-        return;
-    }
-    if (!StartUnitServer(&service.server)) {
-        CloseProjectorUnits(&service.server);
-        ReportStatus(&service, SERVICE_STOPPED, GetLastError());
-        return;
-    }
-    ReportStatus(&service, SERVICE_RUNNING);
-    DebugPrint("vorn_kvusb_service: running\n");
-    Serve(&service);
-    ReportStatus(&service, SERVICE_STOP_PENDING);
-    EndAgent(&service.agent, &service.server);
-    StopUnitServer(&service.server);
-    CloseProjectorUnits(&service.server);
-    DebugPrint("vorn_kvusb_service: stopped\n");
-    ReportStatus(&service, SERVICE_STOPPED);
+    // Before the search, so that a projector plugged in meanwhile is not missed.
+    WatchDisks(&service);
+    DWORD exitCode = ServeProjector(&service);
+    StopWatchingDisks(&service);
+    ReportStatus(&service, SERVICE_STOPPED, exitCode);
 }
 
 }  // namespace

@@ -35,10 +35,6 @@ struct ServiceTriggerInfo {
 };
 constexpr DWORD TRIGGER_ACTION_SERVICE_START = 1;
 
-// GUID_DEVINTERFACE_DISK: both of the projector's units appear in it.
-GUID DISK_INTERFACE_CLASS = {
-    0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
-
 constexpr wchar_t DISPLAY_NAME[] = L"vorn_kvusb projector service";
 constexpr wchar_t DESCRIPTION[] =
     L"Owns the projector's USB units while it is plugged in, and shows the signed-in user's "
@@ -46,12 +42,6 @@ constexpr wchar_t DESCRIPTION[] =
 constexpr char AGENT_FILE_NAME[] = "vorn_kvusb_agent.exe";
 constexpr DWORD STOP_WAIT_MS = 20000;
 constexpr DWORD POLL_MS = 100;
-
-// Wine refuses SERVICE_CONFIG_TRIGGER_INFO; it says what it is through ntdll.
-bool RunningUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 std::wstring QuotedProgramPath() {
     wchar_t path[MAX_PATH] = {};
@@ -69,8 +59,9 @@ DWORD RegisterTrigger(SC_HANDLE service) {
         data.push_back(
             {SERVICE_TRIGGER_DATA_TYPE_STRING, static_cast<DWORD>(item.size()), item.data()});
     }
+    GUID interfaceClass = DISK_INTERFACE_CLASS;
     ServiceTrigger trigger{SERVICE_TRIGGER_TYPE_DEVICE_INTERFACE_ARRIVAL,
-                           TRIGGER_ACTION_SERVICE_START, &DISK_INTERFACE_CLASS,
+                           TRIGGER_ACTION_SERVICE_START, &interfaceClass,
                            static_cast<DWORD>(data.size()), data.data()};
     ServiceTriggerInfo info{1, &trigger, nullptr};
     if (ChangeServiceConfig2W(service, SERVICE_CONFIG_TRIGGER_INFO, &info)) {
@@ -79,20 +70,41 @@ DWORD RegisterTrigger(SC_HANDLE service) {
     return GetLastError();
 }
 
-// Stops the service when it runs and waits until it has stopped.
+// Stops the service when it runs and waits until its process has ended: a process that has
+// reported SERVICE_STOPPED may still hold its program file, which the setup replaces next.
 void StopService(SC_HANDLE service) {
+    // The process id is valid while the service runs.
+    SERVICE_STATUS_PROCESS running{};
+    DWORD needed = 0;
+    HANDLE process = nullptr;
+    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running),
+                             sizeof running, &needed) &&
+        running.dwCurrentState != SERVICE_STOPPED) {
+        process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
+    }
     SERVICE_STATUS status{};
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status) &&
         GetLastError() != ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+        if (process != nullptr) {
+            CloseHandle(process);
+        }
         return;
     }
-    for (DWORD waited = 0; waited < STOP_WAIT_MS; waited += POLL_MS) {
-        if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED) {
-            return;
+    bool stopped = false;
+    for (DWORD waited = 0; waited < STOP_WAIT_MS && !stopped; waited += POLL_MS) {
+        stopped = QueryServiceStatus(service, &status) &&
+                  status.dwCurrentState == SERVICE_STOPPED &&
+                  (process == nullptr || WaitForSingleObject(process, 0) == WAIT_OBJECT_0);
+        if (!stopped) {
+            Sleep(POLL_MS);
         }
-        Sleep(POLL_MS);
     }
-    DebugPrint("vorn_kvusb_service: the service did not stop in time\n");
+    if (!stopped) {
+        DebugPrint("vorn_kvusb_service: the service did not stop in time\n");
+    }
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
 }
 
 // Every agent ends within a second or two of the service's stop (its next request fails).
@@ -104,6 +116,11 @@ void WaitForAgents() {
 }
 
 }  // namespace
+
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 int InstallDeviceService() {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);

@@ -1,11 +1,9 @@
-// The setup program in a fresh Wine prefix, run as a user or an administrator would run it:
-// silent installs, what they leave where, the installed program, silent uninstalls and what
-// they keep.
+// The setup program in a fresh Wine prefix, with no projector, run as an administrator would
+// run it: silent installs, what they leave where, an upgrade over a version that started its
+// program from scheduled tasks, the installed agent, silent uninstalls and what they keep.
+// The service it registers, running with the projector: tests/service/wine.
 //
-// run_e2e.sh gives the display and the prefix, and E2E_PROGRAM names the setup program;
-// SETUP_TASK_DIR is the folder of the task XML the build made. Wine's task scheduler keeps
-// registered tasks but does not fire event or logon triggers, and keeps too little of their
-// definition to read back: what the tasks do is checked on their XML (task_xml_test.sh).
+// run_e2e.sh gives the display and the prefix, and E2E_PROGRAM names the setup program.
 
 #include <windows.h>
 
@@ -27,8 +25,9 @@ namespace {
 constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\vorn_kvusb";
 constexpr wchar_t kSettingsKey[] = L"Software\\K7Q0KVUSB";
-constexpr wchar_t kPlugInTask[] = L"vorn_kvusb on plug-in";
-constexpr wchar_t kSignInTask[] = L"vorn_kvusb at sign-in";
+// What earlier versions installed: an elevated program and two tasks that started it.
+constexpr wchar_t kOldTasks[][32] = {L"vorn_kvusb on plug-in", L"vorn_kvusb at sign-in"};
+constexpr wchar_t kServiceName[] = L"vorn_kvusb";
 constexpr DWORD kSetupTimeoutMs = 120000;
 
 std::wstring Variable(const wchar_t* name) {
@@ -46,7 +45,10 @@ std::wstring Expand(const std::wstring& text) {
 std::wstring InstallDir() {
     return Expand(L"%ProgramFiles%\\vorn_kvusb");
 }
-std::wstring InstalledProgram() {
+std::wstring InstalledAgent() {
+    return InstallDir() + L"\\vorn_kvusb_agent.exe";
+}
+std::wstring OldProgram() {
     return InstallDir() + L"\\vorn_kvusb.exe";
 }
 std::wstring StartMenuEntry() {
@@ -105,32 +107,80 @@ bool KeyExists(HKEY root, const wchar_t* key) {
     return true;
 }
 
-// Asks the Task Scheduler service, as any program on Windows would.
-bool TaskRegistered(const wchar_t* name) {
-    ITaskService* service = nullptr;
+// The task folder of the Task Scheduler service, as any program on Windows asks for it; the
+// caller releases both.
+bool OpenTaskRoot(ITaskService** service, ITaskFolder** root) {
+    *root = nullptr;
     if (FAILED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ITaskService, reinterpret_cast<void**>(&service)))) {
+                                IID_ITaskService, reinterpret_cast<void**>(service)))) {
         return false;
     }
     VARIANT none{};
     VariantInit(&none);
     BSTR rootName = SysAllocString(L"\\");
-    BSTR taskName = SysAllocString(name);
-    bool found = false;
+    const bool open = SUCCEEDED((*service)->Connect(none, none, none, none)) &&
+                      SUCCEEDED((*service)->GetFolder(rootName, root));
+    SysFreeString(rootName);
+    if (!open) {
+        (*service)->Release();
+    }
+    return open;
+}
+
+bool TaskRegistered(const wchar_t* name) {
+    ITaskService* service = nullptr;
     ITaskFolder* root = nullptr;
-    if (SUCCEEDED(service->Connect(none, none, none, none)) &&
-        SUCCEEDED(service->GetFolder(rootName, &root))) {
-        IRegisteredTask* task = nullptr;
-        found = SUCCEEDED(root->GetTask(taskName, &task));
-        if (task != nullptr) {
-            task->Release();
-        }
-        root->Release();
+    if (!OpenTaskRoot(&service, &root)) {
+        return false;
+    }
+    BSTR taskName = SysAllocString(name);
+    IRegisteredTask* task = nullptr;
+    const bool found = SUCCEEDED(root->GetTask(taskName, &task));
+    if (task != nullptr) {
+        task->Release();
     }
     SysFreeString(taskName);
-    SysFreeString(rootName);
+    root->Release();
     service->Release();
     return found;
+}
+
+// A task as an earlier version registered it, starting its program.
+bool RegisterOldTask(const wchar_t* name) {
+    ITaskService* service = nullptr;
+    ITaskFolder* root = nullptr;
+    if (!OpenTaskRoot(&service, &root)) {
+        return false;
+    }
+    const std::wstring xml =
+        L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
+        L"<Task version=\"1.3\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
+        L"<Actions><Exec><Command>" +
+        OldProgram() + L"</Command></Exec></Actions></Task>";
+    BSTR taskName = SysAllocString(name);
+    BSTR definition = SysAllocString(xml.c_str());
+    VARIANT none{};
+    VariantInit(&none);
+    IRegisteredTask* task = nullptr;
+    const bool registered =
+        SUCCEEDED(root->RegisterTask(taskName, definition, TASK_CREATE_OR_UPDATE, none, none,
+                                     TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
+    if (task != nullptr) {
+        task->Release();
+    }
+    SysFreeString(definition);
+    SysFreeString(taskName);
+    root->Release();
+    service->Release();
+    return registered;
+}
+
+bool ServiceRegistered() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
 }
 
 std::wstring ShortcutTarget(const std::wstring& shortcut) {
@@ -151,34 +201,14 @@ std::wstring ShortcutTarget(const std::wstring& shortcut) {
     return target;
 }
 
-// The program a task's XML starts, as the task engine expands it.
-std::wstring TaskCommand(const wchar_t* xmlFile) {
-    const std::wstring path = Variable(L"SETUP_TASK_DIR") + L"\\" + xmlFile;
-    std::wstring xml;
-    if (FILE* file = _wfopen(path.c_str(), L"rt, ccs=UTF-8")) {
-        wchar_t part[1024];
-        while (fgetws(part, 1024, file) != nullptr) {
-            xml += part;
-        }
-        fclose(file);
-    }
-    const std::wstring open = L"<Command>";
-    const size_t start = xml.find(open);
-    const size_t end = xml.find(L"</Command>");
-    if (start == std::wstring::npos || end == std::wstring::npos) {
-        return L"";
-    }
-    return Expand(xml.substr(start + open.size(), end - start - open.size()));
-}
-
 class SetupTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         setup_ = Variable(L"E2E_PROGRAM");
     }
-    // The program runs of ProgramRun start the installed program, unless a test says otherwise.
-    void SetUp() override { UseProgram(InstalledProgram()); }
+    // The program runs of ProgramRun start the installed agent, unless a test says otherwise.
+    void SetUp() override { UseProgram(InstalledAgent()); }
 
     static void UseProgram(const std::wstring& program) {
         _wputenv_s(L"E2E_PROGRAM", program.c_str());
@@ -209,8 +239,10 @@ class SetupTest : public ::testing::Test {
         EXPECT_FALSE(Exists(InstallDir()));
         EXPECT_FALSE(Exists(StartMenuEntry()));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-        EXPECT_FALSE(TaskRegistered(kPlugInTask));
-        EXPECT_FALSE(TaskRegistered(kSignInTask));
+        EXPECT_FALSE(ServiceRegistered());
+        for (const wchar_t* task : kOldTasks) {
+            EXPECT_FALSE(TaskRegistered(task)) << task;
+        }
     }
 
     static std::wstring setup_;
@@ -218,67 +250,67 @@ class SetupTest : public ::testing::Test {
 
 std::wstring SetupTest::setup_;
 
-TEST_F(SetupTest, SilentInstallPutsTheProgramTheStartMenuEntryTheUninstallerAndThePlugInTask) {
+TEST_F(SetupTest, SilentInstallPutsTheServiceTheAgentTheStartMenuEntryAndTheUninstaller) {
     ASSERT_EQ(Install(), 0u);
 
-    EXPECT_TRUE(Exists(InstalledProgram()));
+    EXPECT_TRUE(Exists(InstalledAgent()));
+    EXPECT_TRUE(Exists(InstallDir() + L"\\vorn_kvusb_service.exe"));
     EXPECT_TRUE(Exists(InstallDir() + L"\\Uninstall.exe"));
-    EXPECT_EQ(ShortcutTarget(StartMenuEntry()), InstalledProgram());
+    EXPECT_FALSE(Exists(OldProgram()));
+    EXPECT_TRUE(ServiceRegistered());
+    EXPECT_EQ(ShortcutTarget(StartMenuEntry()), InstalledAgent());
 
     const wchar_t* key = kUninstallKey;
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"DisplayName"), L"vorn_kvusb");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"DisplayVersion"), KV_VERSION);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"Publisher"), L"vorn_kvusb developers");
-    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"DisplayIcon"), InstalledProgram() + L",0");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"DisplayIcon"), InstalledAgent() + L",0");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"UninstallString"),
               L"\"" + InstallDir() + L"\\Uninstall.exe\"");
-    // In KiB, at least the program's own size.
-    WIN32_FILE_ATTRIBUTE_DATA program{};
-    ASSERT_TRUE(GetFileAttributesExW(InstalledProgram().c_str(), GetFileExInfoStandard, &program));
+    // In KiB, at least the agent's own size.
+    WIN32_FILE_ATTRIBUTE_DATA agent{};
+    ASSERT_TRUE(GetFileAttributesExW(InstalledAgent().c_str(), GetFileExInfoStandard, &agent));
     EXPECT_GE(ReadDword(HKEY_LOCAL_MACHINE, key, L"EstimatedSize").value_or(0),
-              program.nFileSizeLow / 1024);
-
-    // The plug-in task is chosen by default, the sign-in task is not; both start the program
-    // where the setup put it.
-    EXPECT_TRUE(TaskRegistered(kPlugInTask));
-    EXPECT_FALSE(TaskRegistered(kSignInTask));
-    EXPECT_EQ(TaskCommand(L"plug-in.xml"), InstalledProgram());
-    EXPECT_EQ(TaskCommand(L"sign-in.xml"), InstalledProgram());
+              agent.nFileSizeLow / 1024);
 }
 
-TEST_F(SetupTest, TaskChoicesOfASilentInstallReplaceThoseOfTheInstallBefore) {
-    ASSERT_EQ(Install(L"/SIGNIN"), 0u);
-    EXPECT_TRUE(TaskRegistered(kPlugInTask));
-    EXPECT_TRUE(TaskRegistered(kSignInTask));
+TEST_F(SetupTest, UpgradeRemovesTheTasksAndTheElevatedProgramOfAnEarlierVersion) {
+    ASSERT_TRUE(CreateDirectoryW(InstallDir().c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CopyFileW(Simulator().c_str(), OldProgram().c_str(), FALSE));
+    for (const wchar_t* task : kOldTasks) {
+        ASSERT_TRUE(RegisterOldTask(task)) << task;
+    }
 
     ASSERT_EQ(Install(), 0u);
-    EXPECT_TRUE(TaskRegistered(kPlugInTask));
-    EXPECT_FALSE(TaskRegistered(kSignInTask));
-
-    ASSERT_EQ(Install(L"/NOPLUGIN"), 0u);
-    EXPECT_FALSE(TaskRegistered(kPlugInTask));
-    EXPECT_FALSE(TaskRegistered(kSignInTask));
+    for (const wchar_t* task : kOldTasks) {
+        EXPECT_FALSE(TaskRegistered(task)) << task;
+    }
+    EXPECT_FALSE(Exists(OldProgram()));
+    EXPECT_TRUE(ServiceRegistered());
 }
 
-TEST_F(SetupTest, InstalledProgramIsTheShippedOneAndEndsAtOnceWithoutAProjector) {
+TEST_F(SetupTest, InstalledAgentIsTheShippedOneAndEndsAtOnceWithoutTheService) {
     ASSERT_EQ(Install(), 0u);
 
-    // What a task start with nothing plugged in does: the device search ends the program.
-    EXPECT_EQ(RunCommand(L"\"" + InstalledProgram() + L"\"", 20000), 1u);
+    // Started from the Start menu with no projector, so with no service running, it finds no
+    // units and ends.
+    EXPECT_NE(RunCommand(L"\"" + InstalledAgent() + L"\"", 20000),
+              static_cast<DWORD>(STILL_ACTIVE));
 
     // The setup installs the program users run, not the simulator: given the simulator's
-    // environment it still looks for the real projector, and writes no file of the virtual one.
+    // environment it still asks the service, and writes no file of the virtual projector.
     ProgramRun run("installed");
-    EXPECT_EQ(run.RunToEnd({}), 1u);
+    EXPECT_NE(run.RunToEnd({}), static_cast<DWORD>(STILL_ACTIVE));
     for (const char* file : {"trace.txt", "report.txt", "frame.ppm"}) {
         EXPECT_FALSE(run.WorkFileExists(file)) << file;
     }
 }
 
 TEST_F(SetupTest, SilentUninstallClosesTheRunningProgramAndKeepsOnlyTheUserSettings) {
-    ASSERT_EQ(Install(L"/SIGNIN"), 0u);
-    // The uninstaller finds the running program by its window; under Wine only the simulator,
-    // the same tray program with the virtual projector, keeps running.
+    ASSERT_EQ(Install(), 0u);
+    // The uninstaller finds a tray program running in its session by its window; without a
+    // projector only the simulator, the same tray program with the virtual one, keeps running.
     UseProgram(Simulator());
     ProgramRun run("before-uninstall");
     ASSERT_TRUE(run.Start({.dispMode = 0, .zoomMode = 2}));

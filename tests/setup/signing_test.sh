@@ -1,8 +1,8 @@
 #!/bin/sh
 # The Windows downloads signed with a certificate made here and thrown away: every signed file
-# (the setup program, its uninstaller, the program in it and in the portable zip, the NSIS
-# plug-ins it unpacks) passes osslsigncode verify against that certificate, and the signed
-# setup program installs, runs and uninstalls the signed program under Wine.
+# (the setup program, its uninstaller, the service and the agent in it, the program in the
+# portable zip, the NSIS plug-ins it unpacks) passes osslsigncode verify against that
+# certificate, and the signed setup program installs, runs and uninstalls them under Wine.
 #   signing_test.sh WORK_DIR PACK_SCRIPT RUN_E2E SETUP_TESTS_EXE WINE_WORK_DIR
 # The Wine runs share the setup tests' prefix (WINE_WORK_DIR): one prefix made for both.
 # Exits 77 (skipped) when openssl, osslsigncode, 7z, Wine or Xvfb is missing.
@@ -42,7 +42,8 @@ verify() {
 }
 verify "$setup"
 verify "$work/opened/setup/Uninstall.exe"
-verify "$work/opened/setup/vorn_kvusb.exe"
+verify "$work/opened/setup/vorn_kvusb_service.exe"
+verify "$work/opened/setup/vorn_kvusb_agent.exe"
 verify "$work/opened/zip/$(basename "$setup" -setup.exe)-portable/vorn_kvusb.exe"
 # The plug-ins the setup program's script calls: System and nsExec, and any other it takes.
 verify "$work/opened/setup/\$PLUGINSDIR/System.dll"
@@ -54,4 +55,4 @@ done
 
 # Signed, they still install, run and uninstall.
 sh "$run_e2e" "$wine_work" "$work/artefacts" "$tests" "$setup" \
-    --gtest_filter='SetupTest.InstalledProgramIsTheShippedOne*:SetupTest.UninstallRemoves*'
+    --gtest_filter='SetupTest.InstalledAgentIsTheShippedOne*:SetupTest.UninstallRemoves*'

@@ -1,7 +1,8 @@
 // The device service under Wine with the projector below it, as an installed machine has it:
-// registered by its own setup verbs, started through the service control manager, owning the
-// units at the machine's sg nodes, starting the agent, which streams through it. The tests
-// run in order on one installation, from its install to its removal.
+// installed by the silent setup program (E2E_PROGRAM), started through the service control
+// manager, owning the units at the machine's sg nodes, starting the agent, which streams
+// through it; upgraded and uninstalled while it runs. The tests run in order on one
+// installation, from its install to its removal.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -43,7 +44,7 @@ std::wstring InstallFolder() {
 }
 
 // Runs a program to its end: its exit code.
-DWORD Run(const std::wstring& program, const std::wstring& arguments) {
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
     std::wstring line = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -60,8 +61,8 @@ DWORD Run(const std::wstring& program, const std::wstring& arguments) {
     return code;
 }
 
-DWORD ServiceVerb(const wchar_t* verb) {
-    return Run(InstallFolder() + L"\\vorn_kvusb_service.exe", verb);
+DWORD RunSetup() {
+    return RunProgram(Wide(Variable("E2E_PROGRAM")), L"/S");
 }
 
 // The service with the rights asked for, or nullptr with GetLastError.
@@ -72,6 +73,14 @@ SC_HANDLE OpenProjectorService(DWORD access) {
     CloseServiceHandle(manager);
     SetLastError(error);
     return service;
+}
+
+// A handle left open would keep a deleted service in the service control manager.
+bool ServiceExists() {
+    SC_HANDLE service = OpenProjectorService(SERVICE_QUERY_STATUS);
+    const bool exists = service != nullptr || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST;
+    CloseServiceHandle(service);
+    return exists;
 }
 
 DWORD ServiceState() {
@@ -152,7 +161,13 @@ class ServiceTraces {
             if (!WaitForDebugEvent(&event, 100)) {
                 continue;
             }
-            if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+            // The image and DLL handles are the debugger's to close: left open, they would keep
+            // the uninstaller from deleting the service's program.
+            if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+                CloseHandle(event.u.CreateProcessInfo.hFile);
+            } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+                CloseHandle(event.u.LoadDll.hFile);
+            } else if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
                 std::string text(event.u.DebugString.nDebugStringLength, '\0');
                 SIZE_T read = 0;
                 ReadProcessMemory(handle, event.u.DebugString.lpDebugStringData, text.data(),
@@ -212,15 +227,10 @@ class ServiceTest : public ::testing::Test {
     }
 };
 
-// What the setup program does with the service's own verbs: the files in Program Files, then
-// the registration. Wine takes no trigger (1733); the service is registered without one.
-TEST_F(ServiceTest, InstallRegistersALocalSystemServiceStartedOnDemand) {
-    CreateDirectoryW(InstallFolder().c_str(), nullptr);
-    std::wstring agent = Wide(Variable("E2E_AGENT"));
-    ASSERT_TRUE(CopyFileW(Wide(Variable("E2E_PROGRAM")).c_str(),
-                          (InstallFolder() + L"\\vorn_kvusb_service.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(agent.c_str(), (InstallFolder() + L"\\" + kAgentName).c_str(), FALSE));
-    ASSERT_EQ(ServiceVerb(L"install"), 0u);
+// Wine takes no trigger (1733): the setup carries on, and the service is registered without
+// one.
+TEST_F(ServiceTest, SilentSetupRegistersALocalSystemServiceStartedOnDemand) {
+    ASSERT_EQ(RunSetup(), 0u);
 
     SC_HANDLE service = OpenProjectorService(SERVICE_QUERY_CONFIG);
     ASSERT_NE(service, nullptr);
@@ -234,8 +244,6 @@ TEST_F(ServiceTest, InstallRegistersALocalSystemServiceStartedOnDemand) {
     EXPECT_EQ(std::wstring(config->lpBinaryPathName),
               L"\"" + InstallFolder() + L"\\vorn_kvusb_service.exe\"");
     CloseServiceHandle(service);
-    // Installing again (an upgrade) keeps the one service.
-    EXPECT_EQ(ServiceVerb(L"install"), 0u);
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
@@ -341,10 +349,37 @@ TEST_F(ServiceTest, PullingTheProjectorEndsTheAgentAndTheServiceStops) {
     EXPECT_TRUE(WaitFor([] { return ServiceState() == SERVICE_STOPPED; }, kStartMs));
 }
 
-TEST_F(ServiceTest, UninstallRemovesTheService) {
-    EXPECT_EQ(ServiceVerb(L"uninstall"), 0u);
-    EXPECT_EQ(OpenProjectorService(SERVICE_QUERY_STATUS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+// The setup replaces files, and the uninstaller removes them, only once the service has
+// stopped and closed its agent the normal way. An upgrade keeps the one service.
+TEST_F(ServiceTest, UpgradeAndUninstallWhileItRunsStopTheServiceAndItsAgentFirst) {
+    ProgramRun run("service_setup");
+    WriteProjectorOptions("service_setup", "link=3.0");
+    for (const bool upgrade : {true, false}) {
+        SCOPED_TRACE(upgrade ? "upgrade" : "uninstall");
+        ASSERT_TRUE(StartProjectorService());
+        ASSERT_TRUE(WaitFor([] { return AgentProcesses().size() == 1; }, kStartMs));
+        HANDLE agent = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                   AgentProcesses().front());
+        if (upgrade) {
+            EXPECT_EQ(RunSetup(), 0u);
+            EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+        } else {
+            // The uninstaller goes on from a copy of itself.
+            EXPECT_EQ(RunProgram(InstallFolder() + L"\\Uninstall.exe", L"/S"), 0u);
+            EXPECT_TRUE(WaitFor([] { return !ServiceExists(); }, kStartMs));
+            EXPECT_TRUE(WaitFor(
+                [] {
+                    return GetFileAttributesW(InstallFolder().c_str()) == INVALID_FILE_ATTRIBUTES;
+                },
+                kStartMs));
+        }
+        EXPECT_EQ(WaitForSingleObject(agent, kStartMs), WAIT_OBJECT_0);
+        DWORD exitCode = STILL_ACTIVE;
+        GetExitCodeProcess(agent, &exitCode);
+        CloseHandle(agent);
+        EXPECT_EQ(exitCode, 0u);
+    }
+    EXPECT_EQ(run.Report().protocolErrors, 0);
 }
 
 }  // namespace
