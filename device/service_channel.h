@@ -12,8 +12,8 @@
 // batches of fixed records, and the data of its writes in a section the service maps for that
 // agent alone; the service checks every record field by field before anything reaches a unit,
 // runs them in order until one fails, and answers with each one's result, followed by the
-// data of the reads that succeeded. A frame's slice writes cross as one batch with its last
-// slice, so a frame costs two exchanges rather than twenty-one.
+// data of the reads that succeeded. A frame's slice writes and its frame-done cross as one
+// batch (device/service_batch.h): one exchange a frame rather than twenty-one.
 
 inline constexpr char SERVICE_PIPE_NAME[] = "\\\\.\\pipe\\vorn_kvusb_service";
 
@@ -21,7 +21,8 @@ inline constexpr char SERVICE_PIPE_NAME[] = "\\\\.\\pipe\\vorn_kvusb_service";
 inline constexpr uint8_t SERVICE_UNIT_DISK = 1;     // link speed, status and control reads
 inline constexpr uint8_t SERVICE_UNIT_OPTICAL = 2;  // frame writes and control commands
 
-// The service's first words to a client that connects.
+// The service's first words to a client that connects (the agent checks the word, so an agent
+// and a service of different channels refuse each other).
 inline constexpr uint32_t SERVICE_WELCOME = 0x4B565332;          // "KVS2": served, paths follow
 inline constexpr uint32_t SERVICE_BUSY = 0x4B564231;             // another agent is being served
 inline constexpr uint32_t SERVICE_REFUSED_SESSION = 0x4B565231;  // not the agent's session

@@ -304,13 +304,14 @@ bool OpenProjectorUnits(UnitServer* server) {
         }
     }
     server->buffer = static_cast<uint8_t*>(
-        VirtualAlloc(nullptr, TRANSFER_BUFFER_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        VirtualAlloc(nullptr, PAGE_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (server->buffer == nullptr) {
         CloseProjectorUnits(server);
         return false;
     }
-    // The agent's own start-up refuses such an adapter, as the in-process program does; the
-    // service refuses the writes.
+    // A slice is written from a section slot, page-aligned as this buffer. The agent's own
+    // start-up refuses such an adapter, as the in-process program does; the service refuses
+    // the writes.
     if (server->limitsStated[SERVICE_UNIT_OPTICAL] &&
         !AdapterTakes(server->limits[SERVICE_UNIT_OPTICAL],
                       reinterpret_cast<uintptr_t>(server->buffer), SLICE_WRITE_BYTES)) {

@@ -20,7 +20,7 @@ struct UnitServer {
     bool limitsStated[3] = {};  // what each unit's adapter takes in one request
     TransferLimits limits[3];
     std::mutex unitLock;         // one request on the units at a time: the agent's or the probe's
-    uint8_t* buffer = nullptr;   // page-aligned: a read's reply
+    uint8_t* buffer = nullptr;   // a page: a read's reply
     HANDLE stopEvent = nullptr;  // set when the service stops: the pipe threads end
     HANDLE listener = nullptr;
     HANDLE listening = nullptr;  // set once the pipe exists: clients may connect from then on
