@@ -13,6 +13,7 @@
 #include "device/device_backend.h"
 #include "device/device_discovery.h"
 #include "device/frame_transfer.h"
+#include "device/scsi_commands.h"
 #include "emulator/device_request.h"
 #include "platform/debug_print.h"
 #include "service/unit_server_win32.h"
@@ -35,7 +36,16 @@ struct Cost {
     double cpuMs;   // per frame
     double wallMs;  // per frame
     int failed;
+    double readWallMs;  // one link-speed read, a request that crosses alone
 };
+
+double WallMs(const LARGE_INTEGER& start) {
+    LARGE_INTEGER frequency, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&end);
+    return static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
+           static_cast<double>(frequency.QuadPart);
+}
 
 // Opens the units through g_pDeviceBackend and sends `frames` raw frames, alternating banks.
 Cost SendFrames(int frames, const std::vector<uint8_t>& picture) {
@@ -46,8 +56,7 @@ Cost SendFrames(int frames, const std::vector<uint8_t>& picture) {
                      g_pDeviceBackend == nullptr ? "" : "see the traces");
         std::exit(1);
     }
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER start;
     const double cpuStart = ProcessCpuMs();
     QueryPerformanceCounter(&start);
     int failed = 0;
@@ -55,10 +64,13 @@ Cost SendFrames(int frames, const std::vector<uint8_t>& picture) {
         g_bFrameToggle = frame % 2;
         failed += SendFrameRaw(picture.data()) != 0 ? 1 : 0;
     }
-    QueryPerformanceCounter(&end);
-    const double wallMs = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
-                          static_cast<double>(frequency.QuadPart);
-    return {(ProcessCpuMs() - cpuStart) / frames, wallMs / frames, failed};
+    const double wallMs = WallMs(start);
+    const double cpuMs = ProcessCpuMs() - cpuStart;
+    QueryPerformanceCounter(&start);
+    for (int read = 0; read < frames; ++read) {
+        failed += scsi_cmd_read_link_speed() != 0 ? 1 : 0;
+    }
+    return {cpuMs / frames, wallMs / frames, failed, WallMs(start) / frames};
 }
 
 }  // namespace
@@ -100,6 +112,8 @@ int main(int argc, char** argv) {
                 direct.cpuMs, direct.wallMs, direct.failed);
     std::printf("through the service's pipe         %8.3f            %8.3f        %d\n",
                 served.cpuMs, served.wallMs, served.failed);
+    std::printf("one link-speed read, wall ms       %8.3f in process, %8.3f through the pipe\n",
+                direct.readWallMs, served.readWallMs);
     std::printf("round-trip overhead                %8.3f ms of CPU a frame (target < 0.5)\n",
                 served.cpuMs - direct.cpuMs);
     std::printf("frames at 45 fps raw               %s (a frame every %.1f ms)\n",

@@ -2,10 +2,6 @@
 
 #include <sddl.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
-
 #include "device/device_discovery.h"
 #include "device/frame_transfer.h"
 #include "device/scsi_commands.h"
@@ -21,142 +17,190 @@ constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
 // network logons denied. PIPE_REJECT_REMOTE_CLIENTS refuses other machines besides.
 constexpr wchar_t PIPE_SECURITY[] = L"D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GRGW;;;IU)";
 
+// Only the service: the section is unnamed, and the agent's handle to it is made for it.
+constexpr wchar_t SECTION_SECURITY[] = L"D:P(A;;GA;;;SY)";
+
+// One agent's connection: its pipe, the section its writes' data comes in, and the event its
+// transfers wait on.
+struct Connection {
+    UnitServer* server;
+    HANDLE pipe;
+    uint8_t* section;  // SERVICE_SECTION_BYTES
+    HANDLE event;
+};
+
 // One overlapped transfer of exactly `length` bytes; false when the pipe broke or the
 // service stops.
-bool Transfer(UnitServer* server, HANDLE pipe, bool write, void* buffer, uint32_t length) {
+bool Transfer(const Connection& connection, bool write, void* buffer, uint32_t length) {
     auto* bytes = static_cast<uint8_t*>(buffer);
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    bool ok = overlapped.hEvent != nullptr;
+    bool ok = true;
     while (ok && length > 0) {
-        ResetEvent(overlapped.hEvent);
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = connection.event;
         DWORD moved = 0;
-        BOOL done = write ? WriteFile(pipe, bytes, length, &moved, &overlapped)
-                          : ReadFile(pipe, bytes, length, &moved, &overlapped);
+        BOOL done = write ? WriteFile(connection.pipe, bytes, length, &moved, &overlapped)
+                          : ReadFile(connection.pipe, bytes, length, &moved, &overlapped);
         if (!done && GetLastError() == ERROR_IO_PENDING) {
-            HANDLE waits[] = {overlapped.hEvent, server->stopEvent};
+            HANDLE waits[] = {connection.event, connection.server->stopEvent};
             if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                CancelIo(pipe);
+                CancelIo(connection.pipe);
             }
-            done = GetOverlappedResult(pipe, &overlapped, &moved, TRUE);
+            done = GetOverlappedResult(connection.pipe, &overlapped, &moved, TRUE);
         }
         ok = done && moved > 0;
         bytes += moved;
         length -= moved;
     }
-    if (overlapped.hEvent != nullptr) {
-        CloseHandle(overlapped.hEvent);
-    }
     return ok;
 }
 
-std::string CdbText(const uint8_t* cdb) {
-    std::string text;
-    char hex[4];
-    for (int i = 0; i < 16; ++i) {
-        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", cdb[i]);
-        text += hex;
-    }
-    return text;
-}
-
-// Serves one request; false when the connection is done.
-bool ServeRequest(UnitServer* server, HANDLE pipe) {
-    uint8_t record[SERVICE_REQUEST_BYTES];
-    if (!Transfer(server, pipe, false, record, sizeof record)) {
+// Serves one batch; false when the connection is done. A batch that does not fit the section
+// cannot be read past, and ends the connection.
+bool ServeBatch(Connection* connection) {
+    UnitServer* server = connection->server;
+    uint8_t header[SERVICE_BATCH_HEADER_BYTES];
+    if (!Transfer(*connection, false, header, sizeof header)) {
         return false;
     }
-    const ServiceRequest request = DecodeServiceRequest(record);
-    const char* reason = nullptr;
-    const bool allowed = IsProjectorRequest(request, &reason);
-    const bool dataOut = request.dataIn == SCSI_IOCTL_DATA_OUT;
-    // A write's data follows whatever the verdict; a refused one's is read and dropped, so
-    // that the next request is read from its start.
-    for (uint32_t left = dataOut ? request.dataTransferLength : 0; left > 0;) {
-        uint32_t part = std::min(left, TRANSFER_BUFFER_BYTES);
-        if (!Transfer(server, pipe, false, server->buffer, part)) {
-            return false;
-        }
-        left -= part;
-    }
-    ServiceReply reply{SERVICE_REFUSED, server->closeAsked ? SERVICE_FLAG_CLOSE : 0};
-    if (allowed) {
-        std::lock_guard<std::mutex> hold(server->unitLock);
-        if (!dataOut) {
-            std::memset(server->buffer, 0, request.dataTransferLength);
-        }
-        reply.error = server->backend->SendScsi(server->units[request.unit],
-                                                ToScsiRequest(request, server->buffer));
-    } else {
-        DebugPrint("vorn_kvusb_service: refused a request, %s: unit %u, CDB %s, %u bytes\n", reason,
-                   request.unit, CdbText(request.cdb).c_str(), request.dataTransferLength);
-    }
-    uint8_t answer[SERVICE_REPLY_BYTES];
-    EncodeServiceReply(reply, answer);
-    if (!Transfer(server, pipe, true, answer, sizeof answer)) {
+    const uint32_t count = GetServiceWord(header);
+    const uint32_t first = GetServiceWord(header + 4);
+    if (!BatchFitsSection(count, first)) {
+        DebugPrint("vorn_kvusb_service: refused a batch of %u requests from slot %u\n", count,
+                   first);
         return false;
     }
-    if (allowed && !dataOut && reply.error == 0 && request.dataTransferLength > 0) {
-        return Transfer(server, pipe, true, server->buffer, request.dataTransferLength);
+    uint8_t records[SERVICE_BATCH_MAX * SERVICE_REQUEST_BYTES];
+    if (!Transfer(*connection, false, records, count * SERVICE_REQUEST_BYTES)) {
+        return false;
     }
-    return true;
+    ServedUnits served;
+    served.backend = server->backend;
+    for (int unit = 0; unit < 3; ++unit) {
+        served.units[unit] = server->units[unit];
+        served.limitsStated[unit] = server->limitsStated[unit];
+        served.limits[unit] = server->limits[unit];
+    }
+    served.readBuffer = server->buffer;
+    served.lock = &server->unitLock;
+    uint8_t answer[SERVICE_ANSWER_MAX_BYTES];
+    const uint32_t answerBytes =
+        RunServiceBatch(served, records, count, first, connection->section,
+                        server->closeAsked ? SERVICE_FLAG_CLOSE : 0, answer);
+    return Transfer(*connection, true, answer, answerBytes);
 }
-
-struct Connection {
-    UnitServer* server;
-    HANDLE pipe;
-};
 
 DWORD WINAPI ServeAgent(void* context) {
     auto* connection = static_cast<Connection*>(context);
     UnitServer* server = connection->server;
     DebugPrint("vorn_kvusb_service: an agent connected\n");
-    while (ServeRequest(server, connection->pipe)) {
+    while (ServeBatch(connection)) {
     }
     DebugPrint("vorn_kvusb_service: the agent is gone\n");
     DisconnectNamedPipe(connection->pipe);
     CloseHandle(connection->pipe);
+    UnmapViewOfFile(connection->section);
+    CloseHandle(connection->event);
     delete connection;
     server->serving = false;
     return 0;
 }
 
+// A section of SERVICE_SECTION_BYTES mapped here, and a handle to it in the process at the
+// pipe's other end with the right to map it and nothing more; 0 when any step fails.
+uint64_t ShareSection(HANDLE pipe, uint8_t** view) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(SECTION_SECURITY, SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return 0;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
+                                        SERVICE_SECTION_BYTES, nullptr);
+    LocalFree(descriptor);
+    if (section == nullptr) {
+        return 0;
+    }
+    *view =
+        static_cast<uint8_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, SERVICE_SECTION_BYTES));
+    ULONG clientId = 0;
+    HANDLE client = nullptr;
+    HANDLE remote = nullptr;
+    if (*view != nullptr && GetNamedPipeClientProcessId(pipe, &clientId) &&
+        (client = OpenProcess(PROCESS_DUP_HANDLE, FALSE, clientId)) != nullptr) {
+        DuplicateHandle(GetCurrentProcess(), section, client, &remote,
+                        FILE_MAP_READ | FILE_MAP_WRITE, FALSE, 0);
+        CloseHandle(client);
+    }
+    CloseHandle(section);
+    if (remote == nullptr && *view != nullptr) {
+        UnmapViewOfFile(*view);
+        *view = nullptr;
+    }
+    return reinterpret_cast<uintptr_t>(remote);
+}
+
 // The answer to a client that is not served: its word, and no paths.
-void Turn(UnitServer* server, HANDLE pipe, uint32_t word) {
-    uint8_t hello[SERVICE_HELLO_BYTES];
-    EncodeServiceHello(word, "", "", hello);
-    Transfer(server, pipe, true, hello, sizeof hello);
+void Turn(const Connection& connection, uint32_t word) {
+    ServiceHello hello;
+    hello.word = word;
+    uint8_t bytes[SERVICE_HELLO_BYTES];
+    EncodeServiceHello(hello, bytes);
+    Transfer(connection, true, bytes, sizeof bytes);
+    HANDLE pipe = connection.pipe;
     FlushFileBuffers(pipe);
     DisconnectNamedPipe(pipe);
     CloseHandle(pipe);
 }
 
 // Who may be served: one program at a time, from the agent's session.
-void Admit(UnitServer* server, HANDLE pipe) {
+void Admit(UnitServer* server, HANDLE pipe, HANDLE event) {
+    Connection connection{server, pipe, nullptr, event};
     ULONG session = NO_SESSION;
     if (!GetNamedPipeClientSessionId(pipe, &session) || session != server->clientSession) {
         DebugPrint("vorn_kvusb_service: refused a program of session %d, the agent's is %d\n",
                    static_cast<int>(session), static_cast<int>(server->clientSession.load()));
-        Turn(server, pipe, SERVICE_REFUSED_SESSION);
+        Turn(connection, SERVICE_REFUSED_SESSION);
         return;
     }
     if (server->serving) {
         DebugPrint("vorn_kvusb_service: refused a second agent\n");
-        Turn(server, pipe, SERVICE_BUSY);
+        Turn(connection, SERVICE_BUSY);
         return;
     }
-    uint8_t hello[SERVICE_HELLO_BYTES];
-    EncodeServiceHello(SERVICE_WELCOME, server->paths[SERVICE_UNIT_DISK],
-                       server->paths[SERVICE_UNIT_OPTICAL], hello);
-    if (!Transfer(server, pipe, true, hello, sizeof hello)) {
+    ServiceHello hello;
+    hello.word = SERVICE_WELCOME;
+    for (uint8_t unit : {SERVICE_UNIT_DISK, SERVICE_UNIT_OPTICAL}) {
+        hello.paths[unit - 1] = server->paths[unit];
+        hello.limitsStated[unit - 1] = server->limitsStated[unit];
+        hello.limits[unit - 1] = server->limits[unit];
+    }
+    hello.section = ShareSection(pipe, &connection.section);
+    if (hello.section == 0) {
+        DebugPrint("vorn_kvusb_service: no data section for the agent (%lu)\n", GetLastError());
         CloseHandle(pipe);
         return;
     }
+    uint8_t bytes[SERVICE_HELLO_BYTES];
+    EncodeServiceHello(hello, bytes);
+    HANDLE ownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ownEvent == nullptr || !Transfer(connection, true, bytes, sizeof bytes)) {
+        UnmapViewOfFile(connection.section);
+        CloseHandle(pipe);
+        if (ownEvent != nullptr) {
+            CloseHandle(ownEvent);
+        }
+        return;
+    }
+    connection.event = ownEvent;
     server->serving = true;
-    HANDLE thread = CreateThread(nullptr, 0, ServeAgent, new Connection{server, pipe}, 0, nullptr);
+    auto* served = new Connection(connection);
+    HANDLE thread = CreateThread(nullptr, 0, ServeAgent, served, 0, nullptr);
     if (thread == nullptr) {
         server->serving = false;
+        UnmapViewOfFile(connection.section);
+        CloseHandle(ownEvent);
         CloseHandle(pipe);
+        delete served;
         return;
     }
     CloseHandle(thread);
@@ -172,7 +216,8 @@ DWORD WINAPI Listen(void* context) {
         return 1;
     }
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    while (WaitForSingleObject(server->stopEvent, 0) != WAIT_OBJECT_0) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    while (event != nullptr && WaitForSingleObject(server->stopEvent, 0) != WAIT_OBJECT_0) {
         HANDLE pipe = CreateNamedPipeA(
             SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
@@ -184,7 +229,7 @@ DWORD WINAPI Listen(void* context) {
         }
         SetEvent(server->listening);
         OVERLAPPED overlapped{};
-        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        overlapped.hEvent = event;
         bool connected =
             ConnectNamedPipe(pipe, &overlapped) != 0 || GetLastError() == ERROR_PIPE_CONNECTED;
         if (!connected && GetLastError() == ERROR_IO_PENDING) {
@@ -195,12 +240,14 @@ DWORD WINAPI Listen(void* context) {
             DWORD unused = 0;
             connected = GetOverlappedResult(pipe, &overlapped, &unused, TRUE) != 0;
         }
-        CloseHandle(overlapped.hEvent);
         if (connected) {
-            Admit(server, pipe);
+            Admit(server, pipe, event);
         } else {
             CloseHandle(pipe);
         }
+    }
+    if (event != nullptr) {
+        CloseHandle(event);
     }
     LocalFree(descriptor);
     return 0;
@@ -246,12 +293,32 @@ bool OpenProjectorUnits(UnitServer* server) {
             return false;
         }
         DebugPrint("vorn_kvusb_service: opened %s\n", server->paths[unit].c_str());
+        server->limitsStated[unit] =
+            server->backend->GetTransferLimits(server->units[unit], &server->limits[unit]);
+        if (server->limitsStated[unit]) {
+            const TransferLimits& limits = server->limits[unit];
+            DebugPrint(
+                "vorn_kvusb_service: its adapter: AlignmentMask 0x%x, MaximumTransferLength %u, "
+                "MaximumPhysicalPages %u\n",
+                limits.alignmentMask, limits.maximumTransferLength, limits.maximumPhysicalPages);
+        }
     }
     server->buffer = static_cast<uint8_t*>(
-        VirtualAlloc(nullptr, TRANSFER_BUFFER_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        VirtualAlloc(nullptr, PAGE_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (server->buffer == nullptr) {
         CloseProjectorUnits(server);
         return false;
+    }
+    // A slice is written from a section slot, page-aligned as this buffer. The agent's own
+    // start-up refuses such an adapter, as the in-process program does; the service refuses
+    // the writes.
+    if (server->limitsStated[SERVICE_UNIT_OPTICAL] &&
+        !AdapterTakes(server->limits[SERVICE_UNIT_OPTICAL],
+                      reinterpret_cast<uintptr_t>(server->buffer), SLICE_WRITE_BYTES)) {
+        DebugPrint(
+            "vorn_kvusb_service: the optical unit's adapter cannot take a %u-byte frame slice "
+            "in one request\n",
+            SLICE_WRITE_BYTES);
     }
     // The command layer's own reads (the probe) and the volume search go through the same
     // backend and unit.

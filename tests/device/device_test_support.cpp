@@ -17,3 +17,10 @@ void DeviceTest::SetUp() {
 void DeviceTest::TearDown() {
     g_pDeviceBackend = nullptr;
 }
+
+void OpenUnitsTest::SetUp() {
+    DeviceTest::SetUp();
+    g_hDisk1 = FakeDeviceBackend::HandleOf(1);
+    g_hDisk2 = FakeDeviceBackend::HandleOf(2);
+    BuildEndMarker();
+}

@@ -25,3 +25,10 @@ class DeviceTest : public ::testing::Test {
     TraceRecorder m_traces;
     CaughtExits m_exits;
 };
+
+// With the units open as discovery leaves them: the optical unit is interface 1's handle, the
+// disk unit interface 2's, and the end marker is built.
+class OpenUnitsTest : public DeviceTest {
+  protected:
+    void SetUp() override;
+};

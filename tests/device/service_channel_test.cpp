@@ -13,15 +13,8 @@ namespace {
 
 // What the service must let through is what the projector's own code sends: each test runs
 // that code against the recording backend and takes the requests it made.
-class ServiceChannelTest : public DeviceTest {
+class ServiceChannelTest : public OpenUnitsTest {
   protected:
-    void SetUp() override {
-        DeviceTest::SetUp();
-        g_hDisk1 = FakeDeviceBackend::HandleOf(1);
-        g_hDisk2 = FakeDeviceBackend::HandleOf(2);
-        BuildEndMarker();
-    }
-
     std::vector<ServiceRequest> Sent() const {
         std::vector<ServiceRequest> sent;
         for (const RecordedCommand& command : fake.commands) {
@@ -155,26 +148,50 @@ TEST_F(ServiceChannelTest, StandardCommandsAndUnknownUnitsAreRefusedWithAReason)
     }
 }
 
-TEST(ServiceReplyTest, RepliesCrossTheWireLeastSignificantByteFirst) {
-    uint8_t wire[SERVICE_REPLY_BYTES];
-    EncodeServiceReply({1167, SERVICE_FLAG_CLOSE}, wire);
-    const uint8_t expected[] = {0x8F, 0x04, 0, 0, 1, 0, 0, 0};
-    EXPECT_EQ(std::memcmp(wire, expected, sizeof wire), 0);
-    ServiceReply back = DecodeServiceReply(wire);
-    EXPECT_EQ(back.error, 1167u);
-    EXPECT_EQ(back.flags, SERVICE_FLAG_CLOSE);
+// A path that would fill its field is cut so that the field still ends in a zero: a client
+// never reads past it. The section's handle keeps its high half.
+TEST(ServiceHelloTest, PathsHandleAndLimitsTravelInTheirFieldsAndALongPathIsCut) {
+    ServiceHello hello;
+    hello.word = SERVICE_WELCOME;
+    hello.paths[0] = "\\\\?\\usbstor#disk";
+    hello.paths[1] = std::string(SERVICE_PATH_CHARS + 10, 'p');
+    hello.section = 0x123456789ABCull;
+    hello.limitsStated[1] = true;
+    hello.limits[1] = {511, 65536, 17};
+    uint8_t wire[SERVICE_HELLO_BYTES];
+    EncodeServiceHello(hello, wire);
+    EXPECT_EQ(wire[SERVICE_HELLO_BYTES - 1], 0);  // the last field's high byte: 17 fits
+    EXPECT_EQ(wire[SERVICE_HELLO_BYTES - 4], 17);
+    ServiceHello back = DecodeServiceHello(wire);
+    EXPECT_EQ(back.word, SERVICE_WELCOME);
+    EXPECT_EQ(back.paths[0], hello.paths[0]);
+    EXPECT_EQ(back.paths[1], hello.paths[1].substr(0, SERVICE_PATH_CHARS - 1));
+    EXPECT_EQ(back.section, hello.section);
+    EXPECT_FALSE(back.limitsStated[0]);
+    EXPECT_TRUE(back.limitsStated[1]);
+    EXPECT_EQ(back.limits[1].alignmentMask, 511u);
+    EXPECT_EQ(back.limits[1].maximumTransferLength, 65536u);
+    EXPECT_EQ(back.limits[1].maximumPhysicalPages, 17u);
+    // A hostile service's paths with no zero in them are still cut at their field.
+    std::memset(wire + 4, 'x', 2 * SERVICE_PATH_CHARS);
+    back = DecodeServiceHello(wire);
+    EXPECT_EQ(back.paths[0].size(), SERVICE_PATH_CHARS - 1);
+    EXPECT_EQ(back.paths[1].size(), SERVICE_PATH_CHARS - 1);
 }
 
-// A path that would fill its field is cut so that the field still ends in a zero: a client
-// never reads past it.
-TEST(ServiceHelloTest, PathsTravelInTheirFieldsAndALongOneIsCut) {
-    uint8_t wire[SERVICE_HELLO_BYTES];
-    const std::string longPath(SERVICE_PATH_CHARS + 10, 'p');
-    EncodeServiceHello(SERVICE_WELCOME, "\\\\?\\usbstor#disk", longPath, wire);
-    std::string disk, optical;
-    EXPECT_EQ(DecodeServiceHello(wire, &disk, &optical), SERVICE_WELCOME);
-    EXPECT_EQ(disk, "\\\\?\\usbstor#disk");
-    EXPECT_EQ(optical, longPath.substr(0, SERVICE_PATH_CHARS - 1));
+// A header is all that tells the service where a batch's data is: it never names a slot past
+// the section, whatever the words, wrapping included.
+TEST(ServiceBatchHeaderTest, OnlyBatchesWithinTheSectionsSlotsFit) {
+    EXPECT_FALSE(BatchFitsSection(0, 0));
+    EXPECT_TRUE(BatchFitsSection(1, 0));
+    EXPECT_TRUE(BatchFitsSection(SERVICE_BATCH_MAX, 0));
+    EXPECT_FALSE(BatchFitsSection(SERVICE_BATCH_MAX + 1, 0));
+    EXPECT_TRUE(BatchFitsSection(1, SERVICE_BATCH_MAX - 1));
+    EXPECT_FALSE(BatchFitsSection(1, SERVICE_BATCH_MAX));
+    EXPECT_FALSE(BatchFitsSection(2, SERVICE_BATCH_MAX - 1));
+    EXPECT_FALSE(BatchFitsSection(2, 0xFFFFFFFFu));
+    EXPECT_FALSE(BatchFitsSection(0xFFFFFFFFu, 2));
+    static_assert(SERVICE_SECTION_BYTES == SERVICE_BATCH_MAX * SERVICE_SLOT_BYTES);
 }
 
 }  // namespace
