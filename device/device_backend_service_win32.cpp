@@ -102,7 +102,7 @@ class ServiceDeviceBackend : public DeviceBackend {
     InterfaceLookup GetDiskInterface(uint32_t index, std::string* path, uint32_t* error) override {
         std::lock_guard<std::mutex> hold(m_lock);
         if (!Connect(error)) {
-            return InterfaceLookup::ListFailed;
+            return InterfaceLookup::EnumFailed;  // ends the program as with no projector
         }
         if (index >= UNIT_COUNT) {
             *error = ERROR_NO_MORE_ITEMS;

@@ -131,8 +131,6 @@ bool TakeArrivedProjector(DeviceService* service) {
         return false;
     }
     CloseProjectorUnits(server);
-    VirtualFree(server->buffer, 0, MEM_RELEASE);
-    server->buffer = nullptr;
     for (std::string& path : server->paths) {
         path.clear();
     }

@@ -336,6 +336,10 @@ void CloseProjectorUnits(UnitServer* server) {
             unit = nullptr;
         }
     }
+    if (server->buffer != nullptr) {
+        VirtualFree(server->buffer, 0, MEM_RELEASE);
+        server->buffer = nullptr;
+    }
 }
 
 bool ProjectorAnswers(UnitServer* server) {

@@ -34,6 +34,7 @@ struct UnitServer {
 // opens both, asks what their adapters take and hides the projector's volume. False, traced,
 // when either is missing.
 bool OpenProjectorUnits(UnitServer* server);
+// Closes the units and frees the reply buffer.
 void CloseProjectorUnits(UnitServer* server);
 
 // Whether the projector still answers its link-speed read.

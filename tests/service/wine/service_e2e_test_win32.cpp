@@ -300,7 +300,7 @@ TEST_F(ServiceTest, OneAgentAtATimeAndRequestsOutsideTheProtocolAreRefusedWhileF
         ServiceClient second;
         std::string path;
         uint32_t error = 0;
-        EXPECT_EQ(second.backend_->GetDiskInterface(0, &path, &error), InterfaceLookup::ListFailed);
+        EXPECT_EQ(second.backend_->GetDiskInterface(0, &path, &error), InterfaceLookup::EnumFailed);
         EXPECT_EQ(error, static_cast<uint32_t>(ERROR_BUSY));
     }
 
