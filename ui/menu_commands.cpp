@@ -4,6 +4,7 @@
 #include "app/frame_pipeline.h"
 #include "app/power_mode.h"
 #include "device/device_status.h"
+#include "image/image_flip.h"
 #include "platform/debug_print.h"
 #include "resources/resource.h"
 
@@ -34,6 +35,30 @@ constexpr PowerCommand POWER_COMMANDS[] = {
     {IDM_POWER_ECO, POWER_MODE_ECO},
 };
 
+// A presenter's command: the wall's hold (WALL_*) or the flip (FLIP_*) it chooses.
+struct PresenterCommand {
+    uint32_t id;
+    int32_t value;
+    const char* trace;
+};
+
+// Freeze and blank turn over: chosen again, the wall is live.
+constexpr PresenterCommand HOLD_COMMANDS[] = {
+    {IDM_FREEZE, WALL_FROZEN, "KVUSB menu: FREEZE, wall %s!\n"},
+    {IDM_BLANK, WALL_BLANK, "KVUSB menu: BLANK, wall %s!\n"},
+};
+
+constexpr PresenterCommand FLIP_COMMANDS[] = {
+    {IDM_FLIP_NONE, FLIP_NONE, "KVUSB menu: FLIP NONE!\n"},
+    {IDM_FLIP_HORIZONTAL, FLIP_HORIZONTAL, "KVUSB menu: FLIP HORIZONTAL!\n"},
+    {IDM_FLIP_VERTICAL, FLIP_VERTICAL, "KVUSB menu: FLIP VERTICAL!\n"},
+    {IDM_FLIP_BOTH, FLIP_BOTH, "KVUSB menu: FLIP BOTH!\n"},
+};
+
+const char* WallWord(int32_t hold) {
+    return hold == WALL_FROZEN ? "frozen" : hold == WALL_BLANK ? "blank" : "live";
+}
+
 }  // namespace
 
 void RunMenuCommand(uint32_t commandId) {
@@ -47,6 +72,21 @@ void RunMenuCommand(uint32_t commandId) {
     for (const PowerCommand& command : POWER_COMMANDS) {
         if (command.id == commandId) {
             ChangePowerMode(command.mode);
+            return;
+        }
+    }
+    for (const PresenterCommand& command : HOLD_COMMANDS) {
+        if (command.id == commandId) {
+            const int32_t hold = g_nWallHold.load() == command.value ? WALL_LIVE : command.value;
+            SetWallHold(hold);
+            DebugPrint(command.trace, WallWord(hold));
+            return;
+        }
+    }
+    for (const PresenterCommand& command : FLIP_COMMANDS) {
+        if (command.id == commandId) {
+            DebugPrint("%s", command.trace);
+            SelectFlip(command.value);
             return;
         }
     }

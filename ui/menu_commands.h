@@ -2,8 +2,10 @@
 
 #include <cstdint>
 
-// The tray menu's display-mode and power-mode commands, mapped onto the engine's operations.
+// The tray menu's display-mode, power-mode and presenter commands, mapped onto the engine's
+// operations.
 
-// Carries out a display-mode or power-mode command (WM_COMMAND's identifier), traced as the
-// menu's commands are. Any other identifier, About included, does nothing here.
+// Carries out a display-mode, power-mode, freeze, blank or flip command (WM_COMMAND's
+// identifier, or a hotkey's), traced as the menu's commands are. Freeze and blank turn the
+// wall's hold over. Any other identifier, About included, does nothing here.
 void RunMenuCommand(uint32_t commandId);
