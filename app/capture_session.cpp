@@ -33,6 +33,18 @@ void TraceResult(const char* name, int result) {
 bool SessionToRestart() {
     return !ShutdownBegun() && g_nCaptureState.load() != CAPTURE_STOPPED;
 }
+// A session setting changed while the session is closed, a running session reopened with it.
+template <typename Change>
+void RestartWith(Change change) {
+    bool restart = SessionToRestart();
+    if (restart) {
+        CloseCapture();
+    }
+    change();
+    if (restart) {
+        OpenCapture();
+    }
+}
 }  // namespace
 
 int SessionFps() {
@@ -87,9 +99,10 @@ void OpenCapture() {
     }
     KVCapAPI_SetFullscreen(capture, 1);
     KVCapSetFlip(capture, g_nCaptureFlip);
+    KVCapSetWindow(capture, g_nCaptureWindow.load());
     KVCapAPI_SetColorFormat(capture, CF_24BPP_888);
     DebugPrint("Set Color Format: CF_24BPP_888\n");
-    CaptureSize size = CaptureSizeForZoom(g_nCaptureZoom);
+    CaptureSize size = CaptureSizeForZoom(SessionZoom());
     result = KVCapAPI_Open(capture, CaptureCallback, 0, size.width, size.height);
     if (result == 0) {
         DebugPrint("%d, %d\n", size.width, size.height);
@@ -140,12 +153,21 @@ int SetCaptureZoom(int zoom) {
 }
 
 void SetCaptureFlip(int flip) {
-    bool restart = SessionToRestart();
-    if (restart) {
-        CloseCapture();
+    RestartWith([flip] { g_nCaptureFlip = flip; });
+}
+
+void SetCaptureWindow(uint64_t window) {
+    RestartWith([window] {
+        g_nCaptureWindow.store(window);
+        g_bWindowGone.store(false);  // a closed session's word, not the next one's
+    });
+    DebugPrint("SetCaptureWindow: 0x%llx\n", static_cast<unsigned long long>(window));
+}
+
+bool EndClosedWindow() {
+    if (!g_bWindowGone.load() || g_nCaptureWindow.load() == 0) {
+        return false;
     }
-    g_nCaptureFlip = flip;
-    if (restart) {
-        OpenCapture();
-    }
+    SetCaptureWindow(0);
+    return true;
 }

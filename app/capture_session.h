@@ -31,3 +31,9 @@ int OnDisplayChange();
 int SetCaptureZoom(int zoom);
 // The flip of every session from now on (FLIP_*); a running session is reopened with it.
 void SetCaptureFlip(int flip);
+// The one window every session shows from now on (KVCapSetWindow), 0 for the whole desktop; a
+// running session is reopened with it.
+void SetCaptureWindow(uint64_t window);
+// For the program's once-a-second poll: true, once, when the window shown was closed; the
+// whole desktop is shown again by then, and the program tells the user.
+bool EndClosedWindow();

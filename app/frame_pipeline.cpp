@@ -8,6 +8,8 @@ std::atomic<int32_t> g_nCaptureState{CAPTURE_STOPPED};
 std::atomic<int32_t> g_nQueuedFrames{0};
 int32_t g_nCaptureZoom = ZOOM_ORIGINAL;
 std::atomic<bool> g_bBlankFrames{false};
+std::atomic<uint64_t> g_nCaptureWindow{0};
+std::atomic<bool> g_bWindowGone{false};
 std::atomic<int32_t> g_nWallHold{WALL_LIVE};
 std::atomic<bool> g_bFrameKept{false};
 
@@ -49,6 +51,10 @@ void CropToProjectorWindow(uint8_t* buffer, int32_t zoom) {
     }
 }
 
+int32_t SessionZoom() {
+    return g_nCaptureWindow.load() != 0 ? ZOOM_ORIGINAL : g_nCaptureZoom;
+}
+
 CaptureSize CaptureSizeForZoom(int32_t zoom) {
     switch (zoom) {
         case ZOOM_1:
@@ -61,6 +67,9 @@ CaptureSize CaptureSizeForZoom(int32_t zoom) {
 }
 
 int CaptureCallback(CaptureFrameInfo* info) {
+    if (info->status == KVCAP_E_WINDOW_GONE) {
+        g_bWindowGone.store(true);
+    }
     // A blank frame needs nothing captured: the secure desktop of a locked session fails
     // every capture.
     if ((info->status < 0 && !g_bBlankFrames.load()) || g_nCaptureState.load() == CAPTURE_STOPPED) {
@@ -102,7 +111,7 @@ void CopyCapturedFrame(CaptureFrameInfo* info) {
         std::memset(buffer, 0, PROJECTOR_FRAME_BYTES);
     } else if (!repeat) {
         KVCapAPI_CopyRawData(g_hCapture.load(), buffer, info);
-        CropToProjectorWindow(buffer, g_nCaptureZoom);
+        CropToProjectorWindow(buffer, SessionZoom());
     }
     frame.byteCount = PROJECTOR_FRAME_BYTES;
     g_FrameQueue.push_back(frame);

@@ -46,6 +46,14 @@ extern std::atomic<int32_t> g_nCaptureState;
 extern std::atomic<int32_t> g_nQueuedFrames;  // written under g_csFrames only
 // The open session's zoom; changed only while the session is closed.
 extern int32_t g_nCaptureZoom;
+// The one window the open session shows instead of the desktop (KVCapSetWindow), 0 for the
+// desktop; changed only while the session is closed.
+extern std::atomic<uint64_t> g_nCaptureWindow;
+// Set by the callback when the source says the window shown is gone (KVCAP_E_WINDOW_GONE).
+extern std::atomic<bool> g_bWindowGone;
+// The zoom the open session captures at: one window is fitted to the projector's 854 x 480
+// whatever the zoom, which is the desktop's.
+int32_t SessionZoom();
 // While set (the user's session is locked), every frame queued is black, captured or not:
 // the wall shows nothing of the desktop, neither the lock screen nor the last picture from
 // before the lock.

@@ -63,7 +63,7 @@ AreaScaler::Axis AreaScaler::BuildAxis(int srcSize, int dstSize, uint32_t tapMul
 }
 
 AreaScaler::AreaScaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
-    : m_sourceHeight(srcHeight) {
+    : m_sourceHeight(srcHeight), m_outputStride(static_cast<size_t>(std::max(dstWidth, 0)) * 3) {
     // An empty picture (a monitor taken away) has no areas to average, and its axes no weights.
     if (srcWidth < 1 || srcHeight < 1 || dstWidth < 1 || dstHeight < 1) {
         return;
@@ -162,7 +162,7 @@ uint8_t* AreaScaler::OutputRow(uint8_t* bgr, size_t y, ptrdiff_t* pixelStep) con
     const size_t width = m_columns.first.size();
     const size_t height = m_rows.first.size();
     const size_t row = (m_flip & FLIP_VERTICAL) != 0 ? height - 1 - y : y;
-    uint8_t* out = bgr + row * width * 3;
+    uint8_t* out = bgr + row * m_outputStride;
     if ((m_flip & FLIP_HORIZONTAL) != 0) {
         *pixelStep = -3;
         return out + (width - 1) * 3;

@@ -36,9 +36,12 @@ class AreaScaler {
     // Mirrors the output as it is written (FLIP_*): rows and pixels go to their mirrored
     // places, which costs nothing more than writing them in order.
     void SetFlip(int flip) { m_flip = flip; }
+    // Bytes from one output row to the next, dstWidth x 3 unless set: the output may be a
+    // part of a larger picture (a window fitted with bars around it).
+    void SetOutputStride(size_t bytes) { m_outputStride = bytes; }
 
     // `src` has srcHeight rows of srcWidth pixels, `srcStride` bytes apart; `bgr` receives
-    // dstWidth x dstHeight x 3 bytes.
+    // dstHeight rows of dstWidth x 3 bytes.
     void Scale(const uint8_t* src, size_t srcStride, PixelLayout layout, uint8_t* bgr);
 
     // The same for a source read in bands of rows, so that it need not be held whole. `band`
@@ -95,5 +98,6 @@ class AreaScaler {
     // the low half; empty where the pairs are not used.
     std::vector<uint32_t> m_weightPairs;
     int m_flip = FLIP_NONE;
+    size_t m_outputStride = 0;
     bool m_ready = false;
 };

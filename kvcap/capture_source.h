@@ -10,8 +10,9 @@ struct CaptureGeometry {
     int width = 0;  // of the frames, in pixels
     int height = 0;
     bool drawCursor = false;
-    int fps = 0;   // the most frames a second the session takes
-    int flip = 0;  // FLIP_*: how the frames are mirrored as they are scaled
+    int fps = 0;          // the most frames a second the session takes
+    int flip = 0;         // FLIP_*: how the frames are mirrored as they are scaled
+    uint64_t window = 0;  // the one window shown (KVCapSetWindow), 0 for the desktop
 };
 
 // The captured screen as KVCapAPI_GetScreenSize reports it.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "image/area_scaler.h"
+#include "image/window_fit.h"
 #include "kvcap/kvcap_api.h"
 #include "kvcap/pipewire_buffer_linux.h"
 #include "platform/debug_print.h"
@@ -63,6 +64,7 @@ struct SessionView {
     int height = 0;
     int flip = 0;
     std::unique_ptr<AreaScaler> scaler;
+    std::unique_ptr<WindowScaler> windowFit;  // the stream is a window's: fitted between bars
     int sourceWidth = 0;
     int sourceHeight = 0;
     uint64_t seen = 0;
@@ -78,6 +80,7 @@ class PipeWireStream {
     bool Serves(const DesktopTarget& target) const {
         return target.pipewireFd == m_target.pipewireFd && target.node == m_target.node;
     }
+    bool ShowsWindow() const { return m_target.window; }
     // Scales the held picture into `bgr` when the session has not scaled it yet.
     int ScaleNewest(SessionView* view, uint8_t* bgr);
 
@@ -120,6 +123,10 @@ class PipeWireSource : public CaptureSource {
         m_view.width = geometry.width;
         m_view.height = geometry.height;
         m_view.flip = geometry.flip;
+        if (stream->ShowsWindow()) {
+            m_view.windowFit =
+                std::make_unique<WindowScaler>(geometry.width, geometry.height, geometry.flip);
+        }
     }
 
     int Grab(uint8_t* bgr) override { return m_stream->ScaleNewest(&m_view, bgr); }
@@ -371,17 +378,28 @@ int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
     if (m_failed || m_sequence == 0) {
         result = KVCAP_E_CAPTURE_FAILED;  // broken, or nothing came yet
     } else if (view->seen != m_sequence) {
-        if (view->scaler == nullptr || view->sourceWidth != m_picture.width ||
-            view->sourceHeight != m_picture.height) {
-            view->scaler = std::make_unique<AreaScaler>(m_picture.width, m_picture.height,
-                                                        view->width, view->height);
-            view->scaler->SetFlip(view->flip);
-            view->sourceWidth = m_picture.width;
-            view->sourceHeight = m_picture.height;
+        const size_t stride = static_cast<size_t>(m_picture.width) * 4;
+        bool scaled = false;
+        if (view->windowFit != nullptr) {
+            // A window's stream changes size with the window.
+            scaled = view->windowFit->ScaleFromDesktop(
+                m_picture.data(), m_picture.width, m_picture.height, stride, m_picture.layout,
+                {0, 0, m_picture.width, m_picture.height}, bgr);
+        } else {
+            if (view->scaler == nullptr || view->sourceWidth != m_picture.width ||
+                view->sourceHeight != m_picture.height) {
+                view->scaler = std::make_unique<AreaScaler>(m_picture.width, m_picture.height,
+                                                            view->width, view->height);
+                view->scaler->SetFlip(view->flip);
+                view->sourceWidth = m_picture.width;
+                view->sourceHeight = m_picture.height;
+            }
+            scaled = view->scaler->Ready();
+            if (scaled) {
+                view->scaler->Scale(m_picture.data(), stride, m_picture.layout, bgr);
+            }
         }
-        if (view->scaler->Ready()) {
-            view->scaler->Scale(m_picture.data(), static_cast<size_t>(m_picture.width) * 4,
-                                m_picture.layout, bgr);
+        if (scaled) {
             view->seen = m_sequence;
             CountAge();
             result = KVCAP_OK;

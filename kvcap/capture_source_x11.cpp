@@ -1,6 +1,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 
 #include "image/area_scaler.h"
+#include "image/window_fit.h"
 #include "kvcap/capture_source_x11.h"
 #include "kvcap/kvcap_api.h"
 #include "platform/debug_print.h"
@@ -26,6 +28,12 @@
 // frame. The X server also reports there where the screen was drawn on (XDamage): while nothing
 // was, and the cursor has neither moved nor changed, the last frame is delivered again without
 // reading the screen.
+//
+// One window instead (KVCapSetWindow): its own pixels, kept by the server for us through
+// XComposite even where other windows cover it, read from the pixmap that holds them and fitted
+// to the frame between black bars. A move changes nothing there; a resize names the new pixmap
+// before the next frame; while the window is unmapped (minimised) no frame comes, so the wall
+// keeps the last; once it is destroyed every frame says so.
 
 namespace {
 
@@ -66,8 +74,12 @@ class X11Source : public CaptureSource {
     X11Source(Display* display, std::string monitorName, const CaptureGeometry& geometry)
         : m_display(display),
           m_root(DefaultRootWindow(display)),
+          m_window(static_cast<Window>(geometry.window)),
           m_monitorName(std::move(monitorName)),
-          m_geometry(geometry) {}
+          m_geometry(geometry),
+          m_drawable(m_root),
+          m_visual(DefaultVisual(display, DefaultScreen(display))),
+          m_depth(DefaultDepth(display, DefaultScreen(display))) {}
     ~X11Source() override;
 
     bool Open();
@@ -83,7 +95,15 @@ class X11Source : public CaptureSource {
         bool operator==(const CursorState&) const = default;
     };
 
+    bool OpenWindow();
     bool SetUpArea(const MonitorArea& area);
+    // The window's pixmap named afresh, and its area; empty while the window is unmapped,
+    // m_gone set once it is destroyed.
+    MonitorArea NameWindowPixmap();
+    void ReleaseWindowPixmap();
+    // Where the window's pixmap begins on the root window, for the cursor.
+    void FindWindowOrigin();
+    AreaScaler& Scaler() { return m_window != 0 ? m_windowFit->Scaler() : *m_scaler; }
     bool CreateSharedImage();
     bool CreatePlainImage();
     void ReleaseImage();
@@ -92,15 +112,24 @@ class X11Source : public CaptureSource {
     void DrawCursor(const XFixesCursorImage& cursor, int bandTop);
     // Reads and scales the whole area band by band; false when a read failed.
     bool ReadAndScale(const XFixesCursorImage* cursor, uint8_t* bgr);
-    // Reads the events that have come: true when the screen's configuration changed; notes
-    // damage in m_damaged.
+    // Reads the events that have come: true when the screen's configuration (or the window's)
+    // changed; notes damage in m_damaged and the window's end in m_gone.
     bool TakeEvents();
 
     Display* const m_display;
     const Window m_root;
+    const Window m_window;            // 0: the monitor
     const std::string m_monitorName;  // empty: the primary monitor
     const CaptureGeometry m_geometry;
-    MonitorArea m_area;
+    Drawable m_drawable;  // what is read: the root, or the window's pixmap
+    Pixmap m_pixmap = 0;  // the window's, while named
+    Visual* m_visual;     // of what is read
+    int m_depth;
+    int m_border = 0;     // the window's, which its pixmap holds
+    bool m_gone = false;  // the window was destroyed
+    MonitorArea m_area;   // in m_drawable
+    int m_originX = 0;    // m_area's top-left on the root
+    int m_originY = 0;
     int m_bandRows = 0;
     XImage* m_image = nullptr;  // one band
     XShmSegmentInfo m_segment{};
@@ -112,11 +141,13 @@ class X11Source : public CaptureSource {
     bool m_damaged = true;  // the screen may differ from the last frame delivered
     CursorState m_cursor;   // as drawn into the last frame
     PixelLayout m_layout;
-    std::unique_ptr<AreaScaler> m_scaler;
+    std::unique_ptr<AreaScaler> m_scaler;       // the monitor's
+    std::unique_ptr<WindowScaler> m_windowFit;  // the window's
 };
 
 X11Source::~X11Source() {
     ReleaseImage();
+    ReleaseWindowPixmap();
     if (m_damage != 0) {
         XDamageDestroy(m_display, m_damage);
     }
@@ -132,6 +163,9 @@ bool X11Source::Open() {
     m_hasCursorImage = m_geometry.drawCursor &&
                        XFixesQueryExtension(m_display, &eventBase, &errorBase) &&
                        XFixesQueryVersion(m_display, &major, &minor);
+    if (m_window != 0) {
+        return OpenWindow();
+    }
     if (HasRandrMonitors(m_display)) {
         XRRSelectInput(m_display, m_root, RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask);
     }
@@ -144,33 +178,109 @@ bool X11Source::Open() {
     return SetUpArea(TargetArea(m_display, m_monitorName));
 }
 
+// A window that is gone already opens all the same: its first frame says so.
+bool X11Source::OpenWindow() {
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 2;  // naming a window's pixmap came with 0.2
+    if (!XCompositeQueryExtension(m_display, &eventBase, &errorBase) ||
+        !XCompositeQueryVersion(m_display, &major, &minor) || (major == 0 && minor < 2)) {
+        DebugPrint(" kvcap: the X server has no Composite extension to read a window by\n");
+        return false;
+    }
+    m_windowFit =
+        std::make_unique<WindowScaler>(m_geometry.width, m_geometry.height, m_geometry.flip);
+    TakeX11Error();
+    // Automatic: the server still draws it on the screen as before, and lets it go when our
+    // connection closes.
+    XCompositeRedirectWindow(m_display, m_window, CompositeRedirectAutomatic);
+    XSelectInput(m_display, m_window, StructureNotifyMask);
+    if (XDamageQueryExtension(m_display, &eventBase, &errorBase) &&
+        XDamageQueryVersion(m_display, &major, &minor)) {
+        m_damageEventBase = eventBase;
+        m_damage = XDamageCreate(m_display, m_window, XDamageReportNonEmpty);
+    }
+    XSync(m_display, False);
+    m_gone = TakeX11Error() != 0;
+    return true;
+}
+
+MonitorArea X11Source::NameWindowPixmap() {
+    ReleaseWindowPixmap();
+    XWindowAttributes attributes;
+    TakeX11Error();
+    if (XGetWindowAttributes(m_display, m_window, &attributes) == 0) {
+        m_gone = true;
+        return {};
+    }
+    if (attributes.map_state != IsViewable) {
+        return {};
+    }
+    m_pixmap = XCompositeNameWindowPixmap(m_display, m_window);
+    XSync(m_display, False);
+    if (TakeX11Error() != 0) {
+        m_pixmap = 0;  // unmapped again meanwhile
+        return {};
+    }
+    m_drawable = m_pixmap;
+    m_visual = attributes.visual;
+    m_depth = attributes.depth;
+    m_border = attributes.border_width;
+    return {0, 0, attributes.width + 2 * m_border, attributes.height + 2 * m_border};
+}
+
+void X11Source::ReleaseWindowPixmap() {
+    if (m_pixmap != 0) {
+        XFreePixmap(m_display, m_pixmap);
+        m_pixmap = 0;
+    }
+}
+
+void X11Source::FindWindowOrigin() {
+    Window child = 0;
+    if (!XTranslateCoordinates(m_display, m_window, m_root, -m_border, -m_border, &m_originX,
+                               &m_originY, &child)) {
+        m_originX = m_originY = 0;
+    }
+}
+
 bool X11Source::SetUpArea(const MonitorArea& area) {
     ReleaseImage();
     m_area = area;
     if (area.width < 1 || area.height < 1) {
         // The named monitor was taken away, as the program's own is when it ends: nothing to
-        // read until it is back.
-        DebugPrint(" kvcap: the X screen has no monitor %s\n", m_monitorName.c_str());
+        // read until it is back. A window unmapped: until it is mapped again.
+        if (m_window == 0) {
+            DebugPrint(" kvcap: the X screen has no monitor %s\n", m_monitorName.c_str());
+        }
         return false;
     }
-    m_scaler =
-        std::make_unique<AreaScaler>(area.width, area.height, m_geometry.width, m_geometry.height);
-    m_scaler->SetFlip(m_geometry.flip);
-    if (!m_scaler->Ready()) {
+    bool ready = false;
+    if (m_window != 0) {
+        ready = m_windowFit->Place(area.width, area.height, {0, 0, area.width, area.height});
+    } else {
+        m_scaler = std::make_unique<AreaScaler>(area.width, area.height, m_geometry.width,
+                                                m_geometry.height);
+        m_scaler->SetFlip(m_geometry.flip);
+        ready = m_scaler->Ready();
+    }
+    if (!ready) {
         DebugPrint(" kvcap: the %dx%d screen is too large to scale\n", area.width, area.height);
         return false;
     }
+    m_originX = area.x;
+    m_originY = area.y;
     int bandRows = static_cast<int>(kBandBytes / (static_cast<size_t>(area.width) * 4));
-    m_bandRows = std::min(area.height, std::max(bandRows, m_scaler->SourceRowsPerOutputRow()));
+    m_bandRows = std::min(area.height, std::max(bandRows, Scaler().SourceRowsPerOutputRow()));
     bool created = (m_tryShared && CreateSharedImage()) || CreatePlainImage();
     if (!created) {
         DebugPrint(" kvcap: cannot make a %dx%d X image\n", area.width, m_bandRows);
         return false;
     }
-    Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
-    m_layout = {ChannelOffset(visual->blue_mask, m_image->byte_order),
-                ChannelOffset(visual->green_mask, m_image->byte_order),
-                ChannelOffset(visual->red_mask, m_image->byte_order)};
+    m_layout = {ChannelOffset(m_visual->blue_mask, m_image->byte_order),
+                ChannelOffset(m_visual->green_mask, m_image->byte_order),
+                ChannelOffset(m_visual->red_mask, m_image->byte_order)};
     if (m_image->bits_per_pixel != kPixelBits || m_layout.blue < 0 || m_layout.green < 0 ||
         m_layout.red < 0) {
         DebugPrint(" kvcap: X screens of %d bits per pixel are not supported\n",
@@ -181,10 +291,8 @@ bool X11Source::SetUpArea(const MonitorArea& area) {
 }
 
 bool X11Source::CreateSharedImage() {
-    Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
-    int depth = DefaultDepth(m_display, DefaultScreen(m_display));
-    m_image = XShmCreateImage(m_display, visual, depth, ZPixmap, nullptr, &m_segment, m_area.width,
-                              m_bandRows);
+    m_image = XShmCreateImage(m_display, m_visual, m_depth, ZPixmap, nullptr, &m_segment,
+                              m_area.width, m_bandRows);
     if (m_image == nullptr) {
         return false;
     }
@@ -224,10 +332,8 @@ bool X11Source::CreateSharedImage() {
 }
 
 bool X11Source::CreatePlainImage() {
-    Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
-    int depth = DefaultDepth(m_display, DefaultScreen(m_display));
-    m_image = XCreateImage(m_display, visual, depth, ZPixmap, 0, nullptr, m_area.width, m_bandRows,
-                           kPixelBits, 0);
+    m_image = XCreateImage(m_display, m_visual, m_depth, ZPixmap, 0, nullptr, m_area.width,
+                           m_bandRows, kPixelBits, 0);
     if (m_image == nullptr) {
         return false;
     }
@@ -261,28 +367,35 @@ void X11Source::ReleaseImage() {
 bool X11Source::ReadBand(int top) {
     TakeX11Error();
     if (m_shared) {
-        return XShmGetImage(m_display, m_root, m_image, m_area.x, m_area.y + top, AllPlanes) &&
+        return XShmGetImage(m_display, m_drawable, m_image, m_area.x, m_area.y + top, AllPlanes) &&
                TakeX11Error() == 0;
     }
-    return XGetSubImage(m_display, m_root, m_area.x, m_area.y + top, m_area.width, m_bandRows,
+    return XGetSubImage(m_display, m_drawable, m_area.x, m_area.y + top, m_area.width, m_bandRows,
                         AllPlanes, ZPixmap, m_image, 0, 0) != nullptr &&
            TakeX11Error() == 0;
 }
 
 // Each band starts at the source row the next output row needs; the last one is moved up to
-// end at the area's bottom.
+// end at the area's bottom. A window goes to its place between the bars.
 bool X11Source::ReadAndScale(const XFixesCursorImage* cursor, uint8_t* bgr) {
-    for (int row = 0; row < m_geometry.height;) {
-        int top = std::min(m_scaler->FirstSourceRow(row), m_area.height - m_bandRows);
+    AreaScaler& scaler = Scaler();
+    int rows = m_geometry.height;
+    if (m_window != 0) {
+        m_windowFit->PaintBars(bgr);
+        bgr = m_windowFit->PlacedOrigin(bgr);
+        rows = m_windowFit->Fit().placed.height;
+    }
+    for (int row = 0; row < rows;) {
+        int top = std::min(scaler.FirstSourceRow(row), m_area.height - m_bandRows);
         if (!ReadBand(top)) {
             return false;
         }
         if (cursor != nullptr) {
             DrawCursor(*cursor, top);
         }
-        row = m_scaler->ScaleBand(row, reinterpret_cast<const uint8_t*>(m_image->data), top,
-                                  m_bandRows, static_cast<size_t>(m_image->bytes_per_line),
-                                  m_layout, bgr);
+        row =
+            scaler.ScaleBand(row, reinterpret_cast<const uint8_t*>(m_image->data), top, m_bandRows,
+                             static_cast<size_t>(m_image->bytes_per_line), m_layout, bgr);
     }
     return true;
 }
@@ -291,8 +404,8 @@ bool X11Source::ReadAndScale(const XFixesCursorImage* cursor, uint8_t* bgr) {
 // captured pixels of the band from row `bandTop` at full size, so that it is scaled with the
 // rest.
 void X11Source::DrawCursor(const XFixesCursorImage& cursor, int bandTop) {
-    int left = cursor.x - cursor.xhot - m_area.x;
-    int top = cursor.y - cursor.yhot - m_area.y - bandTop;
+    int left = cursor.x - cursor.xhot - m_originX;
+    int top = cursor.y - cursor.yhot - m_originY - bandTop;
     const int offsets[3] = {m_layout.blue, m_layout.green, m_layout.red};
     for (int y = std::max(0, -top); y < cursor.height && top + y < m_bandRows; ++y) {
         auto* row = reinterpret_cast<uint8_t*>(m_image->data) +
@@ -319,6 +432,11 @@ bool X11Source::TakeEvents() {
         XNextEvent(m_display, &event);
         if (m_damageEventBase >= 0 && event.type == m_damageEventBase + XDamageNotify) {
             m_damaged = true;
+        } else if (m_window != 0) {
+            // The window's own: moved (nothing to do, but cheap to take as a change), resized,
+            // mapped, unmapped or destroyed.
+            m_gone = m_gone || event.type == DestroyNotify;
+            reconfigured = true;
         } else {
             XRRUpdateConfiguration(&event);
             reconfigured = true;  // the other events asked for are the configuration's
@@ -328,8 +446,16 @@ bool X11Source::TakeEvents() {
 }
 
 int X11Source::Grab(uint8_t* bgr) {
-    if (TakeEvents() || m_image == nullptr) {
-        MonitorArea area = TargetArea(m_display, m_monitorName);
+    bool reconfigured = TakeEvents();
+    if (m_gone) {
+        return KVCAP_E_WINDOW_GONE;
+    }
+    if (reconfigured || m_image == nullptr) {
+        MonitorArea area =
+            m_window != 0 ? NameWindowPixmap() : TargetArea(m_display, m_monitorName);
+        if (m_gone) {
+            return KVCAP_E_WINDOW_GONE;
+        }
         bool same = m_image != nullptr && area.x == m_area.x && area.y == m_area.y &&
                     area.width == m_area.width && area.height == m_area.height;
         if (!same && !SetUpArea(area)) {
@@ -341,7 +467,10 @@ int X11Source::Grab(uint8_t* bgr) {
     XFixesCursorImage* cursor = m_hasCursorImage ? XFixesGetCursorImage(m_display) : nullptr;
     CursorState cursorState;
     if (cursor != nullptr) {
-        cursorState = {cursor->x, cursor->y, cursor->cursor_serial};
+        if (m_window != 0) {
+            FindWindowOrigin();  // the window may have moved under a still cursor
+        }
+        cursorState = {cursor->x - m_originX, cursor->y - m_originY, cursor->cursor_serial};
     }
     int result = kGrabUnchanged;
     if (m_damaged || m_damage == 0 || !(cursorState == m_cursor)) {

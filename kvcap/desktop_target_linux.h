@@ -20,6 +20,8 @@ struct DesktopTarget {
     // 0 for a stream of a screen that has its own.
     int width = 0;
     int height = 0;
+    // PipeWireStream: the stream is one window's, fitted to the frames between black bars.
+    bool window = false;
 };
 
 // Before KVCapAPI_Initialize.

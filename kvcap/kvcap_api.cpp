@@ -27,6 +27,7 @@ struct Session {
     SessionPhase phase = SessionPhase::Created;
     int cursorMode = 0;
     int flip = 0;  // FLIP_*
+    uint64_t window = 0;
     int fps = KVCAP_DEFAULT_FPS;
     std::thread::id captureThreadId;
 
@@ -272,6 +273,16 @@ int KVCapSetFlip(KVCapHandle handle, int flip) {
     return KVCAP_OK;
 }
 
+int KVCapSetWindow(KVCapHandle handle, uint64_t window) {
+    std::lock_guard lock(g_Library.mutex);
+    std::shared_ptr<Session> session;
+    int result = LookUpClosed(handle, &session);
+    if (result == KVCAP_OK) {
+        session->window = window;
+    }
+    return result;
+}
+
 int KVCapAPI_SetCursorMode(KVCapHandle handle, int mode) {
     std::lock_guard lock(g_Library.mutex);
     std::shared_ptr<Session> session;
@@ -333,7 +344,8 @@ int KVCapAPI_Open(KVCapHandle handle, KVCapFrameCallback callback, int flags, in
         height < 1 || height > KVCAP_MAX_DIMENSION) {
         return KVCAP_E_INVALID_ARG;
     }
-    CaptureGeometry geometry{width, height, session->cursorMode == 1, session->fps, session->flip};
+    CaptureGeometry geometry{width,        height,        session->cursorMode == 1,
+                             session->fps, session->flip, session->window};
     std::unique_ptr<CaptureSource> source = OpenSource(geometry);
     if (!source) {
         return KVCAP_E_SOURCE_FAILED;

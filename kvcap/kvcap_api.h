@@ -37,6 +37,7 @@ inline constexpr int KVCAP_E_UNSUPPORTED_FORMAT = -12;  // a colour format but C
 inline constexpr int KVCAP_E_BAD_SOURCE = -13;      // the source named is malformed or unavailable
 inline constexpr int KVCAP_E_SOURCE_FAILED = -14;   // the source could not be opened
 inline constexpr int KVCAP_E_CAPTURE_FAILED = -15;  // status of a frame that could not be had
+inline constexpr int KVCAP_E_WINDOW_GONE = -16;     // status of a frame: the window shown closed
 
 inline constexpr int KVCAP_MAX_HANDLES = 8;
 inline constexpr int KVCAP_MAX_DIMENSION = 8192;  // width and height of a session
@@ -99,3 +100,8 @@ void KVCapSetSource(const char* text);
 // Ours too: the session mirrors its frames as they are scaled, FLIP_NONE (the default) to
 // FLIP_BOTH (image/image_flip.h); a setting like the others, taken when the session opens.
 int KVCapSetFlip(KVCapHandle handle, int flip);
+// Ours too: the session shows one window instead of the desktop, fitted to the frame between
+// black bars (image/window_fit.h): an X window on Linux, a window handle on Windows; 0 (the
+// default) is the whole desktop. A setting like the others. Once the window is gone, every
+// frame's status is KVCAP_E_WINDOW_GONE.
+int KVCapSetWindow(KVCapHandle handle, uint64_t window);

@@ -265,9 +265,10 @@ int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, bool (*st
         return SCREENCAST_NO_PORTAL;
     }
     if ((portal.sourceTypes & wanted.sourceType) == 0) {
-        *why = wanted.sourceType == SCREENCAST_SOURCE_VIRTUAL
-                   ? "this desktop's screen-cast portal offers no virtual screen"
-                   : "this desktop's screen-cast portal offers no monitor";
+        *why = std::string("this desktop's screen-cast portal offers no ") +
+               (wanted.sourceType == SCREENCAST_SOURCE_VIRTUAL  ? "virtual screen"
+                : wanted.sourceType == SCREENCAST_SOURCE_WINDOW ? "windows"
+                                                                : "monitor");
         return SCREENCAST_NO_PORTAL;
     }
     DBusConnection* connection = ConnectPrivately(why);

@@ -11,6 +11,7 @@
 
 // Source types of SelectSources, as bits.
 inline constexpr uint32_t SCREENCAST_SOURCE_MONITOR = 1;
+inline constexpr uint32_t SCREENCAST_SOURCE_WINDOW = 2;
 inline constexpr uint32_t SCREENCAST_SOURCE_VIRTUAL = 4;
 
 // Cursor modes of SelectSources, as bits.

@@ -1,5 +1,8 @@
 #include "mirror/control_command.h"
 
+#include <charconv>
+#include <cstdio>
+
 #include "app/frame_pipeline.h"
 #include "image/image_flip.h"
 
@@ -46,9 +49,34 @@ bool ParseFlipWord(std::string_view word, int* flip) {
     return false;
 }
 
+bool ParseWindowWord(std::string_view word, WindowChoice* window) {
+    *window = {};
+    if (word == "pick") {
+        window->pick = true;
+        return true;
+    }
+    if (word == "desktop") {
+        return true;
+    }
+    int base = 10;
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+        word.remove_prefix(2);
+        base = 16;
+    }
+    // X resource IDs are 29 bits; anything past 32 is no window.
+    uint32_t id = 0;
+    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), id, base);
+    if (word.empty() || error != std::errc() || end != word.data() + word.size() || id == 0) {
+        return false;
+    }
+    window->id = id;
+    return true;
+}
+
 std::optional<ControlCommand> ParseControlCommand(std::string_view text) {
     ControlCommand command;
     constexpr std::string_view kFlip = "flip=";
+    constexpr std::string_view kWindow = "window=";
     if (ParseSwitch(text, "freeze", &command.turn)) {
         command.verb = ControlVerb::Freeze;
     } else if (ParseSwitch(text, "blank", &command.turn)) {
@@ -60,6 +88,9 @@ std::optional<ControlCommand> ParseControlCommand(std::string_view text) {
     } else if (text.substr(0, kFlip.size()) == kFlip &&
                ParseFlipWord(text.substr(kFlip.size()), &command.flip)) {
         command.verb = ControlVerb::Flip;
+    } else if (text.substr(0, kWindow.size()) == kWindow &&
+               ParseWindowWord(text.substr(kWindow.size()), &command.window)) {
+        command.verb = ControlVerb::Window;
     } else {
         return std::nullopt;
     }
@@ -79,10 +110,17 @@ int ControlledWallHold(const ControlCommand& command, int wallHold) {
     }
 }
 
-std::string ControlStateText(int wallHold, int flip) {
+std::string ControlStateText(int wallHold, int flip, uint64_t window) {
     const char* wall = wallHold == WALL_FROZEN  ? "frozen"
                        : wallHold == WALL_BLANK ? "blank"
                                                 : "live";
     const char* flipWord = flip >= FLIP_NONE && flip <= FLIP_BOTH ? kFlipWords[flip] : "none";
-    return std::string("wall: ") + wall + "\nflip: " + flipWord + "\n";
+    char windowText[32] = "desktop";
+    if (window == kPortalWindow) {
+        std::snprintf(windowText, sizeof windowText, "chosen in the portal");
+    } else if (window != 0) {
+        std::snprintf(windowText, sizeof windowText, "0x%llx",
+                      static_cast<unsigned long long>(window));
+    }
+    return std::string("wall: ") + wall + "\nflip: " + flipWord + "\nwindow: " + windowText + "\n";
 }

@@ -9,10 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/capture_session.h"
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "mirror/control_command.h"
 #include "mirror/mirror_options.h"
+#include "mirror/x11_window_linux.h"
 #include "platform/debug_print.h"
 
 namespace {
@@ -81,7 +83,22 @@ void SendAll(int fd, const std::string& text) {
     }
 }
 
-std::string Apply(const std::string& line) {
+// A window for the wall, or why not; empty once it is shown.
+std::string ShowWindow(const WindowChoice& window, ControlWindows windows) {
+    if (windows != ControlWindows::X11) {
+        return "on Wayland the portal's dialog chooses the window, at the start (--window)";
+    }
+    if (window.pick) {
+        return "the window to pick is picked by the client";
+    }
+    if (window.id != 0 && !X11WindowExists(window.id)) {
+        return "no such window on the display";
+    }
+    SetCaptureWindow(window.id);
+    return "";
+}
+
+std::string Apply(const std::string& line, ControlWindows windows) {
     std::optional<ControlCommand> command = ParseControlCommand(line);
     if (!command) {
         return std::string(kErrorPrefix) + "unknown command\n";
@@ -90,7 +107,15 @@ std::string Apply(const std::string& line) {
     if (command->verb == ControlVerb::Flip) {
         SelectFlip(command->flip);
     }
-    return ControlStateText(g_nWallHold.load(), FlipMode.load());
+    if (command->verb == ControlVerb::Window) {
+        std::string refused = ShowWindow(command->window, windows);
+        if (!refused.empty()) {
+            return kErrorPrefix + refused + "\n";
+        }
+    }
+    uint64_t window =
+        windows == ControlWindows::PortalWindow ? kPortalWindow : g_nCaptureWindow.load();
+    return ControlStateText(g_nWallHold.load(), FlipMode.load(), window);
 }
 
 }  // namespace
@@ -112,7 +137,8 @@ void ControlSocket::Close() {
     }
 }
 
-bool ControlSocket::Open() {
+bool ControlSocket::Open(ControlWindows windows) {
+    m_windows = windows;
     std::string runtime = RuntimeDirectory();
     sockaddr_un address{};
     if (runtime.empty() || !OwnDirectory(runtime + kDirectoryName) ||
@@ -153,7 +179,7 @@ void ControlSocket::Serve() {
                setsockopt(peer, SOL_SOCKET, SO_SNDTIMEO, &kPeerTimeout, sizeof kPeerTimeout) == 0 &&
                ReadLine(peer, &line)) {
         DebugPrint("ControlSocket: %s\n", line.c_str());
-        SendAll(peer, Apply(line));
+        SendAll(peer, Apply(line, m_windows));
     }
     close(peer);
 }

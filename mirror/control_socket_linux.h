@@ -11,6 +11,10 @@
 // Empty when XDG_RUNTIME_DIR is not set to an absolute path.
 std::string ControlSocketPath();
 
+// Which windows the desktop lets a command name: X windows by ID; none through the portal,
+// whose window, if one is shown, its dialog chose.
+enum class ControlWindows { X11, Portal, PortalWindow };
+
 class ControlSocket {
   public:
     ControlSocket() = default;
@@ -20,7 +24,7 @@ class ControlSocket {
     ~ControlSocket();
 
     // Listens; false, traced, when it cannot (the program runs on without it).
-    bool Open();
+    bool Open(ControlWindows windows);
     // Stops listening and removes the socket; the destructor does it too.
     void Close();
     int Fd() const { return m_fd; }
@@ -31,6 +35,7 @@ class ControlSocket {
   private:
     int m_fd = -1;
     std::string m_path;
+    ControlWindows m_windows = ControlWindows::X11;
 };
 
 // The client's side: `command` sent to the running instance. 0 with its answer in *reply;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/capture_events.h"
+#include "app/capture_session.h"
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/power_mode.h"
@@ -55,7 +56,12 @@ void MirrorLoop::OnStart() {
     if (m_settings.flip) {
         SelectFlip(*m_settings.flip);
     }
-    m_control.Open();
+    if (m_settings.window != 0 && m_settings.window != kPortalWindow) {
+        SetCaptureWindow(m_settings.window);
+    }
+    m_control.Open(!m_settings.screenCast               ? ControlWindows::X11
+                   : m_settings.window == kPortalWindow ? ControlWindows::PortalWindow
+                                                        : ControlWindows::Portal);
     // Start-up's own change of size came before the loop, as it comes before the window.
     if (m_settings.desktop != nullptr) {
         m_settings.desktop->TakeScreenChange();
@@ -79,6 +85,10 @@ void MirrorLoop::BeforeWait() {
         std::fprintf(stderr, "%s: the screen cast was stopped\n", MIRROR_PROGRAM_NAME);
         m_screenCastEnded = true;
         PostQuit();
+    }
+    if (EndClosedWindow()) {
+        std::fprintf(stderr, "%s: the window was closed; showing the whole desktop again\n",
+                     MIRROR_PROGRAM_NAME);
     }
     pollfd client = {m_control.Fd(), POLLIN, 0};
     if (client.fd >= 0 && poll(&client, 1, 0) == 1) {

@@ -12,8 +12,8 @@
 class XRandrDesktop;
 
 // kvusb-mirror's loop: the Linux programs' loop, with the X desktop's changes (which restart
-// the session), the end of the screen cast, the control socket's clients, the start line, and
-// the fault notices on standard error and the desktop.
+// the session), the end of the screen cast, the control socket's clients, the start line, the
+// end of the window shown, and the fault notices on standard error and the desktop.
 
 struct MirrorLoopSettings {
     XRandrDesktop* desktop = nullptr;  // the X desktop whose changes restart the session, if any
@@ -25,6 +25,7 @@ struct MirrorLoopSettings {
     std::optional<double> duration;    // seconds
     bool quiet = false;                // no start-up line
     bool screenCast = false;           // the desktop comes through the screen-cast portal
+    uint64_t window = 0;               // shown instead of the desktop (MirrorScreen::window)
 };
 
 class MirrorLoop final : public ProgramLoop {

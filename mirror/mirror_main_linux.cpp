@@ -20,6 +20,7 @@
 #include "mirror/mirror_options.h"
 #include "mirror/mirror_process_linux.h"
 #include "mirror/mirror_screen_linux.h"
+#include "mirror/x11_window_linux.h"
 #include "platform/settings_file.h"
 
 namespace {
@@ -65,7 +66,18 @@ int main(int argc, char** argv) {
     }
     if (!options.control.empty()) {
         std::string reply;
-        int code = SendControlCommand(options.control, &reply, &error);
+        int code = 0;
+        std::string command = options.control;
+        std::optional<ControlCommand> parsed = ParseControlCommand(command);
+        if (parsed->verb == ControlVerb::Window && parsed->window.pick) {
+            uint64_t window = 0;
+            code = PickX11Window(&window, &error);
+            if (code != 0) {
+                return Fail(code, error);
+            }
+            command = "window=" + std::to_string(window);
+        }
+        code = SendControlCommand(command, &reply, &error);
         if (code != 0) {
             return Fail(code, error);
         }
@@ -112,7 +124,7 @@ int main(int argc, char** argv) {
     // Attached to the shutdowns, which the sender thread may still run as the process ends.
     auto* loop = new MirrorLoop({screen.x11, screen.shown, options.extend, options.powerMode,
                                  options.flip, options.wallHold, options.duration, options.quiet,
-                                 screen.way == CaptureWay::Portal});
+                                 screen.way == CaptureWay::Portal, screen.window});
     result = RunProgram(MIRROR_PROGRAM_NAME, *loop);
     RemoveExtendedScreen();
     FlushVirtualProjector();

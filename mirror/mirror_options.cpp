@@ -80,6 +80,13 @@ constexpr ValueOption kValueOptions[] = {
          options->flip = flip;
          return known;
      }},
+    {"--window",
+     [](const std::string& value, MirrorOptions* options) {
+         WindowChoice window;
+         bool known = ParseWindowWord(value, &window);
+         options->window = window;
+         return known;
+     }},
     {"--control",
      [](const std::string& value, MirrorOptions* options) {
          options->control = value;
@@ -147,6 +154,11 @@ bool ParseMirrorOptions(int argc, const char* const* argv, MirrorOptions* option
             parsed.extend = true;
             continue;
         }
+        // --window alone, as the last option or before another, picks one by clicking.
+        if (argument == "--window" && (i + 1 == argc || argv[i + 1][0] == '-')) {
+            parsed.window = WindowChoice{0, true};
+            continue;
+        }
         std::string_view name = argument.substr(0, argument.find('='));
         const ValueOption* option = FindValueOption(name);
         if (option == nullptr) {
@@ -166,6 +178,10 @@ bool ParseMirrorOptions(int argc, const char* const* argv, MirrorOptions* option
             *error = std::string(name) + ": cannot take \"" + value + "\"";
             return false;
         }
+    }
+    if (parsed.window && parsed.extend) {
+        *error = "--window and --extend do not go together";
+        return false;
     }
     *options = std::move(parsed);
     return true;
@@ -192,10 +208,16 @@ const char* MirrorUsage() {
            "                                 horizontal for one behind the screen; kept\n"
            "  --freeze, --blank              start with the wall frozen on its first\n"
            "                                 picture, or black\n"
+           "  --window [ID|pick]             show one window instead of the desktop, fitted\n"
+           "                                 with black bars, as it moves and resizes: the X\n"
+           "                                 window ID (as xwininfo prints it), or the one\n"
+           "                                 clicked (pick, or no ID); on Wayland the portal's\n"
+           "                                 dialog chooses it. Closed, the desktop is back\n"
            "  --control COMMAND              tell the running kvusb-mirror: freeze, blank\n"
            "                                 (each turns it over; =on, =off set it), live,\n"
-           "                                 flip=..., or status; prints the state it\n"
-           "                                 leaves (for a desktop's keyboard shortcuts)\n"
+           "                                 flip=..., window=ID|pick|desktop, or status;\n"
+           "                                 prints the state it leaves (for a desktop's\n"
+           "                                 keyboard shortcuts)\n"
            "  --virtual OUT.png              use the virtual projector instead of the\n"
            "                                 device and write what it shows to OUT.png\n"
            "                                 (or OUT.ppm)\n"

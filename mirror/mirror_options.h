@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "mirror/control_command.h"
+
 // The command line of kvusb-mirror, the program on a Linux desktop, and how its choices meet
 // the modes saved by the last run.
 
@@ -24,6 +26,7 @@ struct MirrorOptions {
     std::optional<uint8_t> powerMode;       // --power auto|eco
     std::optional<int> flip;                // --flip none|horizontal|vertical|both
     int32_t wallHold = 0;                   // --freeze, --blank: WALL_*
+    std::optional<WindowChoice> window;     // --window [ID|pick]
     std::string control;                    // --control COMMAND
     std::string virtualImage;               // --virtual OUT.png
     std::string device;                     // --device virtual[:options]

@@ -115,3 +115,10 @@ void FlushVirtualProjector() {
         projector->Flush();
     }
 }
+
+bool StopSignalPending() {
+    sigset_t pending;
+    sigpending(&pending);
+    return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+           sigismember(&pending, SIGHUP) == 1;
+}

@@ -9,5 +9,9 @@
 // frames, no projector with a link). Crash and X display loss handlers.
 void StartMirrorProcess(bool verbose, bool quiet);
 
+// Whether a stop signal (SIGINT, SIGTERM, SIGHUP) waits, held for the run's loop: a wait for
+// the user before the loop (the portal's dialog, picking a window) gives up on it.
+bool StopSignalPending();
+
 // Has the virtual projector, when it is the device, write its report and last frame now.
 void FlushVirtualProjector();

@@ -1,13 +1,14 @@
 #include "mirror/mirror_screen_linux.h"
 
-#include <signal.h>
-
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/frame_pipeline.h"
 #include "kvcap/desktop_target_linux.h"
 #include "kvcap/screencast_portal_linux.h"
 #include "mirror/extended_screen_linux.h"
+#include "mirror/mirror_process_linux.h"
+#include "mirror/x11_window_linux.h"
 #include "platform/desktop_recorded.h"
 #include "platform/desktop_xrandr_linux.h"
 #include "platform/settings_file.h"
@@ -28,28 +29,22 @@ std::string AreaText(const MonitorArea& area) {
            std::to_string(area.x) + "," + std::to_string(area.y);
 }
 
-// Ctrl-C or SIGTERM while the portal's dialog waits for the user: the signals are held for the
-// run's loop, which has not begun.
-bool StopSignalPending() {
-    sigset_t pending;
-    sigpending(&pending);
-    return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
-           sigismember(&pending, SIGHUP) == 1;
-}
-
 // The portal's grant lives as long as the process: its session ends when the process does.
 ScreenCastGrant* g_pScreenCast = nullptr;
 
-// Asks the portal for a screen of `sourceType`, with the token saved under `tokenName`, and
-// makes its stream the capture library's target. False with the exit code and *error when
+// Asks the portal for a screen of `sourceType`, with the token saved under `tokenName` (none
+// for a window, which is chosen afresh each time), and makes its stream the capture library's
+// target. False with the exit code and *error when
 // there is none: 2, or 0 when the run was stopped while the dialog waited.
 bool GrantScreenCast(uint32_t sourceType, const char* tokenName, FileSettingsStore* store,
                      int* exitCode, std::string* error) {
     ScreenCastRequest request;
     request.sourceType = sourceType;
     request.embedCursor = true;  // the pointer, as the capture library draws it elsewhere
-    request.restoreToken =
-        store->Memory().Text(SCREENCAST_SETTINGS_KEY, tokenName).value_or(std::string());
+    if (tokenName != nullptr) {
+        request.restoreToken =
+            store->Memory().Text(SCREENCAST_SETTINGS_KEY, tokenName).value_or(std::string());
+    }
     auto* grant = new ScreenCastGrant;
     int result = OpenScreenCast(request, kAnswerSeconds, StopSignalPending, grant, error);
     if (result != SCREENCAST_GRANTED) {
@@ -58,7 +53,7 @@ bool GrantScreenCast(uint32_t sourceType, const char* tokenName, FileSettingsSto
         return false;
     }
     g_pScreenCast = grant;
-    if (!grant->restoreToken.empty()) {
+    if (tokenName != nullptr && !grant->restoreToken.empty()) {
         store->WriteText(SCREENCAST_SETTINGS_KEY, tokenName, grant->restoreToken);
     }
     DesktopTarget target;
@@ -69,6 +64,7 @@ bool GrantScreenCast(uint32_t sourceType, const char* tokenName, FileSettingsSto
         target.width = PROJECTOR_WIDTH;
         target.height = PROJECTOR_HEIGHT;
     }
+    target.window = sourceType == SCREENCAST_SOURCE_WINDOW;
     SetDesktopTarget(target);
     return true;
 }
@@ -101,6 +97,32 @@ bool ExtendOnSway(FileSettingsStore* store, MirrorScreen* screen, int* exitCode,
         return false;
     }
     screen->shown = "a second screen, " + name + " " + AreaText(area);
+    return true;
+}
+
+// --window: the X window named, checked, or the one the user clicks; on Wayland the portal's
+// dialog chooses, as the compositor gives no window IDs.
+bool ChooseWindow(const WindowChoice& choice, MirrorScreen* screen, int* exitCode,
+                  std::string* error) {
+    *exitCode = MIRROR_EXIT_USAGE;
+    if (screen->way == CaptureWay::Portal) {
+        if (!choice.pick && choice.id != 0) {
+            *error = "--window: on Wayland the portal's dialog chooses the window; give no ID";
+            return false;
+        }
+        screen->window = kPortalWindow;
+        return true;
+    }
+    if (choice.pick) {
+        return PickX11Window(&screen->window, error) == 0;
+    }
+    if (choice.id != 0 && !X11WindowExists(choice.id)) {
+        char id[32];
+        std::snprintf(id, sizeof id, "0x%llx", static_cast<unsigned long long>(choice.id));
+        *error = std::string("--window: no window ") + id + " on the display";
+        return false;
+    }
+    screen->window = choice.id;
     return true;
 }
 
@@ -140,10 +162,17 @@ int ChooseMirrorScreen(const MirrorOptions& options, MirrorScreen* screen, std::
 
 bool OpenMirrorScreen(const MirrorOptions& options, FileSettingsStore* store, MirrorScreen* screen,
                       int* exitCode, std::string* error) {
+    if (options.window && !ChooseWindow(*options.window, screen, exitCode, error)) {
+        return false;
+    }
     if (!options.extend) {
-        return screen->way != CaptureWay::Portal ||
-               GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_MIRROR_TOKEN, store, exitCode,
-                               error);
+        if (screen->way != CaptureWay::Portal) {
+            return true;
+        }
+        return screen->window == kPortalWindow
+                   ? GrantScreenCast(SCREENCAST_SOURCE_WINDOW, nullptr, store, exitCode, error)
+                   : GrantScreenCast(SCREENCAST_SOURCE_MONITOR, SCREENCAST_MIRROR_TOKEN, store,
+                                     exitCode, error);
     }
     if (screen->way == CaptureWay::X11) {
         MonitorArea area;

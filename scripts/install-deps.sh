@@ -8,8 +8,8 @@ PACKAGES="build-essential cmake pkg-config git clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     liblz4-dev libzstd-dev libqoi-dev libstb-dev
     g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth imagemagick x11-apps xterm xdotool
-    libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxdamage-dev libudev-dev libdbus-1-dev
-    libjson-c-dev
+    libx11-dev libxext-dev libxfixes-dev libxrandr-dev libxdamage-dev libxcomposite-dev
+    libudev-dev libdbus-1-dev libjson-c-dev
     dbus x11-utils x11-xserver-utils locales bc nsis libxml2-utils
     libpipewire-0.3-dev pipewire pipewire-bin wireplumber
     sway swaybg foot grim xdg-desktop-portal xdg-desktop-portal-wlr

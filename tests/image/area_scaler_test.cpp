@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "mirrored_picture.h"
+
 // The scaler against the plain definition of an area average: every source pixel weighed by
 // how much of it lies in the output pixel, measured without reducing the units, summed over
 // the whole picture and divided once.
@@ -119,20 +121,6 @@ TEST(AreaScaler, ScalesBandByBandAsItScalesTheWholePicture) {
             EXPECT_EQ(bgr, Reference(src, c.width, c.height, {}));
         }
     }
-}
-
-// `bgr` (width x height) with each pixel moved to its mirrored place, by coordinates.
-std::vector<uint8_t> Mirrored(const std::vector<uint8_t>& bgr, int width, int height, int flip) {
-    std::vector<uint8_t> out(bgr.size());
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            int toX = (flip & FLIP_HORIZONTAL) != 0 ? width - 1 - x : x;
-            int toY = (flip & FLIP_VERTICAL) != 0 ? height - 1 - y : y;
-            std::copy_n(&bgr[(static_cast<size_t>(y) * width + x) * 3], 3,
-                        &out[(static_cast<size_t>(toY) * width + toX) * 3]);
-        }
-    }
-    return out;
 }
 
 // Both column paths (16-bit pairs, 32-bit sums), whole and band by band, and odd sizes so a

@@ -12,6 +12,11 @@ size_t FrameRecorder::FrameCount() {
     return frames.size();
 }
 
+bool FrameRecorder::WaitForPicture(const std::function<bool(const std::vector<uint8_t>&)>& wanted) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return wanted(lastPicture); });
+}
+
 int RecordFrame(CaptureFrameInfo* info) {
     FrameRecorder& recorder = *g_Recorder;
     recorder.inCallback = true;
@@ -41,7 +46,7 @@ int RecordFrame(CaptureFrameInfo* info) {
         recorder.releaseFromCallbackResult = KVCapAPI_Release(recorder.handle);
     }
     if (index < FrameRecorder::kKeptFrames) {
-        frame.pixels = std::move(pixels);
+        frame.pixels = pixels;
     }
     if (index == 0) {
         std::this_thread::sleep_for(recorder.firstCallbackDelay);
@@ -51,6 +56,9 @@ int RecordFrame(CaptureFrameInfo* info) {
     }
     {
         std::lock_guard lock(recorder.mutex);
+        if (frame.status == KVCAP_OK) {
+            recorder.lastPicture = pixels;
+        }
         recorder.frames.push_back(std::move(frame));
     }
     recorder.changed.notify_all();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -38,7 +39,8 @@ struct FrameRecorder {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<RecordedFrame> frames;
-    CaptureFrameInfo firstInfo{};  // the first descriptor, to try copying it later
+    std::vector<uint8_t> lastPicture;  // of the latest frame that had one
+    CaptureFrameInfo firstInfo{};      // the first descriptor, to try copying it later
     int closeFromCallbackResult = 0;
     int releaseFromCallbackResult = 0;
     int staleCopyResult = 0;  // copying the first descriptor during the second callback
@@ -46,6 +48,8 @@ struct FrameRecorder {
     // True once `count` frames were recorded, false after 10 s.
     bool WaitForFrames(size_t count);
     size_t FrameCount();
+    // True once the latest picture satisfies `wanted`, false after 10 s.
+    bool WaitForPicture(const std::function<bool(const std::vector<uint8_t>&)>& wanted);
 };
 
 extern FrameRecorder* g_Recorder;

@@ -64,6 +64,8 @@ TEST(MirrorOptions, RefuseWhatTheyCannotTakeInOneLine) {
         {{"--virtual="}, "--virtual: cannot take \"\""},
         {{"--flip", "upside-down"}, "--flip: cannot take \"upside-down\""},
         {{"--control", "freeze=yes"}, "--control: cannot take \"freeze=yes\""},
+        {{"--window", "0"}, "--window: cannot take \"0\""},
+        {{"--window", "--extend"}, "--window and --extend do not go together"},
     };
     for (const auto& c : cases) {
         MirrorOptions options;
@@ -102,6 +104,48 @@ TEST(ControlCommand, LeavesTheWallAsItSays) {
         EXPECT_FALSE(ParseControlCommand(text)) << text;
     }
     EXPECT_FALSE(ParseControlCommand(std::string_view("live\0", 5)));
+}
+
+// A window by its ID as xwininfo or xdotool print it, the desktop, or one to pick; the ID of
+// no window (0, past 32 bits, anything but digits) refused.
+TEST(ControlCommand, NamesAWindowAsXToolsPrintIt) {
+    const struct {
+        const char* text;
+        uint64_t id;
+        bool pick;
+    } cases[] = {
+        {"window=0x1e00007", 0x1e00007, false}, {"window=0X1E00007", 0x1e00007, false},
+        {"window=31457287", 31457287, false},   {"window=4294967295", 0xFFFFFFFF, false},
+        {"window=desktop", 0, false},           {"window=pick", 0, true},
+    };
+    for (const auto& c : cases) {
+        std::optional<ControlCommand> command = ParseControlCommand(c.text);
+        ASSERT_TRUE(command && command->verb == ControlVerb::Window) << c.text;
+        EXPECT_EQ(command->window.id, c.id) << c.text;
+        EXPECT_EQ(command->window.pick, c.pick) << c.text;
+    }
+    for (const char* text :
+         {"window=", "window=0", "window=0x", "window=0x0", "window=-5", "window=+5", "window=12a",
+          "window=0x1g", "window=4294967296", "window= 5", "window=5 ", "window=Pick", "window"}) {
+        EXPECT_FALSE(ParseControlCommand(text)) << text;
+    }
+    EXPECT_EQ(ControlStateText(WALL_FROZEN, FLIP_BOTH, 0x1e00007),
+              "wall: frozen\nflip: both\nwindow: 0x1e00007\n");
+    EXPECT_EQ(ControlStateText(WALL_LIVE, FLIP_NONE, 0),
+              "wall: live\nflip: none\nwindow: desktop\n");
+}
+
+// --window alone picks by clicking, whether it comes last or before another option.
+TEST(MirrorOptions, WindowAloneMeansPickOne) {
+    MirrorOptions options;
+    std::string error;
+    ASSERT_TRUE(Parse({"--window", "0x400001", "-q"}, &options, &error)) << error;
+    EXPECT_EQ(options.window->id, 0x400001u);
+    for (std::vector<const char*> arguments : std::vector<std::vector<const char*>>{
+             {"--window"}, {"--window", "-q"}, {"--window", "pick"}, {"--window=pick"}}) {
+        ASSERT_TRUE(Parse(arguments, &options, &error)) << error;
+        EXPECT_TRUE(options.window && options.window->pick) << arguments.size();
+    }
 }
 
 ModeSettings Resolved(std::vector<const char*> arguments, const SavedModes& saved) {

@@ -354,7 +354,7 @@ control)
     [ "$(stat -c '%a %u' "$(dirname "$socket")") $(stat -c '%a %u' "$socket")" = \
         "700 $user 600 $user" ] || fail "modes: $(ls -la "$(dirname "$socket")")"
     control status || fail "status: $(cat control.err)"
-    [ "$(cat control.out)" = $'wall: blank\nflip: vertical' ] ||
+    [ "$(cat control.out)" = $'wall: blank\nflip: vertical\nwindow: desktop' ] ||
         fail "status said: $(cat control.out)"
     black || fail "the wall was not black while blank"
 

@@ -59,6 +59,20 @@ class X11CaptureTest : public ::testing::Test {
         g_Recorder = nullptr;
     }
 
+    // Starts a session of 854 x 480 at 30 frames a second recording into `recorder`, showing
+    // `window` (0: the desktop); ended by KVCapAPI_Uninitialize.
+    void StartSession(FrameRecorder* recorder, uint64_t window = 0) {
+        g_Recorder = recorder;
+        KVCapHandle handle = 0;
+        ASSERT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
+        ASSERT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);
+        recorder->handle = handle;
+        EXPECT_EQ(KVCapAPI_SetMaxFPS(handle, 30), KVCAP_OK);
+        EXPECT_EQ(KVCapSetWindow(handle, window), KVCAP_OK);
+        EXPECT_EQ(KVCapAPI_Open(handle, RecordFrame, 0, 854, 480), KVCAP_OK);
+        EXPECT_EQ(KVCapAPI_Start(handle), KVCAP_OK);
+    }
+
     TraceRecorder m_traces;
     std::unique_ptr<XvfbServer> server_;
     std::unique_ptr<X11TestClient> client_;
@@ -229,14 +243,7 @@ TEST_F(X11CaptureTest, AMonitorTakenAwayFailsFramesUntilItIsBack) {
     SetDesktopTarget(target);
 
     FrameRecorder recorder;
-    g_Recorder = &recorder;
-    KVCapHandle handle = 0;
-    ASSERT_EQ(KVCapAPI_Initialize(1, 0, 1), KVCAP_OK);
-    ASSERT_EQ(KVCapAPI_Create(&handle), KVCAP_OK);
-    recorder.handle = handle;
-    EXPECT_EQ(KVCapAPI_SetMaxFPS(handle, 30), KVCAP_OK);
-    EXPECT_EQ(KVCapAPI_Open(handle, RecordFrame, 0, 854, 480), KVCAP_OK);
-    EXPECT_EQ(KVCapAPI_Start(handle), KVCAP_OK);
+    ASSERT_NO_FATAL_FAILURE(StartSession(&recorder));
     EXPECT_TRUE(recorder.WaitForFrames(2));
     RemoveX11Monitor(display, monitor);
     EXPECT_TRUE(WaitForStatus(&recorder, KVCAP_E_CAPTURE_FAILED));
@@ -251,6 +258,53 @@ TEST_F(X11CaptureTest, AMonitorTakenAwayFailsFramesUntilItIsBack) {
     EXPECT_TRUE(IsColour(PixelAt(recorder.frames[1].pixels, 854, 427, 240), kBlue, kGreen, kRed));
     EXPECT_NE(m_traces.Text().find(" kvcap: the X screen has no monitor KVTEST\n"),
               std::string::npos);
+}
+
+// Every pixel of a frame: `inside` within columns [left, right) and rows [top, bottom), black
+// elsewhere.
+bool ShowsBox(const std::vector<uint8_t>& frame, int left, int top, int right, int bottom) {
+    if (frame.size() != 854u * 480 * 3) {
+        return false;
+    }
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 854; ++x) {
+            bool inside = x >= left && x < right && y >= top && y < bottom;
+            if (!IsColour(PixelAt(frame, 854, x, y), inside ? kBlue : 0, inside ? kGreen : 0,
+                          inside ? kRed : 0)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// One window through XComposite: its own pixels where another window covers it, fitted between
+// bars wherever it moves; a resize refits it; once it is destroyed the frames say so.
+TEST_F(X11CaptureTest, OneWindowIsReadUnderWhatCoversItFittedAndFollowed) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(1280, 1024));
+    unsigned long window = client_->ShowColour(kColour, 100, 80, 200, 480);
+    client_->ShowColour(0xFF0000, 150, 200, 400, 100);  // on top of it
+    FrameRecorder recorder;
+    ASSERT_NO_FATAL_FAILURE(StartSession(&recorder, window));
+    // 200 x 480 at its own size: bars of 327 columns left and right.
+    EXPECT_TRUE(recorder.WaitForPicture(
+        [](const std::vector<uint8_t>& frame) { return ShowsBox(frame, 327, 0, 527, 480); }));
+    client_->MoveWindow(window, 900, 500);  // half off the screen
+    client_->ResizeWindow(window, 427, 120);
+    // Twice its size, 854 x 240, between bars of 120 rows.
+    EXPECT_TRUE(recorder.WaitForPicture(
+        [](const std::vector<uint8_t>& frame) { return ShowsBox(frame, 0, 120, 854, 360); }));
+    client_->DestroyWindow(window);
+    EXPECT_TRUE(WaitForStatus(&recorder, KVCAP_E_WINDOW_GONE));
+    EXPECT_EQ(KVCapAPI_Uninitialize(), KVCAP_OK);
+
+    // A window gone before the session opens says so from the first frame.
+    FrameRecorder gone;
+    ASSERT_NO_FATAL_FAILURE(StartSession(&gone, window));
+    EXPECT_TRUE(gone.WaitForFrames(1));
+    EXPECT_EQ(KVCapAPI_Uninitialize(), KVCAP_OK);
+    g_Recorder = nullptr;
+    EXPECT_EQ(gone.frames[0].status, KVCAP_E_WINDOW_GONE);
 }
 
 TEST_F(X11CaptureTest, WithoutADisplayTheSessionDoesNotOpenAndSaysWhy) {

@@ -69,6 +69,17 @@ void X11TestClient::MoveWindow(unsigned long window, int x, int y) {
     XSync(m_display, False);
 }
 
+void X11TestClient::ResizeWindow(unsigned long window, int width, int height) {
+    XResizeWindow(m_display, window, static_cast<unsigned int>(width),
+                  static_cast<unsigned int>(height));
+    XSync(m_display, False);
+}
+
+void X11TestClient::DestroyWindow(unsigned long window) {
+    XDestroyWindow(m_display, window);
+    XSync(m_display, False);
+}
+
 void X11TestClient::MovePointer(int x, int y) {
     XWarpPointer(m_display, None, DefaultRootWindow(m_display), 0, 0, 0, 0, x, y);
     XSync(m_display, False);

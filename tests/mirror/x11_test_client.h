@@ -18,6 +18,8 @@ class X11TestClient {
     // A borderless window over (x, y, width, height) in a 24-bit TrueColor pixel value; its id.
     unsigned long ShowColour(unsigned long pixel, int x, int y, int width, int height);
     void MoveWindow(unsigned long window, int x, int y);
+    void ResizeWindow(unsigned long window, int width, int height);
+    void DestroyWindow(unsigned long window);
     // A borderless window for pictures, with no pointer drawn over it; its id.
     unsigned long ShowPictureWindow(int x, int y, int width, int height);
     // B, G, R bytes, top-down, into the window's top-left corner, in one request.

@@ -14,8 +14,8 @@ CACHE=$1
 # guest with no archive, so it refuses them if one is missing here.
 PACKAGES="systemd systemd-sysv udev dbus libpam-systemd login passwd kmod acl procps
     xvfb x11-xserver-utils x11-apps xdotool
-    libstdc++6 libx11-6 libxext6 libxfixes3 libxrandr2 libxdamage1 libudev1 libdbus-1-3
-    libpipewire-0.3-0"
+    libstdc++6 libx11-6 libxext6 libxfixes3 libxrandr2 libxdamage1 libxcomposite1 libudev1
+    libdbus-1-3 libpipewire-0.3-0"
 USER_NAME=mira
 
 command -v mmdebstrap >/dev/null || { echo "no mmdebstrap: run scripts/install-deps.sh"; exit 77; }
