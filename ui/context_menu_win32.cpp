@@ -29,7 +29,8 @@ UINT g_uMenuDpi = MENU_BASE_DPI;
 int32_t g_iMenuFontHeight = 0;
 // The menu being shown is in a language written from the right: TrackPopupMenu lays it out
 // mirrored, so its items' device contexts are mirrored too and the drawing below holds as it
-// is; only the labels' reading order is asked for.
+// is; only the labels' reading order is asked for, and the pictures keep their own
+// orientation (a flip's picture mirrored would show another flip).
 bool g_bMenuRtl = false;
 
 // The system DPI, where nothing tells a monitor's own.
@@ -205,8 +206,8 @@ void DisplayContextMenu(HWND hwnd, int x, int y) {
         SetOwnerDrawnItem(top, item.position, bitmap, languageId | (first ? PROBE_CCH_UNIT : 0));
         first = false;
     }
-    const MenuState state{DispMode.load(), ZoomMode.load(), PowerMode, g_nWallHold.load(),
-                          FlipMode.load()};
+    const MenuState state{DispMode.load(),    ZoomMode.load(), PowerMode,
+                          g_nWallHold.load(), FlipMode.load(), g_nCaptureWindow.load() != 0};
     for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
         HMENU menu = menuAt(item.level);
         if (item.text) {
@@ -365,7 +366,7 @@ void OnDrawItem(DRAWITEMSTRUCT* drawItem) {
         SetBrushOrgEx(dc, 0, 0, &oldOrigin);  // HALFTONE needs it set after the mode
         StretchBlt(dc, rect.left + metrics.pictureLeft, rect.top + metrics.pictureTop,
                    metrics.pictureSize, metrics.pictureSize, memory, 0, 0, MENU_PICTURE_SIZE,
-                   MENU_PICTURE_SIZE, SRCCOPY);
+                   MENU_PICTURE_SIZE, SRCCOPY | (g_bMenuRtl ? NOMIRRORBITMAP : 0));
         SetBrushOrgEx(dc, oldOrigin.x, oldOrigin.y, nullptr);
         SetStretchBltMode(dc, oldMode);
         SelectObject(memory, oldBitmap);

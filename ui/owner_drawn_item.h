@@ -74,7 +74,7 @@ inline constexpr MenuItemSize MeasureMenuItem(const MenuItemMetrics& metrics, in
 // the label is drawn at the text origin and the keys in a column of their own, ending
 // MENU_KEYS_RIGHT before the item's end, at least MENU_KEYS_GAP after the label.
 inline constexpr int32_t MENU_KEYS_GAP = 24;
-inline constexpr int32_t MENU_KEYS_RIGHT = 8;
+inline constexpr int32_t MENU_KEYS_RIGHT = 16;
 struct MenuItemText {
     std::u16string_view label;
     std::u16string_view keys;  // empty without a tab
