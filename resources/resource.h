@@ -23,6 +23,7 @@
 #define IDM_FLIP_HORIZONTAL 40033
 #define IDM_FLIP_VERTICAL 40034
 #define IDM_FLIP_BOTH 40035
+#define IDM_ONE_WINDOW 40036
 
 // Dialog templates and their controls.
 #define IDD_ABOUT 141
@@ -72,3 +73,5 @@
 #define IDB_FLIP_VERTICAL_ON 185
 #define IDB_FLIP_BOTH_OFF 186
 #define IDB_FLIP_BOTH_ON 187
+#define IDB_ONE_WINDOW_OFF 188
+#define IDB_ONE_WINDOW_ON 189

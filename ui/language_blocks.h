@@ -30,8 +30,10 @@ enum class TextRole : uint32_t {
     TipFrozen = 21,
     TipBlank = 22,
     HotkeyTaken = 23,  // a notice; %s stands for the keys
+    OneWindow = 24,
+    WindowClosed = 25,  // a notice
 };
-inline constexpr uint32_t TEXT_ROLE_COUNT = 24;
+inline constexpr uint32_t TEXT_ROLE_COUNT = 26;
 
 inline constexpr uint32_t ENGLISH_LANGUAGE_BASE = 4001;
 

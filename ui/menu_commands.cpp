@@ -1,5 +1,6 @@
 #include "ui/menu_commands.h"
 
+#include "app/capture_session.h"
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/power_mode.h"
@@ -90,4 +91,24 @@ void RunMenuCommand(uint32_t commandId) {
             return;
         }
     }
+}
+
+void RunOneWindowCommand(uint64_t window) {
+    if (g_nCaptureWindow.load() != 0) {
+        DebugPrint("KVUSB menu: ONE WINDOW off, the whole desktop!\n");
+        SetCaptureWindow(0);
+    } else if (window == 0) {
+        DebugPrint("KVUSB menu: ONE WINDOW, but no window to show!\n");
+    } else {
+        DebugPrint("KVUSB menu: ONE WINDOW 0x%llx!\n", static_cast<unsigned long long>(window));
+        SetCaptureWindow(window);
+    }
+}
+
+bool ClosedWindowEnded() {
+    if (!EndClosedWindow()) {
+        return false;
+    }
+    DebugPrint("vorn_kvusb: the window shown was closed, the whole desktop is back!\n");
+    return true;
 }

@@ -29,7 +29,7 @@ const TopMenuItem TOP_MENU_ITEMS[4] = {
     {8, TextRole::Flip, IDB_FLIP},
 };
 
-const PictureMenuItem PICTURE_MENU_ITEMS[15] = {
+const PictureMenuItem PICTURE_MENU_ITEMS[16] = {
     {MenuLevel::DisplayMode, 0, TextRole::Mirror, IDB_MIRROR_OFF, IDB_MIRROR_ON, MenuCheck::Mirror,
      DISPLAY_MODE_TRACE_GROUP},
     {MenuLevel::DisplayMode, 1, std::nullopt, IDB_800X600_OFF, IDB_800X600_ON,
@@ -60,6 +60,8 @@ const PictureMenuItem PICTURE_MENU_ITEMS[15] = {
      MenuCheck::FlipVertical, PRESENTER_TRACE_GROUP},
     {MenuLevel::Flip, 3, TextRole::FlipBoth, IDB_FLIP_BOTH_OFF, IDB_FLIP_BOTH_ON,
      MenuCheck::FlipBoth, PRESENTER_TRACE_GROUP},
+    {MenuLevel::Top, 9, TextRole::OneWindow, IDB_ONE_WINDOW_OFF, IDB_ONE_WINDOW_ON,
+     MenuCheck::OneWindow, PRESENTER_TRACE_GROUP},
 };
 
 const uint16_t MENU_BITMAP_IDS[MENU_BITMAP_COUNT] = {
@@ -93,6 +95,8 @@ const uint16_t MENU_BITMAP_IDS[MENU_BITMAP_COUNT] = {
     IDB_FLIP_VERTICAL_ON,
     IDB_FLIP_BOTH_OFF,
     IDB_FLIP_BOTH_ON,
+    IDB_ONE_WINDOW_OFF,
+    IDB_ONE_WINDOW_ON,
 };
 
 bool IsMenuCheckOn(MenuCheck check, const MenuState& state) {
@@ -130,6 +134,8 @@ bool IsMenuCheckOn(MenuCheck check, const MenuState& state) {
             return state.flipMode == FLIP_VERTICAL;
         case MenuCheck::FlipBoth:
             return state.flipMode == FLIP_BOTH;
+        case MenuCheck::OneWindow:
+            return state.oneWindow;
     }
     return false;
 }

@@ -9,7 +9,7 @@
 // Where the localised texts and pictures of the tray menu go, and which picture each item
 // shows. The menu carries no system check marks: the current display mode, zoom and power
 // mode are told by choosing an item's "on" or "off" picture when the menu is built, as are the
-// presenter's freeze, blank and flip.
+// presenter's freeze, blank, flip and one window.
 
 // The menus of resource 106. The shown menu is sub-menu 0 of the resource (Top); every
 // other one is reached from its parent by position (SUB_MENU_LINKS).
@@ -30,6 +30,7 @@ struct MenuState {
     uint32_t powerMode;  // PowerMode: 0 Auto Power, anything else ECO
     int32_t wallHold;    // g_nWallHold: WALL_LIVE, WALL_FROZEN or WALL_BLANK
     int32_t flipMode;    // FlipMode: FLIP_*
+    bool oneWindow;      // a window is shown instead of the desktop
 };
 
 enum class MenuCheck {
@@ -48,6 +49,7 @@ enum class MenuCheck {
     FlipHorizontal,
     FlipVertical,
     FlipBoth,
+    OneWindow,
 };
 
 // True when the item shows its "on" picture.
@@ -73,7 +75,7 @@ struct PictureMenuItem {
     MenuCheck check;
     const char* traceGroup;  // names the bitmap group in the load traces
 };
-extern const PictureMenuItem PICTURE_MENU_ITEMS[15];
+extern const PictureMenuItem PICTURE_MENU_ITEMS[16];
 
 inline constexpr const char* TOP_MENU_TRACE_GROUP = "hbmp1_3";
 
@@ -84,5 +86,5 @@ inline uint16_t MenuItemPicture(const PictureMenuItem& item, const MenuState& st
 
 // Every menu bitmap, each once, in the order the build first needs it. The Original and
 // Zoom 1 pictures serve both the Mirror and the 800x600 sub-menus.
-inline constexpr uint32_t MENU_BITMAP_COUNT = 30;
+inline constexpr uint32_t MENU_BITMAP_COUNT = 32;
 extern const uint16_t MENU_BITMAP_IDS[MENU_BITMAP_COUNT];

@@ -18,6 +18,7 @@
 #include "ui/device_error_timer.h"
 #include "ui/dialogs.h"
 #include "ui/menu_commands.h"
+#include "ui/one_window.h"
 #include "ui/presenter_hotkeys.h"
 #include "ui/session_watch.h"
 #include "ui/tray_events.h"
@@ -165,6 +166,7 @@ void OnTrayIcon(HWND hwnd, WPARAM wParam, LPARAM lParam) {
         return;
     }
     DebugPrint("KVUSB add sub-menu: hwnd %d\n", HandleNumber(hwnd));
+    NoteWindowToShow();
     SetForegroundWindow(hwnd);
     POINT at{callback.x, callback.y};
     if (!callback.hasAnchor) {
@@ -185,6 +187,8 @@ void RunCommand(UINT commandId) {
 void OnCommand(HWND hwnd, UINT commandId) {
     if (commandId == IDM_ABOUT) {
         DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_ABOUT), hwnd, AboutProc, 0);
+    } else if (commandId == IDM_ONE_WINDOW) {
+        ToggleOneWindow();
     } else {
         RunCommand(commandId);
     }

@@ -161,3 +161,9 @@ Canvas DrawBlank(bool on) {
 Canvas DrawFlip(bool horizontal, bool vertical, bool on) {
     return Badge(Flipped(Flag(6.8, 4.6, 13.4, 5), horizontal, vertical), on);
 }
+
+Canvas DrawOneWindow(bool on) {
+    // A window: its frame, and its title bar filled in.
+    return Badge(Union({RoundRectOutline(4, 4.8, 14, 13.2, 1, 1.3), RoundRect(4, 4.8, 14, 7.4, 1)}),
+                 on);
+}

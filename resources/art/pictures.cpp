@@ -3,7 +3,7 @@
 #include "resources/art/image_files.h"
 #include "resources/resource.h"
 
-const PictureFile PICTURE_FILES[33] = {
+const PictureFile PICTURE_FILES[35] = {
     {IDI_KVUSB, "vorn_kvusb.ico", true, DrawProgramIcon},
     {IDB_DISPLAY_MODE, "menu_display_mode.bmp", false, DrawDisplayModeTop},
     {IDB_POWER_MODE, "menu_power_mode.bmp", false, DrawPowerModeTop},
@@ -41,6 +41,8 @@ const PictureFile PICTURE_FILES[33] = {
     {IDB_FLIP_BOTH_OFF, "menu_flip_both_off.bmp", false,
      [] { return DrawFlip(true, true, false); }},
     {IDB_FLIP_BOTH_ON, "menu_flip_both_on.bmp", false, [] { return DrawFlip(true, true, true); }},
+    {IDB_ONE_WINDOW_OFF, "menu_one_window_off.bmp", false, [] { return DrawOneWindow(false); }},
+    {IDB_ONE_WINDOW_ON, "menu_one_window_on.bmp", false, [] { return DrawOneWindow(true); }},
     {IDB_ABOUT_PICTURE, "about.bmp", false, DrawAboutPicture},
     {IDB_WARNING_PICTURE, "warning.bmp", false, DrawWarningPicture},
 };

@@ -16,7 +16,7 @@ struct PictureFile {
     Canvas (*draw)();
 };
 
-extern const PictureFile PICTURE_FILES[33];
+extern const PictureFile PICTURE_FILES[35];
 
 std::vector<uint8_t> EncodePicture(const PictureFile& picture);
 
@@ -35,6 +35,7 @@ Canvas DrawFlipTop();
 Canvas DrawFreeze(bool on);
 Canvas DrawBlank(bool on);
 Canvas DrawFlip(bool horizontal, bool vertical, bool on);
+Canvas DrawOneWindow(bool on);
 Canvas DrawAboutPicture();
 Canvas DrawWarningPicture();
 Canvas DrawProgramIcon();

@@ -40,6 +40,7 @@ void ResetEngineState() {
     SetWallHold(WALL_LIVE);
     FlipMode.store(FLIP_NONE);
     SetCaptureFlip(FLIP_NONE);
+    SetCaptureWindow(0);
     PowerMode = POWER_MODE_AUTO;
     g_nScreenWidth = kStartWidth;
     g_nScreenHeight = kStartHeight;

@@ -112,11 +112,34 @@ TEST_F(MenuCommandsTest, FreezeAndBlankTurnOverAndTakeEachOthersPlace) {
     EXPECT_EQ(g_nCaptureState.load(), CAPTURE_RUNNING);
 }
 
+// One window turns over too; with no window noted it changes nothing. A window that closes
+// ends it once: the poll after that has nothing to tell.
+TEST_F(MenuCommandsTest, OneWindowTurnsOverAndAClosedWindowEndsItOnce) {
+    StartSession("", ZOOM_ORIGINAL);
+    RunOneWindowCommand(0);
+    EXPECT_EQ(g_nCaptureWindow.load(), 0u);
+    EXPECT_THAT(Traces(), Contains("KVUSB menu: ONE WINDOW, but no window to show!\n"));
+    RunOneWindowCommand(0x2A0042);
+    EXPECT_EQ(g_nCaptureWindow.load(), 0x2A0042u);
+    EXPECT_EQ(g_nCaptureState.load(), CAPTURE_RUNNING);
+    RunOneWindowCommand(0x2A0042);
+    EXPECT_EQ(g_nCaptureWindow.load(), 0u);
+
+    RunOneWindowCommand(0x2A0042);
+    EXPECT_FALSE(ClosedWindowEnded());
+    g_bWindowGone.store(true);
+    EXPECT_TRUE(ClosedWindowEnded());
+    EXPECT_EQ(g_nCaptureWindow.load(), 0u);
+    EXPECT_EQ(g_nCaptureState.load(), CAPTURE_RUNNING);
+    EXPECT_FALSE(ClosedWindowEnded());
+}
+
+// About and One window are the tray window's own (a dialog, the window it noted).
 TEST_F(MenuCommandsTest, TheTitleAboutAndUnknownIdsDoNothingHere) {
     OpenProjector("");
     const uint64_t commands = m_projector->Report().commands;
-    for (uint32_t id :
-         {uint32_t{IDM_TITLE}, uint32_t{IDM_ABOUT}, 0u, 40015u, 40029u, 40036u, 65535u}) {
+    for (uint32_t id : {uint32_t{IDM_TITLE}, uint32_t{IDM_ABOUT}, 0u, 40015u, 40029u,
+                        uint32_t{IDM_ONE_WINDOW}, 40037u, 65535u}) {
         RunMenuCommand(id);
     }
     EXPECT_TRUE(Traces().empty());

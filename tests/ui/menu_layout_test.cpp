@@ -19,7 +19,7 @@ std::vector<uint16_t> Pictures(int32_t dispMode, int32_t zoomMode, uint32_t powe
     std::vector<uint16_t> pictures;
     for (const PictureMenuItem& item : std::span(PICTURE_MENU_ITEMS).first(9)) {
         pictures.push_back(
-            MenuItemPicture(item, {dispMode, zoomMode, powerMode, WALL_LIVE, FLIP_NONE}));
+            MenuItemPicture(item, {dispMode, zoomMode, powerMode, WALL_LIVE, FLIP_NONE, false}));
     }
     return pictures;
 }

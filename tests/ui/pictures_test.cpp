@@ -68,7 +68,7 @@ TEST(Pictures, OnPicturesAreFilledWithTheAccentOffPicturesHaveNone) {
     for (uint16_t off = IDB_MIRROR_OFF; off <= IDB_POWER_ECO_OFF; off += 2) {
         offs.push_back(off);
     }
-    for (uint16_t off = IDB_FREEZE_OFF; off <= IDB_FLIP_BOTH_OFF; off += 2) {
+    for (uint16_t off = IDB_FREEZE_OFF; off <= IDB_ONE_WINDOW_OFF; off += 2) {
         offs.push_back(off);
     }
     for (uint16_t off : offs) {
