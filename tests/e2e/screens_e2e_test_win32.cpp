@@ -61,9 +61,11 @@ void SetDpi(DWORD dpi) {
 void ShootMenu(ProgramRun& run, const std::string& shot, std::initializer_list<WPARAM> keys,
                size_t menus) {
     const LANGID language = LANGIDFROMLCID(GetUserDefaultLCID());
-    // Where the shell says the request came from.
+    // Where the shell says the request came from; a menu laid out from the right opens leftwards
+    // from there, so Arabic's is asked for further right, with room for its sub-menus.
+    const WORD x = PRIMARYLANGID(language) == LANG_ARABIC ? 900 : 120;
     ASSERT_TRUE(
-        run.Post(kNotifyIconMessage, MAKEWPARAM(120, 120), MAKELPARAM(WM_CONTEXTMENU, IDI_KVUSB)));
+        run.Post(kNotifyIconMessage, MAKEWPARAM(x, 120), MAKELPARAM(WM_CONTEXTMENU, IDI_KVUSB)));
     ASSERT_TRUE(run.WaitForWindowCount(L"#32768", nullptr, 1));
     for (WPARAM key : keys) {
         Key(run, key);
@@ -115,8 +117,8 @@ TEST(MenuScreen, ThePresenterItemsCheckedAt96And192Dpi) {
         run.Post(WM_COMMAND, IDM_FREEZE);
         run.Post(WM_COMMAND, IDM_FLIP_VERTICAL);
         EXPECT_TRUE(run.WaitForTrace("KVUSB menu: FLIP VERTICAL!\n"));
-        // Up from nothing is the last item, Flip; right opens it.
-        ShootMenu(run, shot, {VK_UP, VK_RIGHT}, 2);
+        // Up from nothing is the last item, One window; once more is Flip, which right opens.
+        ShootMenu(run, shot, {VK_UP, VK_UP, VK_RIGHT}, 2);
     }
 }
 
