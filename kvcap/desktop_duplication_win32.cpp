@@ -14,6 +14,7 @@
 #include "kvcap/desktop_cursor_win32.h"
 #include "kvcap/duplication_policy.h"
 #include "kvcap/kvcap_api.h"
+#include "kvcap/window_bounds_win32.h"
 #include "platform/debug_print.h"
 #include "platform/system_library_win32.h"
 
@@ -118,7 +119,8 @@ std::vector<ListedOutput> ListOutputs(IDXGIFactory1* factory) {
 
 class DuplicationSource : public CaptureSource {
   public:
-    explicit DuplicationSource(const CaptureGeometry& geometry) : m_geometry(geometry) {}
+    explicit DuplicationSource(const CaptureGeometry& geometry)
+        : m_geometry(geometry), m_windowFit(geometry.width, geometry.height, geometry.flip) {}
 
     bool Open();
     int Grab(uint8_t* bgr) override;
@@ -134,6 +136,8 @@ class DuplicationSource : public CaptureSource {
     void DrawScaled();
     void DrawCursor();
     int ReadBack(uint8_t* bgr);
+    // One window: its part of the desktop image copied out and fitted on the CPU.
+    int ReadWindow(uint8_t* bgr);
 
     CaptureGeometry m_geometry;
     ComPtr<ID3D11Device> m_device;
@@ -150,6 +154,10 @@ class DuplicationSource : public CaptureSource {
     ComPtr<ID3D11Texture2D> m_target;  // session size, GDI-compatible for the cursor
     ComPtr<ID3D11RenderTargetView> m_targetView;
     ComPtr<ID3D11Texture2D> m_staging;
+    WindowScaler m_windowFit;
+    ComPtr<ID3D11Texture2D> m_cutStaging;  // the desktop image's size, read back
+    bool m_rotated = false;                // the output's image is not upright
+    bool m_rotatedWindowTraced = false;
     bool m_pointerVisible = true;  // as the last pointer update said
     bool m_deviceLost = false;     // the device and all made on it are to be built again
     DuplicationRecovery m_recovery;
@@ -269,6 +277,8 @@ bool DuplicationSource::Duplicate(HRESULT* hr) {
     DXGI_OUTDUPL_DESC desc{};
     m_duplication->GetDesc(&desc);
     ImageMapping map = UprightMapping(static_cast<OutputRotation>(desc.Rotation));
+    m_rotated = desc.Rotation != DXGI_MODE_ROTATION_UNSPECIFIED &&
+                desc.Rotation != DXGI_MODE_ROTATION_IDENTITY;
     UprightConstants constants = {{map.su, map.sv, map.s0, 0}, {map.tu, map.tv, map.t0, 0}};
     m_context->UpdateSubresource(m_upright.Get(), 0, nullptr, &constants, 0, 0);
     return true;
@@ -400,7 +410,76 @@ int DuplicationSource::ReadBack(uint8_t* bgr) {
     return KVCAP_OK;
 }
 
+int DuplicationSource::ReadWindow(uint8_t* bgr) {
+    if (m_rotated) {
+        // Its image would have to be cut in its scan-out orientation, which is not done: the
+        // wall stays black rather than show a wrong part of the desktop.
+        if (!m_rotatedWindowTraced) {
+            DebugPrint(" kvcap: one window on a rotated monitor is not shown\n");
+            m_rotatedWindowTraced = true;
+        }
+        std::memset(bgr, 0, static_cast<size_t>(m_geometry.width) * m_geometry.height * 3);
+        return KVCAP_OK;
+    }
+    const std::optional<PixelRect> bounds = WindowBoundsOnDesktop(m_geometry.window);
+    if (!bounds) {
+        return KVCAP_E_WINDOW_GONE;
+    }
+    const PixelRect onOutput{bounds->x - m_screen.left, bounds->y - m_screen.top, bounds->width,
+                             bounds->height};
+    if (!m_windowFit.Place(m_screen.right - m_screen.left, m_screen.bottom - m_screen.top,
+                           onOutput)) {
+        m_windowFit.PaintBars(bgr);  // nothing of it on this monitor
+        return KVCAP_OK;
+    }
+    D3D11_TEXTURE2D_DESC desktopDesc;
+    m_desktop->GetDesc(&desktopDesc);
+    D3D11_TEXTURE2D_DESC stagingDesc{};
+    if (m_cutStaging) {
+        m_cutStaging->GetDesc(&stagingDesc);
+    }
+    if (!m_cutStaging || stagingDesc.Width != desktopDesc.Width ||
+        stagingDesc.Height != desktopDesc.Height) {
+        stagingDesc = {};
+        stagingDesc.Width = desktopDesc.Width;
+        stagingDesc.Height = desktopDesc.Height;
+        stagingDesc.MipLevels = 1;
+        stagingDesc.ArraySize = 1;
+        stagingDesc.Format = desktopDesc.Format;
+        stagingDesc.SampleDesc.Count = 1;
+        stagingDesc.Usage = D3D11_USAGE_STAGING;
+        stagingDesc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        HRESULT hr =
+            m_device->CreateTexture2D(&stagingDesc, nullptr, m_cutStaging.ReleaseAndGetAddressOf());
+        if (FAILED(hr)) {
+            return Fail("CreateTexture2D", hr);
+        }
+    }
+    const PixelRect& cut = m_windowFit.Fit().cut;
+    const D3D11_BOX box{static_cast<UINT>(cut.x),
+                        static_cast<UINT>(cut.y),
+                        0,
+                        static_cast<UINT>(cut.x + cut.width),
+                        static_cast<UINT>(cut.y + cut.height),
+                        1};
+    m_context->CopySubresourceRegion(m_cutStaging.Get(), 0, 0, 0, 0, m_desktop.Get(), 0, &box);
+    D3D11_MAPPED_SUBRESOURCE mapped;
+    HRESULT hr = m_context->Map(m_cutStaging.Get(), 0, D3D11_MAP_READ, 0, &mapped);
+    if (FAILED(hr)) {
+        return Fail("Map", hr);
+    }
+    // The desktop image is B8G8R8A8, as the window scaler's default layout reads it.
+    m_windowFit.Scale(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, PixelLayout{},
+                      bgr);
+    m_context->Unmap(m_cutStaging.Get(), 0);
+    return KVCAP_OK;
+}
+
 int DuplicationSource::Grab(uint8_t* bgr) {
+    // A closed window ends the mode even while nothing on the desktop changes.
+    if (m_geometry.window != 0 && !WindowBoundsOnDesktop(m_geometry.window)) {
+        return KVCAP_E_WINDOW_GONE;
+    }
     // Access is lost on a mode change, a desktop switch, a secure desktop or a lost device;
     // win it back at a bounded rate, announcing failed frames until it comes.
     if (!m_duplication) {
@@ -439,6 +518,9 @@ int DuplicationSource::Grab(uint8_t* bgr) {
         return kGrabUnchanged;  // neither an image nor the pointer came: the last frame holds
     }
     m_recovery.Succeeded();
+    if (m_geometry.window != 0) {
+        return ReadWindow(bgr);
+    }
     DrawScaled();
     if (m_geometry.drawCursor && m_pointerVisible) {
         DrawCursor();

@@ -16,6 +16,14 @@
 #define IDM_800X600_ZOOM2 40019
 #define IDM_POWER_AUTO 40020
 #define IDM_POWER_ECO 40021
+// The presenter's controls, after the items above.
+#define IDM_FREEZE 40030
+#define IDM_BLANK 40031
+#define IDM_FLIP_NONE 40032
+#define IDM_FLIP_HORIZONTAL 40033
+#define IDM_FLIP_VERTICAL 40034
+#define IDM_FLIP_BOTH 40035
+#define IDM_ONE_WINDOW 40036
 
 // Dialog templates and their controls.
 #define IDD_ABOUT 141
@@ -32,6 +40,7 @@
 #define IDB_DISPLAY_MODE 150
 #define IDB_POWER_MODE 151
 #define IDB_ABOUT 152
+#define IDB_FLIP 153
 #define IDB_MIRROR_OFF 160
 #define IDB_MIRROR_ON 161
 #define IDB_800X600_OFF 162
@@ -50,3 +59,19 @@
 // Dialog pictures, 32 x 32.
 #define IDB_ABOUT_PICTURE 174
 #define IDB_WARNING_PICTURE 175
+
+// The presenter's menu pictures, 18 x 18, "off" and "on".
+#define IDB_FREEZE_OFF 176
+#define IDB_FREEZE_ON 177
+#define IDB_BLANK_OFF 178
+#define IDB_BLANK_ON 179
+#define IDB_FLIP_NONE_OFF 180
+#define IDB_FLIP_NONE_ON 181
+#define IDB_FLIP_HORIZONTAL_OFF 182
+#define IDB_FLIP_HORIZONTAL_ON 183
+#define IDB_FLIP_VERTICAL_OFF 184
+#define IDB_FLIP_VERTICAL_ON 185
+#define IDB_FLIP_BOTH_OFF 186
+#define IDB_FLIP_BOTH_ON 187
+#define IDB_ONE_WINDOW_OFF 188
+#define IDB_ONE_WINDOW_ON 189

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/display_mode.h"
+#include "app/frame_pipeline.h"
 #include "app/power_mode.h"
 #include "platform/debug_print.h"
 #include "platform/system_library_win32.h"
@@ -26,6 +27,11 @@ namespace {
 // and pictures scale with them.
 UINT g_uMenuDpi = MENU_BASE_DPI;
 int32_t g_iMenuFontHeight = 0;
+// The menu being shown is in a language written from the right: TrackPopupMenu lays it out
+// mirrored, so its items' device contexts are mirrored too and the drawing below holds as it
+// is; only the labels' reading order is asked for, and the pictures keep their own
+// orientation (a flip's picture mirrored would show another flip).
+bool g_bMenuRtl = false;
 
 // The system DPI, where nothing tells a monitor's own.
 UINT SystemDpi() {
@@ -80,8 +86,6 @@ int32_t UserMenuFontHeight(UINT dpi) {
     }
     return metrics.lfMenuFont.lfHeight;
 }
-
-constexpr size_t kMenuLevels = 5;
 
 size_t HeaderBytes() {
     return offsetof(MenuItemData, text);
@@ -152,6 +156,22 @@ void FreeItemData(HMENU menu, UINT position) {
     LocalFree(data);
 }
 
+// The part of the record's text the menu measures and draws, split at its tab.
+MenuItemText ItemText(const MenuItemData* data) {
+    return SplitMenuItemText(
+        std::u16string_view(reinterpret_cast<const char16_t*>(data->text), data->cch));
+}
+
+const wchar_t* Wide(std::u16string_view text) {
+    return reinterpret_cast<const wchar_t*>(text.data());
+}
+
+SIZE TextExtent(HDC dc, std::u16string_view text) {
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, Wide(text), static_cast<int>(text.size()), &extent);
+    return extent;
+}
+
 }  // namespace
 
 void DisplayContextMenu(HWND hwnd, int x, int y) {
@@ -161,11 +181,12 @@ void DisplayContextMenu(HWND hwnd, int x, int y) {
     const uint32_t base = LanguageBaseOrEnglish(languageId);
     g_uMenuDpi = MenuDpiAt(hwnd, x, y);
     g_iMenuFontHeight = MenuFontHeight(UserMenuFontHeight(g_uMenuDpi), g_uMenuDpi);
+    g_bMenuRtl = IsRightToLeftLanguage(languageId);
     hContextMenu = LoadMenuW(g_hInstance, MAKEINTRESOURCEW(IDR_TRAYMENU));
     if (hContextMenu == nullptr) {
         return;
     }
-    HMENU menus[kMenuLevels] = {};
+    HMENU menus[MENU_LEVEL_COUNT] = {};
     const auto menuAt = [&menus](MenuLevel level) -> HMENU& {
         return menus[static_cast<size_t>(level)];
     };
@@ -185,7 +206,8 @@ void DisplayContextMenu(HWND hwnd, int x, int y) {
         SetOwnerDrawnItem(top, item.position, bitmap, languageId | (first ? PROBE_CCH_UNIT : 0));
         first = false;
     }
-    const MenuState state{DispMode.load(), ZoomMode.load(), PowerMode};
+    const MenuState state{DispMode.load(),    ZoomMode.load(), PowerMode,
+                          g_nWallHold.load(), FlipMode.load(), g_nCaptureWindow.load() != 0};
     for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
         HMENU menu = menuAt(item.level);
         if (item.text) {
@@ -200,8 +222,10 @@ void DisplayContextMenu(HWND hwnd, int x, int y) {
         }
     }
 
-    if (TrackPopupMenu(menuAt(MenuLevel::Top), TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, x, y,
-                       0, hwnd, nullptr)) {
+    const UINT layout = g_bMenuRtl ? TPM_LAYOUTRTL : 0;
+    if (TrackPopupMenu(menuAt(MenuLevel::Top),
+                       TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN | layout, x, y, 0, hwnd,
+                       nullptr)) {
         DebugPrint("TrackPopupMenu succeeded!\n");
     } else {
         DebugPrint("TrackPopupMenu failed! x=%d, y=%d error = %d\n", x, y,
@@ -298,10 +322,12 @@ void OnMeasureItem(MEASUREITEMSTRUCT* measureItem, HWND hwnd) {
     }
     HDC dc = GetDC(hwnd);
     HGDIOBJ oldFont = SelectObject(dc, data->hFont);
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, data->text, static_cast<int>(data->cch), &extent);
+    const MenuItemText text = ItemText(data);
+    const SIZE label = TextExtent(dc, text.label);
+    const SIZE keys = TextExtent(dc, text.keys);
+    const MenuItemMetrics metrics = MenuItemMetricsForDpi(g_uMenuDpi);
     const MenuItemSize size =
-        MeasureMenuItem(MenuItemMetricsForDpi(g_uMenuDpi), extent.cx, extent.cy);
+        MeasureMenuItem(metrics, MenuItemTextWidth(metrics, label.cx, keys.cx), label.cy);
     measureItem->itemWidth = static_cast<UINT>(size.width);
     measureItem->itemHeight = static_cast<UINT>(size.height);
     DebugPrint("OnMeasureItem: cx %d, cy %d\n", size.width, size.height);
@@ -323,8 +349,15 @@ void OnDrawItem(DRAWITEMSTRUCT* drawItem) {
     const COLORREF oldBackground = SetBkColor(dc, GetSysColor(colours.background));
     const MenuItemMetrics metrics = MenuItemMetricsForDpi(g_uMenuDpi);
     HGDIOBJ oldFont = SelectObject(dc, data->hFont);
-    ExtTextOutW(dc, rect.left + metrics.textLeft, rect.top + metrics.textTop, ETO_OPAQUE, &rect,
-                data->text, data->cch, nullptr);
+    const MenuItemText text = ItemText(data);
+    ExtTextOutW(dc, rect.left + metrics.textLeft, rect.top + metrics.textTop,
+                ETO_OPAQUE | (g_bMenuRtl ? ETO_RTLREADING : 0), &rect, Wide(text.label),
+                static_cast<UINT>(text.label.size()), nullptr);
+    if (!text.keys.empty()) {
+        const SIZE keys = TextExtent(dc, text.keys);
+        ExtTextOutW(dc, rect.right - metrics.keysRight - keys.cx, rect.top + metrics.textTop, 0,
+                    nullptr, Wide(text.keys), static_cast<UINT>(text.keys.size()), nullptr);
+    }
     if (data->hBitmap != nullptr) {
         HDC memory = CreateCompatibleDC(nullptr);
         HGDIOBJ oldBitmap = SelectObject(memory, data->hBitmap);
@@ -333,7 +366,7 @@ void OnDrawItem(DRAWITEMSTRUCT* drawItem) {
         SetBrushOrgEx(dc, 0, 0, &oldOrigin);  // HALFTONE needs it set after the mode
         StretchBlt(dc, rect.left + metrics.pictureLeft, rect.top + metrics.pictureTop,
                    metrics.pictureSize, metrics.pictureSize, memory, 0, 0, MENU_PICTURE_SIZE,
-                   MENU_PICTURE_SIZE, SRCCOPY);
+                   MENU_PICTURE_SIZE, SRCCOPY | (g_bMenuRtl ? NOMIRRORBITMAP : 0));
         SetBrushOrgEx(dc, oldOrigin.x, oldOrigin.y, nullptr);
         SetStretchBltMode(dc, oldMode);
         SelectObject(memory, oldBitmap);

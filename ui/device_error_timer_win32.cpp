@@ -4,9 +4,11 @@
 #include "device/device_status.h"
 #include "resources/resource.h"
 #include "ui/dialogs.h"
+#include "ui/one_window.h"
 #include "ui/tray_window.h"
 
 void CALLBACK DevErrTimerProc(HWND hwnd, UINT, UINT_PTR, DWORD) {
+    PollClosedWindow();
     const std::optional<WarningKind> warning = WarningForFaultStatus(ReadDevFaultStatus());
     if (!warning || !BeginFaultWarning(*warning)) {
         return;

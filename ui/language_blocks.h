@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-// The tray's texts live in the string table as one block of 14 strings per language; the
-// string of a role has the id LanguageBase + role.
+// The tray's texts live in the string table as one block of strings per language; the string
+// of a role has the id LanguageBase + role.
 enum class TextRole : uint32_t {
     DisplayMode = 0,
     Mirror = 1,
@@ -19,8 +19,21 @@ enum class TextRole : uint32_t {
     Rights = 11,
     FanFailure = 12,
     Overheat = 13,
+    // The presenter's controls. Freeze and Blank name their hotkey after a tab.
+    Freeze = 14,
+    Blank = 15,
+    Flip = 16,
+    FlipNone = 17,
+    FlipHorizontal = 18,
+    FlipVertical = 19,
+    FlipBoth = 20,
+    TipFrozen = 21,
+    TipBlank = 22,
+    HotkeyTaken = 23,  // a notice; %s stands for the keys
+    OneWindow = 24,
+    WindowClosed = 25,  // a notice
 };
-inline constexpr uint32_t TEXT_ROLE_COUNT = 14;
+inline constexpr uint32_t TEXT_ROLE_COUNT = 26;
 
 inline constexpr uint32_t ENGLISH_LANGUAGE_BASE = 4001;
 
@@ -31,6 +44,12 @@ inline constexpr uint32_t PRIMARY_LANGUAGE_KOREAN = 0x12;
 
 inline constexpr uint32_t PrimaryLanguage(uint32_t lcid) {
     return lcid & 0xFF;
+}
+
+// Of the menu's languages, Arabic alone is written right to left: its menu is laid out
+// mirrored, its texts read from the right.
+inline constexpr bool IsRightToLeftLanguage(uint32_t lcid) {
+    return PrimaryLanguage(lcid) == PRIMARY_LANGUAGE_ARABIC;
 }
 
 // First string id of the user's language block, or 0 when the language has none. Only the

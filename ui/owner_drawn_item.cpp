@@ -43,7 +43,7 @@ MenuItemMetrics MenuItemMetricsForDpi(uint32_t dpi) {
     };
     return {scaled(MENU_FONT_HEIGHT),       scaled(MENU_TEXT_LEFT),    scaled(MENU_TEXT_TOP),
             scaled(MENU_ITEM_EXTRA_HEIGHT), scaled(MENU_PICTURE_SIZE), scaled(MENU_PICTURE_LEFT),
-            scaled(MENU_PICTURE_TOP)};
+            scaled(MENU_PICTURE_TOP),       scaled(MENU_KEYS_GAP),     scaled(MENU_KEYS_RIGHT)};
 }
 
 int32_t MenuFontHeight(int32_t userMenuFontHeight, uint32_t dpi) {
@@ -57,6 +57,19 @@ int32_t MenuFontHeight(int32_t userMenuFontHeight, uint32_t dpi) {
         kTallest);
     return static_cast<int32_t>((MENU_FONT_HEIGHT * magnitude + SYSTEM_MENU_FONT_HEIGHT / 2) /
                                 SYSTEM_MENU_FONT_HEIGHT);
+}
+
+MenuItemText SplitMenuItemText(std::u16string_view text) {
+    const size_t tab = text.find(u'\t');
+    if (tab == std::u16string_view::npos) {
+        return {text, {}};
+    }
+    return {text.substr(0, tab), text.substr(tab + 1)};
+}
+
+int32_t MenuItemTextWidth(const MenuItemMetrics& metrics, int32_t labelWidth, int32_t keysWidth) {
+    return keysWidth > 0 ? labelWidth + metrics.keysGap + keysWidth + metrics.keysRight
+                         : labelWidth;
 }
 
 MenuItemColours MenuItemColourIndices(bool selected) {

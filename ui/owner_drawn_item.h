@@ -49,6 +49,8 @@ struct MenuItemMetrics {
     int32_t pictureSize;
     int32_t pictureLeft;
     int32_t pictureTop;
+    int32_t keysGap;    // MENU_KEYS_GAP
+    int32_t keysRight;  // MENU_KEYS_RIGHT
 };
 MenuItemMetrics MenuItemMetricsForDpi(uint32_t dpi);
 
@@ -67,6 +69,19 @@ inline constexpr MenuItemSize MeasureMenuItem(const MenuItemMetrics& metrics, in
                                               int32_t textHeight) {
     return {textWidth + metrics.textLeft, textHeight + metrics.extraHeight};
 }
+
+// An item's text may name its hotkey after a tab ("Freeze\tCtrl+Alt+Shift+F"), as menus do:
+// the label is drawn at the text origin and the keys in a column of their own, ending
+// MENU_KEYS_RIGHT before the item's end, at least MENU_KEYS_GAP after the label.
+inline constexpr int32_t MENU_KEYS_GAP = 24;
+inline constexpr int32_t MENU_KEYS_RIGHT = 16;
+struct MenuItemText {
+    std::u16string_view label;
+    std::u16string_view keys;  // empty without a tab
+};
+MenuItemText SplitMenuItemText(std::u16string_view text);
+// The width MeasureMenuItem takes for a label and its keys (0 wide when there are none).
+int32_t MenuItemTextWidth(const MenuItemMetrics& metrics, int32_t labelWidth, int32_t keysWidth);
 
 // System colour indices (GetSysColor) of an item's text and background.
 struct MenuItemColours {

@@ -12,3 +12,12 @@ std::optional<std::u16string> LoadResourceString(UINT id) {
     }
     return std::u16string(reinterpret_cast<const char16_t*>(buffer), static_cast<size_t>(length));
 }
+
+std::u16string UserLanguageText(TextRole role) {
+    const uint32_t base = LanguageBaseOrEnglish(LANGIDFROMLCID(GetUserDefaultLCID()));
+    std::optional<std::u16string> text = LoadResourceString(StringId(base, role));
+    if (!text) {
+        text = LoadResourceString(StringId(ENGLISH_LANGUAGE_BASE, role));
+    }
+    return text.value_or(std::u16string());
+}

@@ -5,6 +5,8 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdint>
+#include <string>
 
 // The notification-area icon. One record per process, made at window creation and released
 // by whichever comes first: the window's destruction, the stop sequence or a shutdown, which
@@ -36,5 +38,11 @@ void DeleteTrayIcon(TrayIcon* icon);
 
 // Takes pTrayIcon by exchange and deletes it: the first caller on any thread does it.
 void ReleaseTrayIcon();
-// After the shell restarted (its "TaskbarCreated" message): the icon is added again.
+// After the shell restarted (its "TaskbarCreated" message): the icon is added again, with the
+// tip it had.
 void AddTrayIconAgain(HWND hwnd);
+// The tip says, below "KVUSB Setting", whether the wall is frozen or blank (WALL_*), so that
+// nobody forgets that the picture is stale.
+void ShowWallHoldInTip(int32_t wallHold);
+// A notice in the icon's balloon (the user's language's text).
+void ShowTrayNotice(const std::u16string& text);

@@ -18,6 +18,8 @@
 #include "ui/device_error_timer.h"
 #include "ui/dialogs.h"
 #include "ui/menu_commands.h"
+#include "ui/one_window.h"
+#include "ui/presenter_hotkeys.h"
 #include "ui/session_watch.h"
 #include "ui/tray_events.h"
 #include "ui/tray_icon.h"
@@ -140,6 +142,7 @@ void OnCreate(HWND hwnd) {
     RegisterDiskNotification(hwnd, GUID_DEVINTERFACE_DISK, &notification);
     RegisterSessionNotification(hwnd);
     RegisterUnitNotifications(hwnd);
+    RegisterPresenterHotkeys(hwnd);
     RefreshPowerMode();
     hMainWnd.store(hwnd);
     SetTimer(hwnd, IDT_DEVERR, DEVERR_PERIOD_MS, DevErrTimerProc);
@@ -149,6 +152,7 @@ void OnCreate(HWND hwnd) {
 void OnDestroy(HWND hwnd) {
     DebugPrint("vorn_kvusb: WM_DESTROY!\n");
     KillTimer(hwnd, IDT_DEVERR);
+    UnregisterPresenterHotkeys(hwnd);
     UnregisterSessionNotification(hwnd);
     ReleaseTrayIcon();
     PostQuitMessage(0);
@@ -162,6 +166,7 @@ void OnTrayIcon(HWND hwnd, WPARAM wParam, LPARAM lParam) {
         return;
     }
     DebugPrint("KVUSB add sub-menu: hwnd %d\n", HandleNumber(hwnd));
+    NoteWindowToShow();
     SetForegroundWindow(hwnd);
     POINT at{callback.x, callback.y};
     if (!callback.hasAnchor) {
@@ -170,11 +175,22 @@ void OnTrayIcon(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     DisplayContextMenu(hwnd, at.x, at.y);
 }
 
+// A menu command or a hotkey's; the tip follows the wall's hold.
+void RunCommand(UINT commandId) {
+    const int32_t hold = g_nWallHold.load();
+    RunMenuCommand(commandId);
+    if (g_nWallHold.load() != hold) {
+        ShowWallHoldInTip(g_nWallHold.load());
+    }
+}
+
 void OnCommand(HWND hwnd, UINT commandId) {
     if (commandId == IDM_ABOUT) {
         DialogBoxParamW(g_hInstance, MAKEINTRESOURCEW(IDD_ABOUT), hwnd, AboutProc, 0);
+    } else if (commandId == IDM_ONE_WINDOW) {
+        ToggleOneWindow();
     } else {
-        RunMenuCommand(commandId);
+        RunCommand(commandId);
     }
 }
 
@@ -263,6 +279,11 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             return 0;
         case WM_COMMAND:
             OnCommand(hwnd, LOWORD(wParam));
+            return 0;
+        case WM_HOTKEY:
+            if (const UINT command = PresenterHotkeyCommand(wParam)) {
+                RunCommand(command);
+            }
             return 0;
         case WM_TIMER:
             return 0;  // the poll runs in the timer procedure

@@ -113,3 +113,57 @@ Canvas DrawEco(bool on) {
                         Stroke({3.9, 14.1}, {6.2, 11.8}, 1.2)}),
                  on);
 }
+
+namespace {
+
+// A flag on its pole, the shape whose mirror images tell the four flips apart at a glance.
+Shape Flag(double pole, double top, double bottom, double reach) {
+    const double foot = top + reach * 0.95;
+    return Union(
+        {Stroke({pole, top}, {pole, bottom}, 1.4),
+         Polygon({{pole + 0.4, top - 0.3}, {pole + reach, (top + foot) / 2}, {pole + 0.4, foot}})});
+}
+
+// The shape mirrored left to right, upside down, or both, about the picture's centre.
+Shape Flipped(const Shape& shape, bool horizontal, bool vertical) {
+    return [=](double x, double y) {
+        return shape(horizontal ? MENU_SIZE - x : x, vertical ? MENU_SIZE - y : y);
+    };
+}
+
+// Three strokes crossing at the centre.
+Shape Snowflake() {
+    return Union({Stroke({9, 3.4}, {9, 14.6}, 1.3), Stroke({4.15, 6.2}, {13.85, 11.8}, 1.3),
+                  Stroke({4.15, 11.8}, {13.85, 6.2}, 1.3), Disc(CENTRE, 1.3)});
+}
+
+}  // namespace
+
+Canvas DrawFlipTop() {
+    // The flag and its mirror image across a grey axis.
+    Canvas canvas(MENU_SIZE, MENU_SIZE, FACE);
+    const Shape flag = Flag(3.4, 3.8, 14.2, 4.6);
+    canvas.Fill(Stroke({9, 2}, {9, 16}, 0.8), OFF_RING);
+    canvas.Fill(flag, INK);
+    canvas.Fill(Flipped(flag, true, false), ACCENT);
+    return canvas;
+}
+
+Canvas DrawFreeze(bool on) {
+    return Badge(Snowflake(), on);
+}
+
+Canvas DrawBlank(bool on) {
+    // A screen filled in.
+    return Badge(RoundRect(4.2, 5.4, 13.8, 12.6, 1), on);
+}
+
+Canvas DrawFlip(bool horizontal, bool vertical, bool on) {
+    return Badge(Flipped(Flag(6.8, 4.6, 13.4, 5), horizontal, vertical), on);
+}
+
+Canvas DrawOneWindow(bool on) {
+    // A window: its frame, and its title bar filled in.
+    return Badge(Union({RoundRectOutline(4, 4.8, 14, 13.2, 1, 1.3), RoundRect(4, 4.8, 14, 7.4, 1)}),
+                 on);
+}

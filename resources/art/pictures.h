@@ -16,7 +16,7 @@ struct PictureFile {
     Canvas (*draw)();
 };
 
-extern const PictureFile PICTURE_FILES[20];
+extern const PictureFile PICTURE_FILES[35];
 
 std::vector<uint8_t> EncodePicture(const PictureFile& picture);
 
@@ -31,6 +31,11 @@ Canvas DrawZoom1(bool on);
 Canvas DrawZoom2(bool on);
 Canvas DrawAutoPower(bool on);
 Canvas DrawEco(bool on);
+Canvas DrawFlipTop();
+Canvas DrawFreeze(bool on);
+Canvas DrawBlank(bool on);
+Canvas DrawFlip(bool horizontal, bool vertical, bool on);
+Canvas DrawOneWindow(bool on);
 Canvas DrawAboutPicture();
 Canvas DrawWarningPicture();
 Canvas DrawProgramIcon();

@@ -304,7 +304,7 @@ ProjectorReport ProgramRun::Report() const {
     return report;
 }
 
-bool ProgramRun::LastFrameBlack() const {
+std::string ProgramRun::LastFramePixels() const {
     // P6, the size and the maximum value, each line ended by a newline, then the pixels.
     const std::string ppm = ReadFileText(work_ + "\\frame.ppm");
     size_t pixels = 0;
@@ -313,9 +313,14 @@ bool ProgramRun::LastFrameBlack() const {
         pixels = pixels == std::string::npos ? pixels : pixels + 1;
     }
     if (pixels == std::string::npos || pixels >= ppm.size()) {
-        return false;
+        return {};
     }
-    return ppm.find_first_not_of('\0', pixels) == std::string::npos;
+    return ppm.substr(pixels);
+}
+
+bool ProgramRun::LastFrameBlack() const {
+    const std::string pixels = LastFramePixels();
+    return !pixels.empty() && pixels.find_first_not_of('\0') == std::string::npos;
 }
 
 bool ProgramRun::WaitForFrames(int frames, DWORD timeoutMs) const {

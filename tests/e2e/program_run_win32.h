@@ -74,6 +74,8 @@ class ProgramRun {
     // Whether the last frame the projector wrote out (at most a second old) is all black;
     // false too when there is none yet.
     bool LastFrameBlack() const;
+    // That frame's red, green and blue bytes, row after row; empty when there is none yet.
+    std::string LastFramePixels() const;
 
     bool Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     // Sends as the system does and waits up to 10 s for the answer: the answer, or none when

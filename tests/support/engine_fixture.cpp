@@ -12,6 +12,7 @@
 #include "device/device_discovery.h"
 #include "device/device_status.h"
 #include "device/frame_transfer.h"
+#include "image/image_flip.h"
 #include "platform/debug_print.h"
 #include "platform/process_exit.h"
 
@@ -36,6 +37,10 @@ void ResetEngineState() {
     g_bFrameToggle = 0;
     DispMode.store(DISP_MODE_MIRROR);
     ZoomMode.store(ZOOM_ORIGINAL);
+    SetWallHold(WALL_LIVE);
+    FlipMode.store(FLIP_NONE);
+    SetCaptureFlip(FLIP_NONE);
+    SetCaptureWindow(0);
     PowerMode = POWER_MODE_AUTO;
     g_nScreenWidth = kStartWidth;
     g_nScreenHeight = kStartHeight;

@@ -9,6 +9,7 @@
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
 #include "app/power_mode.h"
+#include "image/image_flip.h"
 #include "resources/resource.h"
 #include "tests/support/engine_fixture.h"
 
@@ -84,15 +85,67 @@ TEST_F(MenuCommandsTest, AProjectorThatDoesNotAnswerLeavesTheShownPowerModeAlone
     EXPECT_THAT(Traces(), Contains("GetDevPowerMode: scsi_cmd_read_driverless error!\n"));
 }
 
+// Freeze and blank, from the menu or a hotkey, turn the wall's hold over: chosen again, the
+// wall is live; the other one chosen takes its place. A flip changes nothing of the hold.
+TEST_F(MenuCommandsTest, FreezeAndBlankTurnOverAndTakeEachOthersPlace) {
+    StartSession("", ZOOM_ORIGINAL);
+    const struct {
+        uint32_t id;
+        int32_t hold;
+        const char* trace;
+    } steps[] = {
+        {IDM_FREEZE, WALL_FROZEN, "KVUSB menu: FREEZE, wall frozen!\n"},
+        {IDM_FREEZE, WALL_LIVE, "KVUSB menu: FREEZE, wall live!\n"},
+        {IDM_BLANK, WALL_BLANK, "KVUSB menu: BLANK, wall blank!\n"},
+        {IDM_FREEZE, WALL_FROZEN, "KVUSB menu: FREEZE, wall frozen!\n"},
+        {IDM_FLIP_VERTICAL, WALL_FROZEN, "KVUSB menu: FLIP VERTICAL!\n"},
+        {IDM_BLANK, WALL_BLANK, "KVUSB menu: BLANK, wall blank!\n"},
+        {IDM_BLANK, WALL_LIVE, "KVUSB menu: BLANK, wall live!\n"},
+    };
+    for (const auto& step : steps) {
+        ClearTraces();
+        RunMenuCommand(step.id);
+        EXPECT_EQ(g_nWallHold.load(), step.hold) << step.trace;
+        EXPECT_THAT(Traces(), Contains(step.trace));
+    }
+    EXPECT_EQ(FlipMode.load(), FLIP_VERTICAL);
+    EXPECT_EQ(g_nCaptureState.load(), CAPTURE_RUNNING);
+}
+
+// One window turns over too; with no window noted it changes nothing. A window that closes
+// ends it once: the poll after that has nothing to tell.
+TEST_F(MenuCommandsTest, OneWindowTurnsOverAndAClosedWindowEndsItOnce) {
+    StartSession("", ZOOM_ORIGINAL);
+    RunOneWindowCommand(0);
+    EXPECT_EQ(g_nCaptureWindow.load(), 0u);
+    EXPECT_THAT(Traces(), Contains("KVUSB menu: ONE WINDOW, but no window to show!\n"));
+    RunOneWindowCommand(0x2A0042);
+    EXPECT_EQ(g_nCaptureWindow.load(), 0x2A0042u);
+    EXPECT_EQ(g_nCaptureState.load(), CAPTURE_RUNNING);
+    RunOneWindowCommand(0x2A0042);
+    EXPECT_EQ(g_nCaptureWindow.load(), 0u);
+
+    RunOneWindowCommand(0x2A0042);
+    EXPECT_FALSE(ClosedWindowEnded());
+    g_bWindowGone.store(true);
+    EXPECT_TRUE(ClosedWindowEnded());
+    EXPECT_EQ(g_nCaptureWindow.load(), 0u);
+    EXPECT_EQ(g_nCaptureState.load(), CAPTURE_RUNNING);
+    EXPECT_FALSE(ClosedWindowEnded());
+}
+
+// About and One window are the tray window's own (a dialog, the window it noted).
 TEST_F(MenuCommandsTest, TheTitleAboutAndUnknownIdsDoNothingHere) {
     OpenProjector("");
     const uint64_t commands = m_projector->Report().commands;
-    for (uint32_t id : {uint32_t{IDM_TITLE}, uint32_t{IDM_ABOUT}, 0u, 40015u, 65535u}) {
+    for (uint32_t id : {uint32_t{IDM_TITLE}, uint32_t{IDM_ABOUT}, 0u, 40015u, 40029u,
+                        uint32_t{IDM_ONE_WINDOW}, 40037u, 65535u}) {
         RunMenuCommand(id);
     }
     EXPECT_TRUE(Traces().empty());
     EXPECT_EQ(m_projector->Report().commands, commands);
     EXPECT_EQ(DispMode.load(), DISP_MODE_MIRROR);
+    EXPECT_EQ(g_nWallHold.load(), WALL_LIVE);
 }
 
 }  // namespace

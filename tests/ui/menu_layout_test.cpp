@@ -4,19 +4,22 @@
 
 #include <algorithm>
 #include <set>
+#include <span>
 #include <vector>
 
 #include "app/display_mode.h"
 #include "app/frame_pipeline.h"
+#include "image/image_flip.h"
 #include "resources/resource.h"
 
 namespace {
 
-// The pictures of all nine items, in build order, for one state.
+// The pictures of the nine display and power items, in build order, for one state.
 std::vector<uint16_t> Pictures(int32_t dispMode, int32_t zoomMode, uint32_t powerMode) {
     std::vector<uint16_t> pictures;
-    for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
-        pictures.push_back(MenuItemPicture(item, {dispMode, zoomMode, powerMode}));
+    for (const PictureMenuItem& item : std::span(PICTURE_MENU_ITEMS).first(9)) {
+        pictures.push_back(
+            MenuItemPicture(item, {dispMode, zoomMode, powerMode, WALL_LIVE, FLIP_NONE, false}));
     }
     return pictures;
 }

@@ -53,9 +53,9 @@ TEST(Pictures, MenuPicturesAre18AndDialogPictures32PixelsAt32Bits) {
     for (const PictureFile& picture : PICTURE_FILES) {
         const std::vector<uint8_t> bytes = EncodePicture(picture);
         const size_t header = picture.isIcon ? 22 : 14;  // icon directory or file header
-        const uint32_t side =
-            picture.resourceId >= IDB_DISPLAY_MODE && picture.resourceId <= IDB_POWER_ECO_ON ? 18
-                                                                                             : 32;
+        const bool dialogPicture = picture.isIcon || picture.resourceId == IDB_ABOUT_PICTURE ||
+                                   picture.resourceId == IDB_WARNING_PICTURE;
+        const uint32_t side = dialogPicture ? 32 : 18;
         ASSERT_GE(bytes.size(), header + 40) << picture.fileName;
         EXPECT_EQ(Read32(bytes, header + 4), side) << picture.fileName;
         EXPECT_EQ(Read32(bytes, header + 8), picture.isIcon ? 2 * side : side) << picture.fileName;
@@ -64,7 +64,14 @@ TEST(Pictures, MenuPicturesAre18AndDialogPictures32PixelsAt32Bits) {
 }
 
 TEST(Pictures, OnPicturesAreFilledWithTheAccentOffPicturesHaveNone) {
+    std::vector<uint16_t> offs;
     for (uint16_t off = IDB_MIRROR_OFF; off <= IDB_POWER_ECO_OFF; off += 2) {
+        offs.push_back(off);
+    }
+    for (uint16_t off = IDB_FREEZE_OFF; off <= IDB_ONE_WINDOW_OFF; off += 2) {
+        offs.push_back(off);
+    }
+    for (uint16_t off : offs) {
         EXPECT_EQ(AccentPixels(off), 0) << off;
         EXPECT_GT(AccentPixels(off + 1), 18 * 18 / 3) << off + 1;
     }

@@ -8,12 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/display_mode.h"
+#include "app/frame_pipeline.h"
 #include "app/power_mode.h"
 #include "resources/resource.h"
 #include "tests/support/engine_fixture.h"
@@ -21,6 +23,7 @@
 #include "ui/language_blocks.h"
 #include "ui/menu_commands.h"
 #include "ui/menu_layout.h"
+#include "ui/presenter_hotkeys.h"
 
 namespace {
 
@@ -106,10 +109,16 @@ TEST(StringTable, EveryTextSurvivedTheResourceCompiler) {
     for (uint32_t k = 0; k < kBlockCount; ++k) {
         for (uint32_t role = 0; role < TEXT_ROLE_COUNT; ++role) {
             const uint32_t id = kFirstBlock + kBlockSpacing * k + role;
-            for (wchar_t c : WholeText(id)) {
-                EXPECT_FALSE(c == 0xFFFD || (c >= 0x80 && c < 0xA0) || c < 0x20)
+            const std::wstring text = WholeText(id);
+            for (wchar_t c : text) {
+                EXPECT_FALSE(c == 0xFFFD || (c >= 0x80 && c < 0xA0) || (c < 0x20 && c != L'\t'))
                     << "string " << id << " holds U+" << std::hex << static_cast<int>(c);
             }
+            // A tab parts an item from its hotkey: Freeze and Blank have one, the rest none.
+            const bool listsKeys = role == static_cast<uint32_t>(TextRole::Freeze) ||
+                                   role == static_cast<uint32_t>(TextRole::Blank);
+            EXPECT_EQ(std::count(text.begin(), text.end(), L'\t'), listsKeys ? 1 : 0)
+                << "string " << id;
         }
     }
 }
@@ -153,7 +162,7 @@ TEST(Resources, AllStoredUnderOneLanguage) {
 // The sub-menus of resource 106 by level, walked the way the menu build walks them.
 struct TrayMenuResource {
     HMENU resource = LoadMenuW(Instance(), MAKEINTRESOURCEW(IDR_TRAYMENU));
-    HMENU menus[5] = {};
+    HMENU menus[MENU_LEVEL_COUNT] = {};
 
     TrayMenuResource() {
         menus[static_cast<int>(MenuLevel::Top)] = GetSubMenu(resource, 0);
@@ -181,6 +190,9 @@ TEST(TrayMenu, EveryMenuTheBuildReachesIsThereInEnglish) {
     EXPECT_TRUE(GetMenuState(top, 0, MF_BYPOSITION) & MF_GRAYED);
     EXPECT_TRUE(GetMenuState(top, 1, MF_BYPOSITION) & MF_SEPARATOR);
     EXPECT_EQ(GetMenuItemID(top, 4), static_cast<UINT>(IDM_ABOUT));
+    // The presenter's items come after the described ones, parted from them.
+    EXPECT_TRUE(GetMenuState(top, 5, MF_BYPOSITION) & MF_SEPARATOR);
+    EXPECT_EQ(GetMenuItemCount(top), 10);
     // The resource's own texts are the English block's, which the build puts in their place.
     for (const TopMenuItem& item : TOP_MENU_ITEMS) {
         EXPECT_EQ(MenuText(top, item.position), EnglishText(item.text)) << item.position;
@@ -204,12 +216,13 @@ TEST_F(TrayMenuCommands, EachItemChosenIsTheOneShownOn) {
     int commands = 0;
     for (const PictureMenuItem& item : PICTURE_MENU_ITEMS) {
         const UINT id = GetMenuItemID(menu[item.level], item.position);
-        if (id == static_cast<UINT>(-1)) {
-            continue;  // a sub-menu: shown on through its items
+        if (id == static_cast<UINT>(-1) || id == IDM_ONE_WINDOW) {
+            continue;  // a sub-menu, shown on through its items; the tray's own window choice
         }
         ++commands;
         RunMenuCommand(id);
-        const MenuState state{DispMode.load(), ZoomMode.load(), PowerMode};
+        const MenuState state{DispMode.load(),    ZoomMode.load(), PowerMode,
+                              g_nWallHold.load(), FlipMode.load(), g_nCaptureWindow.load() != 0};
         for (const PictureMenuItem& other : PICTURE_MENU_ITEMS) {
             if (other.level == item.level) {
                 EXPECT_EQ(IsMenuCheckOn(other.check, state), other.position == item.position)
@@ -217,7 +230,21 @@ TEST_F(TrayMenuCommands, EachItemChosenIsTheOneShownOn) {
             }
         }
     }
-    EXPECT_EQ(commands, 7);
+    EXPECT_EQ(commands, 13);
+}
+
+// What the menu lists after each of the two items is what the program registers.
+TEST(TrayMenu, FreezeAndBlankListTheHotkeysTheProgramRegisters) {
+    for (const PresenterHotkey& hotkey : PRESENTER_HOTKEYS) {
+        EXPECT_EQ(hotkey.modifiers & ~MOD_NOREPEAT,
+                  static_cast<UINT>(MOD_CONTROL | MOD_ALT | MOD_SHIFT));
+        const std::wstring text = EnglishText(hotkey.item);
+        EXPECT_EQ(text.substr(text.find(L'\t') + 1),
+                  std::wstring(L"Ctrl+Alt+Shift+") + static_cast<wchar_t>(hotkey.key));
+        const TrayMenuResource menu;
+        const int position = hotkey.item == TextRole::Freeze ? 6 : 7;
+        EXPECT_EQ(GetMenuItemID(menu[MenuLevel::Top], position), hotkey.command);
+    }
 }
 
 TEST(Pictures, BitmapsLoadAt32BitsPerPixel) {
