@@ -1,7 +1,9 @@
 #include "image/image_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -48,7 +50,36 @@ bool ReadPpmNumber(const std::vector<uint8_t>& file, size_t* pos, long* value) {
     return digits > 0;
 }
 
-bool DecodePng(const std::vector<uint8_t>& file, Image* image, std::string* error) {
+constexpr uint8_t kEmptyDataChunk[] = {0, 0, 0, 0, 'I', 'D', 'A', 'T'};
+
+// The file without its empty data chunks, which add nothing to the picture: stb's reader
+// copies an empty first one into its data buffer before it has one, from a null pointer.
+// Chunks are followed as far as their lengths lead; the reader judges what is left.
+std::vector<uint8_t> WithoutEmptyDataChunks(const std::vector<uint8_t>& file) {
+    constexpr size_t kSignatureBytes = 8;
+    constexpr size_t kChunkFrameBytes = 12;  // length, type and CRC
+    size_t pos = std::min(file.size(), kSignatureBytes);
+    std::vector<uint8_t> kept(file.begin(), file.begin() + pos);
+    while (file.size() - pos >= kChunkFrameBytes) {
+        const uint64_t length = uint64_t{file[pos]} << 24 | uint64_t{file[pos + 1]} << 16 |
+                                uint64_t{file[pos + 2]} << 8 | file[pos + 3];
+        const size_t chunk = std::min<uint64_t>(kChunkFrameBytes + length, file.size() - pos);
+        if (std::memcmp(&file[pos], kEmptyDataChunk, sizeof kEmptyDataChunk) != 0) {
+            kept.insert(kept.end(), file.begin() + pos, file.begin() + pos + chunk);
+        }
+        pos += chunk;
+    }
+    kept.insert(kept.end(), file.begin() + pos, file.end());
+    return kept;
+}
+
+bool DecodePng(const std::vector<uint8_t>& original, Image* image, std::string* error) {
+    std::vector<uint8_t> cleaned;
+    if (std::search(original.begin(), original.end(), std::begin(kEmptyDataChunk),
+                    std::end(kEmptyDataChunk)) != original.end()) {
+        cleaned = WithoutEmptyDataChunks(original);
+    }
+    const std::vector<uint8_t>& file = cleaned.empty() ? original : cleaned;
     const auto* bytes = file.data();
     const int length = file.size() < INT_MAX ? static_cast<int>(file.size()) : INT_MAX;
     int width = 0;
