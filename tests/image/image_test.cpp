@@ -119,8 +119,9 @@ TEST(ImageFileTest, PngRoundTripKeepsEveryPixel) {
     EXPECT_EQ(back.bgr, desktop.bgr);
 }
 
-// A data chunk may be empty; the reader must not be handed one before its data buffer exists.
-TEST(ImageFileTest, EmptyPngDataChunksAddNothingAndAloneGiveNoPicture) {
+// A data chunk may be empty; the reader must not be handed one before its data buffer exists,
+// nor one that states more bytes than the file holds (it would size its buffer by that).
+TEST(ImageFileTest, PngDataChunksEmptyAddNothingAndPastTheEndAreRefused) {
     const Image source{3, 2, Noise(3 * 2 * 3, 7)};
     const std::string path = TempPath("empty_chunks.png");
     std::string error;
@@ -145,6 +146,16 @@ TEST(ImageFileTest, EmptyPngDataChunksAddNothingAndAloneGiveNoPicture) {
     hollow.erase(hollow.begin() + dataAt, hollow.begin() + dataAt + dataBytes);
     hollow.insert(hollow.begin() + dataAt, empty.begin(), empty.end());
     EXPECT_FALSE(DecodeImage(hollow, ImageFormat::Png, &back, &error));
+
+    std::vector<uint8_t> trailing(file);
+    trailing.insert(trailing.end(), {'j', 'u', 'n', 'k'});
+    ASSERT_TRUE(DecodeImage(trailing, ImageFormat::Png, &back, &error)) << error;
+    EXPECT_EQ(back.bgr, source.bgr);
+
+    std::vector<uint8_t> boasting(file);
+    boasting[dataAt] = 0x3F;  // a gigabyte stated, a few bytes there
+    EXPECT_FALSE(DecodeImage(boasting, ImageFormat::Png, &back, &error));
+    EXPECT_NE(error.find("past the end"), std::string::npos) << error;
 }
 
 TEST(ImageFitTest, AFrameSizedPictureIsUnchanged) {
