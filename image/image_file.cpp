@@ -1,7 +1,9 @@
 #include "image/image_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -48,7 +50,41 @@ bool ReadPpmNumber(const std::vector<uint8_t>& file, size_t* pos, long* value) {
     return digits > 0;
 }
 
-bool DecodePng(const std::vector<uint8_t>& file, Image* image, std::string* error) {
+// The file as the stb reader may be given it, in *checked: every chunk up to the end chunk
+// lies within the file, and none is an empty data chunk, which adds nothing to the picture.
+// The reader sizes its data buffer by a data chunk's stated length before reading it, so a
+// small file that states a huge one would cost gigabytes; and it copies an empty first data
+// chunk from a null pointer. False when a chunk runs past the end of the file.
+bool CheckPngChunks(const std::vector<uint8_t>& file, std::vector<uint8_t>* checked) {
+    constexpr size_t kSignatureBytes = 8;
+    constexpr size_t kChunkFrameBytes = 12;  // length, type and CRC
+    size_t pos = std::min(file.size(), kSignatureBytes);
+    checked->assign(file.begin(), file.begin() + pos);
+    while (pos < file.size()) {
+        if (file.size() - pos < kChunkFrameBytes) {
+            return false;
+        }
+        const uint64_t length = uint64_t{file[pos]} << 24 | uint64_t{file[pos + 1]} << 16 |
+                                uint64_t{file[pos + 2]} << 8 | file[pos + 3];
+        if (length > file.size() - pos - kChunkFrameBytes) {
+            return false;
+        }
+        const char* type = reinterpret_cast<const char*>(&file[pos + 4]);
+        const size_t chunk = kChunkFrameBytes + length;
+        if (length != 0 || std::memcmp(type, "IDAT", 4) != 0) {
+            checked->insert(checked->end(), file.begin() + pos, file.begin() + pos + chunk);
+        }
+        pos += chunk;
+        if (std::memcmp(type, "IEND", 4) == 0) {
+            break;  // what follows is no part of the picture
+        }
+    }
+    return true;
+}
+
+bool DecodePng(const std::vector<uint8_t>& original, Image* image, std::string* error) {
+    std::vector<uint8_t> file;
+    const bool chunksFit = CheckPngChunks(original, &file);
     const auto* bytes = file.data();
     const int length = file.size() < INT_MAX ? static_cast<int>(file.size()) : INT_MAX;
     int width = 0;
@@ -58,6 +94,10 @@ bool DecodePng(const std::vector<uint8_t>& file, Image* image, std::string* erro
     if (file.empty() || !stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
         *error = std::string("not a readable PNG file: ") +
                  (file.empty() ? "empty" : stbi_failure_reason());
+        return false;
+    }
+    if (!chunksFit) {
+        *error = "corrupt PNG file: a chunk runs past the end of the file";
         return false;
     }
     if (width > kMaxImageDimension || height > kMaxImageDimension) {

@@ -181,10 +181,12 @@ void ReadWineRecord(const sg_io_hdr& header, SgIntake* intake) {
         errors.push_back("SG_IO dxferp " + Hex(header.dxferp) + " is not the record's DataBuffer " +
                          Hex(request.dataBuffer));
     }
-    const uint8_t* sense = record + Field<uint32_t>(record, kSenseInfoOffset);
-    if (header.sbp != sense) {
+    // Compared as addresses: an offset the caller got wrong may point past any object.
+    const uintptr_t sense =
+        reinterpret_cast<uintptr_t>(record) + Field<uint32_t>(record, kSenseInfoOffset);
+    if (reinterpret_cast<uintptr_t>(header.sbp) != sense) {
         errors.push_back("SG_IO sbp " + Hex(header.sbp) + " is not the record's sense area " +
-                         Hex(sense));
+                         Hex(reinterpret_cast<const void*>(sense)));
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 
 #include "image/image_file.h"
 #include "image/image_fit.h"
+#include "platform/whole_file.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -115,6 +117,45 @@ TEST(ImageFileTest, PngRoundTripKeepsEveryPixel) {
     std::filesystem::remove(path);
     EXPECT_FALSE(DecodeImage({}, ImageFormat::Png, &back, &error));  // an empty file
     EXPECT_EQ(back.bgr, desktop.bgr);
+}
+
+// A data chunk may be empty; the reader must not be handed one before its data buffer exists,
+// nor one that states more bytes than the file holds (it would size its buffer by that).
+TEST(ImageFileTest, PngDataChunksEmptyAddNothingAndPastTheEndAreRefused) {
+    const Image source{3, 2, Noise(3 * 2 * 3, 7)};
+    const std::string path = TempPath("empty_chunks.png");
+    std::string error;
+    ASSERT_TRUE(WriteImage(path, source, &error)) << error;
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(ReadWholeFile(path, &file, &error)) << error;
+    std::filesystem::remove(path);
+    const std::string type = "IDAT";
+    const auto data = std::search(file.begin(), file.end(), type.begin(), type.end()) - 4;
+    const size_t dataAt = static_cast<size_t>(data - file.begin());
+    const size_t dataBytes = 12 + (size_t{data[2]} << 8 | data[3]);
+    const std::vector<uint8_t> empty = {0, 0, 0, 0, 'I', 'D', 'A', 'T', 0x35, 0xAF, 0x06, 0x1E};
+
+    std::vector<uint8_t> padded(file);
+    padded.insert(padded.begin() + dataAt + dataBytes, empty.begin(), empty.end());
+    padded.insert(padded.begin() + dataAt, empty.begin(), empty.end());
+    Image back;
+    ASSERT_TRUE(DecodeImage(padded, ImageFormat::Png, &back, &error)) << error;
+    EXPECT_EQ(back.bgr, source.bgr);
+
+    std::vector<uint8_t> hollow(file);
+    hollow.erase(hollow.begin() + dataAt, hollow.begin() + dataAt + dataBytes);
+    hollow.insert(hollow.begin() + dataAt, empty.begin(), empty.end());
+    EXPECT_FALSE(DecodeImage(hollow, ImageFormat::Png, &back, &error));
+
+    std::vector<uint8_t> trailing(file);
+    trailing.insert(trailing.end(), {'j', 'u', 'n', 'k'});
+    ASSERT_TRUE(DecodeImage(trailing, ImageFormat::Png, &back, &error)) << error;
+    EXPECT_EQ(back.bgr, source.bgr);
+
+    std::vector<uint8_t> boasting(file);
+    boasting[dataAt] = 0x3F;  // a gigabyte stated, a few bytes there
+    EXPECT_FALSE(DecodeImage(boasting, ImageFormat::Png, &back, &error));
+    EXPECT_NE(error.find("past the end"), std::string::npos) << error;
 }
 
 TEST(ImageFitTest, AFrameSizedPictureIsUnchanged) {
