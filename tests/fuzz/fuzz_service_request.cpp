@@ -40,11 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::copy_n(data + sizeof record, std::min<size_t>(size - sizeof record, sizeof hello),
                     hello);
     }
-    std::string disk;
-    std::string optical;
-    DecodeServiceHello(hello, &disk, &optical);
-    if (disk.size() > SERVICE_PATH_CHARS || optical.size() > SERVICE_PATH_CHARS) {
-        std::abort();
+    const ServiceHello decoded = DecodeServiceHello(hello);
+    for (const std::string& path : decoded.paths) {
+        if (path.size() > SERVICE_PATH_CHARS) {
+            std::abort();
+        }
     }
     return 0;
 }
