@@ -135,7 +135,9 @@ def verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds):
 
 def main():
     depth_name, work = sys.argv[1], os.path.abspath(sys.argv[2])
-    binaries = dict(arg.split("=", 1) for arg in sys.argv[3:])
+    # The programs start in folders of their own: their paths made absolute.
+    binaries = {name: os.path.abspath(path)
+                for name, path in (arg.split("=", 1) for arg in sys.argv[3:])}
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     depth = make_depth(depth_name, work, binaries)
