@@ -54,3 +54,13 @@ wait_for_no_units() {
     done
     udevadm settle -t 30
 }
+
+# Runs the guest's main function, keeps its output and the kernel's log with the results, and
+# powers the machine off, whatever happened.
+run_guest() {
+    "$1" 2>&1 | tee /tmp/guest.log
+    cp /tmp/guest.log $R/guest.log 2>/dev/null
+    dmesg > $R/kernel.log
+    sync
+    poweroff -f
+}

@@ -13,7 +13,6 @@ from soak_report import Counts, read_counts
 
 GONE_LINES = ("kvusbtool stream: the engine ended the run (the projector is gone)",
               "kvusbtool stream: the optical unit was removed")
-LIMIT_TRACE = "USB Link error, vorn_kvusb end!!!"
 WARNINGS = {"fault1": "kvusbtool stream: the projector reports overheating",
             "fault2": "kvusbtool stream: the projector reports a fan failure"}
 GUEST_TICKS = 100  # the guest kernel's clock ticks a second
@@ -55,7 +54,8 @@ class GadgetDepth(Depth):
         ready = os.path.join(self.shared, "ready")
         if not wait_until(lambda: os.path.exists(ready) or self.machine.poll() is not None,
                           BOOT_SECONDS, step=0.5):
-            return "the virtual machine did not come up"
+            self.machine.kill()
+            raise RuntimeError("the virtual machine did not come up")
         if self.machine.poll() == 77:
             return "no guest kernel or QEMU (scripts/install-deps.sh)"
         if not os.path.exists(ready):
@@ -171,9 +171,6 @@ class GadgetDepth(Depth):
         answer = self.ask("left")
         return [] if answer == "none" else (answer or "?").split()
 
-    def dump_stacks(self):
-        return ""
-
     def errors(self):
         try:
             with open(os.path.join(self.shared, f"run-{self.runs}.err"), errors="replace") as err:
@@ -193,8 +190,6 @@ class GadgetDepth(Depth):
         return sum(errors.count(line) for line in WARNINGS.values())
 
     # ---- Faults
-
-    limit_line = LIMIT_TRACE
 
     def fault(self, fault):
         if fault.kind != "vanish":

@@ -85,8 +85,4 @@ main() {
     done
 }
 
-main 2>&1 | tee /tmp/guest.log
-cp /tmp/guest.log $R/guest.log 2>/dev/null
-dmesg > $R/kernel.log
-sync
-poweroff -f
+run_guest main

@@ -8,12 +8,12 @@ interval, and gives the verdicts.
   shipped Windows program under Wine, the projector below it: run inside
   tests/below/fake_machine.sh), gadget (kvusb-gadget in the kernel test's virtual machine,
   driven by kvusbtool stream there)
-  SOAK_SECONDS (default 120, 45 for the gadget), SOAK_SEED (default: from the clock, printed), SOAK_INTERVAL
-  (seconds between samples, default 10; 2 in runs of 5 minutes or less, to have enough for a
-  fit), SOAK_WARMUP (what each run of the program leaves out of the fits from its start, the
-  first run and every restart; default a sixth of the soak, at most 60), SOAK_LOG (commands the
-  virtual projector keeps in its log, default 2000), SOAK_KINDS (the faults to schedule, by
-  name and comma-separated; default all the depth has)
+  SOAK_SECONDS (default 120, 45 for the gadget), SOAK_SEED (default: from the clock,
+  printed), SOAK_INTERVAL (seconds between samples, default 10; 2 in runs of 5 minutes or
+  less, to have enough for a fit), SOAK_WARMUP (what each run of the program leaves out of
+  the fits from its start, the first run and every restart; default a sixth of the soak, at
+  most 60), SOAK_LOG (commands the virtual projector keeps in its log, default 2000),
+  SOAK_KINDS (the faults to schedule, by name and comma-separated; default all the depth has)
 
 Writes to WORK_DIR: samples.csv, faults.csv, verdicts.txt, soak.png. Exit code 0 when every
 verdict holds, 1 when one fails, 77 when the depth cannot run here."""

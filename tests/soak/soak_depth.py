@@ -14,7 +14,8 @@ from soak_report import Counts, read_counts, read_numbers
 # Commands the virtual projector keeps in its log (SOAK_LOG). Its default of 200,000 (about
 # 11 MB) takes five minutes to fill and would hide the program's own slope for as long.
 LOGGED_COMMANDS = int(os.environ.get("SOAK_LOG", 2000))
-FIRST_FRAME_SECONDS = 20
+# A restart on a machine of its own, or under Wine, on a machine with a load of 10 and more.
+FIRST_FRAME_SECONDS = 60
 
 
 def common_params(kind, rng):
