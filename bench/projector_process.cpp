@@ -61,7 +61,11 @@ bool ReadsData(const ScsiRequest& request) {
         if (SendsData(header.request) && !Exchange(socket, data.data(), data.size(), false)) {
             break;
         }
-        header.request.dataBuffer = data.data();
+        // The address means nothing here, but whether there is one does: a command without data
+        // must reach the projector without a buffer, as it left the program.
+        if (header.request.dataBuffer != nullptr) {
+            header.request.dataBuffer = data.data();
+        }
         DeviceHandle unit = header.unit == programOptical ? g_hDisk1
                             : header.unit == programDisk  ? g_hDisk2
                                                           : header.unit;

@@ -5,54 +5,10 @@
 # kvusbtool info, show and stream; then pulls the cable in the middle of a frame while a stream
 # runs, and plugs it in again. Every outcome goes to /results, shared with the host, which
 # judges it (check_results.sh). Ends by powering the machine off, whatever happened.
-export PATH=/bin HOME=/tmp
-R=/results
-
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs tmpfs /run
-mount -t tmpfs tmpfs /tmp
+. /lib/guest_lib.sh
 
 fail() {
     echo "FAIL: $*" | tee -a $R/failures
-}
-
-load_modules() {
-    for module in $(cat /lib/modules/load-order); do
-        [ "$module" = dummy_hcd.ko ] || insmod "/lib/modules/$module" || echo "insmod $module failed"
-    done
-}
-
-# The projector's SCSI devices, one path a line.
-projector_units() {
-    for unit in /sys/bus/scsi/devices/*:*:*:*; do
-        grep -qs KVUSB "$unit/vendor" && echo "$unit"
-    done
-}
-
-# Waits until both units are there with their sg nodes and udev has handled them.
-wait_for_units() {
-    tries=0
-    while [ $tries -lt 240 ]; do
-        if [ "$(projector_units | wc -l)" -eq 2 ] &&
-            [ "$(ls -d /sys/bus/scsi/devices/*/scsi_generic/sg* 2>/dev/null | wc -l)" -ge 2 ]; then
-            udevadm settle -t 60
-            return 0
-        fi
-        sleep 0.25
-        tries=$((tries + 1))
-    done
-    return 1
-}
-
-wait_for_no_units() {
-    tries=0
-    while [ -n "$(projector_units)" ] && [ $tries -lt 120 ]; do
-        sleep 0.25
-        tries=$((tries + 1))
-    done
-    udevadm settle -t 30
 }
 
 unit_with_model() {
@@ -161,10 +117,7 @@ drive_projector() {
 }
 
 main() {
-    load_modules
-    mount -t 9p -o trans=virtio,version=9p2000.L results $R || { echo "no results folder"; return; }
-    mount -t configfs configfs /sys/kernel/config
-    /bin/systemd-udevd --daemon --resolve-names=never
+    start_machine || return
 
     echo "=== super speed: raw frames"
     insmod /lib/modules/dummy_hcd.ko is_super_speed=1
@@ -202,8 +155,4 @@ main() {
     done
 }
 
-main 2>&1 | tee /tmp/guest.log
-cp /tmp/guest.log $R/guest.log 2>/dev/null
-dmesg > $R/kernel.log
-sync
-poweroff -f
+run_guest main

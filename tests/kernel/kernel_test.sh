@@ -4,13 +4,16 @@
 # storage modules, kvusb-gadget and kvusbtool with their libraries), runs guest_init.sh there,
 # and checks what it left in a folder shared with the guest. The guest's kernel log is printed.
 #
-# kernel_test.sh GADGET KVUSBTOOL SOURCE_DIR WORK_DIR
+# kernel_test.sh GADGET KVUSBTOOL SOURCE_DIR WORK_DIR [INIT]
+# With INIT, that script is the guest's first process in place of guest_init.sh, and what it
+# leaves in WORK_DIR/results is for the caller to judge (the soak's: tests/soak).
 # Exit 77 (skipped) when the guest's kernel or QEMU is not installed (scripts/install-deps.sh).
 set -eu
 GADGET=$1
 TOOL=$2
 SOURCE=$3
 WORK=$4
+INIT=${5:-}
 GUEST_DIR=${KVUSB_GUEST_DIR:-/var/cache/vorn_kvusb/guest}
 GUEST_ROOT=$GUEST_DIR/root
 
@@ -50,7 +53,8 @@ for rules in 50-udev-default.rules 60-block.rules 60-persistent-storage.rules; d
 done
 cp "$SOURCE/packaging/linux/70-kvusb.rules" "$root/etc/udev/rules.d/"
 cp "$SOURCE/tests/data/photo.png" "$root/data/"
-cp "$SOURCE/tests/kernel/guest_init.sh" "$root/init"
+cp "${INIT:-$SOURCE/tests/kernel/guest_init.sh}" "$root/init"
+cp "$SOURCE/tests/kernel/guest_lib.sh" "$root/lib/"
 chmod +x "$root/init"
 
 # The modules the guest loads, each after those it depends on (modules.dep lists them).
@@ -94,4 +98,5 @@ if [ "$status" -ne 0 ]; then
     echo "QEMU ended with $status"
     exit 1
 fi
+[ -z "$INIT" ] || exit 0
 exec sh "$SOURCE/tests/kernel/check_results.sh" "$WORK/results"

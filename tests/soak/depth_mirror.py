@@ -169,13 +169,8 @@ class MirrorDepth(Depth):
         ok = not problems and recovery is not None and back is not None
         return FaultResult(ok, back, "; ".join(problems) or f"{mode} zoom {zoom}, and back")
 
-    def still(self, hold):
+    def toggle_still(self):
         self.pattern.send_signal(signal.SIGUSR1)
-        before = self.counts().frames_shown
-        time.sleep(hold)
-        during = self.counts().frames_shown - before
-        self.pattern.send_signal(signal.SIGUSR1)
-        return self.frames_again(f"{during} frames shown while still")
 
     def screen_change(self, hold):
         self.set_screen_size(OTHER_SIZE)

@@ -1,9 +1,12 @@
-"""The Windows program under Wine, the simulator in process: vorn_kvusb_sim.exe with the virtual
-projector and the synthetic pattern as its capture source, run and sent the system's messages by
-soak_driver.exe inside the end-to-end tests' prefix (tests/e2e/run_e2e.sh)."""
+"""The Windows program under Wine, run and sent the system's messages by soak_driver.exe inside
+the end-to-end tests' prefix (tests/e2e/run_e2e.sh): vorn_kvusb_sim.exe with the virtual
+projector and the synthetic pattern as its capture source in process (depth c), or the shipped
+vorn_kvusb.exe with the projector below Wine, capturing a desktop that shows the pattern
+(depth d)."""
 
 import os
 import subprocess
+import threading
 import time
 
 import soak_proc
@@ -12,8 +15,11 @@ from soak_depth import LOGGED_COMMANDS, Depth, FaultResult, common_params, wait_
 GONE_TRACE = "ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!"
 LIMIT_TRACE = "USB Link error, vorn_kvusb end!!!"
 SUSPEND_TRACE = "PBT_APMSUSPEND detected, will stop vorn_kvusb!"
+REMOVED_TRACE = "KVUSB cd removed, will stop vorn_kvusb thread!"
 ANSWER = "soak: "
 MENU_ITEMS = ["800x600-original", "800x600-zoom1", "800x600-zoom2", "mirror-zoom1"]
+# The start-up balloon, and a warning box once closed, are gone from the desktop by then.
+PROGRAM_WINDOWS_SECONDS = 3
 
 
 def params(kind, rng):
@@ -22,6 +28,13 @@ def params(kind, rng):
     if kind == "suspend":
         return rng.uniform(1, 3), {}
     return common_params(kind, rng) or (rng.uniform(2, 8), {})
+
+
+def below_params(kind, rng):
+    hold, param = params(kind, rng)
+    if kind == "vanish":
+        param["announced"] = rng.random() < 0.5  # Windows' removal broadcast, or none
+    return hold, param
 
 
 def windows_path(path):
@@ -42,6 +55,7 @@ class ProgramDepth(Depth):
         # The prefix outlives the run's folder: making it takes a minute. CTest gives the end-to-end
         # tests' own (wine_work=), which is made by then.
         self.wine_work = binaries.get("wine_work", work.rstrip("/") + "-wine")
+        self.asking = threading.Lock()
 
     def start_environment(self):
         for program in ("wine", "Xvfb"):
@@ -61,15 +75,16 @@ class ProgramDepth(Depth):
 
     def ask(self, command):
         """The driver's answer to a command, or None when it has gone."""
-        self.driver.stdin.write(command + "\n")
-        self.driver.stdin.flush()
-        while True:
-            line = self.driver.stdout.readline()
-            if not line:
-                return None
-            self.log.write(f"{command} -> {line}")
-            if line.startswith(ANSWER):
-                return line[len(ANSWER):].strip()
+        with self.asking:
+            self.driver.stdin.write(command + "\n")
+            self.driver.stdin.flush()
+            while True:
+                line = self.driver.stdout.readline()
+                if not line:
+                    return None
+                self.log.write(f"{command} -> {line}")
+                if line.startswith(ANSWER):
+                    return line[len(ANSWER):].strip()
 
     def stop_environment(self):
         self.driver.stdin.close()
@@ -87,9 +102,13 @@ class ProgramDepth(Depth):
     def trace_path(self):
         return os.path.join(self.wine_work, "runs", f"run-{self.runs}", "trace.txt")
 
+    def control_location(self):
+        """The control file as the projector opens it: from the program's process."""
+        return windows_path(self.control_path)
+
     def launch(self, mode, zoom):
         # The run's own report and frame are added by the driver.
-        options = (f"link=2.0,delay=usb2,control={windows_path(self.control_path)},"
+        options = (f"link=2.0,delay=usb2,control={self.control_location()},"
                    f"log={LOGGED_COMMANDS}")
         self.started = self.ask("start " + options) == "started"
 
@@ -198,3 +217,84 @@ class ProgramDepth(Depth):
         recovery = self.restart()
         return FaultResult(not problems and recovery is not None, recovery,
                            "; ".join(problems) or "ended for the suspend, restarted")
+
+
+class ProgramBelowDepth(ProgramDepth):
+    """The shipped program, the projector below Wine at the sg nodes of a machine of its own
+    (tests/below: soak.py runs inside fake_machine.sh), on a desktop of the projector's size
+    that the driver covers with the moving pattern."""
+    program_name = "vorn_kvusb.exe"
+    kinds = ProgramDepth.kinds + ["still"]
+    params = staticmethod(below_params)
+
+    def __init__(self, work, binaries):
+        super().__init__(work, binaries)
+        self.stamping = 0  # which change of the stamp is the latest
+        self.stamp_timer = None
+
+    def start_environment(self):
+        if "KVUSB_SG_NODES" not in os.environ:
+            return "no machine of its own: run soak.py under tests/below/fake_machine.sh"
+        skipped = super().start_environment()
+        if skipped is None and self.ask("pattern") != "ok":
+            return "the driver did not show the pattern"
+        return skipped
+
+    def control_location(self):
+        return self.control_path  # the projector is a part of the machine below Wine
+
+    # The program's start-up balloon and its warning boxes come up over the desktop for a frame
+    # or two before the pattern window covers them again: the frames of the seconds they may be
+    # there are left unchecked, the pattern shown without its stamp.
+
+    def unstamped(self):
+        self.stamping += 1
+        self.ask("stamp off")
+
+    def stamp_later(self):
+        stamping = self.stamping
+
+        def stamp():
+            if stamping == self.stamping:
+                self.ask("stamp on")
+        self.stamp_timer = threading.Timer(PROGRAM_WINDOWS_SECONDS, stamp)
+        self.stamp_timer.start()
+
+    def launch(self, mode, zoom):
+        self.unstamped()
+        super().launch(mode, zoom)
+        self.stamp_later()
+
+    def warning(self, status, hold):
+        self.unstamped()
+        result = super().warning(status, hold)
+        self.stamp_later()
+        return result
+
+    def stop_environment(self):
+        if self.stamp_timer:
+            self.stamp_timer.cancel()
+        super().stop_environment()
+
+    def fault(self, fault):
+        if fault.kind != "vanish":
+            return super().fault(fault)
+        options = f"vanish_at_slice={fault.param['slice']}"
+        if fault.param["announced"]:
+            return self.ending_fault(options, REMOVED_TRACE, fault.hold, then=self.announce)
+        # Wine's pass-through has no error of its own for a unit that is gone: the program
+        # takes the vanished projector for a link that fails (tests/below).
+        return self.ending_fault(options, LIMIT_TRACE, fault.hold)
+
+    def announce(self):
+        """Windows' removal broadcast, once the program has met the unit gone."""
+        wait_until(lambda: any("SCSI Error: " in trace for trace in self.traces()), 10, step=0.2)
+        self.ask("removed")
+
+    def own_fault(self, fault):
+        if fault.kind == "still":
+            return self.still(fault.hold)
+        return super().own_fault(fault)
+
+    def toggle_still(self):
+        self.ask("still")

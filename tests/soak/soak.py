@@ -4,12 +4,16 @@ interval, and gives the verdicts.
 
   soak.py DEPTH WORK_DIR NAME=PATH...
   DEPTH: mirror (kvusb-mirror, the projector in process), mirror-below (at its sg nodes),
-  program (the Windows program under Wine, the simulator in process)
-  SOAK_SECONDS (default 120), SOAK_SEED (default: from the clock, printed), SOAK_INTERVAL
-  (seconds between samples, default 10; 2 in runs of 5 minutes or less, to have enough for a
-  fit), SOAK_WARMUP (default a sixth of the run, at most 300), SOAK_LOG (commands the
-  virtual projector keeps in its log, default 2000), SOAK_KINDS (the faults to schedule, by
-  name and comma-separated; default all the depth has)
+  program (the Windows program under Wine, the simulator in process), program-below (the
+  shipped Windows program under Wine, the projector below it: run inside
+  tests/below/fake_machine.sh), gadget (kvusb-gadget in the kernel test's virtual machine,
+  driven by kvusbtool stream there)
+  SOAK_SECONDS (default 120, 45 for the gadget), SOAK_SEED (default: from the clock,
+  printed), SOAK_INTERVAL (seconds between samples, default 10; 2 in runs of 5 minutes or
+  less, to have enough for a fit), SOAK_WARMUP (what each run of the program leaves out of
+  the fits from its start, the first run and every restart; default a sixth of the soak, at
+  most 60), SOAK_LOG (commands the virtual projector keeps in its log, default 2000),
+  SOAK_KINDS (the faults to schedule, by name and comma-separated; default all the depth has)
 
 Writes to WORK_DIR: samples.csv, faults.csv, verdicts.txt, soak.png. Exit code 0 when every
 verdict holds, 1 when one fails, 77 when the depth cannot run here."""
@@ -21,14 +25,12 @@ import sys
 import threading
 import time
 
-import soak_proc
-from soak_fit import pooled_slope
+from soak_fit import pooled_slope, warmed_segments
 from soak_plot import plot
 from soak_schedule import make_schedule
 
-# Growth per hour beyond the noise that fails the run.
-LIMITS = {"rss_kb": 512, "fds": 1, "threads": 1}
-SETTLE_AFTER_START = 10  # seconds of each run left out of the fits
+# Growth per hour beyond the noise that fails the run, and its unit.
+LIMITS = {"rss_kb": (512, "KB"), "fds": (1, "descriptors"), "threads": (1, "threads")}
 # The shortest span after the warm-up over which growth is judged: in a shorter one, what a
 # program allocates once (the first warning box, the first mode change) looks like growth.
 JUDGED_SPAN = 600
@@ -43,6 +45,12 @@ def make_depth(name, work, binaries):
     if name == "program":
         from depth_program import ProgramDepth
         return ProgramDepth(work, binaries)
+    if name == "gadget":
+        from depth_gadget import GadgetDepth
+        return GadgetDepth(work, binaries)
+    if name == "program-below":
+        from depth_program import ProgramBelowDepth
+        return ProgramBelowDepth(work, binaries)
     raise SystemExit(f"soak.py: unknown depth {name}")
 
 
@@ -65,20 +73,18 @@ class Sampler(threading.Thread):
             self.sample()
 
     def sample(self):
-        pid, now = self.depth.program_pid(), time.monotonic()
-        status = soak_proc.read_status(pid) if pid else None
-        fds = soak_proc.count_fds(pid) if pid else None
-        cpu = soak_proc.cpu_seconds(pid) if pid else None
-        if status is None or fds is None or cpu is None:
+        now, sample = time.monotonic(), self.depth.process_sample()
+        if sample is None:
             return  # between runs
+        pid, rss_kb, threads, fds, cpu = sample
         share = None
         if self.last and self.last[0] == pid:
             share = 100 * (cpu - self.last[2]) / (now - self.last[1])
         self.last = (pid, now, cpu)
         counts = self.depth.counts()
         self.samples.append({
-            "t": round(now - self.began, 2), "run": self.depth.runs, "rss_kb": status[0],
-            "fds": fds, "threads": status[1],
+            "t": round(now - self.began, 2), "run": self.depth.runs, "rss_kb": rss_kb,
+            "fds": fds, "threads": threads,
             "cpu_percent": None if share is None else round(share, 1),
             "frames_sent": counts.frames_sent, "frames_shown": counts.frames_shown,
             "pattern_frames": counts.pattern_frames, "pixel_errors": counts.pixel_errors,
@@ -87,28 +93,19 @@ class Sampler(threading.Thread):
         self.out.flush()
 
 
-def fit(samples, key, warm_up, starts):
-    """The pooled slope of `key` over the samples after the warm-up and each run's settling."""
-    segments = {}
-    for s in samples:
-        if s["t"] >= warm_up and s["t"] >= starts[s["run"]] + SETTLE_AFTER_START:
-            segments.setdefault(s["run"], []).append((s["t"], s[key]))
-    return pooled_slope(segments.values())
-
-
 def verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds):
     lines, ok = [], True
     judged = seconds - warm_up >= JUDGED_SPAN
-    for key, limit in LIMITS.items():
-        slope = fit(sampler.samples, key, warm_up, starts)
+    for key, (limit, unit) in LIMITS.items():
+        slope = pooled_slope(warmed_segments(sampler.samples, key, starts, warm_up))
         if slope is None:
-            lines.append(f"{key}: too few samples after the warm-up to fit")
+            lines.append(f"{key}: too few samples after each run's warm-up to fit")
             continue
         grows = slope.grows_beyond(limit)
         verdict = ("GROWS" if grows else "flat") if judged else "not judged, too short a run"
         ok &= not (grows and judged)
-        lines.append(f"{key}: {slope.per_hour:+.1f} ± {slope.bound:.1f} per hour over "
-                     f"{slope.samples} samples (limit {limit}): {verdict}")
+        lines.append(f"{key}: {slope.per_hour:+.1f} ± {slope.bound:.1f} {unit} per hour over "
+                     f"{slope.samples} samples of {slope.runs} run(s) (limit {limit}): {verdict}")
     counts = depth.counts()
     good_frames = counts.pattern_mismatched == 0 and counts.pattern_frames > 0
     ok &= good_frames and counts.protocol_errors == 0
@@ -138,16 +135,20 @@ def verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds):
 
 def main():
     depth_name, work = sys.argv[1], os.path.abspath(sys.argv[2])
-    binaries = dict(arg.split("=", 1) for arg in sys.argv[3:])
-    seconds = float(os.environ.get("SOAK_SECONDS", 120))
-    seed = int(os.environ.get("SOAK_SEED", int(time.time()) % 100000))
-    interval = float(os.environ.get("SOAK_INTERVAL", 10 if seconds > 300 else 2))
-    warm_up = float(os.environ.get("SOAK_WARMUP", min(300.0, seconds / 6)))
+    # The programs start in folders of their own: their paths made absolute.
+    binaries = {name: os.path.abspath(path)
+                for name, path in (arg.split("=", 1) for arg in sys.argv[3:])}
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     depth = make_depth(depth_name, work, binaries)
-    # A short run packs the faults closer, so that each kind comes at least once.
-    gap = (1.0, 3.0) if seconds <= 300 else (2.0, 12.0)
+    seconds = float(os.environ.get("SOAK_SECONDS", depth.default_seconds))
+    seed = int(os.environ.get("SOAK_SEED", int(time.time()) % 100000))
+    interval = float(os.environ.get("SOAK_INTERVAL", 10 if seconds > 300 else 2))
+    warm_up = float(os.environ.get("SOAK_WARMUP", min(60.0, seconds / 6)))
+    # A short run packs the faults closer, so that each kind comes at least once; in a long one
+    # the program, restarted after a fault that ends it, mostly outlives its warm-up, so that
+    # the fits have samples of many runs.
+    gap = (1.0, 3.0) if seconds <= 300 else (warm_up / 2, warm_up * 1.5)
     kinds = os.environ.get("SOAK_KINDS", ",".join(depth.kinds)).split(",")
     unknown = set(kinds) - set(depth.kinds)
     if unknown:
@@ -159,21 +160,17 @@ def main():
     if skipped:
         print(f"skipped: {skipped}")
         return 77
-    results, starts, final_problems = [], {}, []
+    results, final_problems = [], []
     try:
         began = time.monotonic()
         depth.expected_size = depth.screen_size()
         if not depth.start():
             raise RuntimeError("no frame was shown after the start")
-        starts[depth.runs] = 0.0
         sampler = Sampler(depth, interval, began, os.path.join(work, "samples.csv"))
         sampler.start()
         for fault in schedule:
             time.sleep(max(0.0, began + fault.at - time.monotonic()))
-            runs = depth.runs
             result = depth.fault(fault)
-            for run in range(runs + 1, depth.runs + 1):
-                starts[run] = time.monotonic() - began
             results.append((fault, result))
             print(f"{time.monotonic() - began:7.1f} s {fault.kind} {fault.param}: "
                   f"{'ok' if result.ok else 'FAILED'} {result.note}", flush=True)
@@ -181,7 +178,6 @@ def main():
                 final_problems.append(f"the program is not running after {fault.kind}")
                 if not depth.start():
                     break
-                starts[depth.runs] = time.monotonic() - began
         time.sleep(max(0.0, began + seconds - time.monotonic()))
         sampler.stopping.set()
         sampler.join()
@@ -191,16 +187,18 @@ def main():
         if depth.running():
             depth.kill()
         depth.stop_environment()
+    # Each run's start in seconds of the soak.
+    starts = {run: at - began for run, at in depth.run_starts.items()}
     ok, lines = verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds)
     title = f"{depth_name}, seed {seed}, {seconds / 60:.0f} min: {lines[-1]}"
-    write_outputs(work, sampler.samples, results, lines, warm_up, title)
+    write_outputs(work, sampler.samples, results, lines, warm_up, starts, title)
     sampler.out.close()
     print("\n".join(lines))
     print(f"plot: {os.path.join(work, 'soak.png')}")
     return 0 if ok else 1
 
 
-def write_outputs(work, samples, results, lines, warm_up, title):
+def write_outputs(work, samples, results, lines, warm_up, starts, title):
     with open(os.path.join(work, "faults.csv"), "w", newline="") as out:
         writer = csv.writer(out)
         writer.writerow(["at", "kind", "hold", "param", "ok", "recovery", "note"])
@@ -210,7 +208,7 @@ def write_outputs(work, samples, results, lines, warm_up, title):
     with open(os.path.join(work, "verdicts.txt"), "w") as out:
         out.write("\n".join(lines) + "\n")
     plot(os.path.join(work, "soak.png"), samples,
-         [(f.at, f.hold, f.kind, r.ok) for f, r in results], warm_up, title)
+         [(f.at, f.hold, f.kind, r.ok) for f, r in results], warm_up, starts.values(), title)
 
 
 if __name__ == "__main__":

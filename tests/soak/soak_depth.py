@@ -14,7 +14,8 @@ from soak_report import Counts, read_counts, read_numbers
 # Commands the virtual projector keeps in its log (SOAK_LOG). Its default of 200,000 (about
 # 11 MB) takes five minutes to fill and would hide the program's own slope for as long.
 LOGGED_COMMANDS = int(os.environ.get("SOAK_LOG", 2000))
-FIRST_FRAME_SECONDS = 20
+# A restart on a machine of its own, or under Wine, on a machine with a load of 10 and more.
+FIRST_FRAME_SECONDS = 60
 
 
 def common_params(kind, rng):
@@ -52,12 +53,14 @@ def wait_until(predicate, seconds, step=0.05):
 
 class Depth:
     program_name = ""
+    default_seconds = 120  # SOAK_SECONDS
 
     def __init__(self, work):
         self.work = work
         self.control_path = os.path.join(work, "control")
         self.step = 0
         self.runs = 0
+        self.run_starts = {}  # each run's start, monotonic seconds
         self.live = False  # a run has started and its end has not been seen
         self.finished = Counts()  # of the runs that have ended
         self.expected_size = None
@@ -95,10 +98,12 @@ class Depth:
         self.control("")  # a new projector takes the step it finds: none that breaks it
         with self.lock:
             self.runs += 1
+            self.run_starts[self.runs] = time.monotonic()
+            before = self.frames_before_run()
             self.launch(mode, zoom)
             self.live = True
             self.warnings_seen = 0
-        return wait_until(lambda: read_counts(self.report_path()).frames_shown > 0,
+        return wait_until(lambda: read_counts(self.report_path()).frames_shown > before,
                           FIRST_FRAME_SECONDS)
 
     def restart(self, mode="mirror", zoom="original"):
@@ -115,9 +120,28 @@ class Depth:
         if code is None:
             return None
         with self.lock:
-            self.finished = self.finished.plus(read_counts(self.report_path()))
+            self.run_ended()
             self.live = False
         return code
+
+    def frames_before_run(self):
+        """Frames the run's projector showed before the run: none, each run has its own."""
+        return 0
+
+    def run_ended(self):
+        """The counts of a run that ended kept: each run has a projector of its own."""
+        self.finished = self.finished.plus(read_counts(self.report_path()))
+
+    def process_sample(self):
+        """(process id, resident KB, threads, descriptors, CPU seconds) of the program, or None
+        between runs."""
+        pid = self.program_pid()
+        status = soak_proc.read_status(pid) if pid else None
+        fds = soak_proc.count_fds(pid) if pid else None
+        cpu = soak_proc.cpu_seconds(pid) if pid else None
+        if status is None or fds is None or cpu is None:
+            return None
+        return pid, status[0], status[1], fds, cpu
 
     def graceful_stop(self):
         """The program asked to end as the user's session would; the problems found."""
@@ -161,10 +185,13 @@ class Depth:
             return self.burst(f"fail_reads={p['count']}:31", 0, reads=True)
         return self.own_fault(fault)
 
-    def ending_fault(self, options, line, hold):
+    def ending_fault(self, options, line, hold, then=None):
         """A fault that ends the program: its end, the projector away for `hold`, and the
-        program started again as a plain restart would."""
+        program started again as a plain restart would. `then`, when given, is what the system
+        does once the fault is there."""
         self.control(options)
+        if then:
+            then()
         code = self.wait_exit(15)
         self.control("")
         if code is None:
@@ -198,6 +225,15 @@ class Depth:
         if reads and self.warning_count() > self.warnings_seen:
             return FaultResult(False, recovery, "a failed status read gave a warning")
         return FaultResult(True, recovery, note)
+
+    def still(self, hold):
+        """The desktop standing still for `hold`, then changing again."""
+        self.toggle_still()
+        before = self.counts().frames_shown
+        time.sleep(hold)
+        during = self.counts().frames_shown - before
+        self.toggle_still()
+        return self.frames_again(f"{during} frames shown while still")
 
     def frames_again(self, note):
         """Pattern frames again after the desktop came back to the pattern."""

@@ -12,19 +12,32 @@
 //   close-warnings       closes them as the user would -> "closed N"
 //   settings             -> "settings DISPMODE ZOOMMODE" as saved ("-" for none)
 //   kill                 ends a run still going at once -> "ok"
+//   pattern              the synthetic test pattern over the whole desktop, a new frame 30 times
+//                        a second, for a program that captures the desktop -> "ok"
+//   still                stops or starts the pattern's changes -> "ok"
+//   stamp on|off         the pattern with its index stamp, or without (frames the projector
+//                        then leaves unchecked) -> "ok"
+//   removed              the first projector's optical unit announced gone, as Windows
+//                        broadcasts it -> "ok"
 // Started by tests/e2e/run_e2e.sh in place of the end-to-end tests (E2E_PROGRAM, E2E_WORK).
 #include <windows.h>
 
 #include <wtsapi32.h>
 
+#include <algorithm>
+#include <atomic>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 
+#include "kvcap/synthetic_pattern.h"
 #include "program_run_win32.h"
 #include "resources/resource.h"
+#include "tests/below/wine/desktop_picture_win32.h"
+#include "tests/below/wine/unit_paths_win32.h"
 
 namespace {
 
@@ -52,9 +65,48 @@ std::string Setting(const wchar_t* name) {
     return value ? std::to_string(*value) : "-";
 }
 
+// The pattern on the desktop, as kv_x11_test_helper shows it on an X screen.
+class MovingPattern {
+  public:
+    MovingPattern()
+        : frame_(size_t{kProjectorWidth} * kProjectorHeight * 3),
+          window_(Draw(0)),
+          thread_([this] { Run(); }) {}
+    ~MovingPattern() {
+        stop_ = true;
+        thread_.join();
+    }
+    void ToggleStill() { still_ = !still_; }
+    void Stamp(bool on) { stamped_ = on; }
+
+  private:
+    const std::vector<uint8_t>& Draw(uint32_t index) {
+        DrawSyntheticPattern(index, kProjectorWidth, kProjectorHeight, frame_.data());
+        if (!stamped_) {
+            std::fill_n(frame_.begin(), kPatternStampBytes, 0);  // no index and its complement
+        }
+        return frame_;
+    }
+    void Run() {
+        for (uint32_t index = 1; !stop_; Sleep(33)) {
+            if (!still_) {
+                window_.Show(Draw(index++));
+            }
+        }
+    }
+
+    std::vector<uint8_t> frame_;
+    std::atomic<bool> still_{false};
+    std::atomic<bool> stamped_{true};
+    std::atomic<bool> stop_{false};
+    PictureWindow window_;  // after what Draw reads, before the thread that draws
+    std::thread thread_;
+};
+
 }  // namespace
 
 int main() {
+    std::unique_ptr<MovingPattern> pattern;
     std::unique_ptr<ProgramRun> run;
     int runs = 0;
     std::string line;
@@ -98,6 +150,21 @@ int main() {
             answer = "closed " + std::to_string(closed);
         } else if (command == "kill") {
             run.reset();
+            answer = "ok";
+        } else if (command == "pattern") {
+            pattern = std::make_unique<MovingPattern>();
+            answer = "ok";
+        } else if (command == "still" && pattern) {
+            pattern->ToggleStill();
+            answer = "ok";
+        } else if (command == "stamp" && pattern) {
+            std::string state;
+            words >> state;
+            pattern->Stamp(state == "on");
+            answer = "ok";
+        } else if (command == "removed" && run) {
+            run->SendDeviceRemoval(
+                std::wstring(kBelowOpticalPath.begin(), kBelowOpticalPath.end()));
             answer = "ok";
         } else if (command == "settings") {
             answer = "settings " + Setting(L"DispMode") + " " + Setting(L"ZoomMode");

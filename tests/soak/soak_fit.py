@@ -1,6 +1,6 @@
 """Whether a quantity grows: one slope fitted over every process's samples, each process with an
-intercept of its own (a restarted program starts again from its own level), with the bound of
-two standard errors."""
+intercept of its own (a restarted program starts again from its own level) and its own warm-up
+left out, with the bound of two standard errors."""
 
 import math
 from dataclasses import dataclass
@@ -11,6 +11,7 @@ class Slope:
     per_hour: float
     bound: float  # two standard errors, per hour
     samples: int
+    runs: int  # with two samples or more after their warm-up
 
     def grows_beyond(self, limit):
         """True when the growth exceeds `limit` per hour beyond the noise."""
@@ -41,4 +42,14 @@ def pooled_slope(segments):
     residuals = sum((v - mean_v - slope * (t - mean_t)) ** 2
                     for samples, mean_t, mean_v in points for t, v in samples)
     error = math.sqrt(residuals / freedom / sxx)
-    return Slope(slope * 3600, 2 * error * 3600, count)
+    return Slope(slope * 3600, 2 * error * 3600, count, used)
+
+
+def warmed_segments(samples, key, starts, warm_up):
+    """The (seconds, value) of `key` per run, each run's first `warm_up` seconds left out: every
+    restarted program fills its caches and logs again, as the first one did."""
+    segments = {}
+    for s in samples:
+        if s[key] is not None and s["t"] >= starts[s["run"]] + warm_up:
+            segments.setdefault(s["run"], []).append((s["t"], s[key]))
+    return list(segments.values())

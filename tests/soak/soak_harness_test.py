@@ -3,7 +3,7 @@
 import random
 import unittest
 
-from soak_fit import pooled_slope
+from soak_fit import pooled_slope, warmed_segments
 from soak_schedule import SETTLE_SECONDS, make_schedule
 
 
@@ -26,6 +26,25 @@ class PooledSlopeTest(unittest.TestCase):
         slope = pooled_slope(noisy)
         self.assertGreater(slope.bound, abs(slope.per_hour) / 4)
         self.assertFalse(slope.grows_beyond(slope.per_hour + 1))
+
+    def test_each_restart_gets_its_own_warm_up(self):
+        # Every run fills a log for its first 60 s (100 KB/s), then holds, or leaks 1 KB/s on
+        # top: runs of 150 s, restarted one after another.
+        def samples(leak):
+            return [{"t": start + age, "run": run,
+                     "rss_kb": 20000 + 100 * min(age, 60) + leak * age}
+                    for run, start in enumerate(range(0, 1500, 150), 1)
+                    for age in range(0, 150, 10)]
+        starts = {run: start for run, start in enumerate(range(0, 1500, 150), 1)}
+        flat = pooled_slope(warmed_segments(samples(0), "rss_kb", starts, 60))
+        self.assertAlmostEqual(flat.per_hour, 0, places=3)
+        self.assertEqual(flat.runs, 10)
+        leaking = pooled_slope(warmed_segments(samples(1), "rss_kb", starts, 60))
+        self.assertAlmostEqual(leaking.per_hour, 3600, places=3)
+        # Only the first run's warm-up left out, the restarts' filling looks like growth.
+        first_only = pooled_slope(warmed_segments(samples(0), "rss_kb", {**starts, **{
+            run: 0 for run in starts}}, 60))
+        self.assertTrue(first_only.grows_beyond(512))
 
     def test_too_few_samples_give_no_slope(self):
         self.assertIsNone(pooled_slope([[(0, 1)], [(5, 2)]]))

@@ -13,20 +13,13 @@
 #include <vector>
 
 #include "tests/below/wine/desktop_picture_win32.h"
+#include "tests/below/wine/unit_paths_win32.h"
 #include "tests/e2e/program_run_win32.h"
 
 namespace {
 
 constexpr int kWidth = kProjectorWidth;
 constexpr int kHeight = kProjectorHeight;
-
-// The unit paths as Wine's SetupAPI lists them: in lower case.
-const std::string kDiskPath =
-    "\\\\?\\usbstor#disk&ven_kvusb&prod_tr40w17b6-2&rev_1.00#7&1c2a3f4e&0&000000#"
-    "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-const std::string kOpticalPath =
-    "\\\\?\\usbstor#optical&ven_kvusb&prod_tr40w17b6-1&rev_1.00#7&1c2a3f4e&0&000001#"
-    "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
 std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
@@ -69,9 +62,10 @@ class BelowTest : public ::testing::Test {
 
 TEST_F(BelowTest, StartUpFindsTheUnitsOpensThemAndHidesOnlyTheProjectorsVolume) {
     ASSERT_TRUE(run_.Start({.device = "link=2.0,power=1", .dispMode = 1, .zoomMode = 0}));
-    EXPECT_TRUE(run_.TracedInOrder(
-        {"vorn_kvusb started!\n", "Disk2 Path: " + kDiskPath + "\n", "g_USB3_0: 0x2\n", "USB 2.0\n",
-         "Disk1 Path: " + kOpticalPath + "\n", "Hide Disk: E:\\\n", " KVCapAPI_Start success\n"}));
+    EXPECT_TRUE(run_.TracedInOrder({"vorn_kvusb started!\n", "Disk2 Path: " + kBelowDiskPath + "\n",
+                                    "g_USB3_0: 0x2\n", "USB 2.0\n",
+                                    "Disk1 Path: " + kBelowOpticalPath + "\n", "Hide Disk: E:\\\n",
+                                    " KVCapAPI_Start success\n"}));
     // F: is removable but its label differs in case; G: is labelled alike but fixed.
     EXPECT_EQ(run_.CountTrace("Hide Disk: E:\\\n"), 1);
     EXPECT_FALSE(TracedWithin(run_, "Hide Disk: F:"));
@@ -105,7 +99,7 @@ TEST_F(BelowTest, AVanishedProjectorWhoseRemovalIsAnnouncedEndsAtOnce) {
     ASSERT_TRUE(
         run_.Start({.device = "link=2.0,vanish_at_slice=7", .dispMode = 1, .zoomMode = 0}, 0));
     ASSERT_TRUE(WaitFor([&] { return TracedWithin(run_, "SCSI Error: 31  "); }, 20000));
-    run_.SendDeviceRemoval(Wide(kOpticalPath));
+    run_.SendDeviceRemoval(Wide(kBelowOpticalPath));
     ExpectCleanEnd(1, 0);
     EXPECT_TRUE(run_.TracedInOrder({"KVUSB cd removed, will stop vorn_kvusb thread!\n",
                                     "return from CreateMyWindow!\n", "vorn_kvusb end!\n"}));

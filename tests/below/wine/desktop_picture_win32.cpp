@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <fstream>
+#include <utility>
 
 #include "tests/e2e/program_run_win32.h"
 
-PictureWindow::PictureWindow(const std::vector<uint8_t>& bgr) : bgr_(bgr) {
+namespace {
+constexpr UINT kShowMessage = WM_APP + 1;  // lParam: the picture
+}  // namespace
+
+PictureWindow::PictureWindow(std::vector<uint8_t> bgr) : bgr_(std::move(bgr)) {
     thread_ = std::thread([this] { Run(); });
     WaitFor([this] { return window_ != nullptr; }, 10000);
 }
@@ -13,6 +18,10 @@ PictureWindow::PictureWindow(const std::vector<uint8_t>& bgr) : bgr_(bgr) {
 PictureWindow::~PictureWindow() {
     PostMessageW(window_, WM_CLOSE, 0, 0);
     thread_.join();
+}
+
+void PictureWindow::Show(const std::vector<uint8_t>& bgr) {
+    SendMessageW(window_, kShowMessage, 0, reinterpret_cast<LPARAM>(&bgr));
 }
 
 LRESULT CALLBACK PictureWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -26,6 +35,14 @@ LRESULT CALLBACK PictureWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam
             HDC dc = BeginPaint(hwnd, &paint);
             self->Paint(dc);
             EndPaint(hwnd, &paint);
+            return 0;
+        }
+        case kShowMessage: {
+            self->bgr_ = *reinterpret_cast<const std::vector<uint8_t>*>(lParam);
+            SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            HDC dc = GetDC(hwnd);
+            self->Paint(dc);
+            ReleaseDC(hwnd, dc);
             return 0;
         }
         case WM_DESTROY:

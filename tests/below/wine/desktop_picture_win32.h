@@ -16,15 +16,19 @@ inline constexpr int kProjectorHeight = 480;
 // A picture shown over the whole desktop, topmost, with no cursor over it.
 class PictureWindow {
   public:
-    explicit PictureWindow(const std::vector<uint8_t>& bgr);
+    explicit PictureWindow(std::vector<uint8_t> bgr);
     ~PictureWindow();
+
+    // Another picture, drawn before this returns, the window raised over every other topmost
+    // one (a balloon, a message box) so that the desktop shows nothing but the picture.
+    void Show(const std::vector<uint8_t>& bgr);
 
   private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Paint(HDC dc) const;
     void Run();
 
-    const std::vector<uint8_t>& bgr_;
+    std::vector<uint8_t> bgr_;  // replaced on the window's thread only
     std::thread thread_;
     HWND volatile window_ = nullptr;
 };
