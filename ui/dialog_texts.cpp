@@ -42,10 +42,6 @@ class LineBuilder {
     std::u16string line_;
 };
 
-bool IsArabic(uint32_t lcid) {
-    return PrimaryLanguage(lcid) == PRIMARY_LANGUAGE_ARABIC;
-}
-
 }  // namespace
 
 std::u16string FormatFirmwareLine(std::span<const uint8_t, 64> info,
@@ -63,7 +59,7 @@ std::u16string FormatFirmwareLine(std::span<const uint8_t, 64> info,
     if (!label) {
         line.Text(u"K7Q0 FW Version ");
         addNumbersAndMcu();
-    } else if (IsArabic(lcid)) {
+    } else if (IsRightToLeftLanguage(lcid)) {
         addNumbersAndMcu();
         line.Char(u' ').Text(*label);
     } else {
@@ -78,7 +74,7 @@ std::u16string FormatProgramVersionLine(const FileVersion& v,
     LineBuilder line;
     if (!label) {
         line.Text(u"Tarq Projira Version ").Version(v.major, v.minor, v.third, v.fourth);
-    } else if (IsArabic(lcid)) {
+    } else if (IsRightToLeftLanguage(lcid)) {
         line.Version(v.major, v.minor, v.third, v.fourth).Char(u' ').Text(*label);
     } else {
         line.Text(*label).Char(u' ').Version(v.major, v.minor, v.third, v.fourth);
