@@ -4,10 +4,12 @@
 #include <cstring>
 
 #include "tools/tool_command.h"
+#if defined(KV_HAVE_FRAME_BENCH)
+#include "bench/frame_bench.h"
+#endif
 
 int RunEncodeCommand(int argc, char** argv);
 int RunDecodeCommand(int argc, char** argv);
-int RunBenchCommand(int argc, char** argv);
 int RunShowCommand(int argc, char** argv);
 int RunInfoCommand(int argc, char** argv);
 int RunGrabCommand(int argc, char** argv);
@@ -27,7 +29,9 @@ const ToolCommand kCommands[] = {
     {"encode", "encode IN.raw OUT.bin [--type N --width N --height N --flags N ...]",
      RunEncodeCommand},
     {"decode", "decode IN.bin OUT.raw [--bpp N --segment-pixels N --blank]", RunDecodeCommand},
-    {"bench", "bench [benchmark options]", RunBenchCommand},
+#if defined(KV_HAVE_FRAME_BENCH)
+    {"bench", "bench [benchmark options]", RunFrameBench},
+#endif
     {"show", "show IMAGE [--virtual OUT.png]", RunShowCommand},
     {"info", "info [--virtual]", RunInfoCommand},
     {"grab", "grab OUT.png [--zoom 0|1|2]", RunGrabCommand},
