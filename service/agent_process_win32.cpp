@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr wchar_t AGENT_FILE_NAME[] = L"vorn_kvusb_agent.exe";
 constexpr DWORD AGENT_CLOSE_MS = 5000;  // the status poll asks every second
 constexpr USHORT CONSOLE_PROTOCOL = 0;  // WTSClientProtocolType of the console itself
 

@@ -5,6 +5,9 @@
 #include "service/session_choice.h"
 #include "service/unit_server_win32.h"
 
+// The agent's program file, beside the service's.
+inline constexpr wchar_t AGENT_FILE_NAME[] = L"vorn_kvusb_agent.exe";
+
 // The agent: the tray program in the console user's session, started with that user's token
 // and environment.
 struct AgentProcess {

@@ -1,12 +1,15 @@
 #include "service/device_service_win32.h"
 
 #include <windows.h>
+// tlhelp32.h builds on the types windows.h declares.
+#include <tlhelp32.h>
+#include <wchar.h>
 
 #include <string>
 #include <vector>
 
-#include "app/instance_count.h"
 #include "platform/debug_print.h"
+#include "service/agent_process_win32.h"
 #include "service/service_trigger.h"
 
 // What the setup program runs: the service's registration with its trigger, its stop before
@@ -39,7 +42,6 @@ constexpr wchar_t DISPLAY_NAME[] = L"vorn_kvusb projector service";
 constexpr wchar_t DESCRIPTION[] =
     L"Owns the projector's USB units while it is plugged in, and shows the signed-in user's "
     L"desktop on it.";
-constexpr char AGENT_FILE_NAME[] = "vorn_kvusb_agent.exe";
 constexpr DWORD STOP_WAIT_MS = 20000;
 constexpr DWORD POLL_MS = 100;
 
@@ -107,10 +109,28 @@ void StopService(SC_HANDLE service) {
     }
 }
 
+// Agents in every session, by name from a snapshot: the setup's token, elevated as it is, may
+// not open another user's process to read its module's name.
+int RunningAgents() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        DebugPrint("vorn_kvusb_service: CreateToolhelp32Snapshot failed (%lu)\n", GetLastError());
+        return 0;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    int agents = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        agents += _wcsicmp(entry.szExeFile, AGENT_FILE_NAME) == 0 ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return agents;
+}
+
 // Every agent ends within a second or two of the service's stop (its next request fails).
 void WaitForAgents() {
-    for (DWORD waited = 0; waited < STOP_WAIT_MS && CountInstances(AGENT_FILE_NAME) > 0;
-         waited += POLL_MS) {
+    for (DWORD waited = 0; waited < STOP_WAIT_MS && RunningAgents() > 0; waited += POLL_MS) {
         Sleep(POLL_MS);
     }
 }
