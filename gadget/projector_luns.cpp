@@ -29,6 +29,7 @@ StorageUnit MakeUnit(uint8_t type, const char* product, const std::string& seria
     unit.revision = PROJECTOR_REVISION;
     unit.serial = serial;
     unit.medium = medium;
+    unit.targetLuns = MAX_LUN + 1;
     return unit;
 }
 

@@ -15,6 +15,7 @@ constexpr uint8_t INQUIRY = 0x12;
 constexpr uint8_t MODE_SELECT_6 = 0x15;
 constexpr uint8_t MODE_SENSE_6 = 0x1A;
 constexpr uint8_t START_STOP_UNIT = 0x1B;
+constexpr uint8_t SEND_DIAGNOSTIC = 0x1D;
 constexpr uint8_t PREVENT_ALLOW_MEDIUM_REMOVAL = 0x1E;
 constexpr uint8_t READ_FORMAT_CAPACITIES = 0x23;
 constexpr uint8_t READ_CAPACITY_10 = 0x25;
@@ -28,6 +29,7 @@ constexpr uint8_t GET_EVENT_STATUS_NOTIFICATION = 0x4A;
 constexpr uint8_t MODE_SELECT_10 = 0x55;
 constexpr uint8_t MODE_SENSE_10 = 0x5A;
 constexpr uint8_t SERVICE_ACTION_IN_16 = 0x9E;
+constexpr uint8_t REPORT_LUNS = 0xA0;
 constexpr uint8_t READ_CAPACITY_16 = 0x10;  // its service action
 
 constexpr Sense INVALID_OPCODE = {SENSE_ILLEGAL_REQUEST, 0x20, 0x00};
@@ -58,6 +60,13 @@ constexpr uint8_t NO_MEDIA_PRESENT = 0x03;
 constexpr size_t FIXED_SENSE_BYTES = 18;
 constexpr uint8_t EVENT_CLASS_MEDIA = 4;
 constexpr uint8_t NO_EVENT_AVAILABLE = 0x80;
+
+constexpr uint8_t SELF_TEST = 0x04;   // SEND DIAGNOSTIC's default self-test
+constexpr uint8_t BYTE_CHECK = 0x06;  // VERIFY: data out to compare
+constexpr uint8_t REPORT_WELL_KNOWN_LUNS_ONLY = 0x01;
+constexpr uint8_t REPORT_ALL_LUNS = 0x02;
+constexpr size_t REPORT_LUNS_LEAST_ALLOCATION = 16;
+constexpr size_t LUN_ENTRY_BYTES = 8;
 
 uint32_t Big16(const uint8_t* at) {
     return static_cast<uint32_t>(at[0] << 8 | at[1]);
@@ -199,25 +208,71 @@ UnitAnswer ReadCapacity(StorageUnit* unit, const uint8_t* cdb) {
     return Pass(data, Big32(cdb + 10));
 }
 
-UnitAnswer Read(StorageUnit* unit, const uint8_t* cdb) {
+// The blocks a READ or VERIFY names: false, with the unit's sense set, when there is no medium
+// or they reach past its end.
+bool BlocksOnMedium(StorageUnit* unit, const uint8_t* cdb, uint64_t* block, uint64_t* count) {
     if (!unit->medium) {
-        return Fail(unit, MEDIUM_NOT_PRESENT);
+        Fail(unit, MEDIUM_NOT_PRESENT);
+        return false;
     }
+    if (cdb[0] == READ_6) {
+        *block = (cdb[1] & 0x1Fu) << 16 | cdb[2] << 8 | cdb[3];
+        *count = cdb[4] == 0 ? 256 : cdb[4];
+    } else {
+        *block = Big32(cdb + 2);
+        *count = Big16(cdb + 7);
+    }
+    if (*block + *count > MediumBlocks(*unit)) {
+        Fail(unit, LBA_OUT_OF_RANGE);
+        return false;
+    }
+    return true;
+}
+
+UnitAnswer Read(StorageUnit* unit, const uint8_t* cdb) {
     uint64_t block = 0;
     uint64_t count = 0;
-    if (cdb[0] == READ_6) {
-        block = (cdb[1] & 0x1Fu) << 16 | cdb[2] << 8 | cdb[3];
-        count = cdb[4] == 0 ? 256 : cdb[4];
-    } else {
-        block = Big32(cdb + 2);
-        count = Big16(cdb + 7);
-    }
-    if (block + count > MediumBlocks(*unit)) {
-        return Fail(unit, LBA_OUT_OF_RANGE);
+    if (!BlocksOnMedium(unit, cdb, &block, &count)) {
+        return {false, {}};
     }
     auto first = unit->medium->begin() + static_cast<std::ptrdiff_t>(block * BLOCK_BYTES);
     size_t bytes = count * BLOCK_BYTES;
     return Pass({first, first + static_cast<std::ptrdiff_t>(bytes)}, bytes);
+}
+
+// The medium is read-only and always sound: a verify needs no work. Comparing against data the
+// host sends is not offered.
+UnitAnswer Verify(StorageUnit* unit, const uint8_t* cdb) {
+    if ((cdb[1] & BYTE_CHECK) != 0) {
+        return Fail(unit, INVALID_FIELD_IN_CDB);
+    }
+    uint64_t block = 0;
+    uint64_t count = 0;
+    return BlocksOnMedium(unit, cdb, &block, &count) ? Pass({}, 0) : UnitAnswer{false, {}};
+}
+
+// Every LUN of the target, in the peripheral device addressing method; there are no
+// well-known LUNs.
+UnitAnswer ReportLuns(StorageUnit* unit, const uint8_t* cdb) {
+    uint8_t select = cdb[2];
+    size_t allocation = Big32(cdb + 6);
+    if (select > REPORT_ALL_LUNS || allocation < REPORT_LUNS_LEAST_ALLOCATION) {
+        return Fail(unit, INVALID_FIELD_IN_CDB);
+    }
+    uint32_t luns = select == REPORT_WELL_KNOWN_LUNS_ONLY ? 0 : unit->targetLuns;
+    std::vector<uint8_t> data;
+    Append32(&data, static_cast<uint32_t>(luns * LUN_ENTRY_BYTES));
+    Append32(&data, 0);
+    for (uint32_t lun = 0; lun < luns; ++lun) {
+        data.insert(data.end(), {0, static_cast<uint8_t>(lun), 0, 0, 0, 0, 0, 0});
+    }
+    return Pass(data, allocation);
+}
+
+// The default self-test, which has nothing to find; diagnostic pages are not offered.
+UnitAnswer SendDiagnostic(StorageUnit* unit, const uint8_t* cdb) {
+    bool selfTest = (cdb[1] & SELF_TEST) != 0;
+    return selfTest && Big16(cdb + 3) == 0 ? Pass({}, 0) : Fail(unit, INVALID_FIELD_IN_CDB);
 }
 
 UnitAnswer GetConfiguration(const uint8_t* cdb) {
@@ -258,6 +313,10 @@ uint32_t DataOutLength(const uint8_t* cdb) {
             return cdb[4];
         case MODE_SELECT_10:
             return Big16(cdb + 7);
+        case SEND_DIAGNOSTIC:
+            return Big16(cdb + 3);
+        case VERIFY_10:
+            return (cdb[1] & BYTE_CHECK) != 0 ? Big16(cdb + 7) * BLOCK_BYTES : 0;
         default:
             return 0;
     }
@@ -300,8 +359,13 @@ UnitAnswer RunStandardCommand(StorageUnit* unit, const uint8_t* cdb) {
         case START_STOP_UNIT:
         case PREVENT_ALLOW_MEDIUM_REMOVAL:
         case SYNCHRONIZE_CACHE_10:
-        case VERIFY_10:
             return Pass({}, 0);
+        case VERIFY_10:
+            return Verify(unit, cdb);
+        case REPORT_LUNS:
+            return ReportLuns(unit, cdb);
+        case SEND_DIAGNOSTIC:
+            return SendDiagnostic(unit, cdb);
         case READ_TOC:
             return IsOptical(*unit) ? Fail(unit, MEDIUM_NOT_PRESENT) : Fail(unit, INVALID_OPCODE);
         case GET_CONFIGURATION:

@@ -38,6 +38,7 @@ struct StorageUnit {
     std::string revision;  // up to 4
     std::string serial;
     const std::vector<uint8_t>* medium = nullptr;  // BLOCK_BYTES blocks, read-only; null: none
+    uint8_t targetLuns = 1;                        // the LUNs beside it, itself included
     Sense sense;                                   // for the next REQUEST SENSE
 };
 

@@ -14,7 +14,7 @@ PACKAGES="build-essential cmake pkg-config git clang libclang-rt-14-dev
     libpipewire-0.3-dev pipewire pipewire-bin wireplumber
     sway swaybg foot grim xdg-desktop-portal xdg-desktop-portal-wlr
     fonts-noto-cjk fonts-noto-core
-    qemu-system-x86 busybox-static cpio kmod
+    qemu-system-x86 busybox-static cpio kmod sg3-utils dosfstools
     help2man lintian osslsigncode openssl p7zip-full mmdebstrap python3-matplotlib"
 missing=""
 for p in $PACKAGES; do

@@ -131,6 +131,37 @@ TEST_F(ScsiUnitTest, UnknownCommandsAndOpticalQueriesOnTheDiskFail) {
     EXPECT_FALSE(Run(&optical_, {0x4A, 0, 0, 0, 0x10, 0, 0, 0, 8, 0}).passed) << "not polled";
 }
 
+// What a host's own utilities ask beyond what its storage stack does.
+TEST_F(ScsiUnitTest, LunsSelfTestAndVerifyAnswerAsTheStandardsAsk) {
+    disk_.targetLuns = 2;
+    UnitAnswer luns = Run(&disk_, {0xA0, 0, 0x00, 0, 0, 0, 0, 0, 0, 255, 0, 0});
+    ASSERT_TRUE(luns.passed);
+    EXPECT_EQ(luns.data, (std::vector<uint8_t>{0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0,
+                                               0, 0, 0, 0,  0, 1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Run(&disk_, {0xA0, 0, 0x01, 0, 0, 0, 0, 0, 0, 255, 0, 0}).data,
+              (std::vector<uint8_t>(8, 0)))
+        << "no well-known LUNs";
+    EXPECT_EQ(Run(&disk_, {0xA0, 0, 0x00, 0, 0, 0, 0, 0, 0, 16, 0, 0}).data.size(), 16u);
+    EXPECT_FALSE(Run(&disk_, {0xA0, 0, 0x00, 0, 0, 0, 0, 0, 0, 15, 0, 0}).passed);
+    ExpectSense(disk_, SENSE_ILLEGAL_REQUEST, 0x24);
+    EXPECT_FALSE(Run(&disk_, {0xA0, 0, 0x03, 0, 0, 0, 0, 0, 0, 255, 0, 0}).passed);
+
+    EXPECT_TRUE(Run(&optical_, {0x1D, 0x04, 0, 0, 0, 0}).passed) << "the self-test";
+    EXPECT_FALSE(Run(&optical_, {0x1D, 0x10, 0, 0, 8, 0}).passed) << "a diagnostic page";
+    ExpectSense(optical_, SENSE_ILLEGAL_REQUEST, 0x24);
+    uint8_t diagnostic[16] = {0x1D, 0x10, 0, 0, 8};
+    EXPECT_EQ(DataOutLength(diagnostic), 8u) << "its page is still taken";
+
+    EXPECT_FALSE(Run(&optical_, {0x2F, 0, 0, 0, 0, 0, 0, 0, 1, 0}).passed);
+    ExpectSense(optical_, SENSE_NOT_READY, 0x3A);
+    EXPECT_TRUE(Run(&disk_, {0x2F, 0, 0, 0, 0x07, 0xFF, 0, 0, 1, 0}).passed);
+    EXPECT_FALSE(Run(&disk_, {0x2F, 0, 0, 0, 0x07, 0xFF, 0, 0, 2, 0}).passed);
+    ExpectSense(disk_, SENSE_ILLEGAL_REQUEST, 0x21);
+    EXPECT_FALSE(Run(&disk_, {0x2F, 0x02, 0, 0, 0, 0, 0, 0, 2, 0}).passed) << "a byte check";
+    uint8_t byteCheck[16] = {0x2F, 0x02, 0, 0, 0, 0, 0, 0, 2, 0};
+    EXPECT_EQ(DataOutLength(byteCheck), 1024u);
+}
+
 TEST(FatVolumeTest, IsAFat12SuperfloppyLabelledTwice) {
     std::vector<uint8_t> volume = BuildFatVolume(2048, "TARQ K7Q0", 0x01020304);
     ASSERT_EQ(volume.size(), 2048u * 512);

@@ -65,6 +65,27 @@ case "$(tags udev-disk.txt)" in *":uaccess:"*) ;; *) fail "udev: the disk unit i
 expect_text udev-optical.txt "SYSTEMD_USER_WANTS=kvusb-mirror.service" "udev: the mirror started"
 grep -q SYSTEMD_USER_WANTS "$R/udev-disk.txt" && fail "udev: the disk unit starts the mirror"
 
+# Standard SCSI tools (sg3-utils, dosfstools) on both units. Their exit codes: 0 done, 2 not
+# ready (the optical unit holds no medium), 7 data protect, 9 invalid operation code.
+for check in inq:0:0 vpd:0:0 luns:0:0 turs:2:0 requests:0:0 readcap:2:0 modes:0:0 prevent:0:0 \
+    senddiag:0:0 verify:2:0 rtpg:9:9; do
+    tool=${check%%:*}
+    codes=${check#*:}
+    expect_exit "tools-optical-$tool" "${codes%%:*}"
+    expect_exit "tools-disk-$tool" "${codes#*:}"
+done
+for unit in optical disk; do
+    expect_text "tools-$unit-inq.out" "Vendor identification: KVUSB" "sg_inq on the $unit unit"
+    expect_text "tools-$unit-vpd.out" "Unit serial number: 7B6A17000001" "sg_vpd on the $unit unit"
+    expect_text "tools-$unit-luns.out" "Lun list length = 16 which imples 2 lun entries" \
+        "sg_luns on the $unit unit"
+done
+expect_text tools-disk-readcap.out "Number of logical blocks=2048" "sg_readcap on the disk unit"
+expect_exit tools-disk-write 7
+expect_exit tools-disk-read 0
+expect_text tools-disk-read.err "2048+0 records in" "sg_read of the whole volume"
+expect_exit tools-disk-fsck 0
+
 # The cable pulled in the middle of a frame: the stream sees it and ends with its settings
 # saved; the gadget left the bus with every frame before it whole.
 expect_exit unplug-stream 0

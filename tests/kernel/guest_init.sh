@@ -102,6 +102,33 @@ test_udev_rule() {
     done
 }
 
+# Clients of a SCSI device that nobody here wrote, on both units: what a host's own utilities
+# ask beyond what its storage stack does, and the volume checked as a file system.
+drive_with_standard_tools() {
+    local kind unit sg k disk
+    for kind in optical:TR40W17B6-1 disk:TR40W17B6-2; do
+        k=${kind%%:*}
+        unit=$(unit_with_model "${kind#*:}")
+        sg=/dev/$(ls "$unit/scsi_generic" 2>/dev/null)
+        run "tools-$k-inq" sg_inq "$sg"
+        run "tools-$k-vpd" sg_vpd -p sn "$sg"
+        run "tools-$k-luns" sg_luns "$sg"
+        run "tools-$k-turs" sg_turs "$sg"
+        run "tools-$k-requests" sg_requests "$sg"
+        run "tools-$k-readcap" sg_readcap --16 "$sg"
+        run "tools-$k-modes" sg_modes -a "$sg"
+        run "tools-$k-prevent" sg_prevent --allow "$sg"
+        run "tools-$k-senddiag" sg_senddiag -t "$sg"
+        run "tools-$k-verify" sg_verify --lba=0 --count=2048 "$sg"
+        run "tools-$k-rtpg" sg_rtpg "$sg"
+    done
+    sg=/dev/$(ls "$(unit_with_model TR40W17B6-2)/scsi_generic" 2>/dev/null)
+    run tools-disk-write sg_raw -s 512 -i /dev/zero "$sg" 2a 00 00 00 00 00 00 00 01 00
+    run tools-disk-read sg_read if="$sg" bs=512 count=2048
+    disk=$(ls "$(unit_with_model TR40W17B6-2)/block" 2>/dev/null)
+    run tools-disk-fsck fsck.fat -n "/dev/$disk"
+}
+
 # Drives one projector: the status replies, the projector's volume hidden, a picture, a stream.
 drive_projector() {
     local name=$1 disk
@@ -123,6 +150,7 @@ main() {
     insmod /lib/modules/dummy_hcd.ko is_super_speed=1
     start_gadget raw
     test_udev_rule
+    drive_with_standard_tools
     drive_projector raw
     stop_gadget raw
     rmmod dummy_hcd

@@ -47,6 +47,11 @@ done
 copy_program "$GADGET"
 copy_program "$TOOL"
 copy_program "$GUEST_ROOT/bin/udevadm"
+# Clients of a SCSI device that nobody here wrote, as a host's own utilities drive the units.
+for program in sg_inq sg_vpd sg_turs sg_requests sg_readcap sg_modes sg_prevent sg_start \
+    sg_sync sg_verify sg_get_config sg_rtpg sg_raw sg_luns sg_read sg_senddiag sg_map fsck.fat; do
+    copy_program "$(command -v "$program")" || { echo "$program is missing: run scripts/install-deps.sh"; exit 1; }
+done
 ln -sf udevadm "$root/bin/systemd-udevd"
 for rules in 50-udev-default.rules 60-block.rules 60-persistent-storage.rules; do
     cp "$GUEST_ROOT/lib/udev/rules.d/$rules" "$root/lib/udev/rules.d/"
