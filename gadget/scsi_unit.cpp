@@ -58,6 +58,7 @@ constexpr uint8_t WRITE_PROTECT = 0x80;  // device-specific parameter of the mod
 constexpr uint8_t FORMATTED_MEDIA = 0x02;
 constexpr uint8_t NO_MEDIA_PRESENT = 0x03;
 constexpr size_t FIXED_SENSE_BYTES = 18;
+constexpr uint8_t DESCRIPTOR_FORMAT = 0x01;  // REQUEST SENSE's DESC
 constexpr uint8_t EVENT_CLASS_MEDIA = 4;
 constexpr uint8_t NO_EVENT_AVAILABLE = 0x80;
 
@@ -139,13 +140,19 @@ UnitAnswer Inquiry(StorageUnit* unit, const uint8_t* cdb) {
     return Pass(data, allocation);
 }
 
+// In the format the host asks for: fixed, or descriptor (DESC), with no descriptors.
 UnitAnswer RequestSense(StorageUnit* unit, const uint8_t* cdb) {
-    std::vector<uint8_t> data(FIXED_SENSE_BYTES, 0);
-    data[0] = 0x70;  // current error, fixed format
-    data[2] = unit->sense.key;
-    data[7] = FIXED_SENSE_BYTES - 8;
-    data[12] = unit->sense.asc;
-    data[13] = unit->sense.ascq;
+    std::vector<uint8_t> data;
+    if ((cdb[1] & DESCRIPTOR_FORMAT) != 0) {
+        data = {0x72, unit->sense.key, unit->sense.asc, unit->sense.ascq, 0, 0, 0, 0};
+    } else {
+        data.assign(FIXED_SENSE_BYTES, 0);
+        data[0] = 0x70;  // current error, fixed format
+        data[2] = unit->sense.key;
+        data[7] = FIXED_SENSE_BYTES - 8;
+        data[12] = unit->sense.asc;
+        data[13] = unit->sense.ascq;
+    }
     unit->sense = Sense();
     return Pass(data, cdb[4]);
 }

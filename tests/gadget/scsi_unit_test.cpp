@@ -85,6 +85,10 @@ TEST_F(ScsiUnitTest, TheOpticalUnitHasNoMediumAndTheDiskIsReadOnly) {
     EXPECT_EQ(sense.data[2], SENSE_NOT_READY);
     EXPECT_EQ(sense.data[12], 0x3A);
     EXPECT_EQ(Run(&optical_, {0x03, 0, 0, 0, 96, 0}).data[2], SENSE_NO_SENSE);
+    EXPECT_FALSE(Run(&optical_, {0x00}).passed);
+    EXPECT_EQ(Run(&optical_, {0x03, 1, 0, 0, 96, 0}).data,
+              (std::vector<uint8_t>{0x72, SENSE_NOT_READY, 0x3A, 0, 0, 0, 0, 0}))
+        << "descriptor format, when asked for";
     EXPECT_FALSE(Run(&optical_, {0x25}).passed);
     EXPECT_FALSE(Run(&optical_, {0x28, 0, 0, 0, 0, 0, 0, 0, 1}).passed);
 

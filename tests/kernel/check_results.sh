@@ -79,6 +79,7 @@ for unit in optical disk; do
     expect_text "tools-$unit-vpd.out" "Unit serial number: 7B6A17000001" "sg_vpd on the $unit unit"
     expect_text "tools-$unit-luns.out" "Lun list length = 16 which imples 2 lun entries" \
         "sg_luns on the $unit unit"
+    expect_text "tools-$unit-requests.err" "Descriptor format" "sg_requests --desc on the $unit unit"
 done
 expect_text tools-disk-readcap.out "Number of logical blocks=2048" "sg_readcap on the disk unit"
 expect_exit tools-disk-write 7

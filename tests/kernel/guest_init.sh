@@ -114,7 +114,7 @@ drive_with_standard_tools() {
         run "tools-$k-vpd" sg_vpd -p sn "$sg"
         run "tools-$k-luns" sg_luns "$sg"
         run "tools-$k-turs" sg_turs "$sg"
-        run "tools-$k-requests" sg_requests "$sg"
+        run "tools-$k-requests" sg_requests --desc "$sg"
         run "tools-$k-readcap" sg_readcap --16 "$sg"
         run "tools-$k-modes" sg_modes -a "$sg"
         run "tools-$k-prevent" sg_prevent --allow "$sg"
