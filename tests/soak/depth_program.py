@@ -48,6 +48,7 @@ class ProgramDepth(Depth):
     kinds = ["vanish", "write_burst", "link_limit", "status_reads", "fault1", "fault2", "modes",
              "lock", "suspend"]
     ending = {"vanish", "link_limit", "suspend"}
+    variants = {"modes": ("item", MENU_ITEMS)}
     params = staticmethod(params)
 
     def __init__(self, work, binaries):

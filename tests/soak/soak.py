@@ -35,7 +35,7 @@ LIMITS = {"rss_kb": (512, "KB"), "fds": (1, "descriptors"), "threads": (1, "thre
 # program allocates once (the first warning box, the first mode change) looks like growth.
 JUDGED_SPAN = 600
 # In a long soak, the faults that end the program each close a stretch this long of the others.
-STRETCH = 720
+STRETCH = 900
 SAMPLE_FIELDS = ["t", "run", "rss_kb", "fds", "threads", "cpu_percent", "frames_sent",
                  "frames_shown", "pattern_frames", "pixel_errors", "protocol_errors"]
 
@@ -157,7 +157,7 @@ def main():
     if unknown:
         raise SystemExit(f"soak.py: {depth_name} has no fault {', '.join(sorted(unknown))}")
     schedule = make_schedule(seed, seconds, warm_up, kinds, depth.params, gap,
-                             STRETCH if long_soak else None, depth.ending)
+                             STRETCH if long_soak else None, depth.ending, depth.variants)
     print(f"soak {depth_name}: {seconds:.0f} s, seed {seed}, {len(schedule)} faults, "
           f"samples every {interval:.0f} s, warm-up {warm_up:.0f} s", flush=True)
     skipped = depth.start_environment()
@@ -193,7 +193,8 @@ def main():
         depth.stop_environment()
     # Each run's start in seconds of the soak, and where its judged part begins.
     starts = {run: at - began for run, at in depth.run_starts.items()}
-    judged_from = judged_starts(starts, warm_up, [(f.at, f.end, f.kind) for f, _ in results
+    judged_from = judged_starts(starts, warm_up, [(f.at, f.end, f.visit(depth.variants))
+                                                  for f, _ in results
                                                   if f.kind not in depth.ending])
     ok, lines = verdicts(depth, sampler, results, judged_from, final_problems, seconds, warm_up)
     title = f"{depth_name}, seed {seed}, {seconds / 60:.0f} min: {lines[-1]}"

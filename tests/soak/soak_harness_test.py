@@ -99,15 +99,18 @@ class ScheduleTest(unittest.TestCase):
 
     def test_faults_that_end_the_program_close_long_stretches(self):
         for seed in range(20):
-            faults = make_schedule(seed, 3600, 60, self.KINDS, params, (15, 60), 720, {"d"})
+            faults = make_schedule(seed, 3600, 60, self.KINDS, params, (15, 60), 720, {"d"},
+                                   {"a": ("n", [1, 2])})
             closing = [i for i, f in enumerate(faults) if f.kind == "d"]
             self.assertGreaterEqual(len(closing), 4)
             for before, after in zip(faults, faults[1:]):
                 self.assertGreaterEqual(after.at, before.end - 0.1)
             for previous, i in zip([-1] + closing, closing):
                 stretch = faults[previous + 1:i]
-                # Each stretch meets every other kind once before any twice, and lasts.
-                self.assertEqual(sorted(f.kind for f in stretch[:3]), ["a", "b", "c"])
+                # Each stretch meets every other kind and variant once before any twice, and
+                # lasts.
+                self.assertEqual(sorted(f.visit({"a": ("n", [1, 2])}) for f in stretch[:4]),
+                                 ["a 1", "a 2", "b", "c"])
                 self.assertGreaterEqual(faults[i].at - stretch[0].at, 720 - 9)
                 if previous >= 0:  # the restarted program's warm-up first
                     self.assertGreaterEqual(stretch[0].at, faults[previous].end + 60 - 0.1)
