@@ -31,6 +31,7 @@ class GadgetDepth(Depth):
     # the slices that failed. Nor link_limit: every command failed, the guest kernel's error
     # handling resets the device until the units are gone.
     kinds = ["vanish", "status_reads", "fault1", "fault2"]
+    ending = {"vanish"}
     params = staticmethod(params)
 
     def __init__(self, work, binaries):

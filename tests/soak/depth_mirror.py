@@ -31,6 +31,7 @@ class MirrorDepth(Depth):
     gone_line, limit_line = GONE_LINE, LIMIT_LINE
     kinds = ["vanish", "write_burst", "link_limit", "status_reads", "fault1", "fault2", "modes",
              "still", "screen_size"]
+    ending = {"vanish", "link_limit", "modes"}  # a mode is chosen at the start
     params = staticmethod(params)
 
     def __init__(self, work, binaries, below):

@@ -47,6 +47,8 @@ class ProgramDepth(Depth):
     gone_line, limit_line = GONE_TRACE, LIMIT_TRACE
     kinds = ["vanish", "write_burst", "link_limit", "status_reads", "fault1", "fault2", "modes",
              "lock", "suspend"]
+    ending = {"vanish", "link_limit", "suspend"}
+    variants = {"modes": ("item", MENU_ITEMS)}
     params = staticmethod(params)
 
     def __init__(self, work, binaries):

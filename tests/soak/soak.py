@@ -25,7 +25,7 @@ import sys
 import threading
 import time
 
-from soak_fit import pooled_slope, warmed_segments
+from soak_fit import judged_segments, judged_starts, pooled_slope
 from soak_plot import plot
 from soak_schedule import make_schedule
 
@@ -34,6 +34,8 @@ LIMITS = {"rss_kb": (512, "KB"), "fds": (1, "descriptors"), "threads": (1, "thre
 # The shortest span after the warm-up over which growth is judged: in a shorter one, what a
 # program allocates once (the first warning box, the first mode change) looks like growth.
 JUDGED_SPAN = 600
+# In a long soak, the faults that end the program each close a stretch this long of the others.
+STRETCH = 900
 SAMPLE_FIELDS = ["t", "run", "rss_kb", "fds", "threads", "cpu_percent", "frames_sent",
                  "frames_shown", "pattern_frames", "pixel_errors", "protocol_errors"]
 
@@ -93,13 +95,14 @@ class Sampler(threading.Thread):
         self.out.flush()
 
 
-def verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds):
+def verdicts(depth, sampler, results, judged_from, final_problems, seconds, warm_up):
     lines, ok = [], True
     judged = seconds - warm_up >= JUDGED_SPAN
     for key, (limit, unit) in LIMITS.items():
-        slope = pooled_slope(warmed_segments(sampler.samples, key, starts, warm_up))
+        slope = pooled_slope(judged_segments(sampler.samples, key, judged_from))
         if slope is None:
-            lines.append(f"{key}: too few samples after each run's warm-up to fit")
+            lines.append(f"{key}: too few samples after each run's warm-up and first visits "
+                         "to fit")
             continue
         grows = slope.grows_beyond(limit)
         verdict = ("GROWS" if grows else "flat") if judged else "not judged, too short a run"
@@ -145,15 +148,16 @@ def main():
     seed = int(os.environ.get("SOAK_SEED", int(time.time()) % 100000))
     interval = float(os.environ.get("SOAK_INTERVAL", 10 if seconds > 300 else 2))
     warm_up = float(os.environ.get("SOAK_WARMUP", min(60.0, seconds / 6)))
-    # A short run packs the faults closer, so that each kind comes at least once; in a long one
-    # the program, restarted after a fault that ends it, mostly outlives its warm-up, so that
-    # the fits have samples of many runs.
-    gap = (1.0, 3.0) if seconds <= 300 else (warm_up / 2, warm_up * 1.5)
+    # A short run packs the faults closer, so that each kind comes at least once; a long one
+    # gives each run of the program a stretch of its own.
+    long_soak = seconds > 300
+    gap = (warm_up / 4, warm_up) if long_soak else (1.0, 3.0)
     kinds = os.environ.get("SOAK_KINDS", ",".join(depth.kinds)).split(",")
     unknown = set(kinds) - set(depth.kinds)
     if unknown:
         raise SystemExit(f"soak.py: {depth_name} has no fault {', '.join(sorted(unknown))}")
-    schedule = make_schedule(seed, seconds, warm_up, kinds, depth.params, gap)
+    schedule = make_schedule(seed, seconds, warm_up, kinds, depth.params, gap,
+                             STRETCH if long_soak else None, depth.ending, depth.variants)
     print(f"soak {depth_name}: {seconds:.0f} s, seed {seed}, {len(schedule)} faults, "
           f"samples every {interval:.0f} s, warm-up {warm_up:.0f} s", flush=True)
     skipped = depth.start_environment()
@@ -187,18 +191,21 @@ def main():
         if depth.running():
             depth.kill()
         depth.stop_environment()
-    # Each run's start in seconds of the soak.
+    # Each run's start in seconds of the soak, and where its judged part begins.
     starts = {run: at - began for run, at in depth.run_starts.items()}
-    ok, lines = verdicts(depth, sampler, results, warm_up, starts, final_problems, seconds)
+    judged_from = judged_starts(starts, warm_up, [(f.at, f.end, f.visit(depth.variants))
+                                                  for f, _ in results
+                                                  if f.kind not in depth.ending])
+    ok, lines = verdicts(depth, sampler, results, judged_from, final_problems, seconds, warm_up)
     title = f"{depth_name}, seed {seed}, {seconds / 60:.0f} min: {lines[-1]}"
-    write_outputs(work, sampler.samples, results, lines, warm_up, starts, title)
+    write_outputs(work, sampler.samples, results, lines, starts, judged_from, title)
     sampler.out.close()
     print("\n".join(lines))
     print(f"plot: {os.path.join(work, 'soak.png')}")
     return 0 if ok else 1
 
 
-def write_outputs(work, samples, results, lines, warm_up, starts, title):
+def write_outputs(work, samples, results, lines, starts, judged_from, title):
     with open(os.path.join(work, "faults.csv"), "w", newline="") as out:
         writer = csv.writer(out)
         writer.writerow(["at", "kind", "hold", "param", "ok", "recovery", "note"])
@@ -208,7 +215,8 @@ def write_outputs(work, samples, results, lines, warm_up, starts, title):
     with open(os.path.join(work, "verdicts.txt"), "w") as out:
         out.write("\n".join(lines) + "\n")
     plot(os.path.join(work, "soak.png"), samples,
-         [(f.at, f.hold, f.kind, r.ok) for f, r in results], warm_up, starts.values(), title)
+         [(f.at, f.hold, f.kind, r.ok) for f, r in results],
+         [(start, judged_from[run]) for run, start in starts.items()], title)
 
 
 if __name__ == "__main__":

@@ -54,6 +54,7 @@ def wait_until(predicate, seconds, step=0.05):
 class Depth:
     program_name = ""
     default_seconds = 120  # SOAK_SECONDS
+    variants = {}  # {kind: (parameter, values)}: what a first visit is counted by, beside it
 
     def __init__(self, work):
         self.work = work

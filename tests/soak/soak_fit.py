@@ -1,6 +1,6 @@
 """Whether a quantity grows: one slope fitted over every process's samples, each process with an
 intercept of its own (a restarted program starts again from its own level) and its own warm-up
-left out, with the bound of two standard errors."""
+and first visits left out, with the bound of two standard errors."""
 
 import math
 from dataclasses import dataclass
@@ -45,11 +45,29 @@ def pooled_slope(segments):
     return Slope(slope * 3600, 2 * error * 3600, count, used)
 
 
-def warmed_segments(samples, key, starts, warm_up):
-    """The (seconds, value) of `key` per run, each run's first `warm_up` seconds left out: every
-    restarted program fills its caches and logs again, as the first one did."""
+def judged_starts(starts, warm_up, visits):
+    """Where each run's judged part begins: after its warm-up, and after the first visit in it of
+    each kind of fault it met. A kind's first visit allocates what the program keeps from then on
+    (the first warning box, the first mode change): a step, not a slope. Its later visits are
+    judged, so that what each visit leaks shows. starts: {run: seconds}; visits: (start, end,
+    kind) of the faults that leave the program running."""
+    order = sorted(starts.items(), key=lambda item: item[1])
+    judged = {}
+    for index, (run, start) in enumerate(order):
+        until = order[index + 1][1] if index + 1 < len(order) else math.inf
+        begin, seen = start + warm_up, set()
+        for at, end, kind in sorted(visits):
+            if start <= at < until and kind not in seen:
+                seen.add(kind)
+                begin = max(begin, end)
+        judged[run] = begin
+    return judged
+
+
+def judged_segments(samples, key, judged_from):
+    """The (seconds, value) of `key` per run, from where its judged part begins."""
     segments = {}
     for s in samples:
-        if s[key] is not None and s["t"] >= starts[s["run"]] + warm_up:
+        if s[key] is not None and s["t"] >= judged_from[s["run"]]:
             segments.setdefault(s["run"], []).append((s["t"], s[key]))
     return list(segments.values())

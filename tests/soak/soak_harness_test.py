@@ -3,7 +3,7 @@
 import random
 import unittest
 
-from soak_fit import pooled_slope, warmed_segments
+from soak_fit import judged_segments, judged_starts, pooled_slope
 from soak_schedule import SETTLE_SECONDS, make_schedule
 
 
@@ -36,15 +36,39 @@ class PooledSlopeTest(unittest.TestCase):
                     for run, start in enumerate(range(0, 1500, 150), 1)
                     for age in range(0, 150, 10)]
         starts = {run: start for run, start in enumerate(range(0, 1500, 150), 1)}
-        flat = pooled_slope(warmed_segments(samples(0), "rss_kb", starts, 60))
+        judged = judged_starts(starts, 60, [])
+        flat = pooled_slope(judged_segments(samples(0), "rss_kb", judged))
         self.assertAlmostEqual(flat.per_hour, 0, places=3)
         self.assertEqual(flat.runs, 10)
-        leaking = pooled_slope(warmed_segments(samples(1), "rss_kb", starts, 60))
+        leaking = pooled_slope(judged_segments(samples(1), "rss_kb", judged))
         self.assertAlmostEqual(leaking.per_hour, 3600, places=3)
         # Only the first run's warm-up left out, the restarts' filling looks like growth.
-        first_only = pooled_slope(warmed_segments(samples(0), "rss_kb", {**starts, **{
-            run: 0 for run in starts}}, 60))
+        first_only = pooled_slope(judged_segments(samples(0), "rss_kb", {
+            run: 60 for run in starts}))
         self.assertTrue(first_only.grows_beyond(512))
+
+    def test_a_first_visit_is_a_step_and_every_visit_a_leak(self):
+        # Two runs of 20 minutes; a warning every 100 s, alternating with a mode change. The
+        # first of each kind in a run allocates 1 MB for good; a leak keeps 64 KB of each.
+        visits = [(start + at, start + at + 8, kind) for start in (0, 1300)
+                  for at, kind in zip(range(100, 1200, 100), ["warning", "mode"] * 6)]
+        starts = {1: 0, 2: 1300}
+
+        def samples(leak):
+            def level(t):
+                run_start = 0 if t < 1300 else 1300
+                met = [kind for at, end, kind in visits if run_start <= at and end <= t]
+                return 30000 + 1024 * len(set(met)) + leak * len(met)
+            return [{"t": t, "run": 1 if t < 1300 else 2, "rss_kb": level(t)}
+                    for t in range(0, 2500, 10)]
+        judged = judged_starts(starts, 60, visits)
+        self.assertEqual(judged, {1: 208, 2: 1508})
+        self.assertEqual(pooled_slope(judged_segments(samples(0), "rss_kb", judged)).per_hour, 0)
+        self.assertTrue(pooled_slope(judged_segments(samples(64), "rss_kb",
+                                                     judged)).grows_beyond(512))
+        # Judged from the warm-up alone, the first visits look like growth.
+        self.assertTrue(pooled_slope(judged_segments(samples(0), "rss_kb", judged_starts(
+            starts, 60, []))).grows_beyond(512))
 
     def test_too_few_samples_give_no_slope(self):
         self.assertIsNone(pooled_slope([[(0, 1)], [(5, 2)]]))
@@ -72,6 +96,24 @@ class ScheduleTest(unittest.TestCase):
             for before, after in zip(faults, faults[1:]):
                 self.assertGreaterEqual(after.at, before.at + before.hold + SETTLE_SECONDS - 0.1)
             self.assertLessEqual(faults[-1].at + faults[-1].hold + SETTLE_SECONDS, 900.1)
+
+    def test_faults_that_end_the_program_close_long_stretches(self):
+        for seed in range(20):
+            faults = make_schedule(seed, 3600, 60, self.KINDS, params, (15, 60), 720, {"d"},
+                                   {"a": ("n", [1, 2])})
+            closing = [i for i, f in enumerate(faults) if f.kind == "d"]
+            self.assertGreaterEqual(len(closing), 4)
+            for before, after in zip(faults, faults[1:]):
+                self.assertGreaterEqual(after.at, before.end - 0.1)
+            for previous, i in zip([-1] + closing, closing):
+                stretch = faults[previous + 1:i]
+                # Each stretch meets every other kind and variant once before any twice, and
+                # lasts.
+                self.assertEqual(sorted(f.visit({"a": ("n", [1, 2])}) for f in stretch[:4]),
+                                 ["a 1", "a 2", "b", "c"])
+                self.assertGreaterEqual(faults[i].at - stretch[0].at, 720 - 9)
+                if previous >= 0:  # the restarted program's warm-up first
+                    self.assertGreaterEqual(stretch[0].at, faults[previous].end + 60 - 0.1)
 
     def test_a_short_run_takes_what_fits(self):
         self.assertEqual(make_schedule(3, 30, 25, self.KINDS, params), [])

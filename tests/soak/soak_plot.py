@@ -11,7 +11,7 @@ COLOURS = ["tab:red", "tab:orange", "tab:purple", "tab:green", "tab:pink", "tab:
            "tab:cyan", "black", "tab:gray", "tab:brown"]
 
 
-def plot(path, samples, faults, warm_up, starts, title):
+def plot(path, samples, faults, unjudged, title):
     figure, axes = pyplot.subplots(len(PANELS), 1, sharex=True, figsize=(11, 9))
     kinds = sorted({kind for _, _, kind, _ in faults})
     colour = {kind: COLOURS[i % len(COLOURS)] for i, kind in enumerate(kinds)}
@@ -24,8 +24,8 @@ def plot(path, samples, faults, warm_up, starts, title):
                 axis.plot(*zip(*points), color="tab:blue", marker=".", markersize=3,
                           linewidth=1)
         axis.set_ylabel(label)
-        for start in starts:
-            axis.axvspan(start / 60, (start + warm_up) / 60, color="0.9")
+        for start, judged in unjudged:
+            axis.axvspan(start / 60, judged / 60, color="0.9")
         for at, hold, kind, ok in faults:
             axis.axvline(at / 60, color=colour[kind], linestyle="-" if ok else ":",
                          linewidth=1)
@@ -34,7 +34,7 @@ def plot(path, samples, faults, warm_up, starts, title):
     handles = [pyplot.Line2D([], [], color=colour[k], label=k) for k in kinds]
     axes[0].legend(handles=handles, loc="upper left", fontsize=7, ncol=5)
     axes[-1].set_xlabel("minutes (each fault from its start over its hold; dotted: its verdict "
-                        "failed; grey: each run's warm-up)")
+                        "failed; grey: each run's warm-up and first visits, not judged)")
     figure.suptitle(title)
     figure.tight_layout()
     figure.savefig(path, dpi=90)
