@@ -188,6 +188,11 @@ void ReadWineRecord(const sg_io_hdr& header, SgIntake* intake) {
         errors.push_back("SG_IO sbp " + Hex(header.sbp) + " is not the record's sense area " +
                          Hex(reinterpret_cast<const void*>(sense)));
     }
+    // The projector moves what the driver would, the header's data, whatever the record says:
+    // a record that disagrees (named above) must not have it touch memory the header leaves out.
+    const bool moves = header.dxfer_direction != SG_DXFER_NONE;
+    request.dataBuffer = moves ? header.dxferp : nullptr;
+    request.dataTransferLength = moves ? header.dxfer_len : 0;
 }
 
 }  // namespace

@@ -206,6 +206,20 @@ TEST_F(WineRecordTest, WhatReachesSgIoMustBeTheRecords) {
     EXPECT_NE(errors.find("SG_IO dxfer_direction"), std::string::npos);
 }
 
+TEST_F(WineRecordTest, TheProjectorMovesTheHeadersDataWhateverTheRecordSays) {
+    sg_io_hdr header = WineHeader(&record);
+    header.dxfer_len = 2;
+    SgIntake intake = ReadSgRequest(header, SgCaller::Wine64);
+    EXPECT_NE(AllErrors(intake).find("SG_IO dxfer_len 2 does not follow the record's 64616"),
+              std::string::npos);
+    EXPECT_EQ(intake.request.dataTransferLength, 2u);
+    EXPECT_EQ(intake.request.dataBuffer, data.data());
+    header.dxfer_direction = SG_DXFER_NONE;
+    intake = ReadSgRequest(header, SgCaller::Wine64);
+    EXPECT_EQ(intake.request.dataTransferLength, 0u) << "the driver moves none";
+    EXPECT_EQ(intake.request.dataBuffer, nullptr);
+}
+
 TEST(SgRequest, ResultsComeBackAsTheDriverGivesThem) {
     sg_io_hdr header{};
     header.status = 0x02;
