@@ -221,6 +221,10 @@ class OptionParser {
             links_ = config_->linkValues;
         }
         size_t count = projectors_.value_or(links_.size());
+        if (count > kMaxProjectors) {
+            return Fail("link gives " + std::to_string(count) + " values: at most " +
+                        std::to_string(kMaxProjectors) + " projectors");
+        }
         if (linksGiven && links_.size() > count) {
             return Fail("link gives " + std::to_string(links_.size()) + " values for " +
                         std::to_string(count) + " projectors");

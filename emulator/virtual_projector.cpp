@@ -716,8 +716,12 @@ uint32_t VirtualProjector::ExecuteRead(Command* command) {
         ProtocolError(command, "unknown read " + HexBytes(&cdb[5], 1) + " in CDB byte 5");
         return 0;
     }
-    // Only the answer is transferred; the rest of the caller's buffer is left as it was.
-    memcpy(reply, answer.data(), std::min<size_t>(answer.size(), request.dataTransferLength));
+    // Only the answer is transferred; the rest of the caller's buffer is left as it was. A
+    // request with no data may have no buffer at all.
+    size_t moved = std::min<size_t>(answer.size(), request.dataTransferLength);
+    if (moved > 0) {
+        memcpy(reply, answer.data(), moved);
+    }
     return 0;
 }
 

@@ -73,6 +73,7 @@ TEST(VirtualConfigTest, MistakesGiveOneClearLine) {
         {"virtual:link=2.5", "bad value '2.5' for link: expected 3.0, 2.0, 1.1, none or a number"},
         {"virtual:projectors=9", "from 0 to 8"},
         {"virtual:link=2.0/2.0/2.0,projectors=2", "link gives 3 values for 2 projectors"},
+        {"virtual:link=2/2/2/2/2/2/2/2/2", "link gives 9 values: at most 8 projectors"},
         {"virtual:fault=256", "bad value '256' for fault"},
         {"virtual:mcu=AB", "three characters"},
         {"virtual:firmware=1.2.x", "hex bytes"},

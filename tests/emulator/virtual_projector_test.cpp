@@ -385,12 +385,17 @@ TEST_F(CommandsTest, BadStatusReadsAreReported) {
         {{0xFD, 0, 0, 0, 0xC0, 0xFF, 0x14, 0, 0, 0, 1}, 4, "asks for 1 answer bytes"},
         {{0xFD, 0, 0, 0, 0xC0, 0xA1}, 4, "reads 4 bytes of a 10-byte answer"},
         {{0xFD, 0, 0, 0, 0xC0, 0xA1}, 85, "the reply area holds 84"},
+        {{0xFD, 0, 0, 0, 0xC0, 0xA1}, 0, "reads 0 bytes of a 10-byte answer"},  // no buffer
         {{0xFD, 0, 0, 0, 0xC1, 0xFF, 0x38, 0, 0, 0, 1}, 4, "expected C0"},
         {{0xFD, 0, 0, 0, 0xC0, 0x77}, 4, "unknown read 77"},
     };
     std::vector<uint8_t> big(85);
     for (const Case& c : cases) {
-        host.Read(c.cdb, c.length > sizeof reply ? big.data() : reply, c.length);
+        host.Read(c.cdb,
+                  c.length == 0             ? nullptr
+                  : c.length > sizeof reply ? big.data()
+                                            : reply,
+                  c.length);
         std::string errors = AllErrors(projector);
         EXPECT_NE(errors.find(c.expected), std::string::npos) << c.expected << "\n" << errors;
     }
