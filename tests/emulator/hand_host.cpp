@@ -119,7 +119,9 @@ uint32_t HandHost::Control(uint16_t code) {
 uint32_t HandHost::Read(std::array<uint8_t, 16> cdb, uint8_t* reply, uint32_t length) {
     ScsiRequest request{};
     memcpy(request.cdb, cdb.data(), cdb.size());
-    memset(reply, 0, length);
+    if (length > 0) {  // a read of nothing may have no buffer
+        memset(reply, 0, length);
+    }
     request.targetId = 3;
     request.senseInfoLength = 24;
     request.dataIn = SCSI_IOCTL_DATA_IN;
