@@ -119,6 +119,9 @@ class ProgramDepth(Depth):
         return None if answer == "exit running" else int(answer.split()[1])
 
     def left_behind(self):
+        # Wine reports the Windows process's exit before its Unix process is gone: a process
+        # is left behind when it is still there seconds later.
+        wait_until(lambda: not self.find_program(), 5)
         found = self.find_program()
         return [found] if found else []
 
