@@ -70,6 +70,14 @@ int SgDirection(uint8_t dataIn) {
     }
 }
 
+// The data the sg driver moves, which is what the device gets whatever else the caller says:
+// the header's buffer and length, none for SG_DXFER_NONE.
+void TakeDriversData(const sg_io_hdr& header, ScsiRequest* request) {
+    const bool moves = header.dxfer_direction != SG_DXFER_NONE;
+    request->dataBuffer = moves ? header.dxferp : nullptr;
+    request->dataTransferLength = moves ? header.dxfer_len : 0;
+}
+
 // The header's own rules, and the request as far as the header carries it.
 void ReadHeader(const sg_io_hdr& header, SgIntake* intake) {
     ScsiRequest& request = intake->request;
@@ -77,8 +85,7 @@ void ReadHeader(const sg_io_hdr& header, SgIntake* intake) {
     request.targetId = kTargetIdNotCarried;
     request.senseInfoLength = header.mx_sb_len;
     request.timeOutValue = header.timeout / kMillisecondsPerSecond;
-    request.dataTransferLength = header.dxfer_len;
-    request.dataBuffer = header.dxferp;
+    TakeDriversData(header, &request);
     std::vector<std::string>& errors = intake->errors;
     switch (header.dxfer_direction) {
         case SG_DXFER_TO_DEV:
@@ -90,8 +97,6 @@ void ReadHeader(const sg_io_hdr& header, SgIntake* intake) {
         case SG_DXFER_NONE:
             // The driver moves no data whatever the length says.
             request.dataIn = SCSI_IOCTL_DATA_OUT;
-            request.dataTransferLength = 0;
-            request.dataBuffer = nullptr;
             if (header.dxfer_len != 0) {
                 errors.push_back("SG_DXFER_NONE with dxfer_len " +
                                  std::to_string(header.dxfer_len) + ": no data would move");
@@ -159,9 +164,9 @@ void ReadWineRecord(const sg_io_hdr& header, SgIntake* intake) {
     request.targetId = record[kTargetId];
     request.senseInfoLength = record[kSenseInfoLength];
     request.dataIn = record[kDataIn];
-    request.dataTransferLength = Field<uint32_t>(record, kDataTransferLength);
     request.timeOutValue = Field<uint32_t>(record, kTimeOutValue);
-    request.dataBuffer = reinterpret_cast<void*>(Field<uint64_t>(record, kDataBuffer));
+    const uint32_t dataTransferLength = Field<uint32_t>(record, kDataTransferLength);
+    const void* dataBuffer = reinterpret_cast<void*>(Field<uint64_t>(record, kDataBuffer));
 
     // What Wine handed to SG_IO must be the record's, field for field.
     auto expectHeader = [&](const char* field, uint64_t value, uint64_t wanted) {
@@ -172,14 +177,14 @@ void ReadWineRecord(const sg_io_hdr& header, SgIntake* intake) {
     };
     expectHeader("cmd_len", header.cmd_len, record[kCdbLength]);
     expectHeader("mx_sb_len", header.mx_sb_len, request.senseInfoLength);
-    expectHeader("dxfer_len", header.dxfer_len, request.dataTransferLength);
+    expectHeader("dxfer_len", header.dxfer_len, dataTransferLength);
     expectHeader("timeout (ms)", header.timeout,
                  uint64_t{request.timeOutValue} * kMillisecondsPerSecond);
     expectHeader("dxfer_direction", static_cast<uint32_t>(header.dxfer_direction),
                  static_cast<uint32_t>(SgDirection(request.dataIn)));
-    if (header.dxferp != request.dataBuffer) {
+    if (header.dxferp != dataBuffer) {
         errors.push_back("SG_IO dxferp " + Hex(header.dxferp) + " is not the record's DataBuffer " +
-                         Hex(request.dataBuffer));
+                         Hex(dataBuffer));
     }
     // Compared as addresses: an offset the caller got wrong may point past any object.
     const uintptr_t sense =
@@ -188,11 +193,9 @@ void ReadWineRecord(const sg_io_hdr& header, SgIntake* intake) {
         errors.push_back("SG_IO sbp " + Hex(header.sbp) + " is not the record's sense area " +
                          Hex(reinterpret_cast<const void*>(sense)));
     }
-    // The projector moves what the driver would, the header's data, whatever the record says:
-    // a record that disagrees (named above) must not have it touch memory the header leaves out.
-    const bool moves = header.dxfer_direction != SG_DXFER_NONE;
-    request.dataBuffer = moves ? header.dxferp : nullptr;
-    request.dataTransferLength = moves ? header.dxfer_len : 0;
+    // A record that disagrees with its header (named above) must not have the projector touch
+    // memory the header leaves out.
+    TakeDriversData(header, &request);
 }
 
 }  // namespace
