@@ -106,7 +106,9 @@ void CopyCapturedFrame(CaptureFrameInfo* info) {
     if (!repeat) {
         frame.frameFlags &= ~KVCAP_FRAME_UNCHANGED;
     }
-    g_bKeptFrameDiffers = blank;
+    // A frame queued once a hold has begun (its callback passed the check just before) is
+    // dropped by the sender, never kept: what follows it repeats nothing the wall has.
+    g_bKeptFrameDiffers = blank || WallHeld();
     if (blank) {
         std::memset(buffer, 0, PROJECTOR_FRAME_BYTES);
     } else if (!repeat) {

@@ -171,6 +171,19 @@ TEST_F(PresenterTest, AHoldBreaksTheRepeatOfTheFrameBefore) {
     SetWallHold(WALL_LIVE);
     EXPECT_EQ(queueOne(KVCAP_FRAME_UNCHANGED), 0u);
     EXPECT_EQ(queueOne(KVCAP_FRAME_UNCHANGED), KVCAP_FRAME_UNCHANGED);
+    // A hold that lands between a callback's check and its copy: the sender drops the frame so
+    // copied (as the queue is cleared here), and the next one is not its repeat.
+    queueOne(0);
+    SetWallHold(WALL_BLANK);
+    info.frameFlags = 0;
+    CopyCapturedFrame(&info);
+    SetWallHold(WALL_LIVE);
+    {
+        std::lock_guard<std::mutex> hold(g_csFrames);
+        g_FrameQueue.clear();
+        g_nQueuedFrames.store(0);
+    }
+    EXPECT_EQ(queueOne(KVCAP_FRAME_UNCHANGED), 0u);
     SetCaptureState(CAPTURE_STOPPED);
 }
 
