@@ -27,11 +27,11 @@ rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 export XDG_CONFIG_HOME="$work/config"
 unset VORN_KVUSB_DEVICE VORN_KVUSB_CAPTURE DBUS_SESSION_BUS_ADDRESS
 settings="$XDG_CONFIG_HOME/vorn_kvusb/settings"
+. "$(dirname "$0")/../support/deadline.sh"
 
 pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
+    end_all "${pids[@]}"
 }
 trap cleanup EXIT
 
@@ -182,14 +182,14 @@ modes)
     pid=$!
     wait_for first.err "showing display" || fail "the first run did not start"
     [ "$(screen_size)" = 800x600 ] || fail "the screen is $(screen_size) while running"
-    wait "$pid" || fail "the first run ended with $?"
+    ends_within 60 "$pid" || fail "the first run ended with $?"
     [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size)"
     expect_settings 1 1
     mirror --virtual shown.png --duration 2 -v > second.out 2> second.err &
     pid=$!
     wait_for second.err "showing display" || fail "the second run did not start"
     [ "$(screen_size)" = 800x600 ] || fail "the saved 800x600 was not applied"
-    wait "$pid" || fail "the second run ended with $?"
+    ends_within 60 "$pid" || fail "the second run ended with $?"
     grep -qx "1136, 480" second.err || fail "the saved zoom 1 was not applied"
     grep -qx "SetDisplaySettings - nDispMode: 0x1, nZoomMode: 0x1" second.err ||
         fail "the second run did not save the same modes"
@@ -203,7 +203,7 @@ sigterm)
     for _ in $(seq 300); do [ -s shown.png ] && break; sleep 0.05; done
     [ -s shown.png ] || fail "no frame was shown"
     kill -TERM "$pid"
-    wait "$pid"
+    ends_within 60 "$pid"
     status=$?
     [ "$status" -eq 0 ] || fail "SIGTERM ended it with $status"
     grep -qx "RunLoop: signal 15 (Terminated), will stop vorn_kvusb!" run.err ||
@@ -221,7 +221,7 @@ crash)
     wait_for run.err "showing display" || fail "the run did not start"
     [ "$(screen_size)" = 800x600 ] || fail "the screen is $(screen_size) while running"
     kill -SEGV "$pid"
-    wait "$pid"
+    ends_within 60 "$pid"
     status=$?
     [ "$status" -eq $((128 + 11)) ] || fail "the crash ended it with $status"
     [ "$(screen_size)" = 1920x1080 ] || fail "the screen stayed $(screen_size) after a crash"
@@ -292,7 +292,7 @@ errors)
     run second --virtual second.png
     expect_line second 0 "kvusb-mirror: already running"
     kill -INT "$first"
-    wait "$first" || fail "SIGINT ended the first one with $?"
+    ends_within 60 "$first" || fail "SIGINT ended the first one with $?"
     [ ! -s first.err ] || fail "--quiet printed: $(cat first.err)"
     ;;
 faults)
@@ -394,7 +394,7 @@ control)
     [ $? -eq 2 ] || fail "a bad command was taken"
 
     kill -TERM "$pid"
-    wait "$pid" || fail "the run ended with $?"
+    ends_within 60 "$pid" || fail "the run ended with $?"
     [ ! -e "$socket" ] || fail "the socket was left behind"
     settings="$home/config/vorn_kvusb/settings"
     expect_settings 1 0 2  # a first run's 800x600, kept as the mode though not offered
@@ -460,7 +460,7 @@ window)
     picking=$!
     wait_for pick.err "click the window" || fail "no prompt to pick: $(cat pick.err)"
     xdotool mousemove 650 350 click 1 mousemove 1279 719
-    wait "$picking" && [ "$(sed -n 3p pick.out)" = "window: $still" ] ||
+    ends_within 60 "$picking" && [ "$(sed -n 3p pick.out)" = "window: $still" ] ||
         fail "the window clicked was not picked: $(cat pick.*)"
     shows_box || fail "the picked window was not shown"
 
@@ -474,7 +474,7 @@ window)
         fail "after the close: $(cat control.*)"
     shows_desktop || fail "the desktop did not come back after the close"
     kill -TERM "$pid"
-    wait "$pid" || fail "the run ended with $?"
+    ends_within 60 "$pid" || fail "the run ended with $?"
     ;;
 *)
     fail "unknown scenario $scenario"

@@ -92,7 +92,11 @@ class MirrorDepth(Depth):
         for process in self.helpers + [getattr(self, "xvfb", None)]:
             if process is not None and process.poll() is None:
                 process.terminate()
-                process.wait()
+                try:
+                    process.wait(10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait(10)
 
     # ---- The program
 

@@ -5,6 +5,8 @@ vorn_kvusb.exe with the projector below Wine, capturing a desktop that shows the
 (depth d)."""
 
 import os
+import queue
+import signal
 import subprocess
 import threading
 import time
@@ -17,9 +19,19 @@ LIMIT_TRACE = "USB Link error, vorn_kvusb end!!!"
 SUSPEND_TRACE = "PBT_APMSUSPEND detected, will stop vorn_kvusb!"
 REMOVED_TRACE = "KVUSB cd removed, will stop vorn_kvusb thread!"
 ANSWER = "soak: "
+FAILURE = "FAIL: "
 MENU_ITEMS = ["800x600-original", "800x600-zoom1", "800x600-zoom2", "mirror-zoom1"]
 # The start-up balloon, and a warning box once closed, are gone from the desktop by then.
 PROGRAM_WINDOWS_SECONDS = 3
+# What the driver may take to answer beyond what the command itself waits: a start under Wine
+# on a busy machine takes seconds, never this long. Its first answer waits for the prefix,
+# made in a minute or two the first time.
+ANSWER_SECONDS = 30
+FIRST_ANSWER_SECONDS = 300
+# How often Wine's own processes are looked at while an answer is awaited.
+WINE_LOOK_SECONDS = 1
+# What a Wine process prints when it loses its server.
+SERVER_CRASH = "wineserver crashed"
 
 
 def params(kind, rng):
@@ -65,35 +77,103 @@ class ProgramDepth(Depth):
                        for d in os.environ.get("PATH", "").split(":")):
                 return f"{program} is not installed"
         env = {k: v for k, v in os.environ.items() if not k.startswith("VORN_KVUSB")}
-        self.log = open(os.path.join(self.work, "driver.log"), "w")
-        self.driver = subprocess.Popen(
-            ["sh", self.binaries["runner"], self.wine_work, os.path.join(self.work, "shots"),
-             self.binaries["driver"], self.binaries["program"]],
-            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log, text=True,
-            bufsize=1)
-        if self.ask("screen") is None:
-            return "the driver did not answer under Wine"
+        self.start_driver(["sh", self.binaries["runner"], self.wine_work,
+                           os.path.join(self.work, "shots"), self.binaries["driver"],
+                           self.binaries["program"]], env)
+        if self.ask("screen", FIRST_ANSWER_SECONDS) is None:
+            return None if self.lost else "the driver did not answer under Wine"
         return None
 
-    def ask(self, command):
-        """The driver's answer to a command, or None when it has gone."""
+    def start_driver(self, command, env):
+        self.log_path = os.path.join(self.work, "driver.log")
+        self.log = open(self.log_path, "w")
+        # A session of its own, so that everything Wine started can be ended together.
+        self.driver = subprocess.Popen(
+            command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log,
+            text=True, bufsize=1, start_new_session=True)
+        self.answers = queue.Queue()
+        threading.Thread(target=self.read_answers, daemon=True).start()
+
+    def read_answers(self):
+        for line in self.driver.stdout:
+            self.answers.put(line)
+        self.answers.put(None)
+
+    def ask(self, command, seconds=ANSWER_SECONDS):
+        """The driver's answer to a command, or None when it has gone; when Wine failed under
+        it, self.lost says how, and every later command answers None at once."""
         with self.asking:
-            self.driver.stdin.write(command + "\n")
-            self.driver.stdin.flush()
+            if self.lost:
+                return None
+            try:
+                self.driver.stdin.write(command + "\n")
+                self.driver.stdin.flush()
+            except OSError:
+                self.lose(self.wine_problem() or "the driver under Wine has gone")
+                return None
+            waited = int(command.split()[1]) / 1000 if command.startswith("exit ") else 0
+            deadline = time.monotonic() + waited + seconds
             while True:
-                line = self.driver.stdout.readline()
-                if not line:
+                try:
+                    line = self.answers.get(timeout=WINE_LOOK_SECONDS)
+                except queue.Empty:
+                    problem = self.wine_problem()
+                    if problem is None and time.monotonic() > deadline:
+                        problem = f"the driver did not answer '{command}' in {seconds:.0f} s"
+                    if problem:
+                        self.lose(problem)
+                        return None
+                    continue
+                if line is None:
+                    self.lose(self.wine_problem() or "the driver under Wine has gone")
                     return None
                 self.log.write(f"{command} -> {line}")
+                if line.startswith(FAILURE):  # the runner's own word on Wine
+                    self.lose(line[len(FAILURE):].strip())
+                    return None
                 if line.startswith(ANSWER):
                     return line[len(ANSWER):].strip()
 
-    def stop_environment(self):
-        self.driver.stdin.close()
+    def wine_problem(self):
+        """What went wrong with Wine itself, or None."""
+        self.log.flush()
+        with open(self.log_path, errors="replace") as log:
+            if SERVER_CRASH in log.read():
+                return "Wine's server crashed (driver.log)"
+        if self.driver.poll() is not None:
+            return f"the driver under Wine ended with {self.driver.returncode}"
+        return None
+
+    def lose(self, problem):
+        """Wine failed under the soak: said at once, and everything it ran ended."""
+        self.lost = problem
+        print(f"soak: FAILED: {problem}", flush=True)
+        self.end_session()
+
+    def end_session(self):
         try:
-            self.driver.wait(60)
-        except subprocess.TimeoutExpired:
-            self.driver.kill()
+            os.killpg(self.driver.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        try:
+            subprocess.run(["wineserver", "-k"], env={**os.environ, "WINEPREFIX": self.prefix()},
+                           capture_output=True, timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+        self.driver.wait(10)
+
+    def prefix(self):
+        return os.path.join(self.wine_work, "prefix")
+
+    def stop_environment(self):
+        if not self.lost:
+            try:
+                self.driver.stdin.close()
+                self.driver.wait(60)
+                return
+            except (OSError, subprocess.TimeoutExpired):
+                pass
+        self.end_session()
 
     def screen_size(self):
         return self.ask("screen")
@@ -135,8 +215,7 @@ class ProgramDepth(Depth):
         return self.find_program() if self.live else None
 
     def find_program(self):
-        return soak_proc.find_in_environment(self.program_name, "WINEPREFIX",
-                                             os.path.join(self.wine_work, "prefix"))
+        return soak_proc.find_in_environment(self.program_name, "WINEPREFIX", self.prefix())
 
     def traces(self):
         try:

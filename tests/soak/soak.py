@@ -161,6 +161,9 @@ def main():
     print(f"soak {depth_name}: {seconds:.0f} s, seed {seed}, {len(schedule)} faults, "
           f"samples every {interval:.0f} s, warm-up {warm_up:.0f} s", flush=True)
     skipped = depth.start_environment()
+    if depth.lost:
+        depth.stop_environment()
+        return 1
     if skipped:
         print(f"skipped: {skipped}")
         return 77
@@ -168,24 +171,31 @@ def main():
     try:
         began = time.monotonic()
         depth.expected_size = depth.screen_size()
-        if not depth.start():
-            raise RuntimeError("no frame was shown after the start")
+        started = depth.start()
+        if not started and not depth.lost:
+            final_problems.append("no frame was shown after the start")
         sampler = Sampler(depth, interval, began, os.path.join(work, "samples.csv"))
         sampler.start()
-        for fault in schedule:
+        for fault in schedule if started else []:
             time.sleep(max(0.0, began + fault.at - time.monotonic()))
             result = depth.fault(fault)
             results.append((fault, result))
             print(f"{time.monotonic() - began:7.1f} s {fault.kind} {fault.param}: "
                   f"{'ok' if result.ok else 'FAILED'} {result.note}", flush=True)
+            if depth.lost:
+                break
             if not depth.running():
                 final_problems.append(f"the program is not running after {fault.kind}")
                 if not depth.start():
                     break
-        time.sleep(max(0.0, began + seconds - time.monotonic()))
+        if started and not depth.lost:
+            time.sleep(max(0.0, began + seconds - time.monotonic()))
         sampler.stopping.set()
         sampler.join()
-        final_problems += depth.graceful_stop()
+        if depth.lost:
+            final_problems.append(depth.lost)
+        elif started:
+            final_problems += depth.graceful_stop()
         final_problems += [f"process {pid} left behind" for pid in depth.left_behind()]
     finally:
         if depth.running():

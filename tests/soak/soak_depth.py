@@ -66,6 +66,8 @@ class Depth:
         self.finished = Counts()  # of the runs that have ended
         self.expected_size = None
         self.warnings_seen = 0
+        # What failed under the program (Wine itself, a virtual machine): the soak ends on it.
+        self.lost = None
         self.lock = threading.Lock()
         self.control("")
 
@@ -95,7 +97,8 @@ class Depth:
             return self.finished.plus(current)
 
     def start(self, mode="mirror", zoom="original"):
-        """Starts a run; False when no frame was shown within FIRST_FRAME_SECONDS."""
+        """Starts a run; False when no frame was shown within FIRST_FRAME_SECONDS, or at once
+        when the program ended first."""
         self.control("")  # a new projector takes the step it finds: none that breaks it
         with self.lock:
             self.runs += 1
@@ -104,8 +107,14 @@ class Depth:
             self.launch(mode, zoom)
             self.live = True
             self.warnings_seen = 0
-        return wait_until(lambda: read_counts(self.report_path()).frames_shown > before,
-                          FIRST_FRAME_SECONDS)
+        if self.lost:
+            return False
+
+        def shown():
+            return read_counts(self.report_path()).frames_shown > before
+        wait_until(lambda: shown() or self.lost or self.exit_code(0) is not None,
+                   FIRST_FRAME_SECONDS, step=0.2)
+        return shown()
 
     def restart(self, mode="mirror", zoom="original"):
         """Seconds from the start to the first frame shown, or None."""

@@ -1,7 +1,12 @@
 """The soak's own arithmetic: the slope over restarted runs, and the schedule."""
 
+import os
 import random
+import tempfile
+import time
 import unittest
+
+from depth_program import ProgramDepth
 
 from soak_fit import judged_segments, judged_starts, pooled_slope
 from soak_schedule import SETTLE_SECONDS, make_schedule
@@ -117,6 +122,32 @@ class ScheduleTest(unittest.TestCase):
 
     def test_a_short_run_takes_what_fits(self):
         self.assertEqual(make_schedule(3, 30, 25, self.KINDS, params), [])
+
+
+class DriverDeadlineTest(unittest.TestCase):
+    """Wine failing under the driver fails the soak in seconds, not at ctest's limit."""
+
+    def wait_for_answer(self, script, seconds):
+        with tempfile.TemporaryDirectory() as work:
+            depth = ProgramDepth(work, {"wine_work": work})
+            depth.start_driver(["sh", "-c", script], dict(os.environ))
+            begun = time.monotonic()
+            answer = depth.ask("screen", seconds)
+            waited = time.monotonic() - begun
+            depth.stop_environment()
+            return answer, depth.lost, waited
+
+    def test_a_crashed_server_is_seen_while_its_clients_hang(self):
+        answer, lost, waited = self.wait_for_answer(
+            "read command; echo 'wineserver crashed, please enable coredumps' >&2; sleep 60", 30)
+        self.assertIsNone(answer)
+        self.assertEqual(lost, "Wine's server crashed (driver.log)")
+        self.assertLess(waited, 20)  # the deadline was 30 s
+
+    def test_a_driver_that_never_answers_has_a_deadline(self):
+        answer, lost, _ = self.wait_for_answer("sleep 60", 2)
+        self.assertIsNone(answer)
+        self.assertEqual(lost, "the driver did not answer 'screen' in 2 s")
 
 
 if __name__ == "__main__":

@@ -16,6 +16,8 @@
 # (root reaches the sockets there all the same), away from $work, whose parents nobody may
 # not be allowed to pass.
 
+. "$(dirname "${BASH_SOURCE[0]}")/../support/deadline.sh"
+
 session_pids=()
 
 session_need() {
@@ -115,8 +117,7 @@ chooser_picks() {
 
 stop_wayland_session() {
     local pid
-    for pid in "${session_pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait "${session_pids[@]}" 2>/dev/null || true
+    end_all "${session_pids[@]}"
     session_pids=()
     [ -z "${SESSION_DIR:-}" ] || rm -rf "$SESSION_DIR"
 }

@@ -26,9 +26,8 @@ export KV_SCREENCOPY_SHIM=$shim
 
 pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    end_all "${pids[@]}"
     stop_wayland_session
-    wait 2>/dev/null
 }
 trap cleanup EXIT
 
@@ -135,7 +134,7 @@ portal)
     grim -o HEADLESS-1 screen.png || fail "grim failed"
     start_mirror first --virtual shown.png --display-mode mirror --duration 2
     redraw_output HEADLESS-1
-    wait "$run_pid" || fail "the first run ended with $?"
+    ends_within 60 "$run_pid" || fail "the first run ended with $?"
     grep -qx "kvusb-mirror: showing the Wayland desktop on the projector (mirror, zoom original); Ctrl-C stops" \
         first.err || fail "not the portal's start line: $(cat first.err)"
     expect_frame shown.png screen.png
@@ -145,7 +144,7 @@ portal)
     rm shown.png
     start_mirror second --virtual shown.png --display-mode 800x600 --zoom 1 --duration 2
     redraw_output HEADLESS-1
-    wait "$run_pid" || fail "the second run ended with $?"
+    ends_within 60 "$run_pid" || fail "the second run ended with $?"
     [ "$(wc -l < chooser.calls)" -eq 1 ] || fail "the restore token did not spare the dialog"
     grep -qx "kvusb-mirror: warning: only an X11 desktop can be switched to 800x600" second.err ||
         fail "no word on the 800x600 mode: $(cat second.err)"
@@ -169,7 +168,7 @@ refusals)
     kill -INT "$run_pid"
     for _ in $(seq 20); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.05; done
     ! kill -0 "$run_pid" 2>/dev/null || fail "Ctrl-C did not end the wait for the dialog"
-    wait "$run_pid"
+    ends_within 60 "$run_pid"
     status=$?
     [ $status -eq 0 ] &&
         [ "$(cat waiting.err)" = "kvusb-mirror: stopped while waiting for the screen-cast portal" ] ||
@@ -214,7 +213,7 @@ sway)
     sleep 1.5
     grim -o "$output" screen.png || fail "grim failed"
     kill -TERM "$run_pid"
-    wait "$run_pid" || fail "SIGTERM ended it with $?"
+    ends_within 60 "$run_pid" || fail "SIGTERM ended it with $?"
     expect_frame shown.png screen.png
     expect_colour shown.png 427 240 32 192 96  # the window's background
     expect_output_gone "$output" extend.err
@@ -223,7 +222,7 @@ sway)
     output=$(sed -n 's/^kvusb-mirror: showing a second screen, \([^ ]*\) .*/\1/p' crash.err)
     [[ "$(sway_output "$output")" == 854x480+*" active" ]] || fail "no output for the crash"
     kill -SEGV "$run_pid"
-    wait "$run_pid"
+    ends_within 60 "$run_pid"
     [ $? -eq $((128 + 11)) ] || fail "the crash ended it otherwise"
     expect_output_gone "$output"
     ;;
@@ -237,7 +236,7 @@ stopped)
     kill "$PORTAL_BACKEND_PID"
     for _ in $(seq 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.05; done
     ! kill -0 "$run_pid" 2>/dev/null || fail "the run went on without its screen cast"
-    wait "$run_pid"
+    ends_within 60 "$run_pid"
     status=$?
     [ $status -eq 2 ] || fail "the stopped cast ended the run with $status"
     [ "$(sed -n 2p stopped.err)" = "kvusb-mirror: the screen cast was stopped" ] ||
@@ -277,7 +276,7 @@ control)
         "kvusb-mirror: on Wayland the portal's dialog chooses the window, at the start (--window)" ] ||
         fail "window=ID: $(cat control.*)"
     kill -TERM "$run_pid"
-    wait "$run_pid" || fail "SIGTERM ended it with $?"
+    ends_within 60 "$run_pid" || fail "SIGTERM ended it with $?"
     # --window asks the portal for a window source, which this sway's does not offer.
     types=$(dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop \
         /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
@@ -316,14 +315,14 @@ x11)
     sleep 1.5
     import -window root -crop 854x480+1280+0 +repage screen.png
     kill -TERM "$run_pid"
-    wait "$run_pid" || fail "SIGTERM ended it with $?"
+    ends_within 60 "$run_pid" || fail "SIGTERM ended it with $?"
     expect_frame shown.png screen.png
     expect_colour shown.png 5 5 32 192 96  # the window's top left
     ! xrandr --listmonitors | grep -q KVUSB || fail "the monitor was left"
     xdpyinfo | grep -q "dimensions: *1280x720 pixels" || fail "the screen kept its new size"
     start_mirror crash --extend --capture x11 --virtual shown.png
     kill -SEGV "$run_pid"
-    wait "$run_pid"
+    ends_within 60 "$run_pid"
     [ $? -eq $((128 + 11)) ] || fail "the crash ended it otherwise"
     ! xrandr --listmonitors | grep -q KVUSB || fail "the crash left the monitor"
     xdpyinfo | grep -q "dimensions: *1280x720 pixels" || fail "the crash left the screen grown"
