@@ -64,11 +64,35 @@ grep -q . "$work/display" 2>/dev/null ||
     { echo "Xvfb did not start: skipped"; cat "$work/xvfb.log"; exit 77; }
 display=":$(head -n1 "$work/display")"
 export DISPLAY="$display"
+# The pointer on the desktop, as on a PC: Xvfb leaves it at the centre of its screen, outside
+# a smaller Wine desktop. Wine 8's server, ending the threads of a program that ended itself
+# from another thread, puts such a pointer back inside the desktop outside any request, and
+# crashes there (a null current thread in set_cursor_pos).
+xdotool mousemove 1 1 ||
+    { echo "FAIL: the pointer could not be put on the desktop"; exit 1; }
+
+# Wine's own waits are bounded: a process of the prefix that stays, or a start that hangs,
+# fails the run in one line rather than at ctest's limit.
+settle() {
+    timeout 120 wineserver -w ||
+        { echo "FAIL: Wine's server still had processes 120 s after $1"; exit 1; }
+}
+# running PID: whether PID runs (a child that has ended is not reaped by every sh).
+running() {
+    [ -r "/proc/$1/status" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status"
+}
+# The server of this prefix, once it runs: its environment names the prefix.
+prefix_server() {
+    for pid in $(pgrep -x wineserver64; pgrep -x wineserver); do
+        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" &&
+            { echo "$pid"; return; }
+    done
+}
 
 export WINEPREFIX="$work/prefix"
 export WINEDEBUG="-all"
 if [ ! -f "$WINEPREFIX/e2e-configured" ]; then
-    wineboot -i >/dev/null 2>&1
+    timeout 300 wineboot -i >/dev/null 2>&1 || { echo "FAIL: the Wine prefix was not made"; exit 1; }
     cat >"$work/e2e.reg" <<'REG'
 Windows Registry Editor Version 5.00
 
@@ -92,7 +116,7 @@ REG
     for font in /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/tahoma*.ttf; do
         [ -f "$font" ] && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
     done
-    wineserver -w
+    settle "making the prefix"
     touch "$WINEPREFIX/e2e-configured"
 fi
 
@@ -101,7 +125,7 @@ dpi="${E2E_DPI:-96}"
 for key in 'HKCU\Control Panel\Desktop' 'HKCC\Software\Fonts'; do
     wine reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 done
-wineserver -w
+settle "setting the DPI"
 
 if [ -n "${E2E_PREFIX_SETUP:-}" ]; then
     sh -c "$E2E_PREFIX_SETUP" || { echo "the prefix setup failed"; exit 1; }
@@ -131,8 +155,31 @@ fi
 ) &
 shots=$!
 
+# The tests' server, started here without the projector that tests/below preloads into the
+# programs: nothing of ours belongs in Wine's server, and only a program's own process sends
+# SCSI commands. It stays until the cleanup ends it.
+# The server before it may still hold the prefix's lock for a moment after its end.
+for _ in $(seq 50); do
+    env -u LD_PRELOAD wineserver -p 2>/dev/null && server=$(prefix_server) && break
+    sleep 0.1
+done
+[ -n "${server:-}" ] || { echo "FAIL: Wine's server did not start"; exit 1; }
+
+# In the background, with the script's own input (a driver reads its commands there).
+exec 3<&0
 E2E_PROGRAM="$(winepath -w "$program")" \
     E2E_WORK="$(winepath -w "$work/runs")" \
     E2E_SHOTS="$(winepath -w "$artefacts")" \
-    wine "$tests" "$@"
-exit $?
+    wine "$tests" "$@" <&3 3<&- &
+tests_pid=$!
+# A client of a server that crashed may wait for its answer for ever: the server's end while
+# the tests run fails them at once.
+while running "$tests_pid"; do
+    if [ -n "$server" ] && ! running "$server"; then
+        echo "FAIL: Wine's server (pid $server) ended while the tests ran"
+        kill -KILL "$tests_pid" 2>/dev/null
+        exit 1
+    fi
+    sleep 1
+done
+wait "$tests_pid"

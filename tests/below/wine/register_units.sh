@@ -61,4 +61,4 @@ drive g hd "TARQ K7Q0"
 
 wine regedit "$(winepath -w "$reg_file")" >/dev/null 2>&1
 # Drives are read when Wine's mount manager starts: let this server go, so the next starts it.
-wineserver -w
+timeout 120 wineserver -w || { echo "FAIL: Wine's server still ran 120 s after the units" >&2; exit 1; }
