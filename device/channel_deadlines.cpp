@@ -5,8 +5,9 @@
 
 namespace {
 
-constexpr uint64_t AGENT_POLL_MS = 1000;  // the fault status, from the tray's timer
-constexpr uint64_t NEXT_BATCH_MS = 4 * AGENT_POLL_MS;
+// The fault status, from the tray's timer; a display mode change may hold it a few seconds.
+constexpr uint64_t AGENT_POLL_MS = 1000;
+constexpr uint64_t NEXT_BATCH_MS = 8 * AGENT_POLL_MS;
 // Every request of a full batch may take its own timeout, a status read the longest.
 constexpr uint64_t LONGEST_BATCH_MS =
     (SERVICE_BATCH_MAX * STREAM_TIMEOUT_SECONDS + STATUS_TIMEOUT_SECONDS) * 1000;

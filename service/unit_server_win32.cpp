@@ -19,6 +19,9 @@ constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
 // their deadlines. More wait for a thread to end, the name held meanwhile.
 constexpr int MAX_CONNECTIONS = 8;
 constexpr DWORD RETRY_MS = 1000;
+// How long the agent's connection waits for the program it takes the place of to be gone.
+constexpr ULONGLONG PREEMPT_MS = 2000;
+constexpr DWORD POLL_MS = 20;
 
 // The service full access (its own SID where Windows gives it one, else the system's);
 // interactive users (those signed in at this machine) read, write data and wait, and nothing
@@ -67,6 +70,10 @@ PSECURITY_DESCRIPTOR OwnDescriptor(const wchar_t* format) {
         return nullptr;
     }
     return descriptor;
+}
+
+bool Stopping(UnitServer* server, DWORD waitMs) {
+    return WaitForSingleObject(server->stopEvent, waitMs) == WAIT_OBJECT_0;
 }
 
 // One client's connection: its pipe, the events its transfers wait on and that drops it, and
@@ -192,7 +199,8 @@ std::vector<uint8_t> ClientUser(HANDLE pipe) {
 }
 
 // Whether the client is the console user's program in the agent's session, and nobody is
-// served: then it is, from now on, and its drop event is the one a user switch sets.
+// served: then it is, from now on, and its drop event is the one a user switch sets. The
+// agent the service started takes the place of any other program served before it.
 Admission Admit(const Connection& connection) {
     UnitServer* server = connection.server;
     uint8_t greeting[4] = {};
@@ -208,26 +216,38 @@ Admission Admit(const Connection& connection) {
     }
     ULONG process = 0;
     GetNamedPipeClientProcessId(connection.pipe, &process);
-    std::lock_guard<std::mutex> hold(server->clientLock);
-    client.consoleUser = client.identified && user == server->consoleUser;
-    client.agent = process != 0 && process == server->agentProcessId;
-    const bool agentAwaited = server->agentProcessId != 0 && !server->agentServed;
-    const Admission admission =
-        AdmitClient(client, server->clientSession, server->serving, agentAwaited);
-    if (admission == Admission::Serve) {
-        server->serving = true;
-        server->servedUser = user;
-        server->servedDrop = connection.drop;
-        server->agentServed = server->agentServed || client.agent;
-    } else {
-        DebugPrint("vorn_kvusb_service: refused process %lu of session %d: %s\n", process,
-                   static_cast<int>(client.session),
-                   admission == Admission::Busy ? "busy"
-                   : !client.identified         ? "no user known"
-                   : client.consoleUser         ? "not the agent's session"
-                                                : "not the console's user");
+    for (ULONGLONG waited = 0;; waited += POLL_MS) {
+        std::unique_lock<std::mutex> hold(server->clientLock);
+        client.consoleUser = client.identified && user == server->consoleUser;
+        client.agent = process != 0 && process == server->agentProcessId;
+        const bool agentAwaited = server->agentProcessId != 0 && !server->agentServed;
+        const Admission admission =
+            AdmitClient(client, server->clientSession, server->serving, agentAwaited);
+        if (admission == Admission::Busy && client.agent && agentAwaited && waited < PREEMPT_MS &&
+            !Stopping(server, 0)) {
+            if (waited == 0) {
+                DebugPrint("vorn_kvusb_service: the agent takes the place of the program served\n");
+                SetEvent(server->servedDrop);
+            }
+            hold.unlock();
+            Sleep(POLL_MS);
+            continue;
+        }
+        if (admission == Admission::Serve) {
+            server->serving = true;
+            server->servedUser = user;
+            server->servedDrop = connection.drop;
+            server->agentServed = server->agentServed || client.agent;
+        } else {
+            DebugPrint("vorn_kvusb_service: refused process %lu of session %d: %s\n", process,
+                       static_cast<int>(client.session),
+                       admission == Admission::Busy ? "busy"
+                       : !client.identified         ? "no user known"
+                       : client.consoleUser         ? "not the agent's session"
+                                                    : "not the console's user");
+        }
+        return admission;
     }
-    return admission;
 }
 
 // The hello of a client that is served, with its section; false when it could not be made
@@ -344,10 +364,6 @@ bool AwaitClient(UnitServer* server, HANDLE pipe, HANDLE event) {
     }
     DWORD unused = 0;
     return GetOverlappedResult(pipe, &overlapped, &unused, TRUE) != 0;
-}
-
-bool Stopping(UnitServer* server, DWORD waitMs) {
-    return WaitForSingleObject(server->stopEvent, waitMs) == WAIT_OBJECT_0;
 }
 
 DWORD WINAPI Listen(void* context) {
@@ -520,7 +536,7 @@ void StopUnitServer(UnitServer* server) {
     // Every client thread sees the stop in its next wait; a batch on the units ends within
     // its requests' own timeouts. Until then the units, the page and the sections are theirs.
     while (server->connections > 0) {
-        Sleep(20);
+        Sleep(POLL_MS);
     }
     for (HANDLE* event : {&server->listening, &server->pipeChanged}) {
         if (*event != nullptr) {

@@ -404,9 +404,9 @@ TEST_F(ServiceTest, OneAgentAtATimeAndRequestsOutsideTheProtocolAreRefusedWhileF
 }
 
 // No client holds the service: one told no that never reads its answer, one served first that
-// then says nothing, a process that took the pipe's name before the service started, ten
-// programs sending garbage. Each time the agent streams within 10 s of starting, and the
-// service stops within 5 s while the client misbehaves.
+// then says nothing (before the agent, or while none runs), a process that took the pipe's
+// name before the service started, ten programs sending garbage. Each time the agent streams
+// within 10 s of starting, and the service stops within 5 s while the client misbehaves.
 TEST_F(ServiceTest, NoClientKeepsTheAgentFromStreamingOrTheServiceFromStopping) {
     ProgramRun run("service_hostile");
     WriteProjectorOptions("service_hostile", "link=3.0");
@@ -443,6 +443,29 @@ TEST_F(ServiceTest, NoClientKeepsTheAgentFromStreamingOrTheServiceFromStopping) 
         CloseHandle(silent);
         silent = OpenRawPipe();  // now told busy, and left unread
         Greet(silent);
+        EXPECT_LT(TimedStop(), 5000u);
+        CloseHandle(silent);
+    }
+    {
+        SCOPED_TRACE("served while no agent runs, then silent");
+        ASSERT_TRUE(StartProjectorService());
+        EXPECT_TRUE(streamsSoon());
+        HANDLE agent =
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, AgentProcesses().front());
+        TerminateProcess(agent, 9);
+        WaitForSingleObject(agent, 10000);
+        CloseHandle(agent);
+        HANDLE silent = OpenRawPipe();
+        Greet(silent);
+        // The user's program, started again, is served once the silent one is dropped.
+        EXPECT_TRUE(WaitFor(
+            [] {
+                ServiceClient user;
+                std::string path;
+                uint32_t error = 0;
+                return user.backend_->GetDiskInterface(0, &path, &error) == InterfaceLookup::Found;
+            },
+            12000));
         EXPECT_LT(TimedStop(), 5000u);
         CloseHandle(silent);
     }
