@@ -44,10 +44,9 @@ constexpr wchar_t DESCRIPTION[] =
     L"desktop on it.";
 // What the service uses of LocalSystem's privileges: the console user's token
 // (WTSQueryUserToken) and the agent started with it (CreateProcessAsUserW). Every other one is
-// removed from its process.
+// removed from its process, but for traverse checking, which Windows never removes.
 constexpr wchar_t REQUIRED_PRIVILEGES[] =
-    L"SeTcbPrivilege\0SeAssignPrimaryTokenPrivilege\0SeIncreaseQuotaPrivilege\0"
-    L"SeChangeNotifyPrivilege\0";
+    L"SeTcbPrivilege\0SeAssignPrimaryTokenPrivilege\0SeIncreaseQuotaPrivilege\0";
 constexpr DWORD STOP_WAIT_MS = 20000;
 constexpr DWORD POLL_MS = 100;
 
