@@ -97,8 +97,12 @@ int main(int argc, char** argv) {
     server.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    server.clientSession = session;
-    if (!OpenProjectorUnits(&server) || !StartUnitServer(&server)) {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    SetServedUser(&server, session, token);
+    CloseHandle(token);
+    if (!OpenProjectorUnits(&server) || !StartUnitServer(&server) ||
+        WaitForSingleObject(server.listening, 5000) != WAIT_OBJECT_0) {
         std::fprintf(stderr, "the unit server did not start\n");
         return 1;
     }

@@ -1,4 +1,6 @@
+#include "device/channel_deadlines.h"
 #include "device/device_backend.h"
+#include "device/pipe_io_win32.h"
 #include "device/service_batch.h"
 #include "device/service_channel.h"
 
@@ -20,29 +22,42 @@ namespace {
 constexpr DWORD PIPE_WAIT_MS = 2000;
 constexpr uintptr_t UNIT_COUNT = 2;
 
-// All bytes of `buffer` through the pipe, or false.
-bool WriteAll(HANDLE pipe, const void* buffer, uint32_t length) {
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    while (length > 0) {
-        DWORD written = 0;
-        if (!WriteFile(pipe, bytes, length, &written, nullptr) || written == 0) {
-            return false;
-        }
-        bytes += written;
-        length -= written;
+// The process running the device service, 0 when it does not run or cannot be asked.
+DWORD ServiceProcessId() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != nullptr
+                            ? OpenServiceW(manager, DEVICE_SERVICE_NAME, SERVICE_QUERY_STATUS)
+                            : nullptr;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (service == nullptr ||
+        !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof status, &needed) ||
+        status.dwCurrentState != SERVICE_RUNNING) {
+        status.dwProcessId = 0;
     }
-    return true;
+    if (service != nullptr) {
+        CloseServiceHandle(service);
+    }
+    if (manager != nullptr) {
+        CloseServiceHandle(manager);
+    }
+    return status.dwProcessId;
 }
 
-bool ReadAll(HANDLE pipe, void* buffer, uint32_t length) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    while (length > 0) {
-        DWORD read = 0;
-        if (!ReadFile(pipe, bytes, length, &read, nullptr) || read == 0) {
-            return false;
-        }
-        bytes += read;
-        length -= read;
+// Whether the pipe's server is the device service (or this process itself, as in the
+// benchmark): anyone may take a free pipe name, and no byte of another server's is to be
+// trusted.
+bool ServedByTheService(HANDLE pipe) {
+    ULONG server = 0;
+    const DWORD service = ServiceProcessId();
+    if (!GetNamedPipeServerProcessId(pipe, &server) ||
+        (server != GetCurrentProcessId() && (service == 0 || server != service))) {
+        DebugPrint(
+            "vorn_kvusb: the pipe's server (process %lu) is not the device service "
+            "(process %lu)\n",
+            server, service);
+        return false;
     }
     return true;
 }
@@ -71,6 +86,9 @@ class ServiceDeviceBackend : public DeviceBackend {
         if (m_pipe != INVALID_HANDLE_VALUE) {
             CloseHandle(m_pipe);
             UnmapViewOfFile(m_section);
+        }
+        if (m_event != nullptr) {
+            CloseHandle(m_event);
         }
     }
 
@@ -150,9 +168,10 @@ class ServiceDeviceBackend : public DeviceBackend {
                                  message + SERVICE_BATCH_HEADER_BYTES + i * SERVICE_REQUEST_BYTES);
         }
         uint8_t answer[4 + SERVICE_BATCH_MAX * 4];
-        if (!WriteAll(m_pipe, message,
-                      SERVICE_BATCH_HEADER_BYTES + count * SERVICE_REQUEST_BYTES) ||
-            !ReadAll(m_pipe, answer, 4 + count * 4)) {
+        const uint64_t deadline = ChannelDeadline(ChannelWait::BatchAnswer, GetTickCount64());
+        if (!Move(m_pipe, true, message, SERVICE_BATCH_HEADER_BYTES + count * SERVICE_REQUEST_BYTES,
+                  deadline) ||
+            !Move(m_pipe, false, answer, 4 + count * 4, deadline)) {
             return false;
         }
         for (uint32_t i = 0; i < count; ++i) {
@@ -164,7 +183,7 @@ class ServiceDeviceBackend : public DeviceBackend {
             uint8_t unused[SERVICE_READ_MAX_BYTES];
             const bool mine = i + 1 == count && readInto != nullptr;
             if (length > SERVICE_READ_MAX_BYTES ||
-                !ReadAll(m_pipe, mine ? readInto : unused, length)) {
+                !Move(m_pipe, false, mine ? readInto : unused, length, deadline)) {
                 return false;
             }
         }
@@ -177,18 +196,29 @@ class ServiceDeviceBackend : public DeviceBackend {
         return true;
     }
 
-    // Once: the pipe, and the service's welcome with the units' paths and the data section.
-    // A busy or absent service leaves the list empty, and the program ends as with no
+    bool Move(HANDLE pipe, bool write, void* buffer, uint32_t length, uint64_t deadline) {
+        return MovePipeBytes(pipe, write, buffer, length, {m_event, deadline, nullptr, nullptr});
+    }
+
+    // Once: the pipe, made sure of as the service's, the greeting that tells the service who
+    // this is, and the service's welcome with the units' paths and the data section. A busy,
+    // absent, silent or foreign server leaves the list empty, and the program ends as with no
     // projector.
     bool Connect(uint32_t* error) {
         if (m_pipe != INVALID_HANDLE_VALUE) {
             return true;
         }
+        if (m_event == nullptr &&
+            (m_event = CreateEventW(nullptr, TRUE, FALSE, nullptr)) == nullptr) {
+            *error = GetLastError();
+            return false;
+        }
+        // Read, write data and wait: the service grants its clients nothing more.
         HANDLE pipe = INVALID_HANDLE_VALUE;
         for (int attempt = 0; attempt < 2 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
-            pipe = CreateFileA(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                               nullptr);
+            pipe = CreateFileA(
+                SERVICE_PIPE_NAME, GENERIC_READ | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING,
+                FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
             if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY) {
                 WaitNamedPipeA(SERVICE_PIPE_NAME, PIPE_WAIT_MS);
             }
@@ -198,9 +228,16 @@ class ServiceDeviceBackend : public DeviceBackend {
             DebugPrint("vorn_kvusb: no device service to reach (%d)\n", static_cast<int>(*error));
             return false;
         }
+        uint8_t greeting[4];
+        PutServiceWord(greeting, SERVICE_GREETING);
         uint8_t bytes[SERVICE_HELLO_BYTES] = {};
-        if (!ReadAll(pipe, bytes, sizeof bytes)) {
-            *error = GetLastError();
+        if (!ServedByTheService(pipe) ||
+            !Move(pipe, true, greeting, sizeof greeting,
+                  ChannelDeadline(ChannelWait::Greeting, GetTickCount64())) ||
+            !Move(pipe, false, bytes, sizeof bytes,
+                  ChannelDeadline(ChannelWait::ServiceHello, GetTickCount64()))) {
+            *error = ERROR_DEVICE_NOT_CONNECTED;
+            DebugPrint("vorn_kvusb: the device service did not answer (%lu)\n", GetLastError());
             CloseHandle(pipe);
             return false;
         }
@@ -251,6 +288,7 @@ class ServiceDeviceBackend : public DeviceBackend {
     bool m_limitsStated[UNIT_COUNT] = {};
     TransferLimits m_limits[UNIT_COUNT];
     uint8_t* m_section = nullptr;  // SERVICE_SECTION_BYTES, shared with the service
+    HANDLE m_event = nullptr;      // the pipe's transfers wait on it
     HeldWrites m_held;
     bool m_closePosted = false;
 };

@@ -16,11 +16,17 @@
 // batch (device/service_batch.h): one exchange a frame rather than twenty-one.
 
 inline constexpr char SERVICE_PIPE_NAME[] = "\\\\.\\pipe\\vorn_kvusb_service";
+// The service's name with the service control manager: the agent checks that the pipe's
+// server is the process running it.
+inline constexpr wchar_t DEVICE_SERVICE_NAME[] = L"vorn_kvusb";
 
 // The units a request may name: the service's own two, never a path or a handle.
 inline constexpr uint8_t SERVICE_UNIT_DISK = 1;     // link speed, status and control reads
 inline constexpr uint8_t SERVICE_UNIT_OPTICAL = 2;  // frame writes and control commands
 
+// A client's first word, once it has made sure the server is the service: the service learns
+// the client's user from it, and answers with its own first words.
+inline constexpr uint32_t SERVICE_GREETING = 0x4B564331;  // "KVC1"
 // The service's first words to a client that connects (the agent checks the word, so an agent
 // and a service of different channels refuse each other).
 inline constexpr uint32_t SERVICE_WELCOME = 0x4B565332;          // "KVS2": served, paths follow

@@ -118,5 +118,6 @@ void EndAgent(AgentProcess* agent, UnitServer* server) {
         agent->process = nullptr;
     }
     server->closeAsked = false;
+    server->agentProcessId = 0;
     agent->session = NO_SESSION;
 }

@@ -17,6 +17,8 @@ constexpr DWORD STOP_WAIT_HINT_MS = 10000;
 // How long the service waits, once the projector is gone, for one to be plugged in again
 // before it stops.
 constexpr ULONGLONG IDLE_STOP_MS = 5000;
+// Agents started again in a row when each ended before the pipe served it.
+constexpr int UNSERVED_STARTS = 5;
 
 struct DeviceService {
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
@@ -79,9 +81,15 @@ void FollowConsole(DeviceService* service) {
     if (step == AgentStep::Close || step == AgentStep::Replace) {
         EndAgent(&service->agent, &service->server);
     }
-    service->server.clientSession = chosen;
-    if (step == AgentStep::Start || step == AgentStep::Replace) {
-        StartAgent(chosen, token, &service->agent);
+    // Whoever the previous user ran, not only the agent, lets go of the projector.
+    SetServedUser(&service->server, chosen, token);
+    // An agent finding another process at the pipe's name would end at once: it is started
+    // once the name is the service's.
+    const bool pipeReady = WaitForSingleObject(service->server.listening, 0) == WAIT_OBJECT_0;
+    if ((step == AgentStep::Start || step == AgentStep::Replace) && pipeReady &&
+        StartAgent(chosen, token, &service->agent)) {
+        service->server.agentServed = false;
+        service->server.agentProcessId = GetProcessId(service->agent.process);
     }
     if (token != nullptr) {
         CloseHandle(token);
@@ -127,6 +135,7 @@ void StopWatchingDisks(DeviceService* service) {
 bool TakeArrivedProjector(DeviceService* service) {
     UnitServer* server = &service->server;
     EndAgent(&service->agent, server);
+    SetServedUser(server, NO_SESSION, nullptr);  // nobody is served with the old units
     if (server->serving) {
         return false;
     }
@@ -147,24 +156,43 @@ void Serve(DeviceService* service) {
     FollowConsole(service);
     ULONGLONG goneSince = 0;  // 0 while the projector is there
     bool arrival = false;     // a disk interface arrived while it was gone
+    bool startAgain = false;  // an agent is due once nobody is served
+    int unservedEnds = 0;     // agents in a row that ended before they were served
     for (;;) {
         HANDLE waits[] = {service->stopRequested, service->sessionChanged, service->disksChanged,
-                          service->agent.process};
-        DWORD count = service->agent.process != nullptr ? 4 : 3;
+                          service->server.pipeChanged, service->agent.process};
+        DWORD count = service->agent.process != nullptr ? 5 : 4;
         DWORD woken = WaitForMultipleObjects(count, waits, FALSE, PROBE_PERIOD_MS);
         if (woken == WAIT_OBJECT_0) {
             return;
         }
         if (woken == WAIT_OBJECT_0 + 1) {
             FollowConsole(service);
-        } else if (woken == WAIT_OBJECT_0 + 3) {
+        } else if (woken == WAIT_OBJECT_0 + 4) {
             // Its user chose Exit, or it ended with the projector: not started again until the
-            // console changes or a projector arrives.
+            // console changes or a projector arrives. Never served, it chose nothing: started
+            // again, a few times in a row at most.
             DWORD exitCode = 0;
             GetExitCodeProcess(service->agent.process, &exitCode);
-            DebugPrint("vorn_kvusb_service: the agent ended (%lu)\n", exitCode);
+            const bool served = service->server.agentServed;
+            DebugPrint("vorn_kvusb_service: the agent ended (%lu)%s\n", exitCode,
+                       served ? "" : " before it was served");
             CloseHandle(service->agent.process);
             service->agent.process = nullptr;
+            service->server.agentProcessId = 0;
+            unservedEnds = served ? 0 : unservedEnds + 1;
+            if (!served && unservedEnds <= UNSERVED_STARTS) {
+                service->agent.session = NO_SESSION;
+                startAgain = true;
+            }
+        } else if (woken == WAIT_OBJECT_0 + 3) {
+            // The pipe became the service's, or a served program left it.
+            startAgain = startAgain || (service->agent.process == nullptr &&
+                                        service->agent.session == NO_SESSION);
+        }
+        if (startAgain && !service->server.serving && goneSince == 0) {
+            startAgain = false;
+            FollowConsole(service);
         }
         const bool disksChanged = woken == WAIT_OBJECT_0 + 2;
         if (goneSince == 0) {

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include "device/service_channel.h"
+
 // The device service: its name with the service control manager, what the service control
 // manager runs, and what the setup program runs.
 
-inline constexpr wchar_t SERVICE_NAME[] = L"vorn_kvusb";
+inline constexpr const wchar_t* SERVICE_NAME = DEVICE_SERVICE_NAME;
 
 // GUID_DEVINTERFACE_DISK: both of the projector's units appear in it. Their arrival starts the
 // service; their arrival and removal are what it watches while it runs.

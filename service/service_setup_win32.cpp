@@ -42,6 +42,11 @@ constexpr wchar_t DISPLAY_NAME[] = L"vorn_kvusb projector service";
 constexpr wchar_t DESCRIPTION[] =
     L"Owns the projector's USB units while it is plugged in, and shows the signed-in user's "
     L"desktop on it.";
+// What the service uses of LocalSystem's privileges: the console user's token
+// (WTSQueryUserToken) and the agent started with it (CreateProcessAsUserW). Every other one is
+// removed from its process, but for traverse checking, which Windows never removes.
+constexpr wchar_t REQUIRED_PRIVILEGES[] =
+    L"SeTcbPrivilege\0SeAssignPrimaryTokenPrivilege\0SeIncreaseQuotaPrivilege\0";
 constexpr DWORD STOP_WAIT_MS = 20000;
 constexpr DWORD POLL_MS = 100;
 
@@ -70,6 +75,22 @@ DWORD RegisterTrigger(SC_HANDLE service) {
         return NO_ERROR;
     }
     return GetLastError();
+}
+
+// Its own SID in its token, which the pipe's and section's access lists name, and only the
+// privileges it uses.
+DWORD RestrictRights(SC_HANDLE service) {
+    SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
+    SERVICE_REQUIRED_PRIVILEGES_INFOW privileges{const_cast<wchar_t*>(REQUIRED_PRIVILEGES)};
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_SERVICE_SID_INFO, &sid) ||
+        !ChangeServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges)) {
+        DWORD error = GetLastError();
+        DebugPrint("vorn_kvusb_service: the service's SID or privileges were not set (%lu)\n",
+                   error);
+        // Wine runs every process with one token: the service is installed without them.
+        return RunningUnderWine() ? NO_ERROR : error;
+    }
+    return NO_ERROR;
 }
 
 // Stops the service when it runs and waits until its process has ended: a process that has
@@ -171,8 +192,9 @@ int InstallDeviceService() {
     }
     SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(DESCRIPTION)};
     ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
-    DWORD error = RegisterTrigger(service);
-    int result = 0;
+    DWORD error = RestrictRights(service);
+    int result = static_cast<int>(error);
+    error = result == 0 ? RegisterTrigger(service) : NO_ERROR;
     if (error != NO_ERROR) {
         DebugPrint(
             "vorn_kvusb_service: ChangeServiceConfig2W(SERVICE_CONFIG_TRIGGER_INFO) "

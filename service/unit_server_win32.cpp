@@ -2,64 +2,104 @@
 
 #include <sddl.h>
 
+#include "device/channel_deadlines.h"
 #include "device/device_discovery.h"
 #include "device/frame_transfer.h"
+#include "device/pipe_io_win32.h"
 #include "device/scsi_commands.h"
 #include "device/service_channel.h"
 #include "platform/debug_print.h"
+#include "service/client_admission.h"
+#include "service/device_service_win32.h"
 
 namespace {
 
-constexpr DWORD PIPE_INSTANCES = 2;  // the agent's, and one to tell a second client no
 constexpr DWORD PIPE_BUFFER_BYTES = 64 * 1024;
+// Clients at once, each on a thread of its own; one is served, the others are told no within
+// their deadlines. More wait for a thread to end, the name held meanwhile.
+constexpr int MAX_CONNECTIONS = 8;
+constexpr DWORD RETRY_MS = 1000;
+// How long the agent's connection waits for the program it takes the place of to be gone.
+constexpr ULONGLONG PREEMPT_MS = 2000;
+constexpr DWORD POLL_MS = 20;
 
-// System full access; interactive users (those signed in at this machine) read and write;
-// network logons denied. PIPE_REJECT_REMOTE_CLIENTS refuses other machines besides.
-constexpr wchar_t PIPE_SECURITY[] = L"D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GRGW;;;IU)";
+// The service full access (its own SID where Windows gives it one, else the system's);
+// interactive users (those signed in at this machine) read, write data and wait, and nothing
+// more: FILE_GENERIC_WRITE would let them create instances of the pipe. Network logons denied.
+// PIPE_REJECT_REMOTE_CLIENTS refuses other machines besides.
+constexpr wchar_t PIPE_SECURITY[] = L"D:P(D;;GA;;;NU)(A;;GA;;;%ls)(A;;0x12008b;;;IU)";
+static_assert((FILE_GENERIC_READ | FILE_WRITE_DATA) == 0x12008b);
 
 // Only the service: the section is unnamed, and the agent's handle to it is made for it.
-constexpr wchar_t SECTION_SECURITY[] = L"D:P(A;;GA;;;SY)";
+constexpr wchar_t SECTION_SECURITY[] = L"D:P(A;;GA;;;%ls)";
 
-// One agent's connection: its pipe, the section its writes' data comes in, and the event its
-// transfers wait on.
+// The service's own SID as SDDL text when its token carries it (an unrestricted service SID),
+// else the system's.
+const std::wstring& ServiceSidText() {
+    static const std::wstring text = [] {
+        std::wstring account = std::wstring(L"NT SERVICE\\") + SERVICE_NAME;
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD sidBytes = sizeof sid;
+        wchar_t domain[256];
+        DWORD domainChars = 256;
+        SID_NAME_USE use{};
+        BOOL member = FALSE;
+        wchar_t* converted = nullptr;
+        if (!LookupAccountNameW(nullptr, account.c_str(), sid, &sidBytes, domain, &domainChars,
+                                &use) ||
+            !CheckTokenMembership(nullptr, sid, &member) || !member ||
+            !ConvertSidToStringSidW(sid, &converted)) {
+            DebugPrint("vorn_kvusb_service: no service SID in its token, the system's is used\n");
+            return std::wstring(L"SY");
+        }
+        std::wstring own(converted);
+        LocalFree(converted);
+        return own;
+    }();
+    return text;
+}
+
+// A descriptor from one of the templates above; freed with LocalFree.
+PSECURITY_DESCRIPTOR OwnDescriptor(const wchar_t* format) {
+    wchar_t text[256];
+    swprintf(text, 256, format, ServiceSidText().c_str());
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        DebugPrint("vorn_kvusb_service: no security descriptor (%lu)\n", GetLastError());
+        return nullptr;
+    }
+    return descriptor;
+}
+
+bool Stopping(UnitServer* server, DWORD waitMs) {
+    return WaitForSingleObject(server->stopEvent, waitMs) == WAIT_OBJECT_0;
+}
+
+// One client's connection: its pipe, the events its transfers wait on and that drops it, and
+// once served the section its writes' data comes in.
 struct Connection {
     UnitServer* server;
     HANDLE pipe;
-    uint8_t* section;  // SERVICE_SECTION_BYTES
     HANDLE event;
+    HANDLE drop;
+    uint8_t* section;  // SERVICE_SECTION_BYTES
 };
 
-// One overlapped transfer of exactly `length` bytes; false when the pipe broke or the
-// service stops.
-bool Transfer(const Connection& connection, bool write, void* buffer, uint32_t length) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    bool ok = true;
-    while (ok && length > 0) {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = connection.event;
-        DWORD moved = 0;
-        BOOL done = write ? WriteFile(connection.pipe, bytes, length, &moved, &overlapped)
-                          : ReadFile(connection.pipe, bytes, length, &moved, &overlapped);
-        if (!done && GetLastError() == ERROR_IO_PENDING) {
-            HANDLE waits[] = {connection.event, connection.server->stopEvent};
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                CancelIo(connection.pipe);
-            }
-            done = GetOverlappedResult(connection.pipe, &overlapped, &moved, TRUE);
-        }
-        ok = done && moved > 0;
-        bytes += moved;
-        length -= moved;
-    }
-    return ok;
+bool Transfer(const Connection& connection, bool write, void* buffer, uint32_t length,
+              ChannelWait wait) {
+    PipeWaits waits{connection.event, ChannelDeadline(wait, GetTickCount64()),
+                    connection.server->stopEvent, connection.drop};
+    return MovePipeBytes(connection.pipe, write, buffer, length, waits);
 }
 
 // Serves one batch; false when the connection is done. A batch that does not fit the section
-// cannot be read past, and ends the connection.
+// cannot be read past, and ends the connection; so does a client silent longer than the
+// agent ever is, or slow to send a batch it began or to take its answer.
 bool ServeBatch(Connection* connection) {
     UnitServer* server = connection->server;
     uint8_t header[SERVICE_BATCH_HEADER_BYTES];
-    if (!Transfer(*connection, false, header, sizeof header)) {
+    if (!Transfer(*connection, false, header, sizeof header, ChannelWait::NextBatch)) {
         return false;
     }
     const uint32_t count = GetServiceWord(header);
@@ -70,7 +110,8 @@ bool ServeBatch(Connection* connection) {
         return false;
     }
     uint8_t records[SERVICE_BATCH_MAX * SERVICE_REQUEST_BYTES];
-    if (!Transfer(*connection, false, records, count * SERVICE_REQUEST_BYTES)) {
+    if (!Transfer(*connection, false, records, count * SERVICE_REQUEST_BYTES,
+                  ChannelWait::RestOfBatch)) {
         return false;
     }
     ServedUnits served;
@@ -86,31 +127,14 @@ bool ServeBatch(Connection* connection) {
     const uint32_t answerBytes =
         RunServiceBatch(served, records, count, first, connection->section,
                         server->closeAsked ? SERVICE_FLAG_CLOSE : 0, answer);
-    return Transfer(*connection, true, answer, answerBytes);
-}
-
-DWORD WINAPI ServeAgent(void* context) {
-    auto* connection = static_cast<Connection*>(context);
-    UnitServer* server = connection->server;
-    DebugPrint("vorn_kvusb_service: an agent connected\n");
-    while (ServeBatch(connection)) {
-    }
-    DebugPrint("vorn_kvusb_service: the agent is gone\n");
-    DisconnectNamedPipe(connection->pipe);
-    CloseHandle(connection->pipe);
-    UnmapViewOfFile(connection->section);
-    CloseHandle(connection->event);
-    delete connection;
-    server->serving = false;
-    return 0;
+    return Transfer(*connection, true, answer, answerBytes, ChannelWait::Answer);
 }
 
 // A section of SERVICE_SECTION_BYTES mapped here, and a handle to it in the process at the
 // pipe's other end with the right to map it and nothing more; 0 when any step fails.
 uint64_t ShareSection(HANDLE pipe, uint8_t** view) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(SECTION_SECURITY, SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
+    PSECURITY_DESCRIPTOR descriptor = OwnDescriptor(SECTION_SECURITY);
+    if (descriptor == nullptr) {
         return 0;
     }
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
@@ -139,34 +163,97 @@ uint64_t ShareSection(HANDLE pipe, uint8_t** view) {
     return reinterpret_cast<uintptr_t>(remote);
 }
 
-// The answer to a client that is not served: its word, and no paths.
-void Turn(const Connection& connection, uint32_t word) {
-    ServiceHello hello;
-    hello.word = word;
-    uint8_t bytes[SERVICE_HELLO_BYTES];
-    EncodeServiceHello(hello, bytes);
-    Transfer(connection, true, bytes, sizeof bytes);
-    HANDLE pipe = connection.pipe;
-    FlushFileBuffers(pipe);
-    DisconnectNamedPipe(pipe);
-    CloseHandle(pipe);
+// The user SID of a token, or nothing.
+std::vector<uint8_t> TokenUserSid(HANDLE token) {
+    DWORD needed = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
+    std::vector<uint8_t> buffer(needed);
+    if (needed == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), needed, &needed)) {
+        return {};
+    }
+    PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    const auto* bytes = static_cast<const uint8_t*>(sid);
+    return std::vector<uint8_t>(bytes, bytes + GetLengthSid(sid));
 }
 
-// Who may be served: one program at a time, from the agent's session.
-void Admit(UnitServer* server, HANDLE pipe, HANDLE event) {
-    Connection connection{server, pipe, nullptr, event};
-    ULONG session = NO_SESSION;
-    if (!GetNamedPipeClientSessionId(pipe, &session) || session != server->clientSession) {
-        DebugPrint("vorn_kvusb_service: refused a program of session %d, the agent's is %d\n",
-                   static_cast<int>(session), static_cast<int>(server->clientSession.load()));
-        Turn(connection, SERVICE_REFUSED_SESSION);
-        return;
+// The client's user, from the identification-level token its greeting came with; nothing
+// when it cannot be had. A thread that cannot stop impersonating ends the process rather
+// than serve anyone as someone else.
+std::vector<uint8_t> ClientUser(HANDLE pipe) {
+    if (!ImpersonateNamedPipeClient(pipe)) {
+        DebugPrint("vorn_kvusb_service: ImpersonateNamedPipeClient failed (%lu)\n", GetLastError());
+        return {};
     }
-    if (server->serving) {
-        DebugPrint("vorn_kvusb_service: refused a second agent\n");
-        Turn(connection, SERVICE_BUSY);
-        return;
+    HANDLE token = nullptr;
+    const bool opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) != 0;
+    if (!RevertToSelf()) {
+        DebugPrint("vorn_kvusb_service: RevertToSelf failed (%lu)\n", GetLastError());
+        ExitProcess(1);
     }
+    if (!opened) {
+        return {};
+    }
+    std::vector<uint8_t> user = TokenUserSid(token);
+    CloseHandle(token);
+    return user;
+}
+
+// Whether the client is the console user's program in the agent's session, and nobody is
+// served: then it is, from now on, and its drop event is the one a user switch sets. The
+// agent the service started takes the place of any other program served before it.
+Admission Admit(const Connection& connection) {
+    UnitServer* server = connection.server;
+    uint8_t greeting[4] = {};
+    PipeClient client{NO_SESSION, false, false, false};
+    std::vector<uint8_t> user;
+    if (Transfer(connection, false, greeting, sizeof greeting, ChannelWait::Greeting) &&
+        GetServiceWord(greeting) == SERVICE_GREETING) {
+        ULONG session = NO_SESSION;
+        client.session =
+            GetNamedPipeClientSessionId(connection.pipe, &session) ? session : NO_SESSION;
+        user = ClientUser(connection.pipe);
+        client.identified = !user.empty();
+    }
+    ULONG process = 0;
+    GetNamedPipeClientProcessId(connection.pipe, &process);
+    for (ULONGLONG waited = 0;; waited += POLL_MS) {
+        std::unique_lock<std::mutex> hold(server->clientLock);
+        client.consoleUser = client.identified && user == server->consoleUser;
+        client.agent = process != 0 && process == server->agentProcessId;
+        const bool agentAwaited = server->agentProcessId != 0 && !server->agentServed;
+        const Admission admission =
+            AdmitClient(client, server->clientSession, server->serving, agentAwaited);
+        if (admission == Admission::Busy && client.agent && agentAwaited && waited < PREEMPT_MS &&
+            !Stopping(server, 0)) {
+            if (waited == 0) {
+                DebugPrint("vorn_kvusb_service: the agent takes the place of the program served\n");
+                SetEvent(server->servedDrop);
+            }
+            hold.unlock();
+            Sleep(POLL_MS);
+            continue;
+        }
+        if (admission == Admission::Serve) {
+            server->serving = true;
+            server->servedUser = user;
+            server->servedDrop = connection.drop;
+            server->agentServed = server->agentServed || client.agent;
+        } else {
+            DebugPrint("vorn_kvusb_service: refused process %lu of session %d: %s\n", process,
+                       static_cast<int>(client.session),
+                       admission == Admission::Busy ? "busy"
+                       : !client.identified         ? "no user known"
+                       : client.consoleUser         ? "not the agent's session"
+                                                    : "not the console's user");
+        }
+        return admission;
+    }
+}
+
+// The hello of a client that is served, with its section; false when it could not be made
+// or sent.
+bool Welcome(Connection* connection) {
+    UnitServer* server = connection->server;
     ServiceHello hello;
     hello.word = SERVICE_WELCOME;
     for (uint8_t unit : {SERVICE_UNIT_DISK, SERVICE_UNIT_OPTICAL}) {
@@ -174,81 +261,164 @@ void Admit(UnitServer* server, HANDLE pipe, HANDLE event) {
         hello.limitsStated[unit - 1] = server->limitsStated[unit];
         hello.limits[unit - 1] = server->limits[unit];
     }
-    hello.section = ShareSection(pipe, &connection.section);
+    hello.section = ShareSection(connection->pipe, &connection->section);
     if (hello.section == 0) {
         DebugPrint("vorn_kvusb_service: no data section for the agent (%lu)\n", GetLastError());
-        CloseHandle(pipe);
-        return;
+        return false;
     }
     uint8_t bytes[SERVICE_HELLO_BYTES];
     EncodeServiceHello(hello, bytes);
-    HANDLE ownEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (ownEvent == nullptr || !Transfer(connection, true, bytes, sizeof bytes)) {
-        UnmapViewOfFile(connection.section);
-        CloseHandle(pipe);
-        if (ownEvent != nullptr) {
-            CloseHandle(ownEvent);
+    return Transfer(*connection, true, bytes, sizeof bytes, ChannelWait::Reply);
+}
+
+// The answer to a client that is not served: its word, and no paths. It goes into the pipe's
+// buffer, and the handle is closed without waiting for the client to read it: closed rather
+// than disconnected, the instance keeps the word for the client until it closes its end.
+void Turn(const Connection& connection, uint32_t word) {
+    ServiceHello hello;
+    hello.word = word;
+    uint8_t bytes[SERVICE_HELLO_BYTES];
+    EncodeServiceHello(hello, bytes);
+    Transfer(connection, true, bytes, sizeof bytes, ChannelWait::Reply);
+}
+
+DWORD WINAPI ServeClient(void* context) {
+    auto* connection = static_cast<Connection*>(context);
+    UnitServer* server = connection->server;
+    const Admission admission = Admit(*connection);
+    if (admission == Admission::Serve) {
+        DebugPrint("vorn_kvusb_service: an agent connected\n");
+        if (Welcome(connection)) {
+            while (ServeBatch(connection)) {
+            }
         }
-        return;
+        DebugPrint("vorn_kvusb_service: the agent is gone\n");
+    } else {
+        Turn(*connection, admission == Admission::Busy ? SERVICE_BUSY : SERVICE_REFUSED_SESSION);
     }
-    connection.event = ownEvent;
-    server->serving = true;
-    auto* served = new Connection(connection);
-    HANDLE thread = CreateThread(nullptr, 0, ServeAgent, served, 0, nullptr);
-    if (thread == nullptr) {
+    CloseHandle(connection->pipe);
+    if (connection->section != nullptr) {
+        UnmapViewOfFile(connection->section);
+    }
+    if (admission == Admission::Serve) {
+        std::lock_guard<std::mutex> hold(server->clientLock);
+        server->servedDrop = nullptr;
+        server->servedUser.clear();
         server->serving = false;
-        UnmapViewOfFile(connection.section);
-        CloseHandle(ownEvent);
+        SetEvent(server->pipeChanged);
+    }
+    CloseHandle(connection->event);
+    CloseHandle(connection->drop);
+    delete connection;
+    --server->connections;  // the last use of the server
+    return 0;
+}
+
+// A thread of its own for a connected client; the pipe is closed when none can be had.
+void HandOff(UnitServer* server, HANDLE pipe) {
+    auto* connection = new Connection{server, pipe, CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                                      CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
+    ++server->connections;
+    HANDLE thread = connection->event != nullptr && connection->drop != nullptr
+                        ? CreateThread(nullptr, 0, ServeClient, connection, 0, nullptr)
+                        : nullptr;
+    if (thread == nullptr) {
+        DebugPrint("vorn_kvusb_service: no thread for a client (%lu)\n", GetLastError());
         CloseHandle(pipe);
-        delete served;
+        for (HANDLE event : {connection->event, connection->drop}) {
+            if (event != nullptr) {
+                CloseHandle(event);
+            }
+        }
+        delete connection;
+        --server->connections;
         return;
     }
     CloseHandle(thread);
 }
 
+// An instance of the pipe. The first must be the name's first: a process that took the name
+// before the service would otherwise be given the service's clients. Later ones are made
+// while one of the service's own is open, so the name is never free in between.
+HANDLE CreateInstance(SECURITY_ATTRIBUTES* attributes, bool first) {
+    return CreateNamedPipeA(
+        SERVICE_PIPE_NAME,
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        PIPE_UNLIMITED_INSTANCES, PIPE_BUFFER_BYTES, PIPE_BUFFER_BYTES, 0, attributes);
+}
+
+// Waits for a client on `pipe`; false when the service stops first or the connection failed.
+bool AwaitClient(UnitServer* server, HANDLE pipe, HANDLE event) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    if (ConnectNamedPipe(pipe, &overlapped) || GetLastError() == ERROR_PIPE_CONNECTED) {
+        return true;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        return false;
+    }
+    HANDLE waits[] = {event, server->stopEvent};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        CancelIoEx(pipe, &overlapped);
+    }
+    DWORD unused = 0;
+    return GetOverlappedResult(pipe, &overlapped, &unused, TRUE) != 0;
+}
+
 DWORD WINAPI Listen(void* context) {
     auto* server = static_cast<UnitServer*>(context);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PIPE_SECURITY, SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
-        DebugPrint("vorn_kvusb_service: no security descriptor for the pipe (%lu)\n",
-                   GetLastError());
+    PSECURITY_DESCRIPTOR descriptor = OwnDescriptor(PIPE_SECURITY);
+    if (descriptor == nullptr) {
+        return 1;
+    }
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
+        LocalFree(descriptor);
         return 1;
     }
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    while (event != nullptr && WaitForSingleObject(server->stopEvent, 0) != WAIT_OBJECT_0) {
-        HANDLE pipe = CreateNamedPipeA(
-            SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-            PIPE_INSTANCES, PIPE_BUFFER_BYTES, PIPE_BUFFER_BYTES, 0, &attributes);
-        if (pipe == INVALID_HANDLE_VALUE) {
-            DebugPrint("vorn_kvusb_service: CreateNamedPipe failed (%lu)\n", GetLastError());
-            WaitForSingleObject(server->stopEvent, 1000);
+    HANDLE pending = INVALID_HANDLE_VALUE;
+    DWORD lastError = NO_ERROR;
+    while (!Stopping(server, 0)) {
+        if (pending == INVALID_HANDLE_VALUE) {
+            pending = CreateInstance(&attributes, server->connections == 0);
+            if (pending == INVALID_HANDLE_VALUE) {
+                // Traced at every try: a name held by another process is an attack.
+                lastError = GetLastError();
+                DebugPrint(lastError == ERROR_ACCESS_DENIED
+                               ? "vorn_kvusb_service: another process holds the pipe's name, "
+                                 "trying again in a second (%lu)\n"
+                               : "vorn_kvusb_service: CreateNamedPipe failed (%lu)\n",
+                           lastError);
+                Stopping(server, RETRY_MS);
+                continue;
+            }
+            if (lastError != NO_ERROR ||
+                WaitForSingleObject(server->listening, 0) != WAIT_OBJECT_0) {
+                DebugPrint("vorn_kvusb_service: the pipe is the service's\n");
+                SetEvent(server->listening);
+                SetEvent(server->pipeChanged);
+            }
+            lastError = NO_ERROR;
+        }
+        if (server->connections >= MAX_CONNECTIONS) {
+            Stopping(server, 50);
             continue;
         }
-        SetEvent(server->listening);
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event;
-        bool connected =
-            ConnectNamedPipe(pipe, &overlapped) != 0 || GetLastError() == ERROR_PIPE_CONNECTED;
-        if (!connected && GetLastError() == ERROR_IO_PENDING) {
-            HANDLE waits[] = {overlapped.hEvent, server->stopEvent};
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                CancelIo(pipe);
-            }
-            DWORD unused = 0;
-            connected = GetOverlappedResult(pipe, &overlapped, &unused, TRUE) != 0;
+        if (!AwaitClient(server, pending, event)) {
+            CloseHandle(pending);
+            pending = INVALID_HANDLE_VALUE;
+            continue;
         }
-        if (connected) {
-            Admit(server, pipe, event);
-        } else {
-            CloseHandle(pipe);
-        }
+        HANDLE connected = pending;
+        pending = CreateInstance(&attributes, false);
+        HandOff(server, connected);
     }
-    if (event != nullptr) {
-        CloseHandle(event);
+    if (pending != INVALID_HANDLE_VALUE) {
+        CloseHandle(pending);
     }
+    CloseHandle(event);
     LocalFree(descriptor);
     return 0;
 }
@@ -348,12 +518,12 @@ bool ProjectorAnswers(UnitServer* server) {
 }
 
 bool StartUnitServer(UnitServer* server) {
-    constexpr DWORD LISTEN_WAIT_MS = 5000;
     server->listening = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    server->listener = CreateThread(nullptr, 0, Listen, server, 0, nullptr);
-    // The agent is started next, and must find the pipe.
-    return server->listener != nullptr &&
-           WaitForSingleObject(server->listening, LISTEN_WAIT_MS) == WAIT_OBJECT_0;
+    server->pipeChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    server->listener = server->listening != nullptr && server->pipeChanged != nullptr
+                           ? CreateThread(nullptr, 0, Listen, server, 0, nullptr)
+                           : nullptr;
+    return server->listener != nullptr;
 }
 
 void StopUnitServer(UnitServer* server) {
@@ -363,12 +533,27 @@ void StopUnitServer(UnitServer* server) {
         CloseHandle(server->listener);
         server->listener = nullptr;
     }
-    if (server->listening != nullptr) {
-        CloseHandle(server->listening);
-        server->listening = nullptr;
+    // Every client thread sees the stop in its next wait; a batch on the units ends within
+    // its requests' own timeouts. Until then the units, the page and the sections are theirs.
+    while (server->connections > 0) {
+        Sleep(POLL_MS);
     }
-    // The agent's thread sees the stop in its transfer and lets go of the pipe.
-    for (int waited = 0; server->serving && waited < 50; ++waited) {
-        Sleep(20);
+    for (HANDLE* event : {&server->listening, &server->pipeChanged}) {
+        if (*event != nullptr) {
+            CloseHandle(*event);
+            *event = nullptr;
+        }
+    }
+}
+
+void SetServedUser(UnitServer* server, uint32_t session, HANDLE userToken) {
+    std::vector<uint8_t> user =
+        userToken != nullptr ? TokenUserSid(userToken) : std::vector<uint8_t>();
+    std::lock_guard<std::mutex> hold(server->clientLock);
+    server->clientSession = session;
+    server->consoleUser = user;
+    if (server->servedDrop != nullptr && (session == NO_SESSION || server->servedUser != user)) {
+        DebugPrint("vorn_kvusb_service: the served program is not the console user's, dropped\n");
+        SetEvent(server->servedDrop);
     }
 }

@@ -217,6 +217,65 @@ class ServiceClient {
     DeviceBackend* backend_;
 };
 
+// A client of the pipe as a hostile local program writes one: the bytes it chooses, and only
+// the reads it wants. nullptr when the pipe cannot be opened.
+HANDLE OpenRawPipe() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        HANDLE pipe =
+            CreateFileA(SERVICE_PIPE_NAME, GENERIC_READ | FILE_WRITE_DATA, 0, nullptr,
+                        OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            return pipe;
+        }
+        WaitNamedPipeA(SERVICE_PIPE_NAME, 100);
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+void WriteRaw(HANDLE pipe, const void* bytes, DWORD length) {
+    DWORD written = 0;
+    WriteFile(pipe, bytes, length, &written, nullptr);
+}
+
+void Greet(HANDLE pipe) {
+    uint8_t greeting[4];
+    PutServiceWord(greeting, SERVICE_GREETING);
+    WriteRaw(pipe, greeting, sizeof greeting);
+}
+
+// Milliseconds the service takes to stop.
+ULONGLONG TimedStop() {
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(StopProjectorService());
+    return GetTickCount64() - start;
+}
+
+// Ten programs at once, for three seconds, each connecting again and again with bytes of its
+// own: some no greeting at all, some a greeting and a batch header that wraps around or
+// promises records that never come.
+void SendGarbage(int client) {
+    const ULONGLONG end = GetTickCount64() + 3000;
+    while (GetTickCount64() < end) {
+        HANDLE pipe = OpenRawPipe();
+        if (pipe == nullptr) {
+            continue;
+        }
+        uint8_t bytes[64];
+        for (size_t i = 0; i < sizeof bytes; ++i) {
+            bytes[i] = static_cast<uint8_t>(client * 37 + i * 11);
+        }
+        if (client % 2 == 0) {
+            Greet(pipe);
+            PutServiceWord(bytes, client % 4 == 0 ? 0xFFFFFFFF : 2);
+            PutServiceWord(bytes + 4, 1);
+        }
+        WriteRaw(pipe, bytes, sizeof bytes);
+        Sleep(100);
+        CloseHandle(pipe);
+    }
+}
+
 // Mirror mode at the original zoom: the desktop stays as it is, captured one to one.
 void SaveMirrorModeSettings() {
     WriteSetting(L"DispMode", 0);
@@ -341,6 +400,114 @@ TEST_F(ServiceTest, OneAgentAtATimeAndRequestsOutsideTheProtocolAreRefusedWhileF
         "vorn_kvusb_service: refused a request, not a status or control read of the disk unit: "
         "unit 1, CDB 28 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00, 512 bytes\n"));
     ASSERT_TRUE(StopProjectorService());
+    EXPECT_EQ(run.Report().protocolErrors, 0);
+}
+
+// No client holds the service: one told no that never reads its answer, one served first that
+// then says nothing (before the agent, or while none runs), a process that took the pipe's
+// name before the service started, ten programs sending garbage. Each time the agent streams
+// within 10 s of starting, and the service stops within 5 s while the client misbehaves.
+TEST_F(ServiceTest, NoClientKeepsTheAgentFromStreamingOrTheServiceFromStopping) {
+    ProgramRun run("service_hostile");
+    WriteProjectorOptions("service_hostile", "link=3.0");
+    SaveMirrorModeSettings();
+    // The agent the service started is streaming within 10 s of its start.
+    auto streamsSoon = [&run] {
+        EXPECT_TRUE(WaitFor([] { return AgentProcesses().size() == 1; }, kStartMs));
+        return run.WaitForFrames(run.Report().frames + 3, 10000);
+    };
+    {
+        SCOPED_TRACE("told busy, never reads");
+        ASSERT_TRUE(StartProjectorService());
+        EXPECT_TRUE(streamsSoon());
+        HANDLE holder = OpenRawPipe();
+        Greet(holder);
+        Sleep(500);
+        ServiceClient next;  // answered at once, though the one before never read
+        std::string path;
+        uint32_t error = 0;
+        EXPECT_EQ(next.backend_->GetDiskInterface(0, &path, &error), InterfaceLookup::EnumFailed);
+        EXPECT_EQ(error, static_cast<uint32_t>(ERROR_BUSY));
+        EXPECT_LT(TimedStop(), 5000u);
+        CloseHandle(holder);
+    }
+    {
+        SCOPED_TRACE("served first, then silent");
+        SC_HANDLE service = OpenProjectorService(SERVICE_START);
+        ASSERT_TRUE(StartServiceW(service, 0, nullptr));
+        CloseServiceHandle(service);
+        HANDLE silent = OpenRawPipe();  // before the service starts its agent
+        ASSERT_NE(silent, nullptr);
+        Greet(silent);
+        EXPECT_TRUE(streamsSoon());
+        CloseHandle(silent);
+        silent = OpenRawPipe();  // now told busy, and left unread
+        Greet(silent);
+        EXPECT_LT(TimedStop(), 5000u);
+        CloseHandle(silent);
+    }
+    {
+        SCOPED_TRACE("served while no agent runs, then silent");
+        ASSERT_TRUE(StartProjectorService());
+        EXPECT_TRUE(streamsSoon());
+        HANDLE agent =
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, AgentProcesses().front());
+        TerminateProcess(agent, 9);
+        WaitForSingleObject(agent, 10000);
+        CloseHandle(agent);
+        HANDLE silent = OpenRawPipe();
+        Greet(silent);
+        // The user's program, started again, is served once the silent one is dropped.
+        EXPECT_TRUE(WaitFor(
+            [] {
+                ServiceClient user;
+                std::string path;
+                uint32_t error = 0;
+                return user.backend_->GetDiskInterface(0, &path, &error) == InterfaceLookup::Found;
+            },
+            12000));
+        EXPECT_LT(TimedStop(), 5000u);
+        CloseHandle(silent);
+    }
+    {
+        SCOPED_TRACE("the name taken before the service starts");
+        HANDLE squatter =
+            CreateNamedPipeA(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                             PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+        ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+        // An agent meeting it ends as with no projector, and does not wait on it.
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(RunProgram(InstallFolder() + L"\\" + kAgentName, L""), 1u);
+        EXPECT_LT(GetTickCount64() - start, 10000u);
+        // The service waits for the name (Windows) or shares it (Wine, which lets any process
+        // create instances of any pipe): either way its agent streams once the squatter left.
+        ASSERT_TRUE(StartProjectorService());
+        Sleep(2000);
+        CloseHandle(squatter);
+        EXPECT_TRUE(streamsSoon());
+    }
+    {
+        SCOPED_TRACE("ten programs sending garbage");
+        std::vector<std::thread> garbage;
+        for (int client = 0; client < 10; ++client) {
+            garbage.emplace_back(SendGarbage, client);
+        }
+        EXPECT_TRUE(run.WaitForFrames(run.Report().frames + 3, 10000));
+        EXPECT_LT(TimedStop(), 5000u);
+        for (std::thread& client : garbage) {
+            client.join();
+        }
+        garbage.clear();
+        ASSERT_TRUE(StartProjectorService());
+        for (int client = 0; client < 10; ++client) {
+            garbage.emplace_back(SendGarbage, client);
+        }
+        EXPECT_TRUE(streamsSoon());
+        for (std::thread& client : garbage) {
+            client.join();
+        }
+        ASSERT_TRUE(StopProjectorService());
+    }
     EXPECT_EQ(run.Report().protocolErrors, 0);
 }
 
