@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/dbus_call_linux.h"
 #include "platform/debug_print.h"
 
 namespace {
@@ -18,14 +19,10 @@ constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
 constexpr int kCallTimeoutMs = 500;
 
 DBusMessage* Call(DBusConnection* bus, DBusMessage* message) {
-    DBusError error;
-    dbus_error_init(&error);
-    DBusMessage* reply =
-        dbus_connection_send_with_reply_and_block(bus, message, kCallTimeoutMs, &error);
-    dbus_message_unref(message);
+    std::string why;
+    DBusMessage* reply = CallAndWait(bus, message, kCallTimeoutMs, &why);
     if (reply == nullptr) {
-        DebugPrint("SeatSession: %s\n", error.message);
-        dbus_error_free(&error);
+        DebugPrint("SeatSession: %s\n", why.c_str());
     }
     return reply;
 }
@@ -34,8 +31,7 @@ DBusMessage* Call(DBusConnection* bus, DBusMessage* message) {
 
 SeatSession::~SeatSession() {
     if (m_bus != nullptr) {
-        dbus_connection_close(m_bus);
-        dbus_connection_unref(m_bus);
+        Disconnect(m_bus);
     }
 }
 
@@ -64,16 +60,12 @@ DBusMessage* SeatSession::Property(const char* path, const char* interface, cons
 }
 
 bool SeatSession::Find() {
-    DBusError error;
-    dbus_error_init(&error);
-    // A connection of our own, which a lost bus must not turn into the end of the process.
-    m_bus = dbus_bus_get_private(DBUS_BUS_SYSTEM, &error);
+    std::string why;
+    m_bus = ConnectPrivately(DBUS_BUS_SYSTEM, &why);
     if (m_bus == nullptr) {
-        DebugPrint("SeatSession: no system bus: %s\n", error.message);
-        dbus_error_free(&error);
+        DebugPrint("SeatSession: %s\n", why.c_str());
         return false;
     }
-    dbus_connection_set_exit_on_disconnect(m_bus, FALSE);
     DBusMessage* message = dbus_message_new_method_call(kLogind, kManagerPath, kManager, "GetUser");
     const uint32_t uid = getuid();
     const char* user = nullptr;
