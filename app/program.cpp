@@ -11,7 +11,7 @@
 #include "platform/desktop.h"
 
 int RunProgram(const char* instanceFileName, ProgramWindow& window) {
-    if (CountInstances(instanceFileName) > 1) {
+    if (instanceFileName != nullptr && CountInstances(instanceFileName) > 1) {
         return 0;
     }
     DebugPrint("vorn_kvusb started!\n");

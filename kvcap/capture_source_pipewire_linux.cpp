@@ -27,7 +27,8 @@
 // changed (damage): a buffer that changed nothing is given back unread, and while no new
 // picture came Grab leaves the last frame. For the same reason the stream outlives the
 // library's sessions: one opened on a still screen (at a new zoom) finds the last picture
-// there, where a new stream would get none.
+// there, where a new stream would get none. A compositor that streams a window at the screen's
+// size marks the window's part (crop): only that part is copied, and fitted between bars.
 
 namespace {
 
@@ -39,11 +40,12 @@ constexpr size_t kPodBytes = 1024;
 constexpr uint32_t kPreferredWidth = 854;
 constexpr uint32_t kPreferredHeight = 480;
 
-// A copy of the newest buffer: packed rows of width x 4 bytes.
+// A copy of the newest buffer, or of its crop: packed rows of width x 4 bytes.
 struct Picture {
     std::vector<uint8_t> pixels;
     int width = 0;
     int height = 0;
+    bool cropped = false;  // a part of the stream's picture: fitted between bars
     PixelLayout layout;
     int64_t shownAt = 0;  // the compositor's time of it, CLOCK_MONOTONIC ns; 0 if unknown
     const uint8_t* data() const { return pixels.data(); }
@@ -64,7 +66,7 @@ struct SessionView {
     int height = 0;
     int flip = 0;
     std::unique_ptr<AreaScaler> scaler;
-    std::unique_ptr<WindowScaler> windowFit;  // the stream is a window's: fitted between bars
+    std::unique_ptr<WindowScaler> windowFit;  // for a window's stream or a crop: between bars
     int sourceWidth = 0;
     int sourceHeight = 0;
     uint64_t seen = 0;
@@ -80,7 +82,6 @@ class PipeWireStream {
     bool Serves(const DesktopTarget& target) const {
         return target.pipewireFd == m_target.pipewireFd && target.node == m_target.node;
     }
-    bool ShowsWindow() const { return m_target.window; }
     // Scales the held picture into `bgr` when the session has not scaled it yet.
     int ScaleNewest(SessionView* view, uint8_t* bgr);
 
@@ -123,10 +124,6 @@ class PipeWireSource : public CaptureSource {
         m_view.width = geometry.width;
         m_view.height = geometry.height;
         m_view.flip = geometry.flip;
-        if (stream->ShowsWindow()) {
-            m_view.windowFit =
-                std::make_unique<WindowScaler>(geometry.width, geometry.height, geometry.flip);
-        }
     }
 
     int Grab(uint8_t* bgr) override { return m_stream->ScaleNewest(&m_view, bgr); }
@@ -285,7 +282,7 @@ void PipeWireStream::OnParamChanged(void* self, uint32_t id, const spa_pod* para
 }
 
 // The format the compositor settled on, and what the buffers must carry: pictures in memory
-// we can map, a header, and the damage.
+// we can map, a header, the damage, and the crop.
 void PipeWireStream::NegotiateBuffers(const spa_pod* format) {
     StreamFormat read;
     if (!ReadStreamFormat(format, kMaxSize, &read)) {
@@ -300,7 +297,7 @@ void PipeWireStream::NegotiateBuffers(const spa_pod* format) {
 
     uint8_t bytes[kPodBytes];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
-    const spa_pod* params[3];
+    const spa_pod* params[4];
     params[0] = static_cast<spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd) |
@@ -314,7 +311,10 @@ void PipeWireStream::NegotiateBuffers(const spa_pod* format) {
         SPA_POD_CHOICE_RANGE_Int(sizeof(spa_meta_region) * kMaxDamageRegions,
                                  sizeof(spa_meta_region),
                                  sizeof(spa_meta_region) * kMaxDamageRegions)));
-    pw_stream_update_params(m_stream, params, 3);
+    params[3] = static_cast<spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+        SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
+    pw_stream_update_params(m_stream, params, 4);
 }
 
 void PipeWireStream::OnProcess(void* self) {
@@ -341,9 +341,11 @@ void PipeWireStream::TakeBuffers() {
     if (newest == nullptr) {
         return;
     }
-    if (CopyPicture(newest->buffer->datas[0], m_width, m_height, &m_picture.pixels)) {
-        m_picture.width = m_width;
-        m_picture.height = m_height;
+    const PixelRect crop = PictureCrop(newest->buffer, m_width, m_height);
+    if (CopyPicture(newest->buffer->datas[0], m_width, m_height, crop, &m_picture.pixels)) {
+        m_picture.width = crop.width;
+        m_picture.height = crop.height;
+        m_picture.cropped = crop.width != m_width || crop.height != m_height;
         m_picture.layout = m_layout;
         auto* header = static_cast<const spa_meta_header*>(
             spa_buffer_find_meta_data(newest->buffer, SPA_META_Header, sizeof(spa_meta_header)));
@@ -380,8 +382,12 @@ int PipeWireStream::ScaleNewest(SessionView* view, uint8_t* bgr) {
     } else if (view->seen != m_sequence) {
         const size_t stride = static_cast<size_t>(m_picture.width) * 4;
         bool scaled = false;
-        if (view->windowFit != nullptr) {
-            // A window's stream changes size with the window.
+        if (m_target.window || m_picture.cropped) {
+            // A window's stream, or its crop, changes size with the window.
+            if (view->windowFit == nullptr) {
+                view->windowFit =
+                    std::make_unique<WindowScaler>(view->width, view->height, view->flip);
+            }
             scaled = view->windowFit->ScaleFromDesktop(
                 m_picture.data(), m_picture.width, m_picture.height, stride, m_picture.layout,
                 {0, 0, m_picture.width, m_picture.height}, bgr);

@@ -3,6 +3,7 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 
+#include <algorithm>
 #include <cstring>
 
 bool ReadStreamFormat(const spa_pod* format, int maxSize, StreamFormat* out) {
@@ -52,9 +53,32 @@ bool BufferShowsChange(const spa_buffer* buffer) {
     return false;
 }
 
-bool CopyPicture(const spa_data& data, int width, int height, std::vector<uint8_t>* pixels) {
+PixelRect PictureCrop(const spa_buffer* buffer, int width, int height) {
+    const PixelRect whole{0, 0, width, height};
+    auto* crop = static_cast<const spa_meta_region*>(
+        spa_buffer_find_meta_data(buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
+    if (crop == nullptr || !spa_meta_region_is_valid(crop)) {
+        return whole;
+    }
+    // In 64 bits: a position near INT32_MAX plus a size near UINT32_MAX does not wrap.
+    const int64_t left = std::max<int64_t>(crop->region.position.x, 0);
+    const int64_t top = std::max<int64_t>(crop->region.position.y, 0);
+    const int64_t right =
+        std::min<int64_t>(int64_t{crop->region.position.x} + crop->region.size.width, width);
+    const int64_t bottom =
+        std::min<int64_t>(int64_t{crop->region.position.y} + crop->region.size.height, height);
+    if (left >= right || top >= bottom) {
+        return whole;
+    }
+    return {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+            static_cast<int>(bottom - top)};
+}
+
+bool CopyPicture(const spa_data& data, int width, int height, PixelRect crop,
+                 std::vector<uint8_t>* pixels) {
     if (data.data == nullptr || data.chunk == nullptr || data.maxsize == 0 || width <= 0 ||
-        height <= 0 || data.chunk->stride <= 0) {
+        height <= 0 || data.chunk->stride <= 0 || crop.x < 0 || crop.y < 0 || crop.width <= 0 ||
+        crop.height <= 0 || crop.width > width - crop.x || crop.height > height - crop.y) {
         return false;
     }
     const uint64_t row = uint64_t{static_cast<uint32_t>(width)} * 4;
@@ -64,10 +88,12 @@ bool CopyPicture(const spa_data& data, int width, int height, std::vector<uint8_
     if (stride < row || offset + stride * static_cast<uint32_t>(height - 1) + row > data.maxsize) {
         return false;
     }
-    pixels->resize(row * static_cast<uint32_t>(height));
-    const auto* from = static_cast<const uint8_t*>(data.data) + offset;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(pixels->data() + row * y, from + stride * y, row);
+    const size_t cropRow = static_cast<size_t>(crop.width) * 4;
+    pixels->resize(cropRow * static_cast<size_t>(crop.height));
+    const auto* from = static_cast<const uint8_t*>(data.data) + offset +
+                       stride * static_cast<uint32_t>(crop.y) + static_cast<size_t>(crop.x) * 4;
+    for (int y = 0; y < crop.height; ++y) {
+        std::memcpy(pixels->data() + cropRow * y, from + stride * y, cropRow);
     }
     return true;
 }

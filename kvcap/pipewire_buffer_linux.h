@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/area_scaler.h"
+#include "image/window_fit.h"
 
 // What a screen-cast stream says of itself: its format, and each buffer's picture and damage.
 
@@ -43,8 +44,15 @@ bool BufferHoldsPicture(const spa_buffer* buffer);
 // have changed anything.
 bool BufferShowsChange(const spa_buffer* buffer);
 
-// Copies the picture of a buffer's first data plane, `width` x `height` pixels of 4 bytes, into
-// packed rows in `pixels`. False, with `pixels` untouched, when the rows its chunk states (the
-// offset, taken modulo the plane's size as PipeWire defines it, and the stride) do not lie
-// within the plane's memory.
-bool CopyPicture(const spa_data& data, int width, int height, std::vector<uint8_t>* pixels);
+// The part of a `width` x `height` picture the compositor says to show (SPA_META_VideoCrop):
+// a window's stream may be the size of the screen with the window in a corner. Clipped to the
+// picture; the whole picture when the buffer marks no part, or one with no pixel in it.
+PixelRect PictureCrop(const spa_buffer* buffer, int width, int height);
+
+// Copies `crop` (within the picture, as PictureCrop gives it) of the picture in a buffer's
+// first data plane, `width` x `height` pixels of 4 bytes, into packed rows in `pixels`. False,
+// with `pixels` untouched, when the picture's rows as its chunk states them (the offset, taken
+// modulo the plane's size as PipeWire defines it, and the stride) do not lie within the
+// plane's memory, or the crop not within the picture.
+bool CopyPicture(const spa_data& data, int width, int height, PixelRect crop,
+                 std::vector<uint8_t>* pixels);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kvcap/screencast_portal_replies_linux.h"
+#include "platform/dbus_call_linux.h"
 #include "platform/debug_print.h"
 
 // Each portal method answers at once with the path of a Request object, and later with that
@@ -29,38 +30,9 @@ constexpr uint32_t kPersistUntilRevoked = 2;
 constexpr uint32_t kRestoreTokenVersion = 4;  // persist_mode and restore_token came with it
 constexpr char kTokenPrefix[] = "kvusb";
 
-DBusConnection* ConnectPrivately(std::string* why) {
-    DBusError error;
-    dbus_error_init(&error);
-    // A connection of our own: the session lives as long as it, and a lost bus must not end
-    // the process.
-    DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
-    if (connection == nullptr) {
-        *why = std::string("no session bus: ") + error.message;
-        dbus_error_free(&error);
-        return nullptr;
-    }
-    dbus_connection_set_exit_on_disconnect(connection, FALSE);
-    return connection;
-}
-
-void Disconnect(DBusConnection* connection) {
-    dbus_connection_close(connection);
-    dbus_connection_unref(connection);
-}
-
 // Sends `message` (taken) and waits for the reply; nullptr with the error in *why.
 DBusMessage* Call(DBusConnection* connection, DBusMessage* message, std::string* why) {
-    DBusError error;
-    dbus_error_init(&error);
-    DBusMessage* reply =
-        dbus_connection_send_with_reply_and_block(connection, message, kCallMilliseconds, &error);
-    dbus_message_unref(message);
-    if (reply == nullptr) {
-        *why = error.message != nullptr ? error.message : "no answer";
-        dbus_error_free(&error);
-    }
-    return reply;
+    return CallAndWait(connection, message, kCallMilliseconds, why);
 }
 
 void AppendOption(DBusMessageIter* options, const char* key, int type, const char* signature,
@@ -237,7 +209,7 @@ std::string SenderPart(DBusConnection* connection) {
 
 ScreenCastPortal QueryScreenCastPortal() {
     std::string why;
-    DBusConnection* connection = ConnectPrivately(&why);
+    DBusConnection* connection = ConnectPrivately(DBUS_BUS_SESSION, &why);
     if (connection == nullptr) {
         return {};
     }
@@ -271,7 +243,7 @@ int OpenScreenCast(const ScreenCastRequest& wanted, int answerSeconds, bool (*st
                                                                 : "monitor");
         return SCREENCAST_NO_PORTAL;
     }
-    DBusConnection* connection = ConnectPrivately(why);
+    DBusConnection* connection = ConnectPrivately(DBUS_BUS_SESSION, why);
     if (connection == nullptr) {
         return SCREENCAST_NO_PORTAL;
     }

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/capture_session.h"
@@ -14,12 +13,12 @@
 #include "app/frame_pipeline.h"
 #include "mirror/control_command.h"
 #include "mirror/mirror_options.h"
+#include "mirror/runtime_directory_linux.h"
 #include "mirror/x11_window_linux.h"
 #include "platform/debug_print.h"
 
 namespace {
 
-constexpr char kDirectoryName[] = "/kvusb-mirror";
 constexpr char kSocketName[] = "/control";
 constexpr char kRefused[] = "error: refused\n";
 constexpr char kErrorPrefix[] = "error: ";
@@ -29,11 +28,6 @@ constexpr timeval kPeerTimeout = {1, 0};
 constexpr timeval kClientTimeout = {5, 0};
 constexpr int kBacklog = 4;
 
-std::string RuntimeDirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    return runtime != nullptr && runtime[0] == '/' ? runtime : "";
-}
-
 bool MakeAddress(const std::string& path, sockaddr_un* address) {
     *address = {};
     address->sun_family = AF_UNIX;
@@ -42,16 +36,6 @@ bool MakeAddress(const std::string& path, sockaddr_un* address) {
     }
     std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
     return true;
-}
-
-// The user's own directory, mode 0700, made when missing; false when it is anything else.
-bool OwnDirectory(const std::string& path) {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
-    }
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-           status.st_uid == getuid() && (status.st_mode & 0777) == 0700;
 }
 
 // One line, without its newline; false when none came whole in time.
@@ -121,8 +105,8 @@ std::string Apply(const std::string& line, ControlWindows windows) {
 }  // namespace
 
 std::string ControlSocketPath() {
-    std::string runtime = RuntimeDirectory();
-    return runtime.empty() ? "" : runtime + kDirectoryName + kSocketName;
+    std::string directory = MirrorRuntimePath();
+    return directory.empty() ? "" : directory + kSocketName;
 }
 
 ControlSocket::~ControlSocket() {
@@ -139,15 +123,14 @@ void ControlSocket::Close() {
 
 bool ControlSocket::Open(ControlWindows windows) {
     m_windows = windows;
-    std::string runtime = RuntimeDirectory();
+    std::string directory = OwnMirrorRuntimeDirectory();
     sockaddr_un address{};
-    if (runtime.empty() || !OwnDirectory(runtime + kDirectoryName) ||
-        !MakeAddress(runtime + kDirectoryName + kSocketName, &address)) {
+    if (directory.empty() || !MakeAddress(directory + kSocketName, &address)) {
         DebugPrint("ControlSocket: no private directory in XDG_RUNTIME_DIR, no --control\n");
         return false;
     }
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    // One instance runs at a time, so a socket left there is a crashed run's.
+    // One instance of the user's runs at a time, so a socket left there is a crashed run's.
     unlink(address.sun_path);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         chmod(address.sun_path, 0600) != 0 || listen(fd, kBacklog) != 0) {

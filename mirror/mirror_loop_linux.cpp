@@ -12,6 +12,7 @@
 #include "app/power_mode.h"
 #include "kvcap/desktop_target_linux.h"
 #include "mirror/mirror_options.h"
+#include "mirror/seat_session_linux.h"
 #include "platform/debug_print.h"
 #include "platform/desktop_xrandr_linux.h"
 
@@ -104,6 +105,16 @@ void MirrorLoop::BeforeWait() {
 }
 
 void MirrorLoop::OnFaultStatus(int status) {
+    // Once a second, as the fault poll: logind has moved the projector's nodes to the user in
+    // front; this run lets the projector go and puts its desktop back.
+    if (m_settings.seat != nullptr && !m_sessionLeft && !m_settings.seat->Active()) {
+        std::fprintf(stderr,
+                     "%s: another session is in front on the seat; the projector is let go\n",
+                     MIRROR_PROGRAM_NAME);
+        m_sessionLeft = true;
+        PostQuit();
+        return;
+    }
     std::optional<WarningKind> kind = m_notices.Poll(status);
     if (!kind) {
         return;

@@ -9,11 +9,13 @@
 #include "mirror/mirror_fault_notices.h"
 #include "platform/desktop_notification_linux.h"
 
+class SeatSession;
 class XRandrDesktop;
 
 // kvusb-mirror's loop: the Linux programs' loop, with the X desktop's changes (which restart
 // the session), the end of the screen cast, the control socket's clients, the start line, the
-// end of the window shown, and the fault notices on standard error and the desktop.
+// end of the window shown, the fault notices on standard error and the desktop, and the end of
+// the run when another session comes in front on the seat.
 
 struct MirrorLoopSettings {
     XRandrDesktop* desktop = nullptr;  // the X desktop whose changes restart the session, if any
@@ -26,6 +28,7 @@ struct MirrorLoopSettings {
     bool quiet = false;                // no start-up line
     bool screenCast = false;           // the desktop comes through the screen-cast portal
     uint64_t window = 0;               // shown instead of the desktop (MirrorScreen::window)
+    SeatSession* seat = nullptr;       // the user's session on its seat, if one is followed
 };
 
 class MirrorLoop final : public ProgramLoop {
@@ -34,6 +37,8 @@ class MirrorLoop final : public ProgramLoop {
 
     // The screen cast ended under the run (the user stopped it): there is nothing to show.
     bool ScreenCastEnded() const { return m_screenCastEnded; }
+    // Another session came in front on the seat: the projector is that user's now.
+    bool SessionLeft() const { return m_sessionLeft; }
 
   private:
     void OnStart() override;
@@ -46,5 +51,6 @@ class MirrorLoop final : public ProgramLoop {
     FaultNotices m_notices;
     DesktopNotifier m_notifier;
     bool m_screenCastEnded = false;
+    bool m_sessionLeft = false;
     ControlSocket m_control;
 };

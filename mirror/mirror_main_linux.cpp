@@ -1,13 +1,14 @@
 // kvusb-mirror: the program on a Linux desktop. The engine of the Windows program (start-up,
 // display modes, capture session, frame pipeline, shutdowns) with the X11 or Wayland desktop,
 // settings in a file, udev and a signal-driven loop where Windows has its window.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/device_selection.h"
 #include "app/display_mode.h"
-#include "app/instance_count.h"
 #include "app/program.h"
 #include "device/unit_access.h"
 #include "emulator/device_request.h"
@@ -16,10 +17,12 @@
 #include "kvcap/kvcap_api.h"
 #include "mirror/control_socket_linux.h"
 #include "mirror/extended_screen_linux.h"
+#include "mirror/instance_lock_linux.h"
 #include "mirror/mirror_loop_linux.h"
 #include "mirror/mirror_options.h"
 #include "mirror/mirror_process_linux.h"
 #include "mirror/mirror_screen_linux.h"
+#include "mirror/seat_session_linux.h"
 #include "mirror/x11_window_linux.h"
 #include "platform/settings_file.h"
 
@@ -45,6 +48,25 @@ bool ApplyModeOptions(const MirrorOptions& options, FileSettingsStore* store, st
         values.SetValue(DISPLAY_SETTINGS_KEY, ZOOM_MODE_VALUE, modes->zoomMode);
     }
     return true;
+}
+
+// The plug-in chain starts the program of every user logged in on the seat; one whose desktop
+// is not in front waits until it is, or until a stop signal comes (false).
+bool WaitUntilInFront(SeatSession* seat, bool quiet) {
+    if (seat->Active()) {
+        return true;
+    }
+    if (!quiet) {
+        std::fprintf(stderr, "%s: waiting until this session is in front on its seat\n",
+                     MIRROR_PROGRAM_NAME);
+    }
+    while (!StopSignalPending()) {
+        sleep(1);
+        if (seat->Active()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -109,10 +131,18 @@ int main(int argc, char** argv) {
         return Fail(result, error);
     }
 
-    if (CountInstances(MIRROR_PROGRAM_NAME) > 1) {
+    if (!TakeInstanceLock()) {
         return Fail(0, "already running");
     }
     StartMirrorProcess(options.verbose, options.quiet);
+    // Lives to the end of the process, as the loop that asks it.
+    auto* seat = new SeatSession;
+    if (!seat->Find()) {
+        delete seat;
+        seat = nullptr;
+    } else if (!WaitUntilInFront(seat, options.quiet)) {
+        return 0;
+    }
     if (!OpenMirrorScreen(options, store, &screen, &result, &error)) {
         return Fail(result, error);
     }
@@ -124,10 +154,14 @@ int main(int argc, char** argv) {
     // Attached to the shutdowns, which the sender thread may still run as the process ends.
     auto* loop = new MirrorLoop({screen.x11, screen.shown, options.extend, options.powerMode,
                                  options.flip, options.wallHold, options.duration, options.quiet,
-                                 screen.way == CaptureWay::Portal, screen.window});
-    result = RunProgram(MIRROR_PROGRAM_NAME, *loop);
+                                 screen.way == CaptureWay::Portal, screen.window, seat});
+    result = RunProgram(nullptr, *loop);
     RemoveExtendedScreen();
     FlushVirtualProjector();
     // The desktop is put back as at every end; with the cast gone there is no desktop to show.
-    return loop->ScreenCastEnded() ? MIRROR_EXIT_USAGE : result;
+    // A run that gave way to another session's ends with a failure, for its user unit to start
+    // it again: it then waits for its session.
+    return loop->ScreenCastEnded() ? MIRROR_EXIT_USAGE
+           : loop->SessionLeft()   ? MIRROR_EXIT_SESSION_LEFT
+                                   : result;
 }

@@ -190,10 +190,14 @@ bool ParseMirrorOptions(int argc, const char* const* argv, MirrorOptions* option
 const char* MirrorUsage() {
     return "Usage: kvusb-mirror [OPTION]...\n"
            "Shows the desktop on the KVUSB pico projector until it is stopped (Ctrl-C,\n"
-           "SIGTERM), the projector is unplugged, or --duration has passed.\n"
+           "SIGTERM), the projector is unplugged, another user's session comes in front\n"
+           "on the seat, or --duration has passed. One runs per user.\n"
            "\n"
            "  --extend                       the projector as a second screen of 854x480\n"
-           "                                 beside the others, instead of a copy\n"
+           "                                 beside the others, instead of a copy: on X11,\n"
+           "                                 and on sway with xdg-desktop-portal-wlr; not on\n"
+           "                                 GNOME 43 or KDE Plasma 5.27, whose portals\n"
+           "                                 offer no virtual screen\n"
            "  --capture auto|portal|x11      read the desktop through the screen-cast portal\n"
            "                                 (Wayland) or the X display; auto takes the\n"
            "                                 portal in a Wayland session where it answers\n"
@@ -236,7 +240,9 @@ const char* MirrorUsage() {
            "\n"
            "Exit status: 0 when it ended, 1 when no projector could be used, 2 on bad\n"
            "usage, or when there is no desktop to show (no X display, no portal, the\n"
-           "screen cast declined or stopped); with --control, 3 when none is running.\n";
+           "screen cast declined or stopped); with --control, 3 when none is running;\n"
+           "4 when another session came in front on the seat (its user unit starts it\n"
+           "again, and it waits until its session is in front).\n";
 }
 
 bool ResolveModeOptions(const MirrorOptions& options, const SavedModes& saved,

@@ -13,8 +13,9 @@ inline constexpr char MIRROR_PROGRAM_NAME[] = "kvusb-mirror";
 
 // Exit codes beside the engine's 0 (ended) and 1 (no projector).
 inline constexpr int MIRROR_EXIT_NO_PROJECTOR = 1;
-inline constexpr int MIRROR_EXIT_USAGE = 2;        // bad usage, or no desktop to capture
-inline constexpr int MIRROR_EXIT_NOT_RUNNING = 3;  // --control with no instance running
+inline constexpr int MIRROR_EXIT_USAGE = 2;         // bad usage, or no desktop to capture
+inline constexpr int MIRROR_EXIT_NOT_RUNNING = 3;   // --control with no instance running
+inline constexpr int MIRROR_EXIT_SESSION_LEFT = 4;  // another session came in front on the seat
 
 // Where the desktop is read: the screen-cast portal when the session is Wayland's and the
 // portal answers, else the X display; or one of them, forced.

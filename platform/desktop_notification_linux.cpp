@@ -1,7 +1,9 @@
 #include "platform/desktop_notification_linux.h"
 
 #include <cstdint>
+#include <string>
 
+#include "platform/dbus_call_linux.h"
 #include "platform/debug_print.h"
 
 namespace {
@@ -33,23 +35,17 @@ bool AppendUrgency(DBusMessageIter* arguments, uint8_t urgency) {
 
 DesktopNotifier::~DesktopNotifier() {
     if (m_connection != nullptr) {
-        dbus_connection_close(m_connection);
-        dbus_connection_unref(m_connection);
+        Disconnect(m_connection);
     }
 }
 
 bool DesktopNotifier::Notify(const char* summary, const char* body, bool critical) {
     if (!m_tried) {
         m_tried = true;
-        DBusError error;
-        dbus_error_init(&error);
-        // A connection of our own, which a lost bus must not turn into the end of the process.
-        m_connection = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+        std::string why;
+        m_connection = ConnectPrivately(DBUS_BUS_SESSION, &why);
         if (m_connection == nullptr) {
-            DebugPrint("DesktopNotifier: no session bus: %s\n", error.message);
-            dbus_error_free(&error);
-        } else {
-            dbus_connection_set_exit_on_disconnect(m_connection, FALSE);
+            DebugPrint("DesktopNotifier: %s\n", why.c_str());
         }
     }
     if (m_connection == nullptr) {

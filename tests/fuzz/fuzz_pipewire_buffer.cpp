@@ -1,9 +1,11 @@
 // What a compositor's PipeWire stream says of itself: the format it settled on (any POD that
-// fits in the input) and a buffer described by the input: its metadata, header flags and
-// damage regions, and its data plane's size, chunk offset, size, stride and flags.
+// fits in the input) and a buffer described by the input: its metadata, header flags, damage
+// regions and crop, and its data plane's size, chunk offset, size, stride and flags.
 //
 //   bytes 0-3      the format POD's size N; the next N bytes are the POD
-//   then 32 bytes  n_metas, header flags, damage bytes, maxsize, offset, size, stride, flags
+//   then 32 bytes  metas (bits 0-2: header, damage, crop), header flags, damage bytes,
+//                  maxsize, offset, size, stride, flags
+//   then 16 bytes  the crop: x, y, width, height
 //   the rest       the damage regions, then the plane's first bytes
 #include <spa/buffer/meta.h>
 
@@ -51,11 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     StreamFormat stream;
-    if (!ReadStreamFormat(format, kMaxSize, &stream) || end - at < 32) {
+    if (!ReadStreamFormat(format, kMaxSize, &stream) || end - at < 48) {
         return 0;
     }
 
-    const uint32_t nMetas = Take<uint32_t>(&at) % 3;
+    const uint32_t present = Take<uint32_t>(&at);
     spa_meta_header header{};
     header.flags = Take<uint32_t>(&at);
     const uint32_t damageBytes = Take<uint32_t>(&at) % 512;
@@ -66,6 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     chunk.size = Take<uint32_t>(&at);
     chunk.stride = Take<int32_t>(&at);
     chunk.flags = Take<int32_t>(&at);
+    spa_meta_region crop{};
+    crop.region.position.x = Take<int32_t>(&at);
+    crop.region.position.y = Take<int32_t>(&at);
+    crop.region.size.width = Take<uint32_t>(&at);
+    crop.region.size.height = Take<uint32_t>(&at);
     std::vector<uint64_t> damage((damageBytes + 7) / 8 + 1);
     const size_t damageGiven = std::min<size_t>(damageBytes, end - at);
     std::copy_n(at, damageGiven, reinterpret_cast<uint8_t*>(damage.data()));
@@ -75,18 +82,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plane.data = memory.empty() ? nullptr : memory.data();
     plane.chunk = &chunk;
 
-    spa_meta metas[2] = {{SPA_META_Header, sizeof header, &header},
-                         {SPA_META_VideoDamage, damageBytes, damage.data()}};
+    const spa_meta all[3] = {{SPA_META_Header, sizeof header, &header},
+                             {SPA_META_VideoDamage, damageBytes, damage.data()},
+                             {SPA_META_VideoCrop, sizeof crop, &crop}};
+    std::vector<spa_meta> metas;
+    for (int i = 0; i < 3; ++i) {
+        if ((present >> i) & 1) {
+            metas.push_back(all[i]);
+        }
+    }
     spa_buffer buffer{};
-    buffer.n_metas = nMetas;
-    buffer.metas = nMetas == 1 ? &metas[1] : metas;
+    buffer.n_metas = static_cast<uint32_t>(metas.size());
+    buffer.metas = metas.data();
     buffer.n_datas = 1;
     buffer.datas = &plane;
 
     if (BufferHoldsPicture(&buffer)) {
         BufferShowsChange(&buffer);
         std::vector<uint8_t> pixels;
-        CopyPicture(plane, stream.width, stream.height, &pixels);
+        PixelRect shown = PictureCrop(&buffer, stream.width, stream.height);
+        CopyPicture(plane, stream.width, stream.height, shown, &pixels);
     }
     return 0;
 }

@@ -31,6 +31,11 @@ struct TestBuffer {
                          regions.data()});
         Attach();
     }
+    void AddCrop(spa_meta_region region) {
+        crop = region;
+        metas.push_back({SPA_META_VideoCrop, sizeof crop, &crop});
+        Attach();
+    }
     void Attach() {
         buffer.n_metas = static_cast<uint32_t>(metas.size());
         buffer.metas = metas.data();
@@ -41,6 +46,7 @@ struct TestBuffer {
     spa_data data{};
     spa_meta_header header{};
     std::vector<spa_meta_region> regions;
+    spa_meta_region crop{};
     std::vector<spa_meta> metas;
     spa_buffer buffer{};
 };
@@ -48,6 +54,8 @@ struct TestBuffer {
 spa_meta_region Region(int32_t x, int32_t y, uint32_t width, uint32_t height) {
     return {SPA_REGION(x, y, width, height)};
 }
+
+constexpr PixelRect kWhole{0, 0, 2, 2};
 
 TEST(ScreenCastBuffer, APictureIsThereUnlessMarkedBrokenOrEmpty) {
     TestBuffer plain(64);
@@ -85,6 +93,46 @@ TEST(ScreenCastBuffer, OnlyAnEmptyDamageListMeansNothingChanged) {
     EXPECT_FALSE(BufferShowsChange(&flatRegion.buffer));
 }
 
+// A window streamed at the screen's size comes with its part marked: that part, and only it,
+// is the picture. A crop reaching past the picture is clipped to it, never read beyond it.
+TEST(ScreenCastBuffer, TheCropIsThePictureClippedToTheBuffer) {
+    TestBuffer buffer(64);  // 4 x 4 pixels whose first byte is their index
+    buffer.data.maxsize = 64;
+    buffer.chunk.stride = 16;
+    for (size_t i = 0; i < buffer.pixels.size(); ++i) {
+        buffer.pixels[i] = static_cast<uint8_t>(i % 4 == 0 ? i / 4 : 0);
+    }
+    auto shown = [&buffer] {
+        std::vector<uint8_t> copy;
+        PixelRect crop = PictureCrop(&buffer.buffer, 4, 4);
+        EXPECT_TRUE(CopyPicture(buffer.data, 4, 4, crop, &copy));
+        std::vector<int> indexes;
+        for (size_t i = 0; i < copy.size(); i += 4) {
+            indexes.push_back(copy[i]);
+        }
+        return indexes;
+    };
+    EXPECT_EQ(shown().size(), 16u);  // no crop: the whole picture
+    buffer.AddCrop(Region(1, 2, 2, 1));
+    EXPECT_EQ(shown(), (std::vector<int>{9, 10}));
+    buffer.crop = Region(2, 2, 1000, 1000);  // past the right and bottom edges
+    EXPECT_EQ(shown(), (std::vector<int>{10, 11, 14, 15}));
+    buffer.crop = Region(-3, -1, 4, 2);  // from above and left of the picture
+    EXPECT_EQ(shown(), (std::vector<int>{0}));
+    buffer.crop = Region(INT32_MAX, 1, UINT32_MAX, 1);  // an end that would wrap in 32 bits
+    EXPECT_EQ(shown().size(), 16u);
+    for (spa_meta_region none : {Region(4, 0, 2, 2), Region(0, -2, 4, 2), Region(1, 1, 0, 3)}) {
+        buffer.crop = none;  // no pixel in the picture, or no area: the whole picture
+        EXPECT_EQ(shown().size(), 16u);
+    }
+
+    std::vector<uint8_t> copy;
+    for (PixelRect outside : {PixelRect{3, 0, 2, 1}, PixelRect{-1, 0, 1, 1}, PixelRect{0, 0, 0, 1},
+                              PixelRect{0, INT32_MAX, 1, 2}}) {
+        EXPECT_FALSE(CopyPicture(buffer.data, 4, 4, outside, &copy));
+    }
+}
+
 // The rows a chunk states are copied only when all of them lie in the plane's memory: a
 // compositor's stride or offset is no reason to read past it.
 TEST(ScreenCastBuffer, APictureIsCopiedOnlyFromWithinItsPlane) {
@@ -96,7 +144,7 @@ TEST(ScreenCastBuffer, APictureIsCopiedOnlyFromWithinItsPlane) {
     std::vector<uint8_t> copy;
     buffer.chunk.stride = 12;      // 2 x 2 pixels, rows of 8 bytes 12 apart
     buffer.chunk.offset = 64 + 4;  // taken modulo the plane's size
-    ASSERT_TRUE(CopyPicture(buffer.data, 2, 2, &copy));
+    ASSERT_TRUE(CopyPicture(buffer.data, 2, 2, kWhole, &copy));
     EXPECT_EQ(copy,
               (std::vector<uint8_t>{4, 5, 6, 7, 8, 9, 10, 11, 16, 17, 18, 19, 20, 21, 22, 23}));
 
@@ -114,14 +162,14 @@ TEST(ScreenCastBuffer, APictureIsCopiedOnlyFromWithinItsPlane) {
     for (const auto& c : outside) {
         buffer.chunk.stride = c.stride;
         buffer.chunk.offset = c.offset;
-        EXPECT_FALSE(CopyPicture(buffer.data, 2, 2, &copy)) << c.stride << " " << c.offset;
+        EXPECT_FALSE(CopyPicture(buffer.data, 2, 2, kWhole, &copy)) << c.stride << " " << c.offset;
         EXPECT_EQ(copy, kept);
     }
     buffer.chunk.stride = 8;
     buffer.chunk.offset = 48;  // the last row's end on the plane's
-    EXPECT_TRUE(CopyPicture(buffer.data, 2, 2, &copy));
+    EXPECT_TRUE(CopyPicture(buffer.data, 2, 2, kWhole, &copy));
     buffer.data.maxsize = 0;
-    EXPECT_FALSE(CopyPicture(buffer.data, 2, 2, &copy));
+    EXPECT_FALSE(CopyPicture(buffer.data, 2, 2, kWhole, &copy));
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 # crash     a crash puts the desktop back before the process dies
 # unplug    the virtual projector vanishing ends the run through the device-loss shutdown
 # linkerrors  100 failed frames in a row end the run through the full shutdown
-# errors    bad usage, no display, no projector, a second instance: one line each, exit codes
+# errors    bad usage, no display, no projector, a second instance of the user's: one line
+#           each, exit codes; a run of another runtime directory (user) is not refused
 # faults    an overheated projector gives one notice on the session bus and one line
 # grab      kvusbtool grab saves the frame the projector would get, at each zoom
 # control   --control from the same user changes the running wall (blank, live, freeze, flip)
@@ -24,7 +25,10 @@ scenario=$1 mirror_program=$2 tool=$3 helper=$4 recorder=$5 work=$6
 below=${MIRROR_BELOW:-}
 machine="$(cd "$(dirname "$0")/../below" && pwd)/fake_machine.sh"
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
-export XDG_CONFIG_HOME="$work/config"
+# A runtime directory of the test's own, as each user has: runs of other tests or users,
+# each in theirs, are not this run's instances.
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
 unset VORN_KVUSB_DEVICE VORN_KVUSB_CAPTURE DBUS_SESSION_BUS_ADDRESS
 settings="$XDG_CONFIG_HOME/vorn_kvusb/settings"
 . "$(dirname "$0")/../support/deadline.sh"
@@ -291,6 +295,11 @@ errors)
     for _ in $(seq 300); do [ -s first.png ] && break; sleep 0.05; done
     run second --virtual second.png
     expect_line second 0 "kvusb-mirror: already running"
+    # Another user's run, or another test's, keeps its own runtime directory.
+    mkdir -m 0700 other
+    XDG_RUNTIME_DIR="$work/other" run other --virtual other.png --display-mode mirror --duration 0.5 -q
+    [ "$status" -eq 0 ] && [ ! -s other.err ] && [ -s other.png ] ||
+        fail "a run with a runtime directory of its own: $status, $(cat other.err)"
     kill -INT "$first"
     ends_within 60 "$first" || fail "SIGINT ended the first one with $?"
     [ ! -s first.err ] || fail "--quiet printed: $(cat first.err)"
@@ -403,8 +412,6 @@ window)
     need xdotool convert compare
     start_x 1280x720
     xdotool mousemove 1279 719  # where no window comes, so no pointer is drawn over one
-    export XDG_RUNTIME_DIR="$work/runtime"
-    mkdir -m 0700 "$XDG_RUNTIME_DIR"
     control() { "$mirror_program" --control "$1" > control.out 2> control.err; }
     helper_window() {  # name, helper's arguments: the window's ID in $window
         "$helper" "${@:2}" > "$1.out" &

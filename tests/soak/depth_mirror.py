@@ -42,6 +42,9 @@ class MirrorDepth(Depth):
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith("VORN_KVUSB") and k != "DBUS_SESSION_BUS_ADDRESS"}
         self.env["XDG_CONFIG_HOME"] = os.path.join(work, "config")
+        # A runtime directory of its own: another run of the user's elsewhere is not this one.
+        self.env["XDG_RUNTIME_DIR"] = os.path.join(work, "runtime")
+        os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
         self.helpers = []
 
     # ---- The desktop

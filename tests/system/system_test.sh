@@ -70,10 +70,12 @@ cp "$GUEST_ROOT/lib/modules/$version"/modules.builtin* "$GUEST_ROOT/lib/modules/
     "$WORK/modules/lib/modules/$version/"
 depmod -b "$WORK/modules" "$version"
 mkdir -p "$overlay/usr/lib" "$overlay/etc/systemd/system/getty@tty1.service.d" \
+    "$overlay/etc/systemd/system/getty@tty2.service.d" \
     "$overlay/etc/systemd/user" "$overlay/etc/profile.d" "$overlay/mnt/share" \
     "$overlay/usr/local/bin" "$overlay/usr/local/lib/kvusb-test" "$overlay/usr/local/share/kvusb-test"
 cp -a "$WORK/modules/lib/modules" "$overlay/usr/lib/"
 cp "$HERE/guest/autologin.conf" "$overlay/etc/systemd/system/getty@tty1.service.d/"
+cp "$HERE/guest/autologin-tty2.conf" "$overlay/etc/systemd/system/getty@tty2.service.d/autologin.conf"
 cp "$HERE/guest/kvusb-system-test.service" "$overlay/etc/systemd/system/"
 cp "$HERE/guest/desktop-session.target" "$overlay/etc/systemd/user/"
 cp "$HERE/guest/desktop-session.sh" "$overlay/etc/profile.d/"

@@ -2,11 +2,13 @@
 # The projector plugged into a booted Debian system, run by root once the user's session is
 # up: installs the packages with dpkg, plays the projector with kvusb-gadget on dummy_hcd, and
 # follows the chain step by step: the nodes' access list, the user unit started by udev, the
-# session's desktop on the projector, the unplug, the replug, and the purge. What it finds goes
+# session's desktop on the projector, the unplug, the replug, a second user on the seat
+# switched to and back, and the purge. What it finds goes
 # to /mnt/share/results, where the host judges the pictures (system_test.sh).
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 R=/mnt/share/results
 USER_NAME=mira
+OTHER_NAME=nora  # signed in on tty2 for the switch
 UNIT=kvusb-mirror.service
 GADGET_DIR=/sys/kernel/config/usb_gadget/kvusb
 export DISPLAY=:0
@@ -36,7 +38,12 @@ wait_until() {
 }
 
 user_systemctl() {
-    runuser -u $USER_NAME -- env XDG_RUNTIME_DIR=/run/user/$(id -u $USER_NAME) systemctl --user "$@"
+    as_systemctl $USER_NAME "$@"
+}
+as_systemctl() {  # user, systemctl --user's arguments
+    local user=$1
+    shift
+    runuser -u "$user" -- env XDG_RUNTIME_DIR=/run/user/$(id -u "$user") systemctl --user "$@"
 }
 # The cheap signs first: each systemctl here is a process or two, slow in an emulated machine.
 session_ready() {
@@ -56,6 +63,9 @@ unit_stopped() {
 screen_is() {
     [ "$(xdotool getdisplaygeometry)" = "$1" ]
 }
+display_is() {  # display, size
+    [ "$(DISPLAY=$1 xdotool getdisplaygeometry)" = "$2" ]
+}
 
 projector_nodes() {
     local unit
@@ -70,10 +80,10 @@ no_nodes() {
     [ -z "$(projector_nodes)" ]
 }
 # Every projector node grants the user read and write.
-nodes_grant_user() {
+nodes_grant() {
     local node
     for node in $(projector_nodes); do
-        getfacl -p "/dev/$node" | grep -qx "user:$USER_NAME:rw-" || return 1
+        getfacl -p "/dev/$node" | grep -qx "user:$1:rw-" || return 1
     done
 }
 nodes_grant_nobody() {
@@ -97,7 +107,7 @@ frame_newer_than() {
 check_plugged_in() {
     local name=$1 started=$2 pid
     wait_until 60 both_nodes || { fail "$name: the kernel did not find the projector's two units"; return 1; }
-    wait_until 10 nodes_grant_user || fail "$name: the projector's nodes do not grant $USER_NAME access"
+    wait_until 10 nodes_grant $USER_NAME || fail "$name: the projector's nodes do not grant $USER_NAME access"
     list_acls > "$R/$name-acl.txt"
     wait_until 60 unit_active || { fail "$name: $UNIT did not start"; return 1; }
     figure "$name: $UNIT active $(user_systemctl show -p ActiveEnterTimestampMonotonic --value $UNIT |
@@ -114,6 +124,46 @@ unplug() {
     [ "$(user_systemctl show -p Result --value $UNIT)" = success ] ||
         fail "$name: $UNIT ended with $(user_systemctl show -p Result --value $UNIT)"
     wait_until 10 screen_is "1280 720" || fail "$name: the screen stayed $(xdotool getdisplaygeometry)"
+}
+
+# The second user's desktop on tty2, with kvusb-mirror started with it (as `systemctl --user
+# enable` has it) and waiting, the first user still in front.
+other_ready() {
+    pgrep -u $OTHER_NAME -x xwud && pgrep -u $OTHER_NAME -x kvusb-mirror &&
+        [ "$(as_systemctl $OTHER_NAME is-active $UNIT)" = active ]
+}
+
+# loginctl activate SESSION: its user's run takes the projector (its desktop in the 800 x 600
+# mode of a first run, frames on the wall), and the run at the back lets it go with its
+# desktop put back.
+hand_over() {  # name, session, its user, its display, the display at the back
+    local started
+    touch /tmp/switched
+    started=$(uptime_s)
+    loginctl activate "$2"
+    wait_until 10 nodes_grant "$3" || fail "$1: the projector's nodes do not grant $3 access"
+    wait_until 30 display_is "$4" "800 600" || { fail "$1: $3's run did not take the projector"; return 1; }
+    figure "$1: $3's run took the projector $(since "$started") s after loginctl activate"
+    wait_until 30 display_is "$5" "1280 720" ||
+        fail "$1: the desktop at the back stayed $(DISPLAY=$5 xdotool getdisplaygeometry)"
+    wait_until 60 frame_newer_than /tmp/switched || fail "$1: no frame reached the projector"
+}
+
+# Two users on seat0: a second one signs in on tty2 while the first is in front, and the
+# projector follows the session in front there and back.
+switch_users() {
+    local wants=/home/$OTHER_NAME/.config/systemd/user/graphical-session.target.wants first second
+    useradd --create-home --shell /bin/bash $OTHER_NAME
+    mkdir -p "$wants" && ln -s /usr/lib/systemd/user/$UNIT "$wants/"
+    chown -R $OTHER_NAME: /home/$OTHER_NAME/.config
+    systemctl start getty@tty2
+    wait_until 120 other_ready || { fail "switch: no kvusb-mirror in $OTHER_NAME's session on tty2"; return; }
+    first=$(loginctl show-user $USER_NAME -p Display --value)
+    second=$(loginctl show-user $OTHER_NAME -p Display --value)
+    sleep 2
+    display_is :1 "1280 720" || fail "switch: $OTHER_NAME's run took the projector from the back"
+    hand_over "switch to $OTHER_NAME" "$second" $OTHER_NAME :1 :0 &&
+        hand_over "switch back" "$first" $USER_NAME :0 :1
 }
 
 main() {
@@ -157,6 +207,9 @@ main() {
         wait_until 30 screen_is "800 600" || fail "replug: the screen is $(xdotool getdisplaygeometry), not 800 600"
         wait_until 60 frame_newer_than /tmp/replugged || fail "replug: no frame reached the projector"
     }
+
+    echo "=== a second user on the seat"
+    switch_users
 
     echo "=== purged"
     dpkg --purge kvusb-mirror kvusbtool > $R/dpkg-purge.txt 2>&1 || fail "dpkg --purge failed"
