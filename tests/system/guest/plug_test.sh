@@ -221,6 +221,7 @@ main() {
     list_acls > $R/purge-acl.txt
     echo "" > "$GADGET_DIR/UDC"
     kill -TERM $gadget
+    (sleep 30; kill -KILL $gadget) > /dev/null 2>&1 &  # a gadget that outlives its time
     wait $gadget
 }
 
