@@ -64,12 +64,18 @@ grep -q . "$work/display" 2>/dev/null ||
     { echo "Xvfb did not start: skipped"; cat "$work/xvfb.log"; exit 77; }
 display=":$(head -n1 "$work/display")"
 export DISPLAY="$display"
+
 # The pointer on the desktop, as on a PC: Xvfb leaves it at the centre of its screen, outside
-# a smaller Wine desktop. Wine 8's server, ending the threads of a program that ended itself
-# from another thread, puts such a pointer back inside the desktop outside any request, and
-# crashes there (a null current thread in set_cursor_pos).
-xdotool mousemove 1 1 ||
-    { echo "FAIL: the pointer could not be put on the desktop"; exit 1; }
+# a smaller Wine desktop, and takes no move before a window is there. Wine 8's server, ending
+# the threads of a program that ended itself from another thread, puts a pointer outside back
+# inside the desktop outside any request, and crashes there (set_cursor_pos with no current
+# thread). Looked at with the screenshots, and moved only when it is outside.
+pointer_on_desktop() {
+    case "${E2E_DESKTOP:-1280x1024}" in *x*) ;; *) return 0 ;; esac
+    set -- $(xdotool getmouselocation 2>/dev/null | sed -n 's/^x:\([0-9]*\) y:\([0-9]*\) .*/\1 \2/p')
+    [ $# -eq 2 ] || return 0
+    [ "$1" -lt "${E2E_DESKTOP%x*}" ] && [ "$2" -lt "${E2E_DESKTOP#*x}" ] || xdotool mousemove 1 1
+}
 
 # Wine's own waits are bounded: a process of the prefix that stays, or a start that hangs,
 # fails the run in one line rather than at ctest's limit.
@@ -142,7 +148,7 @@ if [ -n "${E2E_SCENE:-}" ]; then
     sleep 2
 fi
 
-# Screenshots on request.
+# Screenshots on request, and the pointer kept on the desktop.
 (
     while :; do
         for request in "$artefacts"/*.request; do
@@ -150,6 +156,7 @@ fi
             import -display "$display" -window root "${request%.request}.png" 2>/dev/null
             rm -f "$request"
         done
+        pointer_on_desktop
         sleep 0.2
     done
 ) &
