@@ -18,37 +18,17 @@ PACKAGES="systemd systemd-sysv udev dbus libpam-systemd login passwd kmod acl pr
     libdbus-1-3 libpipewire-0.3-0"
 USER_NAME=mira
 
-command -v mmdebstrap >/dev/null || { echo "no mmdebstrap: run scripts/install-deps.sh"; exit 77; }
-# Where apt here takes Debian from: each suite as a sources.list line.
-sources=$(apt-get indextargets --format '$(ORIGIN) $(REPO_URI) $(RELEASE) $(COMPONENT)' \
-    "Identifier: Packages" | awk '$1 == "Debian" { print "deb " $2 " " $3 " " $4 }' | sort -u)
-[ -n "$sources" ] || { echo "apt knows no Debian archive (apt-get update?)"; exit 1; }
-stamp=$( (cat "$0"; echo "$sources") | sha256sum | cut -c1-16)
-
-mkdir -p "$CACHE"
-exec 9> "$CACHE/root.lock"
-flock 9
-[ "$(cat "$CACHE/root.stamp" 2>/dev/null)" = "$stamp" ] && [ -f "$CACHE/root.img" ] && exit 0
-
-[ "$(id -u)" -eq 0 ] || { echo "building the system test's root needs root"; exit 77; }
-rm -rf "$CACHE/root.img" "$CACHE/root.stamp" "$CACHE/root.dir"
-suite=$(echo "$sources" | awk 'NR == 1 { sub(/-.*/, "", $3); print $3 }')
-echo "building the system test's root ($suite) in $CACHE"
+. "$(dirname "$0")/root_cache.sh"
+root_cache "$CACHE" root.img
+rm -rf "$CACHE/root.dir"
 started=$(date +%s)
-# dpkg without fsync (eatmydata), and without what the test never reads: documentation, and
-# the OpenGL drivers that the X server would load for GLX, which the test's server goes
-# without (-extension GLX).
-echo "$sources" | mmdebstrap --variant=minbase --quiet \
-    --hook-dir=/usr/share/mmdebstrap/hooks/eatmydata \
-    --include="$(echo $PACKAGES | tr ' ' ',')" \
-    --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
-    --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
+# Without the OpenGL drivers that the X server would load for GLX, which the test's server
+# goes without (-extension GLX).
+build_root "$CACHE/root.dir" $PACKAGES -- \
     --dpkgopt='path-exclude=/usr/lib/x86_64-linux-gnu/dri/*' \
     --dpkgopt='path-exclude=/usr/lib/x86_64-linux-gnu/libLLVM*' \
     --customize-hook='chroot "$1" useradd --create-home --shell /bin/bash '"$USER_NAME" \
-    --customize-hook='echo kvusb-guest > "$1/etc/hostname"' \
-    --customize-hook='rm -rf "$1"/var/cache/apt/* "$1"/var/lib/apt/lists/*' \
-    "$suite" "$CACHE/root.dir" -
+    --customize-hook='echo kvusb-guest > "$1/etc/hostname"'
 # Sparse: the image takes on disk what the root holds.
 mke2fs -q -t ext4 -L root -d "$CACHE/root.dir" "$CACHE/root.img" 1536M
 rm -rf "$CACHE/root.dir"

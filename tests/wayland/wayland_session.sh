@@ -52,21 +52,13 @@ start_wayland_session() {
         as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     fi
 
-    dbus-daemon --session --nofork --print-address=3 3>"$work/bus.address" 2>"$work/bus.log" &
-    session_pids+=($!)
-    for _ in $(seq 100); do [ -s "$work/bus.address" ] && break; sleep 0.05; done
-    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus.address")
-    export DBUS_SESSION_BUS_ADDRESS
+    start_session_bus "$work"
 
     printf 'output HEADLESS-1 mode %s position 0 0\n' "$size" > "$SESSION_DIR/sway.config"
     chmod 644 "$SESSION_DIR/sway.config"
     "${as_user[@]}" sway -c "$SESSION_DIR/sway.config" > "$work/sway.log" 2>&1 &
     session_pids+=($!)
-    pipewire > "$work/pipewire.log" 2>&1 &
-    session_pids+=($!)
-    session_wait_for_path "$XDG_RUNTIME_DIR/pipewire-0" || { echo "FAIL: no PipeWire"; exit 1; }
-    wireplumber > "$work/wireplumber.log" 2>&1 &
-    session_pids+=($!)
+    start_pipewire "$work"
     local socket
     for _ in $(seq 200); do
         socket=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock 2>/dev/null | head -n 1)
@@ -98,7 +90,30 @@ CHOOSER
         > "$work/portal-wlr.log" 2>&1 &
     PORTAL_BACKEND_PID=$!
     session_pids+=($!)
-    /usr/libexec/xdg-desktop-portal -r > "$work/portal.log" 2>&1 &
+    start_screencast_portal "$work" portal-wlr.log
+}
+
+# The parts every desktop's session has. A bus of the session's own: $DBUS_SESSION_BUS_ADDRESS.
+start_session_bus() {  # work
+    dbus-daemon --session --nofork --print-address=3 3>"$1/bus.address" 2>"$1/bus.log" &
+    session_pids+=($!)
+    for _ in $(seq 100); do [ -s "$1/bus.address" ] && break; sleep 0.05; done
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$1/bus.address")
+    export DBUS_SESSION_BUS_ADDRESS
+}
+
+start_pipewire() {  # work
+    pipewire > "$1/pipewire.log" 2>&1 &
+    session_pids+=($!)
+    session_wait_for_path "$XDG_RUNTIME_DIR/pipewire-0" || { echo "FAIL: no PipeWire"; exit 1; }
+    wireplumber > "$1/wireplumber.log" 2>&1 &
+    session_pids+=($!)
+}
+
+# The portal in front of the desktop's backend, which runs already; returns when its
+# screen-cast interface answers.
+start_screencast_portal() {  # work, the backend's log in work
+    /usr/libexec/xdg-desktop-portal -r > "$1/portal.log" 2>&1 &
     session_pids+=($!)
     for _ in $(seq 200); do
         dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop \
@@ -107,12 +122,17 @@ CHOOSER
         sleep 0.05
     done
     echo "FAIL: the screen-cast portal did not come"
-    tail -n 20 "$work/portal.log" "$work/portal-wlr.log"
+    tail -n 20 "$1/portal.log" "$1/$2"
     exit 1
 }
 
 chooser_picks() {
     echo "$1" > "$work/chooser.pick"
+}
+
+# The test's own processes, in its array pids, end with the session when it exits.
+end_session_on_exit() {
+    trap 'end_all "${pids[@]}"; stop_wayland_session' EXIT
 }
 
 stop_wayland_session() {

@@ -1,0 +1,80 @@
+# What a desktop's test does inside its root, sourced by the desktop's script there, which
+# defines how its user answers the share dialog (answer_dialog), takes a screenshot
+# (take_screenshot FILE) and stops a screen cast (stop_cast), and starts its session.
+#
+#   first    the dialog answered through the accessibility bus, with the choice remembered;
+#            the wall's last picture (first.png) beside the session's screenshot (screen.png)
+#            taken while the cast runs, for desktop_test.sh to compare, scaled
+#   second   the kept restore token starts the cast with no dialog (second.png)
+#   stopped  the desktop's own control stops the cast: one line, exit 2
+work=/mnt/work mirror=/mnt/kvusb-mirror here=/mnt/source/tests/desktops
+cd "$work" || exit 1
+. /mnt/source/tests/wayland/wayland_session.sh
+. /mnt/source/tests/wayland/mirror_runs.sh
+
+pids=()
+end_session_on_exit
+
+# Seconds since the given start, to the millisecond.
+elapsed() {
+    echo "$(( ($(date +%s%N) - $1) / 1000000 ))" | sed 's/...$/.&/; s/^\./0./'
+}
+
+# A session of root's own with no systemd: a stand-in system bus, which the compositor
+# needs but never asks anything of here, and the folders without which WirePlumber takes
+# the machine for one without logind and exits.
+start_session_basics() {
+    mkdir -p /run/dbus /run/systemd/seats /run/systemd/sessions /run/systemd/users \
+        /run/systemd/machines /run/user/0
+    chmod 700 /run/user/0
+    cat > /tmp/system-bus.conf <<'CONF'
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=/run/dbus/system_bus_socket</listen>
+  <policy context="default">
+    <allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+    dbus-daemon --config-file=/tmp/system-bus.conf --nofork > system-bus.log 2>&1 &
+    session_pids+=($!)
+    export XDG_RUNTIME_DIR=/run/user/0 XDG_CONFIG_HOME=$work/config XDG_SESSION_TYPE=wayland
+    start_session_bus "$work"
+    start_pipewire "$work"
+}
+
+run_desktop_scenarios() {
+    local started answer status
+    # The top bar's clock must not turn between the screenshot and the wall's last picture.
+    while [ "$(date +%S)" -ge 45 ]; do sleep 1; done
+    started=$(date +%s%N)
+    answer_dialog > answer.out 2>&1 &
+    answer=$!
+    start_mirror first --virtual first.png --display-mode mirror --duration 5
+    echo "first: showing $(elapsed "$started") s after the start"
+    wait "$answer" || fail "the dialog was not answered: $(cat answer.out)"
+    cat answer.out
+    sleep 2
+    take_screenshot screen.png || fail "no screenshot"
+    wait "$run_pid" || fail "the first run ended with $?"
+    grep -q '^MirrorToken="..*"$' config/vorn_kvusb/settings || fail "no restore token was kept"
+
+    # No one answers a dialog now: one would keep the run from starting.
+    started=$(date +%s%N)
+    start_mirror second --virtual second.png --display-mode mirror --duration 2
+    echo "second: showing $(elapsed "$started") s after the start, with no dialog"
+    wait "$run_pid" || fail "the second run ended with $?"
+
+    start_mirror stopped --virtual stopped.png --duration 60
+    sleep 1
+    started=$(date +%s%N)
+    stop_cast > stop.out 2>&1 || fail "the cast could not be stopped: $(cat stop.out)"
+    for _ in $(seq 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.05; done
+    ! kill -0 "$run_pid" 2>/dev/null || fail "the run went on without its screen cast"
+    wait "$run_pid"
+    status=$?
+    echo "stopped: ended $(elapsed "$started") s after the click"
+    [ $status -eq 2 ] || fail "the stopped cast ended the run with $status"
+    [ "$(sed -n 2p stopped.err)" = "kvusb-mirror: the screen cast was stopped" ] ||
+        fail "not one line on the stopped cast: $(cat stopped.err)"
+}

@@ -1,0 +1,40 @@
+#!/bin/bash
+# GNOME, run by desktop_test.sh in its root: gnome-shell headless on a virtual monitor of
+# 1280x720 with GNOME's portal backend; its user clicks through the accessibility bus.
+set -u
+. /mnt/source/tests/desktops/desktop_session.sh
+
+answer_dialog() {
+    python3 "$here/accessible.py" share xdg-desktop-portal-gnome "Remember this selection"
+}
+
+take_screenshot() {
+    python3 "$here/gnome_shell.py" screenshot "$work/$1"
+}
+
+# The screen-sharing indicator in the top bar stops every cast when pressed.
+stop_cast() {
+    python3 "$here/gnome_shell.py" click \
+        $(python3 "$here/accessible.py" where gnome-shell "Stop Screen Sharing")
+}
+
+started=$(date +%s%N)
+start_session_basics
+export XDG_CURRENT_DESKTOP=GNOME
+gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x720 > gnome-shell.log 2>&1 &
+session_pids+=($!)
+# Up when the shell answers on the bus; its Wayland socket comes before it takes clients.
+for _ in $(seq 600); do
+    dbus-send --session --print-reply --dest=org.gnome.Shell /org/gnome/Shell \
+        org.freedesktop.DBus.Properties.Get string:org.gnome.Shell string:ShellVersion \
+        > /dev/null 2>&1 && break
+    sleep 0.05
+done
+[ -e "$XDG_RUNTIME_DIR/wayland-0" ] ||
+    { echo "FAIL: gnome-shell did not start"; tail -n 20 gnome-shell.log; exit 1; }
+export WAYLAND_DISPLAY=wayland-0
+/usr/libexec/xdg-desktop-portal-gnome > portal-gnome.log 2>&1 &
+session_pids+=($!)
+start_screencast_portal "$work" portal-gnome.log
+echo "session: up in $(elapsed "$started") s"
+run_desktop_scenarios
