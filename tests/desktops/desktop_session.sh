@@ -20,7 +20,8 @@ elapsed() {
     echo "$(( ($(date +%s%N) - $1) / 1000000 ))" | sed 's/...$/.&/; s/^\./0./'
 }
 
-# A session of root's own with no systemd: a stand-in system bus, which the compositor
+# A session of root's own with no systemd, the desktop's variables exported: the bus starts
+# the desktop's portal backend, as a desktop session's would, with them. And a stand-in system bus, which the compositor
 # needs but never asks anything of here, and the folders without which WirePlumber takes
 # the machine for one without logind and exits.
 start_session_basics() {
@@ -40,6 +41,7 @@ CONF
     session_pids+=($!)
     export XDG_RUNTIME_DIR=/run/user/0 XDG_CONFIG_HOME=$work/config XDG_SESSION_TYPE=wayland
     start_session_bus "$work"
+    dbus-update-activation-environment --all
     start_pipewire "$work"
 }
 

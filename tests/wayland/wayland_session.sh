@@ -115,10 +115,14 @@ start_pipewire() {  # work
 start_screencast_portal() {  # work, the backend's log in work
     /usr/libexec/xdg-desktop-portal -r > "$1/portal.log" 2>&1 &
     session_pids+=($!)
+    # Asked only once it owns its name: a call before would have the bus start a second one.
     for _ in $(seq 200); do
-        dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop \
-            /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
-            string:org.freedesktop.portal.ScreenCast string:version >/dev/null 2>&1 && return 0
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.portal.Desktop 2>/dev/null |
+            grep -q 'boolean true' &&
+            dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop \
+                /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
+                string:org.freedesktop.portal.ScreenCast string:version >/dev/null 2>&1 && return 0
         sleep 0.05
     done
     echo "FAIL: the screen-cast portal did not come"
