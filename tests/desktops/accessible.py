@@ -5,7 +5,10 @@ found.
   accessible.py share APP [REMEMBER]
                                 waits for APP's dialog, selects its first screen, ticks the
                                 check box REMEMBER, shares
-  accessible.py where APP NAME  prints the middle of APP's button NAME: X Y
+  accessible.py where APP NAME  prints the middle of APP's button NAME: X Y in its window
+  accessible.py where-item APP N
+                                the same for the Nth item of a list in APP
+  accessible.py press APP NAME  presses APP's button NAME
   accessible.py dump APP        prints APP's tree (what to look for on a new desktop)
 
 share prints the seconds from the dialog's first sight to the answer. Exit 1 after 20 s
@@ -101,15 +104,42 @@ def share(app_name, remember=None):
     return 0
 
 
+def middle(node):
+    x, y, width, height = node.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+    print(x + width // 2, y + height // 2)
+    return 0
+
+
 def where(app_name, button_name):
     # The desktop's own controls may take a pointer's press only (GNOME's sharing indicator):
-    # where to click, in the coordinates of the shell's stage, which covers the screen.
+    # where to click, in the coordinates of the window, for GNOME the shell's stage.
     button = wait_for(lambda: find(application(app_name), pyatspi.ROLE_PUSH_BUTTON, button_name))
     if button is None:
         print("no button %s" % button_name)
         return 1
-    x, y, width, height = button.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
-    print(x + width // 2, y + height // 2)
+    return middle(button)
+
+
+def where_item(app_name, number):
+    # KDE's dialog lists its screens with none selected, and its list takes a click only.
+    def item():
+        app = application(app_name)
+        items = [node for node, _ in walk(app) if node.getRole() == pyatspi.ROLE_LIST_ITEM]
+        return items[int(number) - 1] if len(items) >= int(number) else None
+
+    found = wait_for(item)
+    if found is None:
+        print("no item %s in a list of %s" % (number, app_name))
+        return 1
+    return middle(found)
+
+
+def press_button(app_name, button_name):
+    button = find(application(app_name), pyatspi.ROLE_PUSH_BUTTON, button_name)
+    if button is None:
+        print("no button %s" % button_name)
+        return 1
+    press(button)
     return 0
 
 
@@ -121,4 +151,4 @@ def dump(app_name):
 
 if __name__ == "__main__":
     command, args = sys.argv[1], sys.argv[2:]
-    sys.exit({"share": share, "where": where, "dump": dump}[command](*args))
+    sys.exit({"share": share, "where": where, "where-item": where_item, "press": press_button, "dump": dump}[command](*args))

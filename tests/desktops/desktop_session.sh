@@ -1,6 +1,6 @@
 # What a desktop's test does inside its root, sourced by the desktop's script there, which
-# defines how its user answers the share dialog (answer_dialog), takes a screenshot
-# (take_screenshot FILE) and stops a screen cast (stop_cast), and starts its session.
+# starts its session, defines how its user answers the share dialog (answer_dialog), takes
+# a screenshot (take_screenshot FILE) and stops a screen cast (stop_cast), and runs:
 #
 #   first    the dialog answered through the accessibility bus, with the choice remembered;
 #            the wall's last picture (first.png) beside the session's screenshot (screen.png)
@@ -17,7 +17,8 @@ end_session_on_exit
 
 # Seconds since the given start, to the millisecond.
 elapsed() {
-    echo "$(( ($(date +%s%N) - $1) / 1000000 ))" | sed 's/...$/.&/; s/^\./0./'
+    local ms=$(( ($(date +%s%N) - $1) / 1000000 ))
+    printf '%d.%03d' $((ms / 1000)) $((ms % 1000))
 }
 
 # A session of root's own with no systemd, the desktop's variables exported: the bus starts
@@ -45,10 +46,11 @@ CONF
     start_pipewire "$work"
 }
 
-run_desktop_scenarios() {
-    local started answer status
+# first and second; the screenshot where the desktop's cast gives frames (take_screenshot).
+dialog_and_token_runs() {
+    local started answer
     # The top bar's clock must not turn between the screenshot and the wall's last picture.
-    while [ "$(date +%S)" -ge 45 ]; do sleep 1; done
+    while declare -F take_screenshot > /dev/null && [ "$(date +%S)" -ge 45 ]; do sleep 1; done
     started=$(date +%s%N)
     answer_dialog > answer.out 2>&1 &
     answer=$!
@@ -56,8 +58,10 @@ run_desktop_scenarios() {
     echo "first: showing $(elapsed "$started") s after the start"
     wait "$answer" || fail "the dialog was not answered: $(cat answer.out)"
     cat answer.out
-    sleep 2
-    take_screenshot screen.png || fail "no screenshot"
+    if declare -F take_screenshot > /dev/null; then
+        sleep 2
+        take_screenshot screen.png || fail "no screenshot"
+    fi
     wait "$run_pid" || fail "the first run ended with $?"
     grep -q '^MirrorToken="..*"$' config/vorn_kvusb/settings || fail "no restore token was kept"
 
@@ -66,7 +70,10 @@ run_desktop_scenarios() {
     start_mirror second --virtual second.png --display-mode mirror --duration 2
     echo "second: showing $(elapsed "$started") s after the start, with no dialog"
     wait "$run_pid" || fail "the second run ended with $?"
+}
 
+stopped_run() {
+    local started status
     start_mirror stopped --virtual stopped.png --duration 60
     sleep 1
     started=$(date +%s%N)

@@ -34,4 +34,5 @@ done
     { echo "FAIL: gnome-shell did not start"; tail -n 20 gnome-shell.log; exit 1; }
 start_screencast_portal "$work" bus.log
 echo "session: up in $(elapsed "$started") s"
-run_desktop_scenarios
+dialog_and_token_runs
+stopped_run

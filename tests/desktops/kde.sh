@@ -1,0 +1,57 @@
+#!/bin/bash
+# KDE Plasma, run by desktop_test.sh in its root: kwin_wayland on its virtual backend at
+# 1280x720 with KDE's portal backend. Its dialog lists the screens with none selected and
+# takes a click there: kwin's fake input gives it.
+# On this backend the whole screen is granted but sends no frame, so there is no picture to
+# compare, and no control stops a cast without the Plasma shell's tray.
+set -u
+. /mnt/source/tests/desktops/desktop_session.sh
+
+# Where kwin put a window's surface, by a kwin script that prints it to kwin's log.
+window_origin() {  # caption
+    printf 'for (const w of workspace.clientList())\n    if (w.caption.startsWith("%s"))\n        print("origin", w.bufferGeometry.x, w.bufferGeometry.y);\n' \
+        "$1" > /tmp/origin.js
+    : > /tmp/origin.mark
+    dbus-send --session --print-reply --dest=org.kde.KWin /Scripting \
+        org.kde.kwin.Scripting.unloadScript string:origin > /dev/null
+    dbus-send --session --print-reply --dest=org.kde.KWin /Scripting \
+        org.kde.kwin.Scripting.loadScript string:/tmp/origin.js string:origin > /dev/null &&
+        dbus-send --session --print-reply --dest=org.kde.KWin /Scripting \
+            org.kde.kwin.Scripting.start > /dev/null || return 1
+    for _ in $(seq 40); do
+        sed -n 's/^js: origin \([0-9]*\) \([0-9]*\)$/\1 \2/p' kwin.log | tail -n 1 | grep . &&
+            return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# The screen, the second item: the first is "New Virtual Output".
+answer_dialog() {
+    local item origin
+    item=$(python3 "$here/accessible.py" where-item xdg-desktop-portal-kde 2) || return 1
+    origin=$(window_origin "Screen Sharing") || { echo "kwin did not say where the dialog is"; return 1; }
+    python3 "$here/kwin_pointer.py" click $((${origin% *} + ${item% *})) $((${origin#* } + ${item#* })) &&
+        python3 "$here/accessible.py" press xdg-desktop-portal-kde Share
+}
+
+export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 \
+    QT_QPA_PLATFORM=wayland QT_ACCESSIBILITY=1 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+    WAYLAND_DISPLAY=wayland-0
+started=$(date +%s%N)
+start_session_basics
+# kwin lets only the programs that its desktop files name use fake input, and reads them
+# from a cache that it may read before the cache is built: this test's own switch instead.
+env -u WAYLAND_DISPLAY KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 kwin_wayland --virtual --width 1280 --height 720 --no-lockscreen \
+    > kwin.log 2>&1 &
+session_pids+=($!)
+for _ in $(seq 600); do
+    dbus-send --session --print-reply --dest=org.kde.KWin /KWin org.kde.KWin.currentDesktop \
+        > /dev/null 2>&1 && break
+    sleep 0.05
+done
+[ -e "$XDG_RUNTIME_DIR/wayland-0" ] ||
+    { echo "FAIL: kwin did not start"; tail -n 20 kwin.log; exit 1; }
+start_screencast_portal "$work" bus.log
+echo "session: up in $(elapsed "$started") s"
+dialog_and_token_runs
