@@ -12,8 +12,8 @@ cmake -P scripts/check_layers.cmake
 
 # The kernel test (label kernel) boots a virtual machine, the soak (label soak) streams for
 # minutes, the package test (label package) packs and checks the Debian packages, the system
-# test (label system) boots a Debian system with them, and the desktops' test (label
-# desktops) runs GNOME in a root of its own: once each, with the plain build.
+# test (label system) boots a Debian system with them, and the desktops' tests (label
+# desktops) run GNOME and KDE Plasma in roots of their own: once each, with the plain build.
 # KV_TEST_DESKTOPS=0 leaves the desktops out.
 for preset in linux linux-asan; do
     echo "=== $preset"
