@@ -151,4 +151,6 @@ def dump(app_name):
 
 if __name__ == "__main__":
     command, args = sys.argv[1], sys.argv[2:]
-    sys.exit({"share": share, "where": where, "where-item": where_item, "press": press_button, "dump": dump}[command](*args))
+    commands = {"share": share, "where": where, "where-item": where_item, "press": press_button,
+                "dump": dump}
+    sys.exit(commands[command](*args))

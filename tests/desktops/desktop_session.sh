@@ -22,9 +22,9 @@ elapsed() {
 }
 
 # A session of root's own with no systemd, the desktop's variables exported: the bus starts
-# the desktop's portal backend, as a desktop session's would, with them. And a stand-in system bus, which the compositor
-# needs but never asks anything of here, and the folders without which WirePlumber takes
-# the machine for one without logind and exits.
+# the desktop's portal backend with them, as a desktop session's would. And a stand-in
+# system bus, which the compositor needs but never asks anything of here, and the folders
+# without which WirePlumber takes the machine for one without logind and exits.
 start_session_basics() {
     mkdir -p /run/dbus /run/systemd/seats /run/systemd/sessions /run/systemd/users \
         /run/systemd/machines /run/user/0

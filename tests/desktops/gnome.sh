@@ -21,7 +21,8 @@ stop_cast() {
 started=$(date +%s%N)
 export XDG_CURRENT_DESKTOP=GNOME WAYLAND_DISPLAY=wayland-0
 start_session_basics
-env -u WAYLAND_DISPLAY gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x720 > gnome-shell.log 2>&1 &
+env -u WAYLAND_DISPLAY gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x720 \
+    > gnome-shell.log 2>&1 &
 session_pids+=($!)
 # Up when the shell answers on the bus; its Wayland socket comes before it takes clients.
 for _ in $(seq 600); do

@@ -9,9 +9,9 @@ set -u
 
 # Where kwin put a window's surface, by a kwin script that prints it to kwin's log.
 window_origin() {  # caption
-    printf 'for (const w of workspace.clientList())\n    if (w.caption.startsWith("%s"))\n        print("origin", w.bufferGeometry.x, w.bufferGeometry.y);\n' \
-        "$1" > /tmp/origin.js
-    : > /tmp/origin.mark
+    printf '%s\n' 'for (const w of workspace.clientList())' \
+        "    if (w.caption.startsWith(\"$1\"))" \
+        '        print("origin", w.bufferGeometry.x, w.bufferGeometry.y);' > /tmp/origin.js
     dbus-send --session --print-reply --dest=org.kde.KWin /Scripting \
         org.kde.kwin.Scripting.unloadScript string:origin > /dev/null
     dbus-send --session --print-reply --dest=org.kde.KWin /Scripting \
@@ -26,12 +26,14 @@ window_origin() {  # caption
     return 1
 }
 
-# The screen, the second item: the first is "New Virtual Output".
+# The screen is the second item: the first is "New Virtual Output".
 answer_dialog() {
     local item origin
     item=$(python3 "$here/accessible.py" where-item xdg-desktop-portal-kde 2) || return 1
-    origin=$(window_origin "Screen Sharing") || { echo "kwin did not say where the dialog is"; return 1; }
-    python3 "$here/kwin_pointer.py" click $((${origin% *} + ${item% *})) $((${origin#* } + ${item#* })) &&
+    origin=$(window_origin "Screen Sharing") ||
+        { echo "kwin did not say where the dialog is"; return 1; }
+    python3 "$here/kwin_pointer.py" click $((${origin% *} + ${item% *})) \
+        $((${origin#* } + ${item#* })) &&
         python3 "$here/accessible.py" press xdg-desktop-portal-kde Share
 }
 
@@ -41,9 +43,9 @@ export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 \
 started=$(date +%s%N)
 start_session_basics
 # kwin lets only the programs that its desktop files name use fake input, and reads them
-# from a cache that it may read before the cache is built: this test's own switch instead.
-env -u WAYLAND_DISPLAY KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 kwin_wayland --virtual --width 1280 --height 720 --no-lockscreen \
-    > kwin.log 2>&1 &
+# from a cache that it may read before the cache is built: its switch for tests instead.
+env -u WAYLAND_DISPLAY KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 \
+    kwin_wayland --virtual --width 1280 --height 720 --no-lockscreen > kwin.log 2>&1 &
 session_pids+=($!)
 for _ in $(seq 600); do
     dbus-send --session --print-reply --dest=org.kde.KWin /KWin org.kde.KWin.currentDesktop \

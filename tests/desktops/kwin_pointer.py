@@ -10,7 +10,8 @@ import sys
 
 class Connection:
     def __init__(self):
-        path = os.path.join(os.environ["XDG_RUNTIME_DIR"], os.environ.get("WAYLAND_DISPLAY", "wayland-0"))
+        path = os.path.join(os.environ["XDG_RUNTIME_DIR"],
+                            os.environ.get("WAYLAND_DISPLAY", "wayland-0"))
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.connect(path)
         self.next_id = 2
