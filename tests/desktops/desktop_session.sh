@@ -56,20 +56,20 @@ dialog_and_token_runs() {
     answer=$!
     start_mirror first --virtual first.png --display-mode mirror --duration 5
     echo "first: showing $(elapsed "$started") s after the start"
-    wait "$answer" || fail "the dialog was not answered: $(cat answer.out)"
+    ends_within 30 "$answer" || fail "the dialog was not answered: $(cat answer.out)"
     cat answer.out
     if declare -F take_screenshot > /dev/null; then
         sleep 2
         take_screenshot screen.png || fail "no screenshot"
     fi
-    wait "$run_pid" || fail "the first run ended with $?"
+    ends_within 60 "$run_pid" || fail "the first run ended with $?"
     grep -q '^MirrorToken="..*"$' config/vorn_kvusb/settings || fail "no restore token was kept"
 
     # No one answers a dialog now: one would keep the run from starting.
     started=$(date +%s%N)
     start_mirror second --virtual second.png --display-mode mirror --duration 2
     echo "second: showing $(elapsed "$started") s after the start, with no dialog"
-    wait "$run_pid" || fail "the second run ended with $?"
+    ends_within 60 "$run_pid" || fail "the second run ended with $?"
 }
 
 stopped_run() {
@@ -80,7 +80,7 @@ stopped_run() {
     stop_cast > stop.out 2>&1 || fail "the cast could not be stopped: $(cat stop.out)"
     for _ in $(seq 100); do kill -0 "$run_pid" 2>/dev/null || break; sleep 0.05; done
     ! kill -0 "$run_pid" 2>/dev/null || fail "the run went on without its screen cast"
-    wait "$run_pid"
+    ends_within 60 "$run_pid"
     status=$?
     echo "stopped: ended $(elapsed "$started") s after the click"
     [ $status -eq 2 ] || fail "the stopped cast ended the run with $status"
