@@ -74,7 +74,7 @@ pointer_on_desktop() {
     case "${E2E_DESKTOP:-1280x1024}" in *x*) ;; *) return 0 ;; esac
     set -- $(xdotool getmouselocation 2>/dev/null | sed -n 's/^x:\([0-9]*\) y:\([0-9]*\) .*/\1 \2/p')
     [ $# -eq 2 ] || return 0
-    [ "$1" -lt "${E2E_DESKTOP%x*}" ] && [ "$2" -lt "${E2E_DESKTOP#*x}" ] || xdotool mousemove 1 1
+    [ "$1" -lt "${E2E_DESKTOP%x*}" ] && [ "$2" -lt "${E2E_DESKTOP#*x}" ] || xdotool mousemove 0 0
 }
 
 # Wine's own waits are bounded: a process of the prefix that stays, or a start that hangs,

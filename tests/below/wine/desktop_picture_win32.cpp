@@ -83,7 +83,9 @@ void PictureWindow::Run() {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ShowWindow(hwnd, SW_SHOWNOACTIVATE);
     UpdateWindow(hwnd);
-    SetCursorPos(kProjectorWidth / 2, kProjectorHeight / 2);
+    // The pointer over the picture, where it is hidden, in a corner where no window of the
+    // program comes: a warning box, centred, would show its arrow until the pointer moved.
+    SetCursorPos(0, 0);
     window_ = hwnd;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
