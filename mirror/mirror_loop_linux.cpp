@@ -126,6 +126,9 @@ void MirrorLoop::OnFaultStatus(int status) {
 }
 
 // The loop outlives the run (the shutdowns may still reach it), so the socket goes with the loop.
-void MirrorLoop::OnEnd(LoopEnd) {
+void MirrorLoop::OnEnd(LoopEnd end) {
+    if (end == LoopEnd::UnitRemoved && !m_settings.quiet) {
+        std::fprintf(stderr, "%s: the projector was unplugged\n", MIRROR_PROGRAM_NAME);
+    }
     m_control.Close();
 }

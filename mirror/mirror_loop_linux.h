@@ -25,7 +25,7 @@ struct MirrorLoopSettings {
     std::optional<int> flip;           // likewise
     int32_t wallHold = 0;              // WALL_* at the start
     std::optional<double> duration;    // seconds
-    bool quiet = false;                // no start-up line
+    bool quiet = false;                // no start-up line, no line for the unit's removal
     bool screenCast = false;           // the desktop comes through the screen-cast portal
     uint64_t window = 0;               // shown instead of the desktop (MirrorScreen::window)
     SeatSession* seat = nullptr;       // the user's session on its seat, if one is followed

@@ -39,10 +39,11 @@ class StreamRun final : public ProgramLoop, public ExitHandler, public TraceSink
         : ProgramLoop(seconds), m_verbose(verbose) {}
 
     // The engine ends the process itself when the projector is lost or the search finds none.
-    void BeforeExit(int code) override {
+    void BeforeExit(RunEnd reason) override {
         std::fprintf(stderr, "kvusbtool %s: %s\n", kCommand,
-                     code == 1 ? "no projector with a working USB link found"
-                               : "the engine ended the run (the projector is gone)");
+                     reason == RunEnd::NoProjector
+                         ? "no projector with a working USB link found"
+                         : "the engine ended the run (the projector is gone)");
     }
 
     void Write(const char* text) override {
