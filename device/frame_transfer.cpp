@@ -124,6 +124,20 @@ int SendSlices(const uint8_t* frame, bool compress) {
     return result != 0 ? FrameError(result) : 0;
 }
 
+// The slices, then the frame-done command, within the frame's bounds. The compressed sender
+// does not look at the frame-done's result: a projector that is gone fails the next frame's
+// first write.
+int SendFrame(const uint8_t* frame, bool compress) {
+    g_pDeviceBackend->BeginFrame();
+    int result = SendSlices(frame, compress);
+    if (result == 0) {
+        int done = scsi_cmd_control_driverless(g_hDisk1, CTRL_FRAME_DONE);
+        result = done != 0 && !compress ? FrameError(done) : 0;
+    }
+    g_pDeviceBackend->EndFrame();
+    return result;
+}
+
 }  // namespace
 
 FrameCodecParams CompressedSliceParams() {
@@ -161,20 +175,9 @@ void BuildSliceHeader(uint8_t* header, uint16_t width, uint16_t height, uint32_t
 }
 
 int SendFrameRaw(const uint8_t* frame) {
-    int result = SendSlices(frame, false);
-    if (result != 0) {
-        return result;
-    }
-    result = scsi_cmd_control_driverless(g_hDisk1, CTRL_FRAME_DONE);
-    return result != 0 ? FrameError(result) : 0;
+    return SendFrame(frame, false);
 }
 
 int SendFrameCompressed(const uint8_t* frame) {
-    int result = SendSlices(frame, true);
-    if (result != 0) {
-        return result;
-    }
-    // Not looked at: a projector that is gone fails the next frame's first write.
-    scsi_cmd_control_driverless(g_hDisk1, CTRL_FRAME_DONE);
-    return 0;
+    return SendFrame(frame, true);
 }
