@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -103,7 +104,7 @@ int ProgramLoop::RunLoop() {
         uint64_t ticks = 0;
         if ((waits[1].revents & POLLIN) && read(timer, &ticks, sizeof ticks) > 0 &&
             m_faultPollRunning.load()) {
-            OnFaultStatus(ReadDevFaultStatus());
+            PollFault();
         }
         if ((waits[2].revents & POLLIN) && removal->TakeRemoval()) {
             end = LoopEnd::UnitRemoved;
@@ -119,6 +120,18 @@ int ProgramLoop::RunLoop() {
     close(timer);
     OnEnd(end);
     return 0;
+}
+
+void ProgramLoop::PollFault() {
+    const int status = ReadDevFaultStatus();
+    if (!OnFaultPollTick()) {
+        return;
+    }
+    std::optional<WarningKind> kind = m_notices.Poll(status);
+    if (kind) {
+        std::fprintf(stderr, "%s: warning: %s\n", m_programName, FaultNoticeText(*kind));
+        OnFaultNotice(*kind);
+    }
 }
 
 void ProgramLoop::StopFaultPoll() {

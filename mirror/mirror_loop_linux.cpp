@@ -47,7 +47,9 @@ void PrintStart(const MirrorLoopSettings& settings) {
 }  // namespace
 
 MirrorLoop::MirrorLoop(const MirrorLoopSettings& settings)
-    : ProgramLoop(settings.duration), m_settings(settings), m_notifier(MIRROR_PROGRAM_NAME) {}
+    : ProgramLoop(MIRROR_PROGRAM_NAME, settings.duration),
+      m_settings(settings),
+      m_notifier(MIRROR_PROGRAM_NAME) {}
 
 void MirrorLoop::OnStart() {
     if (m_settings.powerMode) {
@@ -104,23 +106,23 @@ void MirrorLoop::BeforeWait() {
     }
 }
 
-void MirrorLoop::OnFaultStatus(int status) {
-    // Once a second, as the fault poll: logind has moved the projector's nodes to the user in
-    // front; this run lets the projector go and puts its desktop back.
+// Once a second, as the fault poll: logind has moved the projector's nodes to the user in
+// front; this run lets the projector go and puts its desktop back.
+bool MirrorLoop::OnFaultPollTick() {
     if (m_settings.seat != nullptr && !m_sessionLeft && !m_settings.seat->Active()) {
         std::fprintf(stderr,
                      "%s: another session is in front on the seat; the projector is let go\n",
                      MIRROR_PROGRAM_NAME);
         m_sessionLeft = true;
         PostQuit();
-        return;
+        return false;
     }
-    std::optional<WarningKind> kind = m_notices.Poll(status);
-    if (!kind) {
-        return;
-    }
-    std::fprintf(stderr, "%s: warning: %s\n", MIRROR_PROGRAM_NAME, FaultNoticeText(*kind));
-    if (!m_notifier.Notify(FAULT_NOTICE_TITLE, FaultNoticeText(*kind), true)) {
+    return true;
+}
+
+// The desktop is told as well.
+void MirrorLoop::OnFaultNotice(WarningKind kind) {
+    if (!m_notifier.Notify(FAULT_NOTICE_TITLE, FaultNoticeText(kind), true)) {
         DebugPrint("RunLoop: no desktop notice for the fault\n");
     }
 }

@@ -6,7 +6,6 @@
 
 #include "app/program_loop_linux.h"
 #include "mirror/control_socket_linux.h"
-#include "mirror/mirror_fault_notices.h"
 #include "platform/desktop_notification_linux.h"
 
 class SeatSession;
@@ -44,11 +43,11 @@ class MirrorLoop final : public ProgramLoop {
     void OnStart() override;
     std::array<int, 2> ExtraFds() override;
     void BeforeWait() override;
-    void OnFaultStatus(int status) override;
+    bool OnFaultPollTick() override;
+    void OnFaultNotice(WarningKind kind) override;
     void OnEnd(LoopEnd end) override;
 
     const MirrorLoopSettings m_settings;
-    FaultNotices m_notices;
     DesktopNotifier m_notifier;
     bool m_screenCastEnded = false;
     bool m_sessionLeft = false;
