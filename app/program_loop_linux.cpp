@@ -11,9 +11,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/capture_events.h"
 #include "app/power_mode.h"
@@ -81,19 +81,19 @@ int ProgramLoop::RunLoop() {
         if (m_quit) {
             break;
         }
-        std::array<int, 2> extra = ExtraFds();
-        pollfd waits[] = {{signalFd, POLLIN, 0},
-                          {timer, POLLIN, 0},
-                          {removal ? removal->Fd() : -1, POLLIN, 0},
-                          {extra[0], POLLIN, 0},
-                          {extra[1], POLLIN, 0}};
+        std::vector<pollfd> waits = {
+            {signalFd, POLLIN, 0}, {timer, POLLIN, 0}, {removal ? removal->Fd() : -1, POLLIN, 0}};
+        const size_t ownWaits = waits.size();
+        for (int fd : ExtraFds()) {
+            waits.push_back({fd, POLLIN, 0});
+        }
         int timeout = -1;
         if (m_duration) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             timeout = static_cast<int>(std::max<int64_t>(left.count(), 0));
         }
-        poll(waits, std::size(waits), timeout);
+        poll(waits.data(), waits.size(), timeout);
         signalfd_siginfo signal{};
         if ((waits[0].revents & POLLIN) && read(signalFd, &signal, sizeof signal) > 0) {
             DebugPrint("RunLoop: signal %u (%s), will stop vorn_kvusb!\n", signal.ssi_signo,
@@ -114,6 +114,14 @@ int ProgramLoop::RunLoop() {
             DebugPrint("RunLoop: the time is up, will stop vorn_kvusb!\n");
             end = LoopEnd::TimeUp;
             m_quit = true;
+        }
+        // A program's descriptors are seen to unless the run ends on this wake.
+        if (!m_quit) {
+            for (size_t i = ownWaits; i < waits.size(); ++i) {
+                if (waits[i].revents != 0) {
+                    OnReadable(waits[i].fd);
+                }
+            }
         }
     }
     close(signalFd);

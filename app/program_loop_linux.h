@@ -1,8 +1,8 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <optional>
+#include <vector>
 
 #include "app/fault_warnings.h"
 #include "app/program_window.h"
@@ -35,10 +35,6 @@ class ProgramLoop : public ProgramWindow {
 
     int RunLoop() final;
     void StopFaultPoll() final;
-    // There is no tray icon and no menu.
-    void ReleaseTrayIcon() final {}
-    bool ContextMenuOpen() final { return false; }
-    void DestroyContextMenu() final {}
     void PostQuit() final;
 
   protected:
@@ -46,9 +42,12 @@ class ProgramLoop : public ProgramWindow {
 
     // Once the window's creation duties are done, before the first wait.
     virtual void OnStart() {}
-    // Descriptors to wait on beside the loop's own, -1 for none; and the loop's turn before
-    // each wait, for what they brought (PostQuit there ends the loop before it waits again).
-    virtual std::array<int, 2> ExtraFds() { return {-1, -1}; }
+    // Descriptors to wait on beside the loop's own, asked before each wait (-1 entries are
+    // left out), and each one's turn once it is readable, unless the run ends on the same
+    // wake. PostQuit in either ends the loop before it waits again.
+    virtual std::vector<int> ExtraFds() { return {}; }
+    virtual void OnReadable(int /*fd*/) {}
+    // The loop's turn before each wait, for what needs no descriptor to be seen.
     virtual void BeforeWait() {}
     // Each tick of the fault poll, after the status read; false: nothing more this tick (the
     // program ends its run).

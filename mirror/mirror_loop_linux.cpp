@@ -1,7 +1,5 @@
 #include "mirror/mirror_loop_linux.h"
 
-#include <poll.h>
-
 #include <cstdio>
 #include <optional>
 
@@ -72,19 +70,19 @@ void MirrorLoop::OnStart() {
     PrintStart(m_settings);
 }
 
-std::array<int, 2> MirrorLoop::ExtraFds() {
+// The X connection only wakes the loop: its events are taken before each wait, as Xlib may
+// hold some already read.
+std::vector<int> MirrorLoop::ExtraFds() {
     int screen = m_settings.screenCast           ? ScreenCastEndedFd()
                  : m_settings.desktop != nullptr ? m_settings.desktop->ConnectionFd()
                                                  : -1;
     return {screen, m_control.Fd()};
 }
 
-void MirrorLoop::BeforeWait() {
-    if (m_settings.desktop != nullptr && m_settings.desktop->TakeScreenChange()) {
-        OnDisplayChangeMessage();
-    }
-    pollfd ended = {ScreenCastEndedFd(), POLLIN, 0};
-    if (m_settings.screenCast && poll(&ended, 1, 0) == 1) {
+void MirrorLoop::OnReadable(int fd) {
+    if (fd == m_control.Fd()) {
+        m_control.Serve();
+    } else if (m_settings.screenCast && fd == ScreenCastEndedFd()) {
         // The portal cannot tell a closed window from a cast the user stopped: the desktop is
         // not shared unasked.
         std::fprintf(stderr,
@@ -96,13 +94,15 @@ void MirrorLoop::BeforeWait() {
         m_screenCastEnded = true;
         PostQuit();
     }
+}
+
+void MirrorLoop::BeforeWait() {
+    if (m_settings.desktop != nullptr && m_settings.desktop->TakeScreenChange()) {
+        OnDisplayChangeMessage();
+    }
     if (EndClosedWindow()) {
         std::fprintf(stderr, "%s: the window was closed; showing the whole desktop again\n",
                      MIRROR_PROGRAM_NAME);
-    }
-    pollfd client = {m_control.Fd(), POLLIN, 0};
-    if (client.fd >= 0 && poll(&client, 1, 0) == 1) {
-        m_control.Serve();
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/program_loop_linux.h"
 #include "mirror/control_socket_linux.h"
@@ -41,7 +42,8 @@ class MirrorLoop final : public ProgramLoop {
 
   private:
     void OnStart() override;
-    std::array<int, 2> ExtraFds() override;
+    std::vector<int> ExtraFds() override;
+    void OnReadable(int fd) override;
     void BeforeWait() override;
     bool OnFaultPollTick() override;
     void OnFaultNotice(WarningKind kind) override;
