@@ -54,7 +54,8 @@ bool TraceAdapter(const char* unitName, DeviceHandle unit, TransferLimits* limit
 }
 
 // Whether the optical unit's adapter takes a whole slice in one write from the staging
-// buffer. One that cannot would fail every frame; better to say so once and not start.
+// buffer (or from a kept slice's slot, aligned as it is). One that cannot would fail every
+// frame; better to say so once and not start.
 bool OpticalAdapterTakesSlices(DeviceHandle unit) {
     TransferLimits limits;
     if (!TraceAdapter("Disk1", unit, &limits) ||
