@@ -1,6 +1,7 @@
 #include "app/device_selection.h"
 
 #include "device/device_backend.h"
+#include "device/unit_access.h"
 #include "platform/debug_print.h"
 
 bool SelectDeviceBackend(const char* request, VirtualProjectorMaker makeVirtual) {
@@ -14,4 +15,13 @@ bool SelectDeviceBackend(const char* request, VirtualProjectorMaker makeVirtual)
     // ends the process.
     g_pDeviceBackend = backend != nullptr ? backend : CreateSystemDeviceBackend();
     return true;
+}
+
+bool SelectProjector(const char* request, VirtualProjectorMaker makeVirtual, const char* program,
+                     std::string* error) {
+    if (!SelectDeviceBackend(request, makeVirtual)) {
+        *error = "bad VORN_KVUSB_DEVICE";
+        return false;
+    }
+    return CheckProjectorUnits(g_pDeviceBackend, program, error);
 }

@@ -16,3 +16,9 @@ using VirtualProjectorMaker = bool (*)(const char* request, DeviceBackend** back
 // form) selects it, the operating system's units otherwise. False, traced, when the request
 // selects the virtual projector but cannot be parsed.
 bool SelectDeviceBackend(const char* request, VirtualProjectorMaker makeVirtual);
+
+// The Linux programs' start: SelectDeviceBackend, then a look at the projector's units before
+// start-up opens them (CheckProjectorUnits, naming `program`). False with one line for the
+// user in *error.
+bool SelectProjector(const char* request, VirtualProjectorMaker makeVirtual, const char* program,
+                     std::string* error);

@@ -33,3 +33,17 @@ bool BeginFaultWarning(WarningKind kind) {
 void EndFaultWarning(WarningKind kind) {
     WarningOpen(kind) = false;
 }
+
+std::optional<WarningKind> FaultNotices::Poll(int status) {
+    if (status == DEV_FAULT_READ_FAILED) {
+        return std::nullopt;
+    }
+    std::optional<WarningKind> kind = WarningForFaultStatus(status);
+    bool fresh = kind && kind != m_reported;
+    m_reported = kind;
+    return fresh ? kind : std::nullopt;
+}
+
+const char* FaultNoticeText(WarningKind kind) {
+    return kind == WarningKind::Overheat ? "Projector Overheated." : "Fan failure.";
+}

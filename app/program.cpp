@@ -9,6 +9,7 @@
 #include "device/device_discovery.h"
 #include "platform/debug_print.h"
 #include "platform/desktop.h"
+#include "platform/process_exit.h"
 
 int RunProgram(const char* instanceFileName, ProgramWindow& window) {
     if (instanceFileName != nullptr && CountInstances(instanceFileName) > 1) {
@@ -17,7 +18,12 @@ int RunProgram(const char* instanceFileName, ProgramWindow& window) {
     DebugPrint("vorn_kvusb started!\n");
     g_nScreenWidth = g_pDesktop->Width();
     g_nScreenHeight = g_pDesktop->Height();
-    if (OpenDriverlessDevice() == 0) {
+    // The program, not the search, ends the process: with no projector there is no run.
+    int opened = OpenDriverlessDevice();
+    if (opened == DEVICE_NONE) {
+        ExitProgram(RunEnd::NoProjector);
+    }
+    if (opened != DEVICE_OPENED) {
         return 0;
     }
     g_nCaptureZoom = ZOOM_ORIGINAL;

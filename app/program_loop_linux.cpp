@@ -9,10 +9,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/capture_events.h"
 #include "app/power_mode.h"
@@ -80,19 +81,19 @@ int ProgramLoop::RunLoop() {
         if (m_quit) {
             break;
         }
-        std::array<int, 2> extra = ExtraFds();
-        pollfd waits[] = {{signalFd, POLLIN, 0},
-                          {timer, POLLIN, 0},
-                          {removal ? removal->Fd() : -1, POLLIN, 0},
-                          {extra[0], POLLIN, 0},
-                          {extra[1], POLLIN, 0}};
+        std::vector<pollfd> waits = {
+            {signalFd, POLLIN, 0}, {timer, POLLIN, 0}, {removal ? removal->Fd() : -1, POLLIN, 0}};
+        const size_t ownWaits = waits.size();
+        for (int fd : ExtraFds()) {
+            waits.push_back({fd, POLLIN, 0});
+        }
         int timeout = -1;
         if (m_duration) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             timeout = static_cast<int>(std::max<int64_t>(left.count(), 0));
         }
-        poll(waits, std::size(waits), timeout);
+        poll(waits.data(), waits.size(), timeout);
         signalfd_siginfo signal{};
         if ((waits[0].revents & POLLIN) && read(signalFd, &signal, sizeof signal) > 0) {
             DebugPrint("RunLoop: signal %u (%s), will stop vorn_kvusb!\n", signal.ssi_signo,
@@ -103,7 +104,7 @@ int ProgramLoop::RunLoop() {
         uint64_t ticks = 0;
         if ((waits[1].revents & POLLIN) && read(timer, &ticks, sizeof ticks) > 0 &&
             m_faultPollRunning.load()) {
-            OnFaultStatus(ReadDevFaultStatus());
+            PollFault();
         }
         if ((waits[2].revents & POLLIN) && removal->TakeRemoval()) {
             end = LoopEnd::UnitRemoved;
@@ -114,11 +115,31 @@ int ProgramLoop::RunLoop() {
             end = LoopEnd::TimeUp;
             m_quit = true;
         }
+        // A program's descriptors are seen to unless the run ends on this wake.
+        if (!m_quit) {
+            for (size_t i = ownWaits; i < waits.size(); ++i) {
+                if (waits[i].revents != 0) {
+                    OnReadable(waits[i].fd);
+                }
+            }
+        }
     }
     close(signalFd);
     close(timer);
     OnEnd(end);
     return 0;
+}
+
+void ProgramLoop::PollFault() {
+    const int status = ReadDevFaultStatus();
+    if (!OnFaultPollTick()) {
+        return;
+    }
+    std::optional<WarningKind> kind = m_notices.Poll(status);
+    if (kind) {
+        std::fprintf(stderr, "%s: warning: %s\n", m_programName, FaultNoticeText(*kind));
+        OnFaultNotice(*kind);
+    }
 }
 
 void ProgramLoop::StopFaultPoll() {

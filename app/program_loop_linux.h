@@ -1,9 +1,10 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <optional>
+#include <vector>
 
+#include "app/fault_warnings.h"
 #include "app/program_window.h"
 
 // What the tray window is to the Windows program, for a program on Linux (kvusb-mirror,
@@ -11,8 +12,9 @@
 // window's creation does (watches udev for the optical unit's removal, reads the power mode,
 // starts the once-a-second fault poll, applies a saved zoom); it then answers the fault poll
 // and the unit's removal (with the stop sequence) until SIGINT, SIGTERM or SIGHUP comes, the
-// run's time is up, or the engine ends it. A program adds a descriptor of its own to wait on
-// and says what a fault status means to it.
+// run's time is up, or the engine ends it. A fault the poll finds is reported the one way both
+// programs share: a line on standard error, once while it lasts. A program adds descriptors
+// of its own to wait on.
 
 // First thing in main, before any thread is started: SIGINT, SIGTERM and SIGHUP held back in
 // every thread, for the loop to take.
@@ -27,14 +29,12 @@ enum class LoopEnd {
 
 class ProgramLoop : public ProgramWindow {
   public:
-    explicit ProgramLoop(std::optional<double> duration) : m_duration(duration) {}
+    // `programName` starts the loop's lines for the user.
+    ProgramLoop(const char* programName, std::optional<double> duration)
+        : m_programName(programName), m_duration(duration) {}
 
     int RunLoop() final;
     void StopFaultPoll() final;
-    // There is no tray icon and no menu.
-    void ReleaseTrayIcon() final {}
-    bool ContextMenuOpen() final { return false; }
-    void DestroyContextMenu() final {}
     void PostQuit() final;
 
   protected:
@@ -42,16 +42,26 @@ class ProgramLoop : public ProgramWindow {
 
     // Once the window's creation duties are done, before the first wait.
     virtual void OnStart() {}
-    // Descriptors to wait on beside the loop's own, -1 for none; and the loop's turn before
-    // each wait, for what they brought (PostQuit there ends the loop before it waits again).
-    virtual std::array<int, 2> ExtraFds() { return {-1, -1}; }
+    // Descriptors to wait on beside the loop's own, asked before each wait (-1 entries are
+    // left out), and each one's turn once it is readable, unless the run ends on the same
+    // wake. PostQuit in either ends the loop before it waits again.
+    virtual std::vector<int> ExtraFds() { return {}; }
+    virtual void OnReadable(int /*fd*/) {}
+    // The loop's turn before each wait, for what needs no descriptor to be seen.
     virtual void BeforeWait() {}
-    // The fault poll's status (ReadDevFaultStatus), once a second while the poll runs.
-    virtual void OnFaultStatus(int status) = 0;
+    // Each tick of the fault poll, after the status read; false: nothing more this tick (the
+    // program ends its run).
+    virtual bool OnFaultPollTick() { return true; }
+    // A fault the poll found, after the loop's line for it: once while it lasts.
+    virtual void OnFaultNotice(WarningKind) {}
     virtual void OnEnd(LoopEnd) {}
 
   private:
+    void PollFault();
+
+    const char* const m_programName;
     const std::optional<double> m_duration;  // seconds
+    FaultNotices m_notices;                  // the loop's own thread only
     // Cleared by the shutdowns, maybe on the sender thread, as they kill the window's timer.
     std::atomic<bool> m_faultPollRunning{false};
     bool m_quit = false;  // the loop's own thread only

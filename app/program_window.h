@@ -11,17 +11,18 @@ class ProgramWindow {
     // The shutdowns' steps, once the window is attached (AttachProgramWindow). Either may run
     // on the sender thread while the window's own thread takes it too.
     virtual void StopFaultPoll() = 0;
-    virtual void ReleaseTrayIcon() = 0;
+    // Nothing where there is no tray icon (the Linux programs' loop).
+    virtual void ReleaseTrayIcon() {}
     // Runs a shutdown step that changes the desktop on the window's own thread: the change
     // waits for every window to answer, and a window whose thread waits meanwhile on anything
     // of the caller's (or of the system's, held across the change) never would. Where the
     // window has no thread of its own, the caller runs it.
     virtual void RunOnWindowThread(void (*step)()) { step(); }
 
-    // The stop sequence's: whether the context menu's modal loop is running, ending it, and
-    // asking the loop to end.
-    virtual bool ContextMenuOpen() = 0;
-    virtual void DestroyContextMenu() = 0;
+    // The stop sequence's: whether the context menu's modal loop is running, ending it (never
+    // and nothing where there is no menu), and asking the loop to end.
+    virtual bool ContextMenuOpen() { return false; }
+    virtual void DestroyContextMenu() {}
     virtual void PostQuit() = 0;
 
   protected:

@@ -114,7 +114,7 @@ int SenderThreadProc() {
         if (result == static_cast<int>(ERROR_DEVICE_NOT_CONNECTED)) {
             DebugPrint("ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!\n");
             if (ShutdownAfterDeviceLoss()) {
-                ExitProgram(0);
+                ExitProgram(RunEnd::DeviceLost);
             }
             return 0;  // another shutdown runs and ends the process
         }
@@ -125,7 +125,7 @@ int SenderThreadProc() {
             if (++g_nLinkErrors >= kMaxLinkErrors) {
                 DebugPrint("USB Link error, vorn_kvusb end!!!\n");
                 if (Shutdown()) {
-                    ExitProgram(0);
+                    ExitProgram(RunEnd::LinkFailed);
                 }
                 return 0;
             }

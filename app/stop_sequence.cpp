@@ -16,7 +16,7 @@ void RunStopSequence(StopReason reason, ProgramWindow& window) {
         DebugPrint("vorn_kvusb quit with menu!\n");
         window.DestroyContextMenu();
         Shutdown();
-        ExitProgram(0);
+        ExitProgram(RunEnd::Stopped);
     }
     window.PostQuit();
     if (reason == StopReason::OpticalUnitRemoved) {

@@ -80,6 +80,13 @@ class DeviceBackend {
     // The limits of the adapter behind an open unit; false when the system does not state
     // any (the virtual projector, Linux's sg nodes), and none hold then.
     virtual bool GetTransferLimits(DeviceHandle unit, TransferLimits* limits);
+
+    // A frame's bounds, as the frame senders mark them: BeginFrame before its first slice
+    // write, EndFrame after its frame-done command or where it stops short. A backend that
+    // carries a frame's requests together (the agent's) holds its writes between; the others
+    // need neither.
+    virtual void BeginFrame() {}
+    virtual void EndFrame() {}
 };
 
 // The backend in use; set once at start-up before any unit is opened.

@@ -105,6 +105,16 @@ class ServiceDeviceBackend : public DeviceBackend {
         return lost ? ChannelLost() : result;
     }
 
+    void BeginFrame() override {
+        std::lock_guard<std::mutex> hold(m_lock);
+        BeginHeldFrame(&m_held);
+    }
+
+    void EndFrame() override {
+        std::lock_guard<std::mutex> hold(m_lock);
+        EndHeldFrame(&m_held);
+    }
+
     // The limits of the adapter behind the service's unit, as the service found them.
     bool GetTransferLimits(DeviceHandle unit, TransferLimits* limits) override {
         const auto unitId = reinterpret_cast<uintptr_t>(unit);

@@ -7,7 +7,6 @@
 #include "device/frame_transfer.h"
 #include "device/scsi_commands.h"
 #include "platform/debug_print.h"
-#include "platform/process_exit.h"
 
 DeviceHandle g_hDisk1 = nullptr;
 DeviceHandle g_hDisk2 = nullptr;
@@ -16,8 +15,6 @@ uint32_t g_uOpticalSearchIndex = 0;
 uint32_t g_uDiskSearchIndex = 0;
 
 namespace {
-
-constexpr int EXIT_NO_DEVICE = 1;
 
 // Traces `format` with the system's text for `error`, when the system has one.
 void TraceSystemError(const char* format, uint32_t error) {
@@ -57,7 +54,8 @@ bool TraceAdapter(const char* unitName, DeviceHandle unit, TransferLimits* limit
 }
 
 // Whether the optical unit's adapter takes a whole slice in one write from the staging
-// buffer. One that cannot would fail every frame; better to say so once and not start.
+// buffer (or from a kept slice's slot, aligned as it is). One that cannot would fail every
+// frame; better to say so once and not start.
 bool OpticalAdapterTakesSlices(DeviceHandle unit) {
     TransferLimits limits;
     if (!TraceAdapter("Disk1", unit, &limits) ||
@@ -72,24 +70,28 @@ bool OpticalAdapterTakesSlices(DeviceHandle unit) {
 }
 
 // Opens the next disk unit that reports a link into g_hDisk2. A unit with no link is closed
-// and the search moves on.
-bool OpenDiskUnit() {
+// and the search moves on. DEVICE_* as OpenDriverlessDevice.
+int OpenDiskUnit() {
     for (;;) {
         uint32_t error = 0;
-        std::optional<std::string> path = FindDevicePath(DISK_UNIT_SEARCH_TEXT, &error);
+        bool listEnded = false;
+        std::optional<std::string> path = FindDevicePath(DISK_UNIT_SEARCH_TEXT, &error, &listEnded);
+        if (listEnded) {
+            return DEVICE_NONE;
+        }
         if (path) {
             DebugPrint("Disk2 Path: %s\n", path->c_str());
             g_hDisk2 = g_pDeviceBackend->OpenUnit(*path, &error);
         }
         if (!path || g_hDisk2 == nullptr) {
             DebugPrint("Error opening device. Error: %d\n", static_cast<int>(error));
-            return false;
+            return DEVICE_NOT_OPENED;
         }
         TransferLimits limits;
         TraceAdapter("Disk2", g_hDisk2, &limits);
         scsi_cmd_read_link_speed();
         if ((g_USB3_0 & LINK_SPEED_MASK) != LINK_NONE) {
-            return true;
+            return DEVICE_OPENED;
         }
         g_pDeviceBackend->CloseUnit(g_hDisk2);
         g_hDisk2 = nullptr;
@@ -99,25 +101,27 @@ bool OpenDiskUnit() {
 // Opens the next optical unit that takes the open command into g_hDisk1. A unit that
 // answers it as unplugged is closed and the search moves on; other failures are let pass.
 // A unit whose adapter cannot take a slice is refused before the projector is told anything.
-bool OpenOpticalUnit() {
+int OpenOpticalUnit() {
     for (;;) {
-        std::optional<std::string> path = FindDevicePath(OPTICAL_UNIT_SEARCH_TEXT);
+        bool listEnded = false;
+        std::optional<std::string> path =
+            FindDevicePath(OPTICAL_UNIT_SEARCH_TEXT, nullptr, &listEnded);
         if (!path) {
-            return false;
+            return listEnded ? DEVICE_NONE : DEVICE_NOT_OPENED;
         }
         DebugPrint("Disk1 Path: %s\n", path->c_str());
         uint32_t error = 0;
         g_hDisk1 = g_pDeviceBackend->OpenUnit(*path, &error);
         if (g_hDisk1 == nullptr) {
             DebugPrint("Error opening device. Error: %d\n", static_cast<int>(error));
-            return false;
+            return DEVICE_NOT_OPENED;
         }
         if (!OpticalAdapterTakesSlices(g_hDisk1)) {
-            return false;
+            return DEVICE_NOT_OPENED;
         }
         if (scsi_cmd_control_driverless(g_hDisk1, CTRL_OPEN) !=
             static_cast<int>(ERROR_DEVICE_NOT_CONNECTED)) {
-            return true;
+            return DEVICE_OPENED;
         }
         g_pDeviceBackend->CloseUnit(g_hDisk1);
         g_hDisk1 = nullptr;
@@ -128,18 +132,20 @@ bool OpenOpticalUnit() {
 
 int OpenDriverlessDevice() {
     BuildEndMarker();
-    if (!OpenDiskUnit()) {
-        return 0;
+    int result = OpenDiskUnit();
+    if (result != DEVICE_OPENED) {
+        return result;
     }
     TraceLinkSpeed();
-    if (!OpenOpticalUnit()) {
-        return 0;
+    result = OpenOpticalUnit();
+    if (result != DEVICE_OPENED) {
+        return result;
     }
     HideDisk();
-    return 1;
+    return DEVICE_OPENED;
 }
 
-std::optional<std::string> FindDevicePath(const char* text, uint32_t* error) {
+std::optional<std::string> FindDevicePath(const char* text, uint32_t* error, bool* listEnded) {
     uint32_t& position = std::strcmp(text, OPTICAL_UNIT_SEARCH_TEXT) == 0 ? g_uOpticalSearchIndex
                                                                           : g_uDiskSearchIndex;
     uint32_t ownError = 0;
@@ -152,7 +158,7 @@ std::optional<std::string> FindDevicePath(const char* text, uint32_t* error) {
                     position = index + 1;
                     return path;
                 }
-                break;
+                continue;
             case InterfaceLookup::ListFailed:
                 DebugPrint("SetupDiGetClassDevs failed!\n");
                 return std::nullopt;
@@ -162,12 +168,17 @@ std::optional<std::string> FindDevicePath(const char* text, uint32_t* error) {
             case InterfaceLookup::EnumFailed:
                 TraceSystemError("Error: %s", *lookupError);
                 DebugPrint("SetupDiEnumDeviceInterfaces failed.\n");
-                ExitProgram(EXIT_NO_DEVICE);
+                break;
             case InterfaceLookup::DetailFailed:
                 TraceSystemError("SetupDiGetDeviceInterfaceDetail failed. Error: %s\n",
                                  *lookupError);
-                ExitProgram(EXIT_NO_DEVICE);
+                break;
         }
+        // The list ran out or cannot be read on: no further unit can be found.
+        if (listEnded != nullptr) {
+            *listEnded = true;
+        }
+        return std::nullopt;
     }
 }
 

@@ -33,16 +33,23 @@ extern uint32_t g_USB3_0;      // link-speed reply, 0 before the first query
 extern uint32_t g_uOpticalSearchIndex;
 extern uint32_t g_uDiskSearchIndex;
 
+// OpenDriverlessDevice's results.
+inline constexpr int DEVICE_OPENED = 1;
+inline constexpr int DEVICE_NOT_OPENED = 0;
+// The interface list holds no further matching unit: there is no projector to run with.
+inline constexpr int DEVICE_NONE = -1;
+
 // Opens both units, reads the link speed, sends the open command and hides the projector's
-// volume. 1 on success, 0 when a unit cannot be found or opened, or the optical unit's adapter
-// cannot take a frame slice in one request; ends the process with exit
-// code 1 when the interface list holds no further matching unit.
+// volume. DEVICE_OPENED on success; DEVICE_NOT_OPENED when a unit cannot be opened, or the
+// optical unit's adapter cannot take a frame slice in one request; DEVICE_NONE when the search
+// runs out of units. Whether the program ends is the caller's to decide.
 int OpenDriverlessDevice();
 
 // The path of the next present disk interface that contains `text` (ignoring case), or none;
-// *error then says why when it is given. Ends the process with exit code 1 when the list
-// runs out or an entry cannot be read.
-std::optional<std::string> FindDevicePath(const char* text, uint32_t* error = nullptr);
+// *error then says why when it is given, and *listEnded is set when it is given and the list
+// ran out or an entry could not be read (no further unit can be found).
+std::optional<std::string> FindDevicePath(const char* text, uint32_t* error = nullptr,
+                                          bool* listEnded = nullptr);
 
 // True when a device interface path contains `text`, ignoring case, as the search compares.
 bool PathContainsText(const std::string& path, const char* text);

@@ -57,15 +57,15 @@ int FrameError(int result) {
     return result == static_cast<int>(ERROR_DEVICE_NOT_CONNECTED) ? result : -1;
 }
 
-// Assembles lead-in, raw slice header, the n bytes at `source` and the end marker; returns
-// the write length.
-uint32_t StageRawSlice(const uint8_t* source, uint32_t n, uint16_t width, uint16_t height) {
-    std::memset(g_TransferBuffer, 0, LEAD_IN_BYTES);
-    BuildSliceHeader(g_TransferBuffer + LEAD_IN_BYTES, width, height, n);
-    uint8_t* payload = g_TransferBuffer + LEAD_IN_BYTES + SLICE_HEADER_BYTES;
-    std::memcpy(payload, source, n);
-    std::memcpy(payload + n, g_EndMarker, END_MARKER_BYTES);
-    return LEAD_IN_BYTES + SLICE_HEADER_BYTES + n + END_MARKER_BYTES;
+// Frames kept slice `slice`'s n bytes where they are kept: lead-in and raw slice header before
+// them, the end marker after. Returns the slot, which starts the write of the
+// KEPT_SLICE_OFFSET + n + END_MARKER_BYTES bytes.
+const uint8_t* FrameKeptSlice(uint32_t slice, uint32_t n, uint16_t width, uint16_t height) {
+    uint8_t* slot = KeptSlot(slice);
+    std::memset(slot, 0, LEAD_IN_BYTES);
+    BuildSliceHeader(slot + LEAD_IN_BYTES, width, height, n);
+    std::memcpy(slot + KEPT_SLICE_OFFSET + n, g_EndMarker, END_MARKER_BYTES);
+    return slot;
 }
 
 // Assembles lead-in, the codec's unit for full slice `slice` at `source` (header included)
@@ -96,18 +96,20 @@ int SendSlices(const uint8_t* frame, bool compress) {
     if (frame != nullptr) {
         KeepFrame(frame);
     }
-    const uint8_t* position = KeptFrame();
     uint32_t remaining = FRAME_BYTES;
     uint32_t slice = 0;
-    for (; remaining > SLICE_BYTES; ++slice, position += SLICE_BYTES, remaining -= SLICE_BYTES) {
+    for (; remaining > SLICE_BYTES; ++slice, remaining -= SLICE_BYTES) {
         if (FrameCancelled()) {
             return -1;
         }
-        uint32_t length = compress
-                              ? StageCompressedSlice(slice, position)
-                              : StageRawSlice(position, SLICE_BYTES, SLICE_WIDTH, SLICE_HEIGHT);
-        int result =
-            scsi_cmd_write_driverless(g_hDisk1, g_TransferBuffer, length, SliceAddress(slice));
+        const uint8_t* write = g_TransferBuffer;
+        uint32_t length = SLICE_WRITE_BYTES;
+        if (compress) {
+            length = StageCompressedSlice(slice, KeptSlot(slice) + KEPT_SLICE_OFFSET);
+        } else {
+            write = FrameKeptSlice(slice, SLICE_BYTES, SLICE_WIDTH, SLICE_HEIGHT);
+        }
+        int result = scsi_cmd_write_driverless(g_hDisk1, write, length, SliceAddress(slice));
         if (result != 0) {
             return FrameError(result);
         }
@@ -115,13 +117,28 @@ int SendSlices(const uint8_t* frame, bool compress) {
     if (FrameCancelled()) {
         return -1;
     }
-    uint32_t length = StageRawSlice(position, remaining,
-                                    static_cast<uint16_t>(remaining / LAST_SLICE_BYTES_PER_COLUMN),
-                                    LAST_SLICE_HEIGHT);
+    const uint8_t* write = FrameKeptSlice(
+        slice, remaining, static_cast<uint16_t>(remaining / LAST_SLICE_BYTES_PER_COLUMN),
+        LAST_SLICE_HEIGHT);
     uint32_t start = compress ? LEAD_IN_BYTES : 0;
-    int result = scsi_cmd_write_driverless(g_hDisk1, g_TransferBuffer + start, length - start,
-                                           SliceAddress(slice));
+    uint32_t length = KEPT_SLICE_OFFSET + remaining + END_MARKER_BYTES;
+    int result =
+        scsi_cmd_write_driverless(g_hDisk1, write + start, length - start, SliceAddress(slice));
     return result != 0 ? FrameError(result) : 0;
+}
+
+// The slices, then the frame-done command, within the frame's bounds. The compressed sender
+// does not look at the frame-done's result: a projector that is gone fails the next frame's
+// first write.
+int SendFrame(const uint8_t* frame, bool compress) {
+    g_pDeviceBackend->BeginFrame();
+    int result = SendSlices(frame, compress);
+    if (result == 0) {
+        int done = scsi_cmd_control_driverless(g_hDisk1, CTRL_FRAME_DONE);
+        result = done != 0 && !compress ? FrameError(done) : 0;
+    }
+    g_pDeviceBackend->EndFrame();
+    return result;
 }
 
 }  // namespace
@@ -161,20 +178,9 @@ void BuildSliceHeader(uint8_t* header, uint16_t width, uint16_t height, uint32_t
 }
 
 int SendFrameRaw(const uint8_t* frame) {
-    int result = SendSlices(frame, false);
-    if (result != 0) {
-        return result;
-    }
-    result = scsi_cmd_control_driverless(g_hDisk1, CTRL_FRAME_DONE);
-    return result != 0 ? FrameError(result) : 0;
+    return SendFrame(frame, false);
 }
 
 int SendFrameCompressed(const uint8_t* frame) {
-    int result = SendSlices(frame, true);
-    if (result != 0) {
-        return result;
-    }
-    // Not looked at: a projector that is gone fails the next frame's first write.
-    scsi_cmd_control_driverless(g_hDisk1, CTRL_FRAME_DONE);
-    return 0;
+    return SendFrame(frame, true);
 }

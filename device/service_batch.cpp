@@ -7,23 +7,6 @@
 
 namespace {
 
-// Whether `request` is the next write of the held frame's run: slice 0 when none is held,
-// else the slice after the last held one, in the same bank.
-bool ContinuesRun(const HeldWrites& held, const ServiceRequest& request) {
-    uint32_t slice = 0;
-    uint32_t bank = 0;
-    if (!SliceOfWrite(request, &slice, &bank)) {
-        return false;
-    }
-    if (held.count == 0) {
-        return slice == 0;
-    }
-    uint32_t lastSlice = 0;
-    uint32_t lastBank = 0;
-    SliceOfWrite(held.requests[held.count - 1], &lastSlice, &lastBank);
-    return bank == lastBank && slice == lastSlice + 1;
-}
-
 // The frame-done command with the stream fields of the frame's last slice.
 ServiceRequest FrameDoneAfter(const ServiceRequest& lastSlice) {
     ServiceRequest done = lastSlice;
@@ -44,23 +27,35 @@ uint32_t FirstFailure(const uint32_t* errors, uint32_t count) {
 
 }  // namespace
 
+void BeginHeldFrame(HeldWrites* held) {
+    held->inFrame = true;
+    held->frameDoneSent = false;
+}
+
+void EndHeldFrame(HeldWrites* held) {
+    held->inFrame = false;
+    held->frameDoneSent = false;
+    held->stale = held->count > 0;
+}
+
 uint32_t SendThroughBatch(HeldWrites* held, uint8_t* section, const ServiceRequest& record,
                           const ScsiRequest& request, BatchExchange exchange, void* context,
                           bool* lost) {
     *lost = false;
     uint32_t errors[SERVICE_BATCH_MAX];
-    // The status poll's reads may come between the last slice and the frame-done.
-    if (held->frameDoneSent && record.unit == SERVICE_UNIT_OPTICAL) {
+    const bool optical = record.unit == SERVICE_UNIT_OPTICAL;
+    // The frame's own frame-done, which crossed with its last slice. The status poll's reads
+    // may come between.
+    if (optical && held->frameDoneSent) {
         held->frameDoneSent = false;
-        if (std::memcmp(&record, &held->frameDone, sizeof record) == 0) {
-            return held->frameDoneResult;
-        }
+        return held->frameDoneResult;
     }
-    // Another request of the optical unit: the frame was abandoned mid-way. Its writes go as
-    // they would have, their results to the trace.
-    if (held->count > 0 && record.unit == SERVICE_UNIT_OPTICAL && !ContinuesRun(*held, record)) {
+    // A frame that stopped short: its writes go before this request as they would have gone,
+    // their results to the trace.
+    if (optical && held->stale) {
         const uint32_t count = held->count;
         held->count = 0;
+        held->stale = false;
         if (!exchange(context, held->requests, 0, count, nullptr, errors)) {
             *lost = true;
             return ERROR_DEVICE_NOT_CONNECTED;
@@ -80,20 +75,22 @@ uint32_t SendThroughBatch(HeldWrites* held, uint8_t* section, const ServiceReque
         std::memcpy(section + size_t{slot} * SERVICE_SLOT_BYTES, request.dataBuffer,
                     record.dataTransferLength);
     }
-    const bool continues = ContinuesRun(*held, record);
-    if (continues && held->count + 1 < SLICES_PER_FRAME) {
+    // Within a frame the optical unit is sent its slice writes only.
+    const bool slice = optical && held->inFrame;
+    if (slice && held->count + 1 < SLICES_PER_FRAME) {
         held->requests[held->count++] = record;
         return 0;
     }
-    if (!continues) {
+    if (!slice) {
         if (!exchange(context, &record, slot, 1, request.dataBuffer, errors)) {
             held->count = 0;
+            held->stale = false;
             *lost = true;
             return ERROR_DEVICE_NOT_CONNECTED;
         }
         return errors[0];
     }
-    // The frame's last slice: the run, the slice and the frame-done in one exchange.
+    // The frame's last slice: the held writes, the slice and the frame-done in one exchange.
     const uint32_t writes = held->count + 1;
     held->requests[held->count] = record;
     held->requests[writes] = FrameDoneAfter(record);
@@ -105,7 +102,6 @@ uint32_t SendThroughBatch(HeldWrites* held, uint8_t* section, const ServiceReque
     const uint32_t result = FirstFailure(errors, writes);
     if (result == 0) {
         held->frameDoneSent = true;
-        held->frameDone = held->requests[writes];
         held->frameDoneResult = errors[writes];
     }
     return result;

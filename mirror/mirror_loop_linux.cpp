@@ -1,7 +1,5 @@
 #include "mirror/mirror_loop_linux.h"
 
-#include <poll.h>
-
 #include <cstdio>
 #include <optional>
 
@@ -47,7 +45,9 @@ void PrintStart(const MirrorLoopSettings& settings) {
 }  // namespace
 
 MirrorLoop::MirrorLoop(const MirrorLoopSettings& settings)
-    : ProgramLoop(settings.duration), m_settings(settings), m_notifier(MIRROR_PROGRAM_NAME) {}
+    : ProgramLoop(MIRROR_PROGRAM_NAME, settings.duration),
+      m_settings(settings),
+      m_notifier(MIRROR_PROGRAM_NAME) {}
 
 void MirrorLoop::OnStart() {
     if (m_settings.powerMode) {
@@ -70,19 +70,19 @@ void MirrorLoop::OnStart() {
     PrintStart(m_settings);
 }
 
-std::array<int, 2> MirrorLoop::ExtraFds() {
+// The X connection only wakes the loop: its events are taken before each wait, as Xlib may
+// hold some already read.
+std::vector<int> MirrorLoop::ExtraFds() {
     int screen = m_settings.screenCast           ? ScreenCastEndedFd()
                  : m_settings.desktop != nullptr ? m_settings.desktop->ConnectionFd()
                                                  : -1;
     return {screen, m_control.Fd()};
 }
 
-void MirrorLoop::BeforeWait() {
-    if (m_settings.desktop != nullptr && m_settings.desktop->TakeScreenChange()) {
-        OnDisplayChangeMessage();
-    }
-    pollfd ended = {ScreenCastEndedFd(), POLLIN, 0};
-    if (m_settings.screenCast && poll(&ended, 1, 0) == 1) {
+void MirrorLoop::OnReadable(int fd) {
+    if (fd == m_control.Fd()) {
+        m_control.Serve();
+    } else if (m_settings.screenCast && fd == ScreenCastEndedFd()) {
         // The portal cannot tell a closed window from a cast the user stopped: the desktop is
         // not shared unasked.
         std::fprintf(stderr,
@@ -94,38 +94,43 @@ void MirrorLoop::BeforeWait() {
         m_screenCastEnded = true;
         PostQuit();
     }
+}
+
+void MirrorLoop::BeforeWait() {
+    if (m_settings.desktop != nullptr && m_settings.desktop->TakeScreenChange()) {
+        OnDisplayChangeMessage();
+    }
     if (EndClosedWindow()) {
         std::fprintf(stderr, "%s: the window was closed; showing the whole desktop again\n",
                      MIRROR_PROGRAM_NAME);
     }
-    pollfd client = {m_control.Fd(), POLLIN, 0};
-    if (client.fd >= 0 && poll(&client, 1, 0) == 1) {
-        m_control.Serve();
-    }
 }
 
-void MirrorLoop::OnFaultStatus(int status) {
-    // Once a second, as the fault poll: logind has moved the projector's nodes to the user in
-    // front; this run lets the projector go and puts its desktop back.
+// Once a second, as the fault poll: logind has moved the projector's nodes to the user in
+// front; this run lets the projector go and puts its desktop back.
+bool MirrorLoop::OnFaultPollTick() {
     if (m_settings.seat != nullptr && !m_sessionLeft && !m_settings.seat->Active()) {
         std::fprintf(stderr,
                      "%s: another session is in front on the seat; the projector is let go\n",
                      MIRROR_PROGRAM_NAME);
         m_sessionLeft = true;
         PostQuit();
-        return;
+        return false;
     }
-    std::optional<WarningKind> kind = m_notices.Poll(status);
-    if (!kind) {
-        return;
-    }
-    std::fprintf(stderr, "%s: warning: %s\n", MIRROR_PROGRAM_NAME, FaultNoticeText(*kind));
-    if (!m_notifier.Notify(FAULT_NOTICE_TITLE, FaultNoticeText(*kind), true)) {
+    return true;
+}
+
+// The desktop is told as well.
+void MirrorLoop::OnFaultNotice(WarningKind kind) {
+    if (!m_notifier.Notify(FAULT_NOTICE_TITLE, FaultNoticeText(kind), true)) {
         DebugPrint("RunLoop: no desktop notice for the fault\n");
     }
 }
 
 // The loop outlives the run (the shutdowns may still reach it), so the socket goes with the loop.
-void MirrorLoop::OnEnd(LoopEnd) {
+void MirrorLoop::OnEnd(LoopEnd end) {
+    if (end == LoopEnd::UnitRemoved && !m_settings.quiet) {
+        std::fprintf(stderr, "%s: the projector was unplugged\n", MIRROR_PROGRAM_NAME);
+    }
     m_control.Close();
 }

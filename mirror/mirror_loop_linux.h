@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/program_loop_linux.h"
 #include "mirror/control_socket_linux.h"
-#include "mirror/mirror_fault_notices.h"
 #include "platform/desktop_notification_linux.h"
 
 class SeatSession;
@@ -25,7 +25,7 @@ struct MirrorLoopSettings {
     std::optional<int> flip;           // likewise
     int32_t wallHold = 0;              // WALL_* at the start
     std::optional<double> duration;    // seconds
-    bool quiet = false;                // no start-up line
+    bool quiet = false;                // no start-up line, no line for the unit's removal
     bool screenCast = false;           // the desktop comes through the screen-cast portal
     uint64_t window = 0;               // shown instead of the desktop (MirrorScreen::window)
     SeatSession* seat = nullptr;       // the user's session on its seat, if one is followed
@@ -42,13 +42,14 @@ class MirrorLoop final : public ProgramLoop {
 
   private:
     void OnStart() override;
-    std::array<int, 2> ExtraFds() override;
+    std::vector<int> ExtraFds() override;
+    void OnReadable(int fd) override;
     void BeforeWait() override;
-    void OnFaultStatus(int status) override;
+    bool OnFaultPollTick() override;
+    void OnFaultNotice(WarningKind kind) override;
     void OnEnd(LoopEnd end) override;
 
     const MirrorLoopSettings m_settings;
-    FaultNotices m_notices;
     DesktopNotifier m_notifier;
     bool m_screenCastEnded = false;
     bool m_sessionLeft = false;

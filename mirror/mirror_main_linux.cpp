@@ -10,7 +10,6 @@
 #include "app/device_selection.h"
 #include "app/display_mode.h"
 #include "app/program.h"
-#include "device/unit_access.h"
 #include "emulator/device_request.h"
 #include "emulator/virtual_config.h"
 #include "kvcap/capture_source_choice.h"
@@ -118,9 +117,7 @@ int main(int argc, char** argv) {
 
     // The engine's settings and desktop are these from here on. Both live to the end of the
     // process: a shutdown may run on the sender thread while the process exits.
-    auto* store = new FileSettingsStore(DefaultSettingsFilePath());
-    g_pSettingsStore = store;
-    store->Load();
+    FileSettingsStore* store = UseSettingsFile(DefaultSettingsFilePath());
     if (!ApplyModeOptions(options, store, &error)) {
         return Fail(MIRROR_EXIT_USAGE, error);
     }
@@ -146,8 +143,7 @@ int main(int argc, char** argv) {
     if (!OpenMirrorScreen(options, store, &screen, &result, &error)) {
         return Fail(result, error);
     }
-    if (!SelectDeviceBackend(request.c_str(), emu::MakeVirtualProjector) ||
-        !CheckProjectorUnits(g_pDeviceBackend, MIRROR_PROGRAM_NAME, &error)) {
+    if (!SelectProjector(request.c_str(), emu::MakeVirtualProjector, MIRROR_PROGRAM_NAME, &error)) {
         RemoveExtendedScreen();
         return Fail(MIRROR_EXIT_NO_PROJECTOR, error);
     }

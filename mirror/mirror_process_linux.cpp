@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 
 #include "app/display_mode.h"
 #include "app/shutdown.h"
@@ -27,16 +26,20 @@ constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 // Xlib's error handler takes no context of its own.
 std::atomic<bool> g_bDisplayLost{false};
 
-// The engine's traces of the ends it decides on, and what the user is told of each.
-struct EndNote {
-    const char* trace;
-    const char* note;
-};
-constexpr EndNote kEndNotes[] = {
-    {"ERROR_DEVICE_NOT_CONNECTED, vorn_kvusb end!!!\n", "the projector is gone (unplugged?)"},
-    {"KVUSB cd removed, will stop vorn_kvusb thread!\n", "the projector was unplugged"},
-    {"USB Link error, vorn_kvusb end!!!\n", "stopped after 100 failed frames in a row"},
-};
+// What the user is told of the ends the engine decides on; nothing for the program's own.
+const char* EndNote(RunEnd reason) {
+    switch (reason) {
+        case RunEnd::DeviceLost:
+            return "the projector is gone (unplugged?)";
+        case RunEnd::LinkFailed:
+            return "stopped after 100 failed frames in a row";
+        case RunEnd::NoProjector:
+            return "no projector with a working USB link found";
+        case RunEnd::Stopped:
+            break;
+    }
+    return nullptr;
+}
 
 // Where the engine's traces and its ends of the process meet the user.
 class MirrorProcess final : public TraceSink, public ExitHandler {
@@ -47,19 +50,14 @@ class MirrorProcess final : public TraceSink, public ExitHandler {
         if (m_verbose) {
             std::fputs(text, stderr);
         }
-        for (const EndNote& end : kEndNotes) {
-            if (!m_quiet && std::strcmp(text, end.trace) == 0) {
-                std::fprintf(stderr, "%s: %s\n", MIRROR_PROGRAM_NAME, end.note);
-            }
-        }
     }
 
-    // Exit code 1 comes only from the device search, when no unit with a link is left.
-    void BeforeExit(int code) override {
+    // Without a projector the run never started: that is said even when quiet.
+    void BeforeExit(RunEnd reason) override {
         RemoveExtendedScreen();
-        if (code == MIRROR_EXIT_NO_PROJECTOR) {
-            std::fprintf(stderr, "%s: no projector with a working USB link found\n",
-                         MIRROR_PROGRAM_NAME);
+        const char* note = EndNote(reason);
+        if (note != nullptr && (!m_quiet || reason == RunEnd::NoProjector)) {
+            std::fprintf(stderr, "%s: %s\n", MIRROR_PROGRAM_NAME, note);
         }
         FlushVirtualProjector();
     }
@@ -86,7 +84,7 @@ int OnDisplayLost(Display*) {
         std::fprintf(stderr, "%s: the X display was lost\n", MIRROR_PROGRAM_NAME);
         AbandonExtendedScreen();
         SetDisplaySettings();
-        ExitProgram(0);
+        ExitProgram(RunEnd::Stopped);
     }
     for (;;) {
         pause();

@@ -4,9 +4,9 @@
 // when the engine ends the run itself, and the desktop put back when the process crashes or
 // loses its X display.
 
-// Traces to standard error with `verbose`, nowhere otherwise; unless `quiet`, a line for the
-// user when the run ends for a reason of its own (the projector lost, too many failed
-// frames, no projector with a link). Crash and X display loss handlers.
+// Traces to standard error with `verbose`, nowhere otherwise; a line for the user when the
+// engine ends the process (the projector lost, too many failed frames: unless `quiet`; no
+// projector with a link: always). Crash and X display loss handlers.
 void StartMirrorProcess(bool verbose, bool quiet);
 
 // Whether a stop signal (SIGINT, SIGTERM, SIGHUP) waits, held for the run's loop: a wait for

@@ -10,9 +10,13 @@ void SetExitHandler(ExitHandler* handler) {
     g_pExitHandler.store(handler);
 }
 
-void ExitProgram(int code) {
+int ExitCode(RunEnd reason) {
+    return reason == RunEnd::NoProjector ? 1 : 0;
+}
+
+void ExitProgram(RunEnd reason) {
     if (ExitHandler* handler = g_pExitHandler.load()) {
-        handler->BeforeExit(code);
+        handler->BeforeExit(reason);
     }
-    EndProcess(code);
+    EndProcess(ExitCode(reason));
 }

@@ -254,3 +254,10 @@ void FileSettingsStore::Save() {
     }
     m_changed = false;
 }
+
+FileSettingsStore* UseSettingsFile(const std::string& path) {
+    auto* store = new FileSettingsStore(path);
+    store->Load();
+    g_pSettingsStore = store;
+    return store;
+}

@@ -50,6 +50,11 @@ class FileSettingsStore : public SettingsStore {
     bool m_changed = false;
 };
 
+// The settings in the file at `path`, loaded, as the process's settings (g_pSettingsStore)
+// from here on. Never destroyed: a shutdown may run on the sender thread while the process
+// exits.
+FileSettingsStore* UseSettingsFile(const std::string& path);
+
 // $XDG_CONFIG_HOME/vorn_kvusb/settings, or $HOME/.config/vorn_kvusb/settings when the first is
 // unset or not absolute; "" when neither variable helps.
 std::string DefaultSettingsFilePath();

@@ -23,7 +23,7 @@ int RunInfoCommand(int argc, char** argv) {
         }
         useVirtual = true;
     }
-    ProjectorSession session(kCommand);
+    ProjectorSession session;
     std::string error;
     if (!session.Open(useVirtual, "", &error)) {
         return ToolError(kCommand, kToolFailed, error);

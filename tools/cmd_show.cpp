@@ -45,7 +45,7 @@ int RunShowCommand(int argc, char** argv) {
     }
     Image frame = FitImage(picture, kFrameWidth, kFrameHeight);
 
-    ProjectorSession session(kCommand);
+    ProjectorSession session;
     if (!session.Open(useVirtual, virtualOut, &error)) {
         return ToolError(kCommand, kToolFailed, error);
     }

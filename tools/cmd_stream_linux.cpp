@@ -15,8 +15,6 @@
 #include "app/instance_count.h"
 #include "app/program.h"
 #include "app/program_loop_linux.h"
-#include "device/device_status.h"
-#include "device/unit_access.h"
 #include "emulator/device_request.h"
 #include "emulator/virtual_config.h"
 #include "kvcap/capture_source_choice.h"
@@ -36,13 +34,14 @@ constexpr const char* kUsage = "usage: kvusbtool stream [--seconds N] [--setting
 class StreamRun final : public ProgramLoop, public ExitHandler, public TraceSink {
   public:
     StreamRun(std::optional<double> seconds, bool verbose)
-        : ProgramLoop(seconds), m_verbose(verbose) {}
+        : ProgramLoop("kvusbtool stream", seconds), m_verbose(verbose) {}
 
     // The engine ends the process itself when the projector is lost or the search finds none.
-    void BeforeExit(int code) override {
+    void BeforeExit(RunEnd reason) override {
         std::fprintf(stderr, "kvusbtool %s: %s\n", kCommand,
-                     code == 1 ? "no projector with a working USB link found"
-                               : "the engine ended the run (the projector is gone)");
+                     reason == RunEnd::NoProjector
+                         ? "no projector with a working USB link found"
+                         : "the engine ended the run (the projector is gone)");
     }
 
     void Write(const char* text) override {
@@ -52,12 +51,6 @@ class StreamRun final : public ProgramLoop, public ExitHandler, public TraceSink
     }
 
   private:
-    void OnFaultStatus(int fault) override {
-        if (fault == DEV_FAULT_OVERHEAT || fault == DEV_FAULT_FAN_FAILURE) {
-            std::fprintf(stderr, "kvusbtool %s: the projector reports %s\n", kCommand,
-                         fault == DEV_FAULT_OVERHEAT ? "overheating" : "a fan failure");
-        }
-    }
     void OnEnd(LoopEnd end) override {
         std::fprintf(stderr, "kvusbtool %s: %s\n", kCommand,
                      end == LoopEnd::UnitRemoved ? "the optical unit was removed"
@@ -105,15 +98,12 @@ int RunStreamCommand(int argc, char** argv) {
 
     // All live to the end of the process: a shutdown may run on the sender thread while the
     // process exits.
-    auto* store = new FileSettingsStore(settingsPath);
-    store->Load();
-    g_pSettingsStore = store;
+    UseSettingsFile(settingsPath);
     auto* run = new StreamRun(duration, verbose);
     SetTraceSink(run);
     SetExitHandler(run);
-    if (!SelectDeviceBackend(request.c_str(), emu::MakeVirtualProjector) ||
-        !CheckProjectorUnits(g_pDeviceBackend, "kvusbtool", &error)) {
-        return ToolError(kCommand, kToolFailed, error.empty() ? "bad VORN_KVUSB_DEVICE" : error);
+    if (!SelectProjector(request.c_str(), emu::MakeVirtualProjector, "kvusbtool", &error)) {
+        return ToolError(kCommand, kToolFailed, error);
     }
     // Under the Windows program's name, which no process here has: kvusbtool's other commands
     // may run beside a stream, as they did before it.

@@ -1,6 +1,5 @@
 #include "tools/projector_session.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "app/device_selection.h"
@@ -10,12 +9,7 @@
 #include "emulator/virtual_config.h"
 #include "image/image_file.h"
 
-ProjectorSession::ProjectorSession(const char* command) : m_command(command) {
-    SetExitHandler(this);
-}
-
 ProjectorSession::~ProjectorSession() {
-    SetExitHandler(nullptr);
     if (g_pDeviceBackend == nullptr) {
         return;
     }
@@ -28,11 +22,6 @@ ProjectorSession::~ProjectorSession() {
     // A command ends with its session: the virtual projector writes its files as it goes.
     delete g_pDeviceBackend;
     g_pDeviceBackend = nullptr;
-}
-
-// The device search ends the process when no unit with a link is left.
-void ProjectorSession::BeforeExit(int) {
-    std::fprintf(stderr, "kvusbtool %s: no projector with a working USB link found\n", m_command);
 }
 
 bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::string* error) {
@@ -54,7 +43,12 @@ bool ProjectorSession::Open(bool useVirtual, const std::string& imagePath, std::
     if (!CheckProjectorUnits(g_pDeviceBackend, "kvusbtool", error)) {
         return false;
     }
-    if (OpenDriverlessDevice() != 1) {
+    int opened = OpenDriverlessDevice();
+    if (opened == DEVICE_NONE) {
+        *error = "no projector with a working USB link found";
+        return false;
+    }
+    if (opened != DEVICE_OPENED) {
         *error = "the projector's units could not be opened (" + m_traces.Last() + ")";
         return false;
     }

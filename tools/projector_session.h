@@ -3,16 +3,14 @@
 #include <string>
 
 #include "emulator/virtual_projector.h"
-#include "platform/process_exit.h"
 #include "tools/trace_keeper.h"
 
 // The projector a kvusbtool command talks to, opened the way the program opens it at start-up:
 // the virtual projector when the command asks for it or VORN_KVUSB_DEVICE selects it, else the
 // system's units (SG_IO on Linux). Failures come back as one line for the user.
-class ProjectorSession final : public ExitHandler {
+class ProjectorSession final {
   public:
-    // `command`: the subcommand's name, for the one error line.
-    explicit ProjectorSession(const char* command);
+    ProjectorSession() = default;
     ~ProjectorSession();  // closes the units, ends the backend and gives the traces back
 
     ProjectorSession(const ProjectorSession&) = delete;
@@ -28,14 +26,10 @@ class ProjectorSession final : public ExitHandler {
     // The device layer's last trace, which tells why a command failed.
     std::string LastTrace() const;
 
-    // The device search's end of the process: one line for the user.
-    void BeforeExit(int code) override;
-
     // "USB 3.0", "USB 2.0", "USB 1.1" or "no link", from g_USB3_0.
     static const char* LinkName();
 
   private:
-    const char* m_command;
     TraceKeeper m_traces;
     emu::VirtualProjector* m_virtual = nullptr;  // when it is the device
 };

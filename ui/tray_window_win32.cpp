@@ -204,7 +204,7 @@ void OnEndSession(WPARAM ending, LPARAM reason) {
     }
     DebugPrint("WM_ENDSESSION 0x%x, will stop vorn_kvusb!\n", static_cast<unsigned>(reason));
     Shutdown();
-    ExitProgram(0);
+    ExitProgram(RunEnd::Stopped);
 }
 
 }  // namespace

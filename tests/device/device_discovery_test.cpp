@@ -39,15 +39,6 @@ class DeviceDiscoveryTest : public DeviceTest {
     void LinkSpeed(const std::string& path, const char* reply) {
         fake.replies[Unit(path)] = Bytes(reply);
     }
-
-    int ExitCodeOfOpen() {
-        try {
-            OpenDriverlessDevice();
-        } catch (const ExitCalled& exit) {
-            return exit.code;
-        }
-        return -1;
-    }
 };
 
 TEST_F(DeviceDiscoveryTest, OpensBothUnitsFromLowerCasePaths) {
@@ -101,18 +92,18 @@ TEST_F(DeviceDiscoveryTest, DiskUnitWithoutLinkIsClosedAndTheSecondProjectorUsed
     EXPECT_EQ(fake.commands[1].unit, Unit(SECOND_DISK_UNIT));
 }
 
-TEST_F(DeviceDiscoveryTest, NoProjectorEndsTheProcessWithExitCodeOne) {
+TEST_F(DeviceDiscoveryTest, NoProjectorEndsTheSearchWithNone) {
     fake.interfaces = {OTHER_DISK};
-    EXPECT_EQ(ExitCodeOfOpen(), 1);
+    EXPECT_EQ(OpenDriverlessDevice(), DEVICE_NONE);
     EXPECT_EQ(Traces(),
               "Error: No more data is available.\r\nSetupDiEnumDeviceInterfaces failed.\n");
     EXPECT_EQ(g_hDisk2, nullptr);
 }
 
-TEST_F(DeviceDiscoveryTest, LoneProjectorWithoutLinkEndsWithExitCodeOne) {
+TEST_F(DeviceDiscoveryTest, LoneProjectorWithoutLinkEndsTheSearchWithNone) {
     fake.interfaces = {DISK_UNIT, OPTICAL_UNIT};
     LinkSpeed(DISK_UNIT, "01 00 00 00");
-    EXPECT_EQ(ExitCodeOfOpen(), 1);
+    EXPECT_EQ(OpenDriverlessDevice(), DEVICE_NONE);
     EXPECT_EQ(fake.closed, std::vector<DeviceHandle>{Unit(DISK_UNIT)});
 }
 
@@ -134,11 +125,11 @@ TEST_F(DeviceDiscoveryTest, OpticalUnitAnsweringUnpluggedIsClosedAndTheNextOneTr
     EXPECT_EQ(g_hDisk1, Unit(SECOND_OPTICAL_UNIT));
 }
 
-TEST_F(DeviceDiscoveryTest, LoneOpticalUnitAnsweringUnpluggedEndsWithExitCodeOne) {
+TEST_F(DeviceDiscoveryTest, LoneOpticalUnitAnsweringUnpluggedEndsTheSearchWithNone) {
     fake.interfaces = {DISK_UNIT, OPTICAL_UNIT};
     LinkSpeed(DISK_UNIT, "00 00 00 02");
     fake.failUnit[Unit(OPTICAL_UNIT)] = ERROR_DEVICE_NOT_CONNECTED;
-    EXPECT_EQ(ExitCodeOfOpen(), 1);
+    EXPECT_EQ(OpenDriverlessDevice(), DEVICE_NONE);
     EXPECT_EQ(fake.closed, std::vector<DeviceHandle>{Unit(OPTICAL_UNIT)});
 }
 
@@ -208,10 +199,10 @@ TEST_F(DeviceDiscoveryTest, InterfaceListThatCannotBeReadGivesZero) {
     EXPECT_EQ(Traces(), "Failed to allocate memory.\nError opening device. Error: 8\n");
 }
 
-TEST_F(DeviceDiscoveryTest, InterfaceEntryThatCannotBeReadEndsWithExitCodeOne) {
+TEST_F(DeviceDiscoveryTest, InterfaceEntryThatCannotBeReadEndsTheSearchWithNone) {
     fake.lookupFailures[0] = {InterfaceLookup::DetailFailed, 122};
     fake.errorTexts[122] = "The data area passed to a system call is too small.\r\n";
-    EXPECT_EQ(ExitCodeOfOpen(), 1);
+    EXPECT_EQ(OpenDriverlessDevice(), DEVICE_NONE);
     EXPECT_EQ(Traces(),
               "SetupDiGetDeviceInterfaceDetail failed. Error: The data area passed to a system "
               "call is too small.\r\n\n");

@@ -79,6 +79,9 @@ class BatchedBackend : public FakeDeviceBackend {
         }
         return result;
     }
+    void BeginFrame() override { BeginHeldFrame(&held); }
+    void EndFrame() override { EndHeldFrame(&held); }
+
     ServiceLoop loop;
     HeldWrites held;
     int calls = 0;

@@ -14,7 +14,6 @@
 #include "device/scsi_commands.h"
 #include "device/sg_io_request.h"
 #include "platform/debug_print.h"
-#include "tests/support/caught_exits.h"
 
 namespace {
 
@@ -84,14 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_hDisk1 = g_hDisk2 = nullptr;
     g_USB3_0 = 0;
     g_uOpticalSearchIndex = g_uDiskSearchIndex = 0;
-    {
-        // The device layer ends the process when the interface list runs out.
-        CaughtExits exits;
-        try {
-            OpenDriverlessDevice();
-        } catch (const ExitCalled&) {
-        }
-    }
+    OpenDriverlessDevice();
     g_hDisk2 = reinterpret_cast<DeviceHandle>(uintptr_t{2});
     scsi_cmd_read_link_speed();
     ReadDevFaultStatus();

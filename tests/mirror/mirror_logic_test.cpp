@@ -12,7 +12,6 @@
 #include "device/device_status.h"
 #include "image/image_flip.h"
 #include "mirror/control_command.h"
-#include "mirror/mirror_fault_notices.h"
 #include "mirror/mirror_options.h"
 #include "platform/settings_file.h"
 #include "platform/unit_removal_linux.h"
@@ -362,21 +361,6 @@ TEST(SettingsFilePath, FollowsTheXdgConfigFolder) {
     EXPECT_EQ(DefaultSettingsFilePath(), "/home/ada/.config/vorn_kvusb/settings");
     unsetenv("HOME");
     EXPECT_EQ(DefaultSettingsFilePath(), "");
-}
-
-TEST(FaultNotices, OneNoticePerFaultWhileItLasts) {
-    FaultNotices notices;
-    std::vector<std::optional<WarningKind>> given;
-    for (int status : {0, 1, 1, DEV_FAULT_READ_FAILED, 1, 0, 1, 2, 2, 1, 3, 2}) {
-        given.push_back(notices.Poll(status));
-    }
-    using W = WarningKind;
-    const std::vector<std::optional<WarningKind>> expected = {
-        std::nullopt, W::Overheat,   std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-        W::Overheat,  W::FanFailure, std::nullopt, W::Overheat,  std::nullopt, W::FanFailure};
-    EXPECT_EQ(given, expected);
-    EXPECT_STREQ(FaultNoticeText(WarningKind::Overheat), "Projector Overheated.");
-    EXPECT_STREQ(FaultNoticeText(WarningKind::FanFailure), "Fan failure.");
 }
 
 TEST(UnitRemoval, OnlyTheWatchedUnitsNodeOrDeviceGoingAwayCounts) {

@@ -13,8 +13,8 @@ from soak_report import Counts, read_counts
 
 GONE_LINES = ("kvusbtool stream: the engine ended the run (the projector is gone)",
               "kvusbtool stream: the optical unit was removed")
-WARNINGS = {"fault1": "kvusbtool stream: the projector reports overheating",
-            "fault2": "kvusbtool stream: the projector reports a fan failure"}
+WARNINGS = {"fault1": "kvusbtool stream: warning: Projector Overheated.",
+            "fault2": "kvusbtool stream: warning: Fan failure."}
 GUEST_TICKS = 100  # the guest kernel's clock ticks a second
 BOOT_SECONDS = 300  # under TCG on a busy machine
 
@@ -207,6 +207,6 @@ class GadgetDepth(Depth):
         notice = time.monotonic() - start if noticed else None
         time.sleep(max(0.0, fault.hold - (time.monotonic() - start)))
         self.control("fault=0")
-        self.warnings_seen = self.warning_count()  # the tool says it at every poll
+        self.warnings_seen = self.warning_count()
         ok = noticed and self.running()
         return FaultResult(ok, notice, "the fault reported" if noticed else "no line for the fault")

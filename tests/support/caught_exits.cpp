@@ -24,8 +24,9 @@ CaughtExits::~CaughtExits() {
     SetExitHandler(nullptr);
 }
 
-void CaughtExits::BeforeExit(int code) {
+void CaughtExits::BeforeExit(RunEnd reason) {
     // Once the code is out the test may end and this object with it: nothing of it after.
+    const int code = ExitCode(reason);
     const bool onTestThread = std::this_thread::get_id() == m_testThread;
     m_code.store(code);
     if (onTestThread) {

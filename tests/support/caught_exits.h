@@ -19,7 +19,7 @@ class CaughtExits final : public ExitHandler {
     CaughtExits(const CaughtExits&) = delete;
     CaughtExits& operator=(const CaughtExits&) = delete;
 
-    void BeforeExit(int code) override;
+    void BeforeExit(RunEnd reason) override;
 
     // The last exit code asked for, -1 before the first.
     int Code() const { return m_code.load(); }
