@@ -21,6 +21,12 @@ stop_cast() {
 started=$(date +%s%N)
 export XDG_CURRENT_DESKTOP=GNOME WAYLAND_DISPLAY=wayland-0
 start_session_basics
+# No banner over the screen the wall is compared with: without its display manager the shell
+# says at its start, at a time of its own, that it cannot lock the screen.
+mkdir -p "$XDG_CONFIG_HOME/glib-2.0/settings"
+printf '[org/gnome/desktop/notifications]\nshow-banners=false\n' \
+    > "$XDG_CONFIG_HOME/glib-2.0/settings/keyfile"
+export GSETTINGS_BACKEND=keyfile
 env -u WAYLAND_DISPLAY gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x720 \
     > gnome-shell.log 2>&1 &
 session_pids+=($!)
