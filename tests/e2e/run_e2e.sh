@@ -70,11 +70,12 @@ export DISPLAY="$display"
 # the threads of a program that ended itself from another thread, puts a pointer outside back
 # inside the desktop outside any request, and crashes there (set_cursor_pos with no current
 # thread). Looked at with the screenshots, and moved only when it is outside.
+desktop_size="${E2E_DESKTOP:-1280x1024}"
 pointer_on_desktop() {
-    case "${E2E_DESKTOP:-1280x1024}" in *x*) ;; *) return 0 ;; esac
+    case "$desktop_size" in *x*) ;; *) return 0 ;; esac
     set -- $(xdotool getmouselocation 2>/dev/null | sed -n 's/^x:\([0-9]*\) y:\([0-9]*\) .*/\1 \2/p')
     [ $# -eq 2 ] || return 0
-    [ "$1" -lt "${E2E_DESKTOP%x*}" ] && [ "$2" -lt "${E2E_DESKTOP#*x}" ] || xdotool mousemove 0 0
+    [ "$1" -lt "${desktop_size%x*}" ] && [ "$2" -lt "${desktop_size#*x}" ] || xdotool mousemove 0 0
 }
 
 # Wine's own waits are bounded: a process of the prefix that stays, or a start that hangs,
@@ -110,11 +111,10 @@ Windows Registry Editor Version 5.00
   67,00,75,00,6c,00,61,00,72,00,2e,00,74,00,74,00,66,00,2c,00,4e,00,6f,00,74,00,6f,00,20,00,\
   53,00,61,00,6e,00,73,00,20,00,41,00,72,00,61,00,62,00,69,00,63,00,00,00,00,00
 REG
-    desktop="${E2E_DESKTOP:-1280x1024}"
-    if [ "$desktop" != none ]; then
+    if [ "$desktop_size" != none ]; then
         printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n"Desktop"="Default"\n' >>"$work/e2e.reg"
         printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="%s"\n' \
-            "$desktop" >>"$work/e2e.reg"
+            "$desktop_size" >>"$work/e2e.reg"
     fi
     wine regedit "$(winepath -w "$work/e2e.reg")" >/dev/null 2>&1
     # The caption buttons' glyphs: Wine's own Marlett, which this packaging leaves out of the
