@@ -164,8 +164,8 @@ shots=$!
 
 # The tests' server, started here without the projector that tests/below preloads into the
 # programs: nothing of ours belongs in Wine's server, and only a program's own process sends
-# SCSI commands. It stays until the cleanup ends it.
-# The server before it may still hold the prefix's lock for a moment after its end.
+# SCSI commands. It stays until the cleanup ends it. Tried again for a few seconds: the server
+# before it may still hold the prefix's lock for a moment after its end.
 for _ in $(seq 50); do
     env -u LD_PRELOAD wineserver -p 2>/dev/null && server=$(prefix_server) && break
     sleep 0.1

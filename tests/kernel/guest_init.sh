@@ -79,7 +79,7 @@ start_gadget() {
 
 stop_gadget() {
     kill -TERM $GADGET 2>/dev/null
-    gadget_exit $GADGET 30
+    ends_within 30 $GADGET
     echo $? > "$R/$1-gadget.exit"
     wait_for_no_units
 }
@@ -164,7 +164,7 @@ main() {
     echo "=== the cable pulled in the middle of a frame"
     start_gadget unplug --unplug-after-frames 20
     run unplug-stream kvusbtool stream --settings "$R/unplug-settings" -v
-    gadget_exit $GADGET 30
+    ends_within 30 $GADGET
     echo $? > "$R/unplug-gadget.exit"
     wait_for_no_units
 

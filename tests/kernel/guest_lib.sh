@@ -3,6 +3,7 @@
 # the projector's units. Sourced, from /lib/guest_lib.sh.
 export PATH=/bin HOME=/tmp
 R=/results
+. /lib/deadline.sh
 
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -53,24 +54,6 @@ wait_for_no_units() {
         tries=$((tries + 1))
     done
     udevadm settle -t 30
-}
-
-# gadget_exit PID SECONDS: the gadget's exit code once it has ended; one still running after
-# SECONDS is killed, and the code is 124.
-gadget_exit() {
-    tries=0
-    while kill -0 "$1" 2>/dev/null && ! grep -qs '^State:.*Z' "/proc/$1/status" &&
-        [ $tries -lt $(($2 * 4)) ]; do
-        sleep 0.25
-        tries=$((tries + 1))
-    done
-    if [ $tries -ge $(($2 * 4)) ]; then
-        echo "the gadget still ran after $2 s: killed"
-        kill -KILL "$1" 2>/dev/null
-        wait "$1"
-        return 124
-    fi
-    wait "$1"
 }
 
 # Runs the guest's main function, keeps its output and the kernel's log with the results, and

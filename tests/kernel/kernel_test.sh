@@ -59,7 +59,7 @@ done
 cp "$SOURCE/packaging/linux/70-kvusb.rules" "$root/etc/udev/rules.d/"
 cp "$SOURCE/tests/data/photo.png" "$root/data/"
 cp "${INIT:-$SOURCE/tests/kernel/guest_init.sh}" "$root/init"
-cp "$SOURCE/tests/kernel/guest_lib.sh" "$root/lib/"
+cp "$SOURCE/tests/kernel/guest_lib.sh" "$SOURCE/tests/support/deadline.sh" "$root/lib/"
 chmod +x "$root/init"
 
 # The modules the guest loads, each after those it depends on (modules.dep lists them).

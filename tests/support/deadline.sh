@@ -1,28 +1,28 @@
-# Waits with a deadline, for the test scripts (bash): a process that does not end in time is
-# killed and said so in one line, instead of holding the test until ctest's own limit.
+# Waits with a deadline, for the test scripts (any POSIX sh; the kernel test's guest has it as
+# /lib/deadline.sh): a process that does not end in time is killed and said so in one line,
+# instead of holding the test until ctest's or QEMU's own limit.
 
 # ends_within SECONDS PID: PID's exit status once it has ended; 124 when it still ran after
-# SECONDS, killed then.
+# SECONDS, killed then. An ended child is not reaped by every sh: a zombie counts as ended.
 ends_within() {
-    local limit=$1 pid=$2 tenths
-    for ((tenths = 0; tenths < limit * 10; tenths++)); do
-        kill -0 "$pid" 2>/dev/null || break
+    _tenths=0
+    while kill -0 "$2" 2>/dev/null && ! grep -qs '^State:.*Z' "/proc/$2/status"; do
+        if [ $_tenths -ge $(($1 * 10)) ]; then
+            echo "FAIL: $(tr '\0' ' ' < "/proc/$2/cmdline" 2>/dev/null)(pid $2) still ran" \
+                "after $1 s: killed" >&2
+            kill -KILL "$2" 2>/dev/null
+            wait "$2" 2>/dev/null
+            return 124
+        fi
         sleep 0.1
+        _tenths=$((_tenths + 1))
     done
-    if kill -0 "$pid" 2>/dev/null; then
-        echo "FAIL: $(tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null)(pid $pid) still ran" \
-            "after $limit s: killed" >&2
-        kill -KILL "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-        return 124
-    fi
-    wait "$pid"
+    wait "$2"
 }
 
 # end_all PID...: asks each to end, and kills those still there 5 s later.
 end_all() {
-    local pid
     kill "$@" 2>/dev/null
-    for pid in "$@"; do ends_within 5 "$pid" > /dev/null 2>&1; done
+    for _pid in "$@"; do ends_within 5 "$_pid" > /dev/null 2>&1; done
     return 0
 }
