@@ -81,7 +81,7 @@ cp "$HERE/guest/desktop-session.target" "$overlay/etc/systemd/user/"
 cp "$HERE/guest/desktop-session.sh" "$overlay/etc/profile.d/"
 cp "$HERE/guest/fstab" "$overlay/etc/fstab"
 cp "$HELPER" "$overlay/usr/local/bin/kv_x11_test_helper"
-cp "$HERE/guest/plug_test.sh" "$overlay/usr/local/lib/kvusb-test/"
+cp "$HERE/guest/plug_test.sh" "$HERE/../support/deadline.sh" "$overlay/usr/local/lib/kvusb-test/"
 # The desktop: a photo-like picture with sharp edges, larger than the projector.
 convert "$SOURCE/tests/data/photo.png" -resize '1280x720!' \
     -fill white -draw 'rectangle 300,200 700,420' -fill black -draw 'rectangle 40,500 1240,560' \

@@ -7,6 +7,7 @@
 # to /mnt/share/results, where the host judges the pictures (system_test.sh).
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 R=/mnt/share/results
+. /usr/local/lib/kvusb-test/deadline.sh
 USER_NAME=mira
 OTHER_NAME=nora  # signed in on tty2 for the switch
 UNIT=kvusb-mirror.service
@@ -221,8 +222,7 @@ main() {
     list_acls > $R/purge-acl.txt
     echo "" > "$GADGET_DIR/UDC"
     kill -TERM $gadget
-    (sleep 30; kill -KILL $gadget) > /dev/null 2>&1 &  # a gadget that outlives its time
-    wait $gadget
+    ends_within 30 $gadget
 }
 
 main 2>&1 | tee $R/guest.log
