@@ -33,6 +33,17 @@ session_wait_for_path() {
     return 1
 }
 
+# Waits up to 10 s for a name on the session bus to have an owner.
+session_wait_for_name() {
+    for _ in $(seq 200); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true' &&
+            return 0
+        sleep 0.05
+    done
+    return 1
+}
+
 start_wayland_session() {
     local work=$1 size=$2
     session_need sway dbus-daemon pipewire wireplumber grim
@@ -90,6 +101,10 @@ CHOOSER
         > "$work/portal-wlr.log" 2>&1 &
     PORTAL_BACKEND_PID=$!
     session_pids+=($!)
+    # The portal asks for its backend at its start: one not yet on the bus would be started a
+    # second time by the bus, without this session's settings, and fail.
+    session_wait_for_name org.freedesktop.impl.portal.desktop.wlr ||
+        { echo "FAIL: the portal's wlroots backend did not come"; tail -n 20 "$work/portal-wlr.log"; exit 1; }
     start_screencast_portal "$work" portal-wlr.log
 }
 
@@ -116,15 +131,13 @@ start_screencast_portal() {  # work, the backend's log in work
     /usr/libexec/xdg-desktop-portal -r > "$1/portal.log" 2>&1 &
     session_pids+=($!)
     # Asked only once it owns its name: a call before would have the bus start a second one.
-    for _ in $(seq 200); do
-        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.portal.Desktop 2>/dev/null |
-            grep -q 'boolean true' &&
+    session_wait_for_name org.freedesktop.portal.Desktop &&
+        for _ in $(seq 200); do
             dbus-send --session --print-reply --dest=org.freedesktop.portal.Desktop \
                 /org/freedesktop/portal/desktop org.freedesktop.DBus.Properties.Get \
                 string:org.freedesktop.portal.ScreenCast string:version >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
+            sleep 0.05
+        done
     echo "FAIL: the screen-cast portal did not come"
     tail -n 20 "$1/portal.log" "$1/$2"
     exit 1
