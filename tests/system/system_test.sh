@@ -6,7 +6,9 @@
 # steps, and the projector's frame against a screenshot of the session, scaled as the mirror
 # scales it. Prints the guest's journal for the mirror's unit when a check failed.
 #
-# system_test.sh SOURCE_DIR X11_TEST_HELPER WORK_DIR BUILD_DIR DEB_DIR
+# system_test.sh SOURCE_DIR X11_TEST_HELPER WORK_DIR BUILD_DIR DEB_DIR [gnome]
+#   gnome: the user's session is GNOME's shell on Wayland instead, and the first plug-in's
+#   screen-cast dialog is answered through the accessibility bus (guest/plug_test_gnome.sh).
 #   BUILD_DIR's target linux_packages packs this build tree's programs into DEB_DIR, so the
 #   test installs what the tests beside it built instead of compiling everything once more.
 # Exit 77 (skipped) without the guest's kernel, QEMU, busybox or mmdebstrap.
@@ -16,9 +18,13 @@ HELPER=$2
 WORK=$3
 BUILD=$4
 DEBS=$5
+DESKTOP=${6:-x11}
 HERE=$SOURCE/tests/system
 GUEST_ROOT=${KVUSB_GUEST_DIR:-/var/cache/vorn_kvusb/guest}/root
-CACHE=${KVUSB_SYSTEM_DIR:-/var/cache/vorn_kvusb/system}
+case "$DESKTOP" in
+x11) CACHE=${KVUSB_SYSTEM_DIR:-/var/cache/vorn_kvusb/system} MEMORY=1536 ;;
+gnome) CACHE=${KVUSB_SYSTEM_DIR:-/var/cache/vorn_kvusb/system-gnome} MEMORY=3072 ;;
+esac
 started=$(date +%s)
 
 kernel=$(ls "$GUEST_ROOT"/boot/vmlinuz-* 2>/dev/null | head -n 1)
@@ -27,7 +33,7 @@ if [ -z "$kernel" ] || ! command -v qemu-system-x86_64 >/dev/null || [ ! -x /bin
     exit 77
 fi
 version=${kernel##*/vmlinuz-}
-sh "$HERE/make_root.sh" "$CACHE" || exit $?
+sh "$HERE/make_root.sh" "$CACHE" "$DESKTOP" || exit $?
 
 rm -rf "$WORK"
 mkdir -p "$WORK/share/results" "$WORK/share/debs" "$WORK/modules"
@@ -75,17 +81,27 @@ mkdir -p "$overlay/usr/lib" "$overlay/etc/systemd/system/getty@tty1.service.d" \
     "$overlay/usr/local/bin" "$overlay/usr/local/lib/kvusb-test" "$overlay/usr/local/share/kvusb-test"
 cp -a "$WORK/modules/lib/modules" "$overlay/usr/lib/"
 cp "$HERE/guest/autologin.conf" "$overlay/etc/systemd/system/getty@tty1.service.d/"
-cp "$HERE/guest/autologin-tty2.conf" "$overlay/etc/systemd/system/getty@tty2.service.d/autologin.conf"
 cp "$HERE/guest/kvusb-system-test.service" "$overlay/etc/systemd/system/"
 cp "$HERE/guest/desktop-session.target" "$overlay/etc/systemd/user/"
-cp "$HERE/guest/desktop-session.sh" "$overlay/etc/profile.d/"
 cp "$HERE/guest/fstab" "$overlay/etc/fstab"
-cp "$HELPER" "$overlay/usr/local/bin/kv_x11_test_helper"
-cp "$HERE/guest/plug_test.sh" "$HERE/../support/deadline.sh" "$overlay/usr/local/lib/kvusb-test/"
+cp "$HERE/guest/plug_steps.sh" "$HERE/../support/deadline.sh" "$overlay/usr/local/lib/kvusb-test/"
 # The desktop: a photo-like picture with sharp edges, larger than the projector.
+desktop="$overlay/usr/local/share/kvusb-test/desktop"
 convert "$SOURCE/tests/data/photo.png" -resize '1280x720!' \
     -fill white -draw 'rectangle 300,200 700,420' -fill black -draw 'rectangle 40,500 1240,560' \
-    -depth 8 "$overlay/usr/local/share/kvusb-test/desktop.xwd"
+    -depth 8 "$desktop.png"
+if [ "$DESKTOP" = gnome ]; then
+    cp "$HERE/guest/gnome-session.sh" "$overlay/etc/profile.d/"
+    cp "$HERE/guest/plug_test_gnome.sh" "$overlay/usr/local/lib/kvusb-test/plug_test.sh"
+    cp "$SOURCE/tests/desktops/accessible.py" "$SOURCE/tests/desktops/gnome_shell.py" \
+        "$overlay/usr/local/lib/kvusb-test/"
+else
+    cp "$HERE/guest/autologin-tty2.conf" "$overlay/etc/systemd/system/getty@tty2.service.d/autologin.conf"
+    cp "$HERE/guest/desktop-session.sh" "$overlay/etc/profile.d/"
+    cp "$HELPER" "$overlay/usr/local/bin/kv_x11_test_helper"
+    cp "$HERE/guest/plug_test.sh" "$overlay/usr/local/lib/kvusb-test/"
+    convert "$desktop.png" "$desktop.xwd"
+fi
 (cd "$initramfs" && find . | cpio -o -H newc --quiet) > "$WORK/initramfs.cpio"
 
 # The root image is only read: the guest's writes go to a temporary file (snapshot=on).
@@ -94,7 +110,7 @@ convert "$SOURCE/tests/data/photo.png" -resize '1280x720!' \
 options="console=ttyS0 loglevel=4 panic=-1 no_timer_check rdinit=/init"
 options="$options systemd.wants=kvusb-system-test.service systemd.show_status=error"
 status=0
-timeout 900 qemu-system-x86_64 -machine pc -accel tcg -cpu max -smp 2 -m 1536 -nographic \
+timeout 900 qemu-system-x86_64 -machine pc -accel tcg -cpu max -smp 2 -m $MEMORY -nographic \
     -nic none -no-reboot -kernel "$kernel" -initrd "$WORK/initramfs.cpio" \
     -append "$options" \
     -drive "file=$CACHE/root.img,format=raw,if=virtio,snapshot=on" \
@@ -118,9 +134,10 @@ fi
 # projector's size as the mirror's scaler does. The two scalers may round a channel apart by
 # one; the pointer, which the mirror draws and a screenshot leaves out, sits in the corner that
 # is blanked in both.
-if [ -s "$R/plug-frame.png" ] && [ -s "$R/screenshot.xwd" ]; then
+screenshot=$(ls "$R"/screenshot.* 2>/dev/null | head -n 1)
+if [ -s "$R/plug-frame.png" ] && [ -s "$screenshot" ]; then
     pointer="rectangle 838,464 853,479"
-    convert "$R/screenshot.xwd" -scale '854x480!' -fill black -draw "$pointer" "$WORK/expected.png"
+    convert "$screenshot" -scale '854x480!' -fill black -draw "$pointer" "$WORK/expected.png"
     convert "$R/plug-frame.png" -fill black -draw "$pointer" "$WORK/shown.png"
     differing=$(compare -metric AE -fuzz 0.5% "$WORK/shown.png" "$WORK/expected.png" null: 2>&1) || true
     [ "$differing" = 0 ] || fail "the projector's frame differs from the screenshot in $differing pixels"

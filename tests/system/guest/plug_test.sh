@@ -1,51 +1,13 @@
 #!/bin/sh
-# The projector plugged into a booted Debian system, run by root once the user's session is
-# up: installs the packages with dpkg, plays the projector with kvusb-gadget on dummy_hcd, and
-# follows the chain step by step: the nodes' access list, the user unit started by udev, the
-# session's desktop on the projector, the unplug, the replug, a second user on the seat
-# switched to and back, and the purge. What it finds goes
-# to /mnt/share/results, where the host judges the pictures (system_test.sh).
-export PATH=/usr/sbin:/usr/bin:/sbin:/bin
-R=/mnt/share/results
-. /usr/local/lib/kvusb-test/deadline.sh
-USER_NAME=mira
+# The projector plugged into a booted Debian system with an X desktop, run by root once the
+# user's session is up: installs the packages with dpkg, plays the projector with kvusb-gadget
+# on dummy_hcd, and follows the chain step by step: the nodes' access list, the user unit
+# started by udev, the session's desktop on the projector, the unplug, the replug, a second
+# user on the seat switched to and back, and the purge.
+. /usr/local/lib/kvusb-test/plug_steps.sh
 OTHER_NAME=nora  # signed in on tty2 for the switch
-UNIT=kvusb-mirror.service
-GADGET_DIR=/sys/kernel/config/usb_gadget/kvusb
 export DISPLAY=:0
 
-fail() {
-    echo "FAIL: $*" | tee -a $R/failures
-}
-figure() {
-    echo "$*" | tee -a $R/figures
-}
-uptime_s() {
-    cut -d' ' -f1 /proc/uptime
-}
-since() {
-    awk -v now="$(uptime_s)" -v then="$1" 'BEGIN { printf "%.1f", now - then }'
-}
-
-# Polls the command every 0.25 s for up to SECONDS; false when it never succeeded.
-wait_until() {
-    local deadline
-    deadline=$(awk -v now="$(uptime_s)" -v seconds="$1" 'BEGIN { print int(now + seconds) }')
-    shift
-    while ! "$@" > /dev/null 2>&1; do
-        [ "$(cut -d. -f1 /proc/uptime)" -lt "$deadline" ] || return 1
-        sleep 0.25
-    done
-}
-
-user_systemctl() {
-    as_systemctl $USER_NAME "$@"
-}
-as_systemctl() {  # user, systemctl --user's arguments
-    local user=$1
-    shift
-    runuser -u "$user" -- env XDG_RUNTIME_DIR=/run/user/$(id -u "$user") systemctl --user "$@"
-}
 # The cheap signs first: each systemctl here is a process or two, slow in an emulated machine.
 session_ready() {
     local session
@@ -55,76 +17,11 @@ session_ready() {
         user_systemctl show-environment | grep -q '^DISPLAY=' &&
         user_systemctl is-active desktop-session.target
 }
-unit_active() {
-    pgrep -u $USER_NAME -x kvusb-mirror && [ "$(user_systemctl is-active $UNIT)" = active ]
-}
-unit_stopped() {
-    ! pgrep -x kvusb-mirror && [ "$(user_systemctl is-active $UNIT)" = inactive ]
-}
 screen_is() {
     [ "$(xdotool getdisplaygeometry)" = "$1" ]
 }
 display_is() {  # display, size
     [ "$(DISPLAY=$1 xdotool getdisplaygeometry)" = "$2" ]
-}
-
-projector_nodes() {
-    local unit
-    for unit in /sys/bus/scsi/devices/*:*:*:*; do
-        grep -qs KVUSB "$unit/vendor" && ls "$unit/scsi_generic" 2>/dev/null
-    done
-}
-both_nodes() {
-    [ "$(projector_nodes | wc -l)" -eq 2 ] && udevadm settle -t 30
-}
-no_nodes() {
-    [ -z "$(projector_nodes)" ]
-}
-# Every projector node grants the user read and write.
-nodes_grant() {
-    local node
-    for node in $(projector_nodes); do
-        getfacl -p "/dev/$node" | grep -qx "user:$1:rw-" || return 1
-    done
-}
-nodes_grant_nobody() {
-    local node
-    for node in $(projector_nodes); do
-        getfacl -p "/dev/$node" | grep -q "^user:[a-z]" && return 1
-    done
-    return 0
-}
-list_acls() {
-    local node
-    for node in $(projector_nodes); do getfacl -p "/dev/$node"; done
-}
-
-# The gadget writes the frame it received at most once a second; a newer one than $1.
-frame_newer_than() {
-    [ "$R/frame.png" -nt "$1" ]
-}
-
-# After the projector is plugged in: the nodes and the user unit follow.
-check_plugged_in() {
-    local name=$1 started=$2 pid
-    wait_until 60 both_nodes || { fail "$name: the kernel did not find the projector's two units"; return 1; }
-    wait_until 10 nodes_grant $USER_NAME || fail "$name: the projector's nodes do not grant $USER_NAME access"
-    list_acls > "$R/$name-acl.txt"
-    wait_until 60 unit_active || { fail "$name: $UNIT did not start"; return 1; }
-    figure "$name: $UNIT active $(user_systemctl show -p ActiveEnterTimestampMonotonic --value $UNIT |
-        awk -v then="$started" '{ printf "%.1f", $1 / 1e6 - then }') s after the plug"
-    pid=$(user_systemctl show -p MainPID --value $UNIT)
-    [ "$(ps -o user= -p "$pid")" = "$USER_NAME" ] || fail "$name: kvusb-mirror runs as $(ps -o user= -p "$pid"), not $USER_NAME"
-}
-
-unplug() {
-    local name=$1
-    echo "" > "$GADGET_DIR/UDC"
-    wait_until 30 no_nodes || fail "$name: the projector's units stayed"
-    wait_until 30 unit_stopped || fail "$name: $UNIT is $(user_systemctl is-active $UNIT) after the unplug"
-    [ "$(user_systemctl show -p Result --value $UNIT)" = success ] ||
-        fail "$name: $UNIT ended with $(user_systemctl show -p Result --value $UNIT)"
-    wait_until 10 screen_is "1280 720" || fail "$name: the screen stayed $(xdotool getdisplaygeometry)"
 }
 
 # The second user's desktop on tty2, with kvusb-mirror started with it (as `systemctl --user
@@ -176,17 +73,8 @@ main() {
     fi
     figure "session: ready $(since 0) s after the kernel started"
 
-    dpkg -i /mnt/share/debs/*.deb > $R/dpkg-install.txt 2>&1 || { fail "dpkg -i failed"; return; }
-    modprobe dummy_hcd
-    modprobe usb_f_fs
-    # Its own configfs gadget, bound now; unbound and bound again below as a cable would.
-    kvusb-gadget --projector "report=$R/report.txt,out=$R/frame.png" > $R/gadget.out 2> $R/gadget.err &
-    gadget=$!
-    started=$(uptime_s)
-
+    plug_in || return
     echo "=== plugged in"
-    wait_until 30 test -s "$GADGET_DIR/UDC" || { fail "kvusb-gadget did not bind"; return; }
-    udc=$(cat "$GADGET_DIR/UDC")
     check_plugged_in plug "$started" || return
     # A first run starts in the 800 x 600 mode, and the next one with the mode it saved.
     wait_until 30 screen_is "800 600" || fail "plug: the screen is $(xdotool getdisplaygeometry), not 800 600"
@@ -200,10 +88,9 @@ main() {
 
     echo "=== unplugged"
     unplug unplug
+    wait_until 10 screen_is "1280 720" || fail "unplug: the screen stayed $(xdotool getdisplaygeometry)"
     echo "=== plugged in again"
-    touch /tmp/replugged
-    started=$(uptime_s)
-    echo "$udc" > "$GADGET_DIR/UDC"
+    replug
     check_plugged_in replug "$started" && {
         wait_until 30 screen_is "800 600" || fail "replug: the screen is $(xdotool getdisplaygeometry), not 800 600"
         wait_until 60 frame_newer_than /tmp/replugged || fail "replug: no frame reached the projector"
@@ -225,8 +112,4 @@ main() {
     ends_within 30 $gadget
 }
 
-main 2>&1 | tee $R/guest.log
-journalctl -o short-monotonic --no-pager _SYSTEMD_USER_UNIT=$UNIT + USER_UNIT=$UNIT > $R/unit-journal.txt 2>&1
-journalctl -o short-monotonic --no-pager -b > $R/journal.txt 2>&1
-echo done > $R/finished
-sync
+run_and_report main
