@@ -3,8 +3,8 @@ desktop's screen-cast portal answered, and the desktop's own control that stops 
 found.
 
   accessible.py share APP [REMEMBER]
-                                waits for APP's dialog, selects its first screen, ticks the
-                                check box REMEMBER, shares
+                                waits for APP's dialog, selects its first screen (or window),
+                                ticks the check box REMEMBER, shares
   accessible.py where APP NAME  prints the middle of APP's button NAME: X Y in its window
   accessible.py where-item APP N
                                 the same for the Nth item of a list in APP
