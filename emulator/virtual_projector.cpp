@@ -785,6 +785,9 @@ void VirtualProjector::DecoderLoop() {
                 observer_(pixels);
             }
         }
+        if (checked.mismatched != 0 && pattern_.mismatched == 0 && !config_.imagePath.empty()) {
+            KeepFirstUnlike(pixels, expected);
+        }
         lock.lock();
         pattern_.frames += checked.frames;
         pattern_.mismatched += checked.mismatched;
@@ -888,6 +891,19 @@ std::string FormatReport(const EmulatorReport& report,
         text += line + HexBytes(c.cdb.data(), c.cdb.size()) + "\n";
     }
     return text;
+}
+
+// The first frame unlike the pattern and the pattern it should have been, beside the out file
+// (OUT.unlike.ppm, OUT.expected.ppm), so that a soak's one bad frame can be looked at.
+void VirtualProjector::KeepFirstUnlike(const std::vector<uint8_t>& shown,
+                                       const std::vector<uint8_t>& expected) const {
+    std::string error;
+    if (!WriteImage(config_.imagePath + ".unlike.ppm", {kFrameWidth, kFrameHeight, shown},
+                    &error) ||
+        !WriteImage(config_.imagePath + ".expected.ppm", {kFrameWidth, kFrameHeight, expected},
+                    &error)) {
+        DebugPrint("VirtualProjector: %s\n", error.c_str());
+    }
 }
 
 VirtualProjector::Output VirtualProjector::TakeOutput(bool withImage, bool force) {

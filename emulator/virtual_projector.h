@@ -181,6 +181,8 @@ class VirtualProjector final : public DeviceBackend {
     void WaitIdle(std::unique_lock<std::mutex>& lock) const;
     void DecoderLoop();
     // The files to write after a change, taken under the lock and written outside it.
+    void KeepFirstUnlike(const std::vector<uint8_t>& shown,
+                         const std::vector<uint8_t>& expected) const;
     Output TakeOutput(bool withImage, bool force);
     std::string WriteOutput(const Output& output);  // "" or the first failure
 
