@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/device_discovery.h"
+#include "emulator/sg_nodes/sg_node_forward.h"
 #include "emulator/virtual_projector.h"
 
 namespace {
@@ -20,20 +21,6 @@ struct RequestHeader {
     DeviceHandle unit;
     ScsiRequest request;
 };
-
-bool Exchange(int socket, void* bytes, size_t length, bool send) {
-    auto* at = static_cast<uint8_t*>(bytes);
-    while (length > 0) {
-        ssize_t done =
-            send ? ::send(socket, at, length, MSG_NOSIGNAL) : ::recv(socket, at, length, 0);
-        if (done <= 0) {
-            return false;
-        }
-        at += done;
-        length -= static_cast<size_t>(done);
-    }
-    return true;
-}
 
 bool SendsData(const ScsiRequest& request) {
     return request.dataIn == SCSI_IOCTL_DATA_OUT && request.dataTransferLength > 0;
@@ -56,9 +43,9 @@ bool ReadsData(const ScsiRequest& request) {
     }
     std::vector<uint8_t> data;
     RequestHeader header{};
-    while (Exchange(socket, &header, sizeof header, false)) {
+    while (emu::ReceiveAll(socket, &header, sizeof header)) {
         data.resize(header.request.dataTransferLength);
-        if (SendsData(header.request) && !Exchange(socket, data.data(), data.size(), false)) {
+        if (SendsData(header.request) && !emu::ReceiveAll(socket, data.data(), data.size())) {
             break;
         }
         // The address means nothing here, but whether there is one does: a command without data
@@ -70,8 +57,8 @@ bool ReadsData(const ScsiRequest& request) {
                             : header.unit == programDisk  ? g_hDisk2
                                                           : header.unit;
         uint32_t result = projector.SendScsi(unit, header.request);
-        if (!Exchange(socket, &result, sizeof result, true) ||
-            (ReadsData(header.request) && !Exchange(socket, data.data(), data.size(), true))) {
+        if (!emu::SendAll(socket, &result, sizeof result) ||
+            (ReadsData(header.request) && !emu::SendAll(socket, data.data(), data.size()))) {
             break;
         }
     }
@@ -127,12 +114,12 @@ ProjectorProcess::~ProjectorProcess() {
 uint32_t ProjectorProcess::SendScsi(DeviceHandle unit, const ScsiRequest& request) {
     RequestHeader header{unit, request};
     uint32_t result = ERROR_DEVICE_NOT_CONNECTED;
-    bool answered = Exchange(m_socket, &header, sizeof header, true) &&
+    bool answered = emu::SendAll(m_socket, &header, sizeof header) &&
                     (!SendsData(request) ||
-                     Exchange(m_socket, request.dataBuffer, request.dataTransferLength, true)) &&
-                    Exchange(m_socket, &result, sizeof result, false) &&
+                     emu::SendAll(m_socket, request.dataBuffer, request.dataTransferLength)) &&
+                    emu::ReceiveAll(m_socket, &result, sizeof result) &&
                     (!ReadsData(request) ||
-                     Exchange(m_socket, request.dataBuffer, request.dataTransferLength, false));
+                     emu::ReceiveAll(m_socket, request.dataBuffer, request.dataTransferLength));
     return answered ? result : ERROR_DEVICE_NOT_CONNECTED;
 }
 

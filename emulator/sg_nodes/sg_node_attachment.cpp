@@ -143,9 +143,13 @@ bool SgNodeAttachment::Answer(int fd, unsigned long request, void* argument, int
     if (node < 0) {
         return false;
     }
+    AnswerNode(node, static_cast<sg_io_hdr*>(argument), result);
+    return true;
+}
+
+void SgNodeAttachment::AnswerNode(int node, sg_io_hdr* header, int* result) {
     auto start = std::chrono::steady_clock::now();
     std::call_once(broughtUp_, [this] { BringUp(); });
-    auto* header = static_cast<sg_io_hdr*>(argument);
     SgIntake intake = ReadSgRequest(*header, config_.caller);
     const std::string& name = config_.nodes[static_cast<size_t>(node)];
     for (const std::string& fault : intake.errors) {
@@ -173,7 +177,6 @@ bool SgNodeAttachment::Answer(int fd, unsigned long request, void* argument, int
     if (*result < 0) {
         errno = error;
     }
-    return true;
 }
 
 int AttachedIoctl(SgNodeAttachment* attachment, int fd, unsigned long request, void* argument) {

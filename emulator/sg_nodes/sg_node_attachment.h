@@ -70,6 +70,11 @@ class SgNodeAttachment {
     // writes its files.
     bool Answer(int fd, unsigned long request, void* argument, int* result);
 
+    // The index of the node `fd` is open on, in the configuration's order; -1 when on none.
+    int NodeOf(int fd) const;
+    // Answers SG_IO on node `node` (an index that NodeOf gave), as Answer does.
+    void AnswerNode(int node, sg_io_hdr* header, int* result);
+
     // Null before the first request.
     VirtualProjector* Projector() const { return projector_.get(); }
 
@@ -80,7 +85,6 @@ class SgNodeAttachment {
     };
     SgNodeAttachment(const SgNodeConfig& config, std::vector<Identity> identities)
         : config_(config), identities_(std::move(identities)) {}
-    int NodeOf(int fd) const;  // -1 when `fd` is on none of the nodes
     void BringUp();
     // True for the request in flight when the projector went: the first the core answers
     // as gone after it vanished (a projector without link is gone from its first command).

@@ -1,7 +1,8 @@
 // The preloadable face of the sg node attachment: SG_IO on one of the nodes named in the
-// environment goes to the virtual projector, every other ioctl to the system. Loaded into a
-// program with LD_PRELOAD; under Wine into every process of the prefix, where only the one
-// that sends SG_IO to a node brings the projector up.
+// environment goes to the virtual projector (or, with KVUSB_SG_SERVER, to the projector process
+// listening there), every other ioctl to the system. Loaded into a program with LD_PRELOAD;
+// under Wine into every process of the prefix, where only the one that sends SG_IO to a node
+// brings the projector up.
 #include <sys/ioctl.h>
 
 #include <cstdarg>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 
 #include "emulator/sg_nodes/sg_node_attachment.h"
+#include "emulator/sg_nodes/sg_node_forward.h"
 
 namespace {
 
@@ -43,5 +45,11 @@ extern "C" __attribute__((visibility("default"))) int ioctl(int fd, unsigned lon
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
     // The environment is read at the first SG_IO: a process that sends none never reads it.
-    return emu::AttachedIoctl(request == SG_IO ? Attachment() : nullptr, fd, request, argument);
+    emu::SgNodeAttachment* attachment = request == SG_IO ? Attachment() : nullptr;
+    static const char* const server = std::getenv(emu::kSgServerEnvVar);
+    int node = attachment != nullptr && server != nullptr ? attachment->NodeOf(fd) : -1;
+    if (node >= 0) {
+        return emu::ForwardSgRequest(server, node, static_cast<sg_io_hdr*>(argument));
+    }
+    return emu::AttachedIoctl(attachment, fd, request, argument);
 }

@@ -19,10 +19,12 @@
 # Exit code 77 (skipped) where Xvfb or another tool the scenario needs is missing.
 # With MIRROR_BELOW naming the preloadable library of tests/below, the program runs unchanged
 # on a machine of its own (tests/below/fake_machine.sh), the virtual projector at its sg nodes;
-# MIRROR_OPTICAL (sr or sd) names the driver bound to its optical unit there.
+# MIRROR_OPTICAL (sr or sd) names the driver bound to its optical unit there; MIRROR_FORWARD,
+# naming kvusb_sg_projector, puts the projector in that process of its own, the library
+# forwarding each request to it.
 set -u
 scenario=$1 mirror_program=$2 tool=$3 helper=$4 recorder=$5 work=$6
-below=${MIRROR_BELOW:-}
+below=${MIRROR_BELOW:-} forward=${MIRROR_FORWARD:-}
 machine="$(cd "$(dirname "$0")/../below" && pwd)/fake_machine.sh"
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 # A runtime directory of the test's own, as each user has: runs of other tests or users,
@@ -122,9 +124,14 @@ mirror() {
         shift
     done
     case "$options" in *projectors=0*) projectors=0 ;; esac
+    local program=("$mirror_program")
+    if [ -n "$forward" ]; then
+        export KVUSB_SG_SERVER="$work/projector.sock"
+        program=(bash "$(dirname "$machine")/projector_process.sh" "$forward" -- "${program[@]}")
+    fi
     KVUSB_SG_PROJECTOR="${options#,}" exec bash "$machine" --preload "$below" \
         --projectors "$projectors" --optical "${MIRROR_OPTICAL:-sr}" -- \
-        "$mirror_program" "${args[@]}"
+        "${program[@]}" "${args[@]}"
 }
 
 # Runs kvusb-mirror: stdout to $1.out, stderr to $1.err, exit code in $status.
