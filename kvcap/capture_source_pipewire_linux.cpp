@@ -290,6 +290,7 @@ void PipeWireStream::NegotiateBuffers(const spa_pod* format) {
         pw_stream_set_error(m_stream, -EINVAL, "unknown format");
         return;
     }
+    const bool renegotiated = m_width != 0;
     m_width = read.width;
     m_height = read.height;
     m_layout = read.layout;
@@ -315,6 +316,12 @@ void PipeWireStream::NegotiateBuffers(const spa_pod* format) {
         &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
     pw_stream_update_params(m_stream, params, 4);
+    if (renegotiated) {
+        // kwin 5.27 stops sending once it renegotiates a window's new size, and starts again
+        // only when its stream's state changes: pausing and resuming ours changes it.
+        pw_stream_set_active(m_stream, false);
+        pw_stream_set_active(m_stream, true);
+    }
 }
 
 void PipeWireStream::OnProcess(void* self) {

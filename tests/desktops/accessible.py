@@ -6,8 +6,9 @@ found.
                                 waits for APP's dialog, selects its first screen (or window),
                                 ticks the check box REMEMBER, shares
   accessible.py where APP NAME  prints the middle of APP's button NAME: X Y in its window
-  accessible.py where-item APP N
-                                the same for the Nth item of a list in APP
+  accessible.py where-item APP N|NAME
+                                the same for the Nth item of a list in APP, or the item
+                                holding a label NAME
   accessible.py press APP NAME  presses APP's button NAME
   accessible.py dump APP        prints APP's tree (what to look for on a new desktop)
 
@@ -120,16 +121,20 @@ def where(app_name, button_name):
     return middle(button)
 
 
-def where_item(app_name, number):
-    # KDE's dialog lists its screens with none selected, and its list takes a click only.
+def where_item(app_name, which):
+    # KDE's dialog lists its screens with none selected, and its list takes a click only. Its
+    # rows of windows have no name of their own: a label in each holds the window's title.
     def item():
         app = application(app_name)
         items = [node for node, _ in walk(app) if node.getRole() == pyatspi.ROLE_LIST_ITEM]
-        return items[int(number) - 1] if len(items) >= int(number) else None
+        if not which.isdigit():
+            return next((node for node in items
+                         if any(label.name == which for label, _ in walk(node))), None)
+        return items[int(which) - 1] if len(items) >= int(which) else None
 
     found = wait_for(item)
     if found is None:
-        print("no item %s in a list of %s" % (number, app_name))
+        print("no item %s in a list of %s" % (which, app_name))
         return 1
     return middle(found)
 

@@ -1,12 +1,15 @@
 # What a desktop's test does inside its root, sourced by the desktop's script there, which
-# starts its session, defines how its user answers the share dialog (answer_dialog), takes
-# a screenshot (take_screenshot FILE) and stops a screen cast (stop_cast), and runs:
+# starts its session, defines how its user answers the share dialog for the screen
+# (answer_dialog) and for a window (answer_window), takes a screenshot (take_screenshot FILE)
+# and stops a screen cast (stop_cast), and runs:
 #
 #   first    the dialog answered through the accessibility bus, with the choice remembered;
 #            the wall's last picture (first.png) beside the session's screenshot (screen.png)
 #            taken while the cast runs, for desktop_test.sh to compare, scaled
 #   second   the kept restore token starts the cast with no dialog (second.png)
 #   stopped  the desktop's own control stops the cast: one line, exit 2
+#   window   one window of two colours shared: the wall shows it fitted between bars, and
+#            again in its new shape once it is resized during the cast
 work=/mnt/work mirror=/mnt/kvusb-mirror here=/mnt/source/tests/desktops
 cd "$work" || exit 1
 . /mnt/source/tests/wayland/wayland_session.sh
@@ -86,4 +89,32 @@ stopped_run() {
     [ $status -eq 2 ] || fail "the stopped cast ended the run with $status"
     [ "$(sed -n 2p stopped.err)" = "kvusb-mirror: the screen cast was stopped" ] ||
         fail "not one line on the stopped cast: $(cat stopped.err)"
+}
+
+# A window of 400x300 fitted to 854x480 is 640x480 between bars of 107 pixels; resized to
+# 640x240, it is 854x320 between bars of 80 pixels above and below.
+window_run() {
+    local started window answer
+    GDK_BACKEND=wayland python3 "$here/two_colour_window.py" show 400 300 > window.out 2>&1 &
+    window=$!
+    pids+=("$window")
+    wait_for window.out ready || fail "no window to share: $(cat window.out)"
+    started=$(date +%s%N)
+    answer_window > answer.out 2>&1 &
+    answer=$!
+    start_mirror window --window --device virtual:out=window.ppm,out_every=100 --duration 60
+    ends_within 30 "$answer" || fail "the window was not chosen: $(cat answer.out)"
+    fitted 107 0 640 480
+    echo "window: fitted $(elapsed "$started") s after the start"
+    kill -USR1 "$window"
+    fitted 0 80 854 320
+    kill -TERM "$run_pid"
+    ends_within 60 "$run_pid" || fail "the window's run ended with $?"
+}
+
+# The window's halves in that rectangle of the wall, black around it.
+fitted() {
+    python3 "$here/two_colour_window.py" wall window.ppm "$@" > wall.out 2>&1 ||
+        fail "the window is not shown fitted: $(cat wall.out)"
+    cat wall.out
 }

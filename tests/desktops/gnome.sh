@@ -1,7 +1,6 @@
 #!/bin/bash
 # GNOME, run by desktop_test.sh in its root: gnome-shell headless on a virtual monitor of
-# 1280x720 with GNOME's portal backend; its user clicks through the accessibility bus. After
-# the desktop's runs, one window is shared (window_run).
+# 1280x720 with GNOME's portal backend; its user clicks through the accessibility bus.
 set -u
 . /mnt/source/tests/desktops/desktop_session.sh
 
@@ -19,32 +18,10 @@ stop_cast() {
         $(python3 "$here/accessible.py" where gnome-shell "Stop Screen Sharing")
 }
 
-# One window: mutter streams it at the screen's size and marks its part (crop), which the
-# wall shows fitted between bars; the window resized, the crop changes size in the same stream.
-window_run() {
-    local started window answer
-    python3 "$here/two_colour_window.py" show 400 300 > window.out 2>&1 &
-    window=$!
-    pids+=("$window")
-    wait_for window.out ready || fail "no window to share: $(cat window.out)"
-    started=$(date +%s%N)
-    python3 "$here/accessible.py" share xdg-desktop-portal-gnome > answer.out 2>&1 &
-    answer=$!
-    start_mirror window --window --device virtual:out=window.ppm,out_every=100 --duration 60
-    ends_within 30 "$answer" || fail "the window was not chosen: $(cat answer.out)"
-    fitted 107 0 640 480
-    echo "window: fitted $(elapsed "$started") s after the start"
-    kill -USR1 "$window"
-    fitted 0 80 854 320
-    kill -TERM "$run_pid"
-    ends_within 60 "$run_pid" || fail "the window's run ended with $?"
-}
-
-# The window's halves in that rectangle of the wall, black around it.
-fitted() {
-    python3 "$here/two_colour_window.py" wall window.ppm "$@" > wall.out 2>&1 ||
-        fail "the window is not shown fitted: $(cat wall.out)"
-    cat wall.out
+# mutter streams a window at the screen's size and marks its part (crop); resized, the crop
+# changes size in the same stream.
+answer_window() {
+    python3 "$here/accessible.py" share xdg-desktop-portal-gnome
 }
 
 started=$(date +%s%N)

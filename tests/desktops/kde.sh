@@ -1,9 +1,11 @@
 #!/bin/bash
 # KDE Plasma, run by desktop_test.sh in its root: kwin_wayland on its virtual backend at
-# 1280x720 with KDE's portal backend. Its dialog lists the screens with none selected and
-# takes a click there: kwin's fake input gives it.
-# On this backend the whole screen is granted but sends no frame, so there is no picture to
-# compare, and no control stops a cast without the Plasma shell's tray.
+# 1280x720 with KDE's portal backend. Its dialog lists the screens (or windows) with none
+# selected and takes a click there: kwin's fake input gives it.
+# On this backend the whole screen is granted but sends no frame (kwin records one only when
+# the output says it changed, which a virtual output never does), so there is no screen to
+# compare, and no control stops a cast without the Plasma shell's tray; a window's stream
+# does send frames (window_run).
 set -u
 . /mnt/source/tests/desktops/desktop_session.sh
 
@@ -26,15 +28,27 @@ window_origin() {  # caption
     return 1
 }
 
-# The screen is the second item: the first is "New Virtual Output".
-answer_dialog() {
+# Clicks the dialog's item (its number, or a window's title) and presses Share.
+share_item() {
     local item origin
-    item=$(python3 "$here/accessible.py" where-item xdg-desktop-portal-kde 2) || return 1
+    item=$(python3 "$here/accessible.py" where-item xdg-desktop-portal-kde "$1") || return 1
     origin=$(window_origin "Screen Sharing") ||
         { echo "kwin did not say where the dialog is"; return 1; }
     python3 "$here/kwin_pointer.py" click $((${origin% *} + ${item% *})) \
         $((${origin#* } + ${item#* })) &&
         python3 "$here/accessible.py" press xdg-desktop-portal-kde Share
+}
+
+# The screen is the second item: the first is "New Virtual Output".
+answer_dialog() {
+    share_item 2
+}
+
+# kwin streams a window's own surface, without the title bar it draws above it, and
+# renegotiates the stream's size when the window is resized. It draws the pointer into the
+# window's picture: the pointer leaves the window the dialog closed over.
+answer_window() {
+    share_item "Two colours" && python3 "$here/kwin_pointer.py" move 0 0
 }
 
 export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 \
@@ -57,3 +71,4 @@ done
 start_screencast_portal "$work" bus.log
 echo "session: up in $(elapsed "$started") s"
 dialog_and_token_runs
+window_run

@@ -1,6 +1,7 @@
 """A click through KWin's fake-input protocol, spoken on the Wayland socket directly.
 
   kwin_pointer.py click X Y
+  kwin_pointer.py move X Y
 """
 import os
 import socket
@@ -76,11 +77,12 @@ def fake_input():
     return conn, registry, found.get("org_kde_kwin_fake_input")
 
 
-def click(x, y):
+def pointer_at(x, y):
+    """A connection and its fake input, the pointer moved to X Y; None without fake input."""
     conn, registry, fake_global = fake_input()
     if fake_global is None:
         print("kwin offers this program no fake input")
-        return 1
+        return None
     name, version = fake_global
     fake = conn.new_id()
     conn.send(registry, 0, struct.pack("=I", name) + string("org_kde_kwin_fake_input") +
@@ -88,12 +90,24 @@ def click(x, y):
     conn.send(fake, 0, string("kvusb test") + string("a user's click"))  # authenticate
     conn.send(fake, 9, fixed(x) + fixed(y))  # pointer_motion_absolute
     conn.roundtrip()
+    return conn, fake
+
+
+def click(x, y):
+    pointer = pointer_at(x, y)
+    if pointer is None:
+        return 1
+    conn, fake = pointer
     for state in (1, 0):
         conn.send(fake, 2, struct.pack("=II", 0x110, state))  # button
         conn.roundtrip()
     return 0
 
 
+def move(x, y):
+    return 0 if pointer_at(x, y) is not None else 1
+
+
 if __name__ == "__main__":
     command, args = sys.argv[1], sys.argv[2:]
-    sys.exit({"click": click}[command](*args))
+    sys.exit({"click": click, "move": move}[command](*args))

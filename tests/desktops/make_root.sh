@@ -16,7 +16,7 @@ SESSION="dbus pipewire pipewire-bin wireplumber xdg-desktop-portal at-spi2-core
 case "$DESKTOP" in
 gnome) PACKAGES="gnome-shell xdg-desktop-portal-gnome" ;;
 kde) PACKAGES="kwin-wayland xdg-desktop-portal-kde qtwayland5 plasma-workspace
-    qml-module-org-kde-pipewire libcap2-bin" ;;
+    qml-module-org-kde-pipewire libcap2-bin gir1.2-gtk-4.0" ;;
 *) echo "unknown desktop $DESKTOP"; exit 1 ;;
 esac
 
