@@ -9,6 +9,9 @@ found.
   accessible.py where-item APP N|NAME
                                 the same for the Nth item of a list in APP, or the item
                                 holding a label NAME
+  accessible.py selected-item APP N|TITLE [SECONDS]
+                                whether that item is chosen (checked or selected), waiting
+                                up to SECONDS (2)
   accessible.py press APP NAME  presses APP's button NAME
   accessible.py dump APP        prints APP's tree (what to look for on a new desktop)
 
@@ -121,22 +124,37 @@ def where(app_name, button_name):
     return middle(button)
 
 
-def where_item(app_name, which):
+def list_item(app_name, which):
     # KDE's dialog lists its screens with none selected, and its list takes a click only. Its
     # rows of windows have no name of their own: a label in each holds the window's title.
-    def item():
-        app = application(app_name)
-        items = [node for node, _ in walk(app) if node.getRole() == pyatspi.ROLE_LIST_ITEM]
-        if not which.isdigit():
-            return next((node for node in items
-                         if any(label.name == which for label, _ in walk(node))), None)
-        return items[int(which) - 1] if len(items) >= int(which) else None
+    app = application(app_name)
+    items = [node for node, _ in walk(app) if node.getRole() == pyatspi.ROLE_LIST_ITEM]
+    if not which.isdigit():
+        return next((node for node in items
+                     if any(label.name == which for label, _ in walk(node))), None)
+    return items[int(which) - 1] if len(items) >= int(which) else None
 
-    found = wait_for(item)
+
+def where_item(app_name, which):
+    found = wait_for(lambda: list_item(app_name, which))
     if found is None:
         print("no item %s in a list of %s" % (which, app_name))
         return 1
     return middle(found)
+
+
+def selected_item(app_name, which, seconds="2"):
+    # A dialog's Share with no row chosen ends the request (KDE's portal may even crash). KDE's
+    # rows are checked by a click, and unchecked by the next.
+    def chosen():
+        state = list_item(app_name, which).getState()
+        return True if state.contains(pyatspi.STATE_CHECKED) or state.contains(
+            pyatspi.STATE_SELECTED) else None
+
+    if wait_for(chosen, float(seconds)) is None:
+        print("item %s of %s is not chosen" % (which, app_name))
+        return 1
+    return 0
 
 
 def press_button(app_name, button_name):
@@ -156,6 +174,6 @@ def dump(app_name):
 
 if __name__ == "__main__":
     command, args = sys.argv[1], sys.argv[2:]
-    commands = {"share": share, "where": where, "where-item": where_item, "press": press_button,
-                "dump": dump}
+    commands = {"share": share, "where": where, "where-item": where_item,
+                "selected-item": selected_item, "press": press_button, "dump": dump}
     sys.exit(commands[command](*args))

@@ -9,8 +9,11 @@
 set -u
 . /mnt/source/tests/desktops/desktop_session.sh
 
-# Where kwin put a window's surface, by a kwin script that prints it to kwin's log.
+# Where kwin put a window's surface, by a kwin script that prints it to kwin's log: the
+# line after those of earlier dialogs, which may have stood elsewhere.
 window_origin() {  # caption
+    local before
+    before=$(grep -c '^js: origin ' kwin.log)
     printf '%s\n' 'for (const w of workspace.clientList())' \
         "    if (w.caption.startsWith(\"$1\"))" \
         '        print("origin", w.bufferGeometry.x, w.bufferGeometry.y);' > /tmp/origin.js
@@ -21,7 +24,8 @@ window_origin() {  # caption
         dbus-send --session --print-reply --dest=org.kde.KWin /Scripting \
             org.kde.kwin.Scripting.start > /dev/null || return 1
     for _ in $(seq 40); do
-        sed -n 's/^js: origin \([0-9]*\) \([0-9]*\)$/\1 \2/p' kwin.log | tail -n 1 | grep . &&
+        [ "$(grep -c '^js: origin ' kwin.log)" -gt "$before" ] &&
+            sed -n 's/^js: origin \([0-9]*\) \([0-9]*\)$/\1 \2/p' kwin.log | tail -n 1 &&
             return 0
         sleep 0.05
     done
@@ -31,12 +35,25 @@ window_origin() {  # caption
 # Clicks the dialog's item (its number, or a window's title) and presses Share.
 share_item() {
     local item origin
-    item=$(python3 "$here/accessible.py" where-item xdg-desktop-portal-kde "$1") || return 1
-    origin=$(window_origin "Screen Sharing") ||
-        { echo "kwin did not say where the dialog is"; return 1; }
-    python3 "$here/kwin_pointer.py" click $((${origin% *} + ${item% *})) \
-        $((${origin#* } + ${item#* })) &&
-        python3 "$here/accessible.py" press xdg-desktop-portal-kde Share
+    # A click while the dialog still fills its list may choose nothing, or a row the list then
+    # drops (its script says "Cannot call method 'index' of null", and Share crashes the
+    # portal): the list is given a second, and the row looked for and clicked again, unless
+    # it came late, since a second click unchecks the row.
+    python3 "$here/accessible.py" where-item xdg-desktop-portal-kde "$1" > /dev/null || return 1
+    sleep 1
+    for _ in 1 2 3; do
+        if ! python3 "$here/accessible.py" selected-item xdg-desktop-portal-kde "$1" 0 \
+            > /dev/null; then
+            item=$(python3 "$here/accessible.py" where-item xdg-desktop-portal-kde "$1") || return 1
+            origin=$(window_origin "Screen Sharing") ||
+                { echo "kwin did not say where the dialog is"; return 1; }
+            python3 "$here/kwin_pointer.py" click $((${origin% *} + ${item% *})) \
+                $((${origin#* } + ${item#* })) || return 1
+        fi
+        python3 "$here/accessible.py" selected-item xdg-desktop-portal-kde "$1" &&
+            { python3 "$here/accessible.py" press xdg-desktop-portal-kde Share; return; }
+    done
+    return 1
 }
 
 # The screen is the second item: the first is "New Virtual Output".
